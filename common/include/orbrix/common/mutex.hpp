@@ -1,0 +1,63 @@
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+#include "orbrix/common/thread_annotations.hpp"
+
+namespace orbrix {
+
+// std::mutex with clang thread-safety annotations, so members can be
+// declared GUARDED_BY it and the clang build checks every access.
+class CAPABILITY("mutex") Mutex {
+ public:
+  void lock() ACQUIRE() { m_.lock(); }
+  void unlock() RELEASE() { m_.unlock(); }
+  bool try_lock() TRY_ACQUIRE(true) { return m_.try_lock(); }
+  std::mutex& native() { return m_; }
+
+ private:
+  std::mutex m_;
+};
+
+// Scoped lock over Mutex. Also usable with CondVar, which needs a
+// std::unique_lock underneath.
+class SCOPED_CAPABILITY MutexLock {
+ public:
+  explicit MutexLock(Mutex& m) ACQUIRE(m) : lock_(m.native()) {}
+  ~MutexLock() RELEASE() = default;
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+  std::unique_lock<std::mutex>& native() { return lock_; }
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+};
+
+// Condition variable that waits with a MutexLock held. The predicate runs
+// with the mutex held; the analysis cannot see through the lambda, so
+// predicates that read guarded members are marked NO_THREAD_SAFETY_ANALYSIS
+// by callers where needed.
+class CondVar {
+ public:
+  void notify_one() noexcept { cv_.notify_one(); }
+  void notify_all() noexcept { cv_.notify_all(); }
+  template <class Pred>
+  void wait(MutexLock& lock, Pred pred) {
+    cv_.wait(lock.native(), pred);
+  }
+  template <class Clock, class Duration, class Pred>
+  bool wait_until(MutexLock& lock, const std::chrono::time_point<Clock, Duration>& deadline,
+                  Pred pred) {
+    return cv_.wait_until(lock.native(), deadline, pred);
+  }
+  template <class Rep, class Period, class Pred>
+  bool wait_for(MutexLock& lock, const std::chrono::duration<Rep, Period>& timeout, Pred pred) {
+    return cv_.wait_for(lock.native(), timeout, pred);
+  }
+
+ private:
+  std::condition_variable cv_;
+};
+
+}  // namespace orbrix
