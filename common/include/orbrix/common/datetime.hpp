@@ -1,0 +1,69 @@
+#pragma once
+
+// Local date-time without zone: the one time type handed to the engine and
+// written in messages. Vendor time stamps are cut to whole seconds; the
+// machine's clock keeps microseconds.
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <stdexcept>
+#include <string>
+
+namespace orbrix {
+
+using DateTime = std::chrono::local_time<std::chrono::microseconds>;
+
+// Builds a date-time from calendar fields. Throws std::invalid_argument when
+// the fields do not name a real date and time.
+inline DateTime make_datetime(int year, unsigned month, unsigned day, unsigned hour = 0,
+                              unsigned minute = 0, unsigned second = 0,
+                              std::chrono::microseconds fraction = {}) {
+  using namespace std::chrono;
+  const year_month_day ymd{std::chrono::year{year}, std::chrono::month{month},
+                           std::chrono::day{day}};
+  if (!ymd.ok() || hour > 23 || minute > 59 || second > 59 || fraction.count() < 0 ||
+      fraction >= seconds{1}) {
+    throw std::invalid_argument("invalid date-time fields");
+  }
+  return DateTime{local_days{ymd}.time_since_epoch() + hours{hour} + minutes{minute} +
+                  seconds{second} + fraction};
+}
+
+// Drops any fraction of a second.
+inline DateTime truncate_to_seconds(DateTime t) {
+  return std::chrono::floor<std::chrono::seconds>(t);
+}
+
+// The machine's current local wall-clock time, without zone.
+inline DateTime local_now() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const std::time_t tt = system_clock::to_time_t(now);
+  std::tm tm{};
+  localtime_r(&tt, &tm);
+  const auto whole = sys_seconds{seconds{tt}};
+  const auto frac = duration_cast<microseconds>(now - time_point_cast<microseconds>(whole));
+  return DateTime{duration_cast<microseconds>(seconds{tt + tm.tm_gmtoff}) +
+                  (frac.count() >= 0 ? frac : microseconds{0})};
+}
+
+// "2024-03-05 14:07:09.004211"; the point and fraction are left out when the
+// microseconds are exactly zero ("2024-03-05 14:07:09").
+inline std::string to_text(DateTime t) {
+  using namespace std::chrono;
+  const auto day = floor<days>(t);
+  const year_month_day ymd{day};
+  const hh_mm_ss hms{floor<microseconds>(t - day)};
+  char buf[40];
+  int n = std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d", int(ymd.year()),
+                        unsigned(ymd.month()), unsigned(ymd.day()), int(hms.hours().count()),
+                        int(hms.minutes().count()), int(hms.seconds().count()));
+  const auto us = hms.subseconds().count();
+  if (us != 0) {
+    std::snprintf(buf + n, sizeof buf - n, ".%06lld", static_cast<long long>(us));
+  }
+  return buf;
+}
+
+}  // namespace orbrix
