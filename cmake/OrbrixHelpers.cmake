@@ -30,8 +30,12 @@ function(orbrix_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   orbrix_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
-  set(_labels unit ${ARG_LABELS})
+  # One label per test: a list would be split apart on its way to CTest.
+  set(_label unit)
+  if(ARG_LABELS)
+    list(GET ARG_LABELS 0 _label)
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${_labels}" TIMEOUT 120)
+    PROPERTIES LABELS ${_label} TIMEOUT 120)
 endfunction()
