@@ -1,0 +1,70 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "orbrix/common/mutex.hpp"
+
+namespace orbrix::automation {
+
+class Apartment;
+
+// A Win32-style event handle (CreateEvent): manual- or auto-reset. An
+// auto-reset handle releases one wait and resets itself. Waited on together
+// with the apartment's message queue by msg_wait_for_multiple_objects.
+class WaitHandle {
+ public:
+  WaitHandle(bool manual_reset, bool initial_state) noexcept
+      : signalled_(initial_state), manual_reset_(manual_reset) {}
+  WaitHandle(const WaitHandle&) = delete;
+  WaitHandle& operator=(const WaitHandle&) = delete;
+
+  // SetEvent: signals the handle and wakes the threads waiting on it.
+  void set();
+  // ResetEvent.
+  void reset() noexcept { signalled_.store(false, std::memory_order_release); }
+  bool is_signalled() const noexcept { return signalled_.load(std::memory_order_acquire); }
+
+ private:
+  friend class Apartment;
+  // Takes the signal for a wait that returns on it; an auto-reset handle
+  // resets. Returns false when another waiter took it first.
+  bool acquire() noexcept;
+  void add_waiter(Apartment* apartment);
+  void remove_waiter(Apartment* apartment);
+
+  std::atomic<bool> signalled_;
+  const bool manual_reset_;
+  Mutex mutex_;
+  std::vector<Apartment*> waiters_ GUARDED_BY(mutex_);
+};
+
+// Results and arguments of msg_wait_for_multiple_objects, after Win32.
+inline constexpr std::uint32_t kWaitObject0 = 0;
+inline constexpr std::uint32_t kWaitTimeout = 258;
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+inline constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
+inline constexpr std::uint32_t kQsAllEvents = 0x04BF;
+inline constexpr std::uint32_t kQsAllInput = 0x04FF;
+
+// MsgWaitForMultipleObjects on the calling thread's apartment: returns
+// kWaitObject0 + i when handle i is signalled (handles win over messages),
+// kWaitObject0 + handles.size() when messages are waiting (wake_mask not 0),
+// kWaitTimeout when `timeout_ms` passes, and kWaitFailed when the thread has
+// no apartment or wait_all is asked for (not supported). Blocks up to
+// `timeout_ms` (kInfinite: without limit).
+std::uint32_t msg_wait_for_multiple_objects(std::span<WaitHandle* const> handles, bool wait_all,
+                                            std::uint32_t timeout_ms, std::uint32_t wake_mask);
+
+// PeekMessage/TranslateMessage/DispatchMessage over the messages waiting on
+// the calling thread's apartment. Returns true when it met a quit message.
+// An exception escaping a message is reported (report_error) and the pump
+// goes on.
+bool pump_waiting_messages();
+
+// PostQuitMessage: queues a quit message for the calling thread's apartment.
+void post_quit_message();
+
+}  // namespace orbrix::automation

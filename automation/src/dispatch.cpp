@@ -1,0 +1,23 @@
+#include "orbrix/automation/dispatch.hpp"
+
+#include <fmt/format.h>
+
+#include <stdexcept>
+
+#include "orbrix/automation/apartment.hpp"
+
+namespace orbrix::automation {
+
+Dispatch::Dispatch() : apartment_(Apartment::current()) {}
+
+Dispatch::Dispatch(FreeThreaded) noexcept {}
+
+Dispatch::~Dispatch() = default;
+
+Cookie Dispatch::advise(const DispatchPtr&) {
+  throw std::runtime_error(fmt::format("{} has no events to connect to", type_name()));
+}
+
+void Dispatch::unadvise(Cookie) {}
+
+}  // namespace orbrix::automation

@@ -1,0 +1,88 @@
+#include "orbrix/automation/type_library.hpp"
+
+#include <fmt/format.h>
+
+#include <stdexcept>
+
+#include "orbrix/automation/class_info.hpp"
+#include "orbrix/automation/errors.hpp"
+
+namespace orbrix::automation {
+
+void EventInterface::add(std::string event_name, DispId id, int param_count) {
+  index_.emplace(event_name, events_.size());
+  events_.push_back(Event{std::move(event_name), id, param_count});
+}
+
+const EventInterface::Event* EventInterface::find(std::string_view event_name) const {
+  auto it = index_.find(std::string(event_name));
+  return it == index_.end() ? nullptr : &events_[it->second];
+}
+
+void TypeLibrary::add_constant(std::string name, std::int64_t value) {
+  if (!constants_.emplace(name, value).second) {
+    throw std::logic_error(fmt::format("type library {}: constant {} defined twice", name_, name));
+  }
+}
+
+void TypeLibrary::add_event_interface(EventInterface events) {
+  interfaces_.push_back(std::move(events));
+}
+
+std::int64_t TypeLibrary::constant(std::string_view name) const {
+  auto it = constants_.find(std::string(name));
+  if (it == constants_.end()) {
+    throw UnknownNameError(fmt::format("type library {} {}.{} has no constant named '{}'", name_,
+                                       major_, minor_, name));
+  }
+  return it->second;
+}
+
+bool TypeLibrary::has_constant(std::string_view name) const {
+  return constants_.contains(std::string(name));
+}
+
+const EventInterface& TypeLibrary::event_interface(std::string_view name) const {
+  for (const auto& i : interfaces_) {
+    if (i.name() == name) {
+      return i;
+    }
+  }
+  throw UnknownNameError(
+      fmt::format("type library {} has no event interface named '{}'", name_, name));
+}
+
+TypeLibraryRegistry& TypeLibraryRegistry::instance() {
+  static TypeLibraryRegistry registry;
+  return registry;
+}
+
+void TypeLibraryRegistry::register_library(std::shared_ptr<const TypeLibrary> library) {
+  MutexLock lock(mutex_);
+  for (const auto& l : libraries_) {
+    if (equal_folded(l->guid(), library->guid()) && l->major() == library->major() &&
+        l->minor() == library->minor()) {
+      return;
+    }
+  }
+  libraries_.push_back(std::move(library));
+}
+
+std::shared_ptr<const TypeLibrary> TypeLibraryRegistry::load(std::string_view guid, int major,
+                                                             int minor, std::uint32_t) const {
+  MutexLock lock(mutex_);
+  std::shared_ptr<const TypeLibrary> best;
+  for (const auto& l : libraries_) {
+    if (equal_folded(l->guid(), guid) && l->major() == major && l->minor() >= minor &&
+        (!best || l->minor() > best->minor())) {
+      best = l;
+    }
+  }
+  if (!best) {
+    throw std::runtime_error(
+        fmt::format("Library not registered: type library {} version {}.{}", guid, major, minor));
+  }
+  return best;
+}
+
+}  // namespace orbrix::automation
