@@ -1,0 +1,63 @@
+#include "orbrix/core/safe_call.hpp"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "orbrix/common/mutex.hpp"
+
+namespace orbrix {
+namespace {
+
+// One fwrite of the whole line, then a flush, so concurrent reports do not
+// interleave within a line.
+void write_line(std::string_view what) noexcept {
+  try {
+    std::string line(what);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+  } catch (...) {
+    // Out of memory while reporting: nothing sensible is left to do.
+  }
+}
+
+struct ReporterSlot {
+  Mutex mu;
+  std::shared_ptr<const SafeCallReporter> reporter GUARDED_BY(mu);
+};
+
+ReporterSlot& slot() {
+  static ReporterSlot s;
+  return s;
+}
+
+}  // namespace
+
+SafeCallReporter set_safe_call_reporter(SafeCallReporter reporter) {
+  auto next = reporter ? std::make_shared<const SafeCallReporter>(std::move(reporter)) : nullptr;
+  ReporterSlot& s = slot();
+  MutexLock lock(s.mu);
+  s.reporter.swap(next);
+  return next ? *next : SafeCallReporter();
+}
+
+void report_safe_call_failure(std::string_view what) noexcept {
+  std::shared_ptr<const SafeCallReporter> reporter;
+  {
+    ReporterSlot& s = slot();
+    MutexLock lock(s.mu);
+    reporter = s.reporter;
+  }
+  if (reporter) {
+    try {
+      (*reporter)(what);
+      return;
+    } catch (...) {
+      // Fall through to the default so the failure is not lost.
+    }
+  }
+  write_line(what);
+}
+
+}  // namespace orbrix
