@@ -1,0 +1,64 @@
+#pragma once
+
+// The chat commands. Each runs on the dispatcher thread, checks its words,
+// writes its request's parameters and then raises its flag on context.bot,
+// and answers in the chat the command came from. A failed reply raises the
+// BotApi error (the fields already written keep their values).
+
+#include <string_view>
+
+#include "orbrix/telegram/handler.hpp"
+
+namespace orbrix::telegram::commands {
+
+namespace usage {
+inline constexpr std::string_view stop = "/stop [no parameters]: Stop the engine";
+inline constexpr std::string_view balance = "/balance [no parameters]: Fetch balance";
+inline constexpr std::string_view positions =
+    "/positions [no parameters]: Fetch positions of all gateways";
+inline constexpr std::string_view cancel_orders =
+    "/cancel_orders [no parameters]: cancel all active orders";
+inline constexpr std::string_view cancel_order =
+    "/cancel_order [parameters]: cancel an active order\n"
+    "- order_id: str, the id of the order\n"
+    "- gateway_name: str, the name of the gateway";
+inline constexpr std::string_view send_order =
+    "/send_order [parameters] send an order with string instruction:\n"
+    "- order_string: str, security_code, quantity, direction(l/s), offset(o/c),\n"
+    "                order_type(m/l/s), gateway_name, price(None),\n"
+    "                stop_price(None)";
+inline constexpr std::string_view close_positions =
+    "/close_positions [parameters]:\n"
+    "- gateway_name: str, the name of the gateway";
+inline constexpr std::string_view orders =
+    "/orders [parameters]: Fetch orders\n"
+    "- filter:str (optional) if \"-a\", only return alive orders\n"
+    "- n:int (optional) number of displayed records";
+inline constexpr std::string_view deals =
+    "/deals [parameters]: fetch done deals\n"
+    "- n:int (optional) number of displayed records";
+inline constexpr std::string_view echo = "Echo command";
+}  // namespace usage
+
+// Plain text: "[ECHO] " and the text.
+void echo(const Update& update, CallbackContext& context);
+// orbrix_status = "Terminated".
+void stop(const Update& update, CallbackContext& context);
+// get_balance.
+void balance(const Update& update, CallbackContext& context);
+// get_positions.
+void positions(const Update& update, CallbackContext& context);
+// [-a] [n]: active_orders, num_orders_displayed, then get_orders.
+void orders(const Update& update, CallbackContext& context);
+// [n]: num_deals_displayed, then get_deals.
+void deals(const Update& update, CallbackContext& context);
+// order_id gateway_name: cancel_order_id, gateway_name, then cancel_order.
+void cancel_order(const Update& update, CallbackContext& context);
+// cancel_orders.
+void cancel_orders(const Update& update, CallbackContext& context);
+// one order string of eight comma-separated pieces: order_string, then send_order.
+void send_order(const Update& update, CallbackContext& context);
+// [gateway_name]: close_positions_gateway_name, then close_positions.
+void close_positions(const Update& update, CallbackContext& context);
+
+}  // namespace orbrix::telegram::commands

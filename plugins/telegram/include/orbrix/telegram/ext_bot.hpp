@@ -1,0 +1,59 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "orbrix/common/mutex.hpp"
+#include "orbrix/telegram/bot_api.hpp"
+
+namespace orbrix::telegram {
+
+// The client bot: the Bot API plus what the framework learns about the bot
+// (its user name) and message splitting. Shared by the updater, the
+// dispatcher and the host; every method is thread-safe.
+class ExtBot {
+ public:
+  // Throws std::invalid_argument for an unusable token (see BotApi).
+  ExtBot(std::string token, ApiOptions options = {});
+  virtual ~ExtBot() = default;
+  ExtBot(const ExtBot&) = delete;
+  ExtBot& operator=(const ExtBot&) = delete;
+
+  // getMe; remembers the user name for recognising "/cmd@name". Blocks up to
+  // the request time-out; raises the BotApi errors.
+  User get_me(CancelSource* cancel = nullptr);
+
+  // getUpdates (see BotApi::get_updates).
+  std::vector<Update> get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
+                                  std::chrono::milliseconds abandon_after,
+                                  CancelSource* cancel = nullptr);
+
+  // Sends `text` to `chat_id`, split into several messages when it is longer
+  // than one message may be. Blocks up to the request time-out per message;
+  // raises the BotApi errors (Cancelled while the bot is being closed with a
+  // handler still running).
+  void send_message(std::int64_t chat_id, std::string_view text);
+
+  // The bot's user name once getMe has answered.
+  std::optional<std::string> username() const;
+  void set_username(std::optional<std::string> name);
+
+  // Abandons replies in flight and refuses new ones until resume_replies().
+  void cancel_replies() { replies_.cancel(); }
+  void resume_replies() { replies_.reset(); }
+
+  BotApi& api() noexcept { return api_; }
+  std::string redact(std::string text) const { return api_.redact(std::move(text)); }
+
+ private:
+  BotApi api_;
+  CancelSource replies_;
+  mutable Mutex mu_;
+  std::optional<std::string> username_ GUARDED_BY(mu_);
+};
+
+}  // namespace orbrix::telegram

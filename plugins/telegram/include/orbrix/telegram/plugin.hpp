@@ -1,0 +1,53 @@
+#pragma once
+
+// The plug-in instance `bot`, created when the engine loads the plug-in.
+//
+// Configuration keys (orbrix::config: the file, overridden by the environment):
+//   TELEGRAM_TOKEN             the bot token (required)
+//   TELEGRAM_CHAT_ID           the operator's chat: send_message's default and
+//                              always allowed to command (optional integer)
+//   TELEGRAM_ALLOWED_CHAT_IDS  further chats allowed to command, comma-separated
+//   TELEGRAM_API_URL           Bot API base URL (default https://api.telegram.org)
+
+#include <cstddef>
+#include <string>
+
+#include "orbrix/config/orbrix_config.hpp"
+#include "orbrix/telegram/telegram_bot.hpp"
+
+namespace orbrix::telegram {
+
+struct BotSettings {
+  std::string token;
+  BotOptions options;
+};
+
+// Reads the four keys over `base` (which supplies time-outs, clock, log).
+// Throws std::invalid_argument naming the key when TELEGRAM_TOKEN is missing
+// or empty, or TELEGRAM_CHAT_ID / TELEGRAM_ALLOWED_CHAT_IDS hold something
+// other than integers. An empty TELEGRAM_CHAT_ID means no default chat.
+BotSettings settings_from_config(const config::Config& config, BotOptions base = {});
+
+// Creates the plug-in instance from `config` and starts polling. Engine
+// thread; returns at once. Throws std::logic_error when already loaded, and
+// what settings_from_config and TelegramBot's constructor throw.
+TelegramBot& load_plugin(const config::Config& config, BotOptions base = {});
+
+// The plug-in instance. Throws std::logic_error when it is not loaded.
+TelegramBot& bot();
+
+// Closes and destroys the plug-in instance (nothing when not loaded). Engine
+// thread; blocks as TelegramBot::close().
+void unload_plugin();
+
+}  // namespace orbrix::telegram
+
+extern "C" {
+
+// Entry points for an engine that dlopen()s the library. Load reads the
+// engine's configuration (orbrix::config::Config::load()) and creates the
+// instance; it returns 0 on success, else non-zero with a message (never the
+// token) in `error` (when not null), truncated to `error_size` bytes.
+int orbrix_plugin_load(char* error, std::size_t error_size);
+void orbrix_plugin_unload(void);
+}

@@ -1,0 +1,156 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "orbrix/telegram/bot_api.hpp"
+#include "orbrix/telegram/control_state.hpp"
+#include "orbrix/telegram/customed_ext_bot.hpp"
+#include "orbrix/telegram/log.hpp"
+#include "orbrix/telegram/updater.hpp"
+
+namespace orbrix::telegram {
+
+struct BotOptions {
+  ApiOptions api;
+  PollingOptions polling;
+  // The chat send_message writes to when no chat is given (TELEGRAM_CHAT_ID).
+  std::optional<std::int64_t> default_chat_id;
+  // Further chats whose commands are served (TELEGRAM_ALLOWED_CHAT_IDS); the
+  // default chat is always allowed, every other chat is refused.
+  std::vector<std::int64_t> allowed_chat_ids;
+  // Reply time stamps; default the local wall clock.
+  CustomedExtBot::Clock clock;
+  // Diagnostic lines; default write_line (standard output).
+  LogSink log;
+};
+
+// The control bot: polls Telegram from construction until close(), turns chat
+// commands into requests on the control state, and lets the host engine read,
+// serve and reset them from its own thread.
+//
+// Host protocol: poll the flags (or the take_* calls, which read a request and
+// lower its flag in one step), carry the request out, answer with
+// send_message, and lower the flag. orbrix_status() == "Terminated" asks the
+// engine to stop.
+class TelegramBot {
+ public:
+  static constexpr std::string_view description =
+      "\n"
+      "    <Orbrix TelegramBot> Available commands:\"\n"
+      "    1. /stop\n"
+      "    2. /balance\n"
+      "    3. /positions\n"
+      "    4. /orders\n"
+      "    5. /deals\n"
+      "    6. /cancel_order\n"
+      "    7. /cancel_orders\n"
+      "    8. /send_order\n"
+      "    9. /close_positions\n"
+      "    10. /help\n"
+      "    ";
+
+  // Builds the client bot, the control state and the handlers, and starts
+  // polling; returns at once. Throws std::invalid_argument for an unusable
+  // token or API URL, std::system_error when a thread cannot start.
+  explicit TelegramBot(std::string token, BotOptions options = {});
+  // Closes.
+  ~TelegramBot();
+  TelegramBot(const TelegramBot&) = delete;
+  TelegramBot& operator=(const TelegramBot&) = delete;
+
+  // Stops polling and dispatching and confirms the handled updates to the
+  // server (see Updater::stop). Host thread; blocks at most about twice the
+  // close time-out; idempotent. Not from a handler.
+  void close();
+
+  // Fetches the pending updates without confirming them, keeps them in
+  // updates() and writes the first as a diagnostic line. Host thread; blocks
+  // up to the request time-out. Raises the BotApi errors, and
+  // std::out_of_range when nothing is pending.
+  void get_updates();
+
+  // get_updates(), then the id of the user who sent the first update's
+  // message. Raises as get_updates, and std::out_of_range when the first
+  // update has no message or sender.
+  std::int64_t get_chat_id();
+
+  // Sends `msg` (split when longer than one message may be) to the default
+  // chat, or to `chat_id`. Any thread; blocks up to the request time-out per
+  // message; raises the BotApi errors, and std::invalid_argument (before
+  // sending anything) when no chat is given and there is no default chat.
+  void send_message(std::string_view msg);
+  void send_message(std::string_view msg, std::int64_t chat_id);
+
+  // The updates of the last get_updates() call; nullopt before the first.
+  std::optional<std::vector<Update>> updates() const;
+
+  // Control-state properties, one getter and one setter per field; any
+  // thread; never block for long.
+#define ORBRIX_TELEGRAM_BOT_PROPERTY(type, name, initial) \
+  type name() const {                                     \
+    return bot_->name();                                  \
+  }                                                       \
+  void name(type value) {                                 \
+    bot_->name(std::move(value));                         \
+  }
+  ORBRIX_TELEGRAM_CONTROL_FIELDS(ORBRIX_TELEGRAM_BOT_PROPERTY)
+#undef ORBRIX_TELEGRAM_BOT_PROPERTY
+
+  ControlState snapshot() const {
+    return bot_->snapshot();
+  }
+  bool take_balance() {
+    return bot_->take_balance();
+  }
+  bool take_positions() {
+    return bot_->take_positions();
+  }
+  std::optional<OrdersRequest> take_orders() {
+    return bot_->take_orders();
+  }
+  std::optional<std::int64_t> take_deals() {
+    return bot_->take_deals();
+  }
+  std::optional<CancelOrderRequest> take_cancel_order() {
+    return bot_->take_cancel_order();
+  }
+  bool take_cancel_orders() {
+    return bot_->take_cancel_orders();
+  }
+  std::optional<std::string> take_send_order() {
+    return bot_->take_send_order();
+  }
+  std::optional<ClosePositionsRequest> take_close_positions() {
+    return bot_->take_close_positions();
+  }
+
+  // False once closed, or after the server refused the token.
+  bool polling() const {
+    return updater_->running();
+  }
+  std::optional<std::int64_t> default_chat_id() const noexcept {
+    return default_chat_id_;
+  }
+
+  Updater& updater() noexcept {
+    return *updater_;
+  }
+  CustomedExtBot& bot() noexcept {
+    return *bot_;
+  }
+
+ private:
+  std::optional<std::int64_t> default_chat_id_;
+  LogSink log_;
+  std::unique_ptr<CustomedExtBot> bot_;
+  std::unique_ptr<Updater> updater_;
+  mutable Mutex mu_;
+  std::optional<std::vector<Update>> updates_ GUARDED_BY(mu_);
+};
+
+}  // namespace orbrix::telegram

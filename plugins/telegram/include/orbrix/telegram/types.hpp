@@ -1,0 +1,68 @@
+#pragma once
+
+// The parts of Bot API updates the bot reads. Parsing is lenient: a field the
+// bot does not need may be missing or malformed without failing the update.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orbrix::telegram {
+
+struct User {
+  std::int64_t id = 0;
+  bool is_bot = false;
+  std::string first_name;
+  std::optional<std::string> username;
+};
+
+struct Chat {
+  std::int64_t id = 0;
+  std::string type;  // "private", "group", "supergroup", "channel"
+};
+
+// Offsets and lengths count UTF-16 code units, as the Bot API does.
+struct MessageEntity {
+  std::string type;
+  std::int64_t offset = 0;
+  std::int64_t length = 0;
+};
+
+struct Message {
+  std::int64_t message_id = 0;
+  Chat chat;
+  std::optional<User> from_user;
+  std::optional<std::string> text;
+  std::vector<MessageEntity> entities;
+};
+
+enum class UpdateKind {
+  message,
+  edited_message,
+  channel_post,
+  edited_channel_post,
+  other,  // any kind the bot does not serve, including kinds newer than this code
+};
+
+struct Update {
+  std::int64_t update_id = 0;
+  UpdateKind kind = UpdateKind::other;
+  // The message of a message-like update (message, edits, channel posts).
+  std::optional<Message> message;
+  // The update as received, compact JSON: its printable form.
+  std::string json;
+
+  std::optional<std::int64_t> effective_chat_id() const {
+    if (message)
+      return message->chat.id;
+    return std::nullopt;
+  }
+};
+
+// Parses one update object (JSON text). Throws BadResponse when the text is
+// not a JSON object with an integer update_id; every other field is optional.
+Update parse_update(std::string_view json_text);
+
+}  // namespace orbrix::telegram

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <optional>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "orbrix/common/mutex.hpp"
+#include "orbrix/telegram/cancel_source.hpp"
+#include "orbrix/telegram/dispatcher.hpp"
+#include "orbrix/telegram/log.hpp"
+
+namespace orbrix::telegram {
+
+class CustomedExtBot;
+
+struct PollingOptions {
+  // Server-side long-poll time-out of getUpdates.
+  std::chrono::seconds poll_timeout{30};
+  // A poll with no answer after poll_timeout + poll_margin is abandoned.
+  std::chrono::milliseconds poll_margin{10'000};
+  // Back-off after a failed call: starts at backoff_initial, doubles up to
+  // backoff_max; each wait is drawn between half the step and the whole step.
+  std::chrono::milliseconds backoff_initial{1'000};
+  std::chrono::milliseconds backoff_max{30'000};
+  // stop() waits this long for a running handler, and as long again for the
+  // final confirmation to the server.
+  std::chrono::milliseconds close_timeout{5'000};
+};
+
+// Long polling on one thread, handlers on another, one update at a time in
+// update order. An update is confirmed to the server (by the offset of the
+// next getUpdates) only once it has been handled, and the next poll waits for
+// the current batch to be handled, so an update is never confirmed unhandled.
+class Updater {
+ public:
+  Updater(CustomedExtBot& bot, PollingOptions options, LogSink log);
+  // Stops polling (see stop()).
+  ~Updater();
+  Updater(const Updater&) = delete;
+  Updater& operator=(const Updater&) = delete;
+
+  CustomedExtBot& bot() noexcept { return bot_; }
+  Dispatcher& dispatcher() noexcept { return dispatcher_; }
+
+  // Starts the poller and dispatcher threads and returns at once; the poller
+  // first learns the bot's user name (getMe), then polls. Throws
+  // std::logic_error when called twice.
+  void start_polling();
+
+  // Ends polling and dispatching, lets a running handler finish (up to
+  // close_timeout, then its reply is abandoned), and confirms the last
+  // handled update to the server with a getUpdates without wait. Updates not
+  // yet handled stay on the server for the next start. Blocks at most about
+  // twice close_timeout; never throws; idempotent. Not from a handler.
+  void stop();
+
+  // True while the poller runs: false before start, after stop, and after the
+  // server refused the token (401/404).
+  bool running() const;
+
+  // The updates pending on the server, without confirming any. While polling,
+  // the poller makes the call between two polls, so the bot never competes
+  // with itself. Blocks up to the request time-out; raises the BotApi errors.
+  std::vector<Update> fetch_pending();
+
+  // Id of the last handled update, if any.
+  std::optional<std::int64_t> last_handled() const;
+
+ private:
+  void poll_loop();
+  void dispatch_loop();
+  bool identify();
+  enum class Next { stop, fetch, call };
+  // Decides the poller's next step; re-arms poll_cancel_ before a call.
+  Next next_step(bool wait_for_dispatch);
+  // Makes the getUpdates a fetch_pending() caller asked for.
+  void serve_fetch();
+  void on_success();
+  // Handles a failed call: reports, waits the back-off. False when polling
+  // must end (stop requested or the token refused).
+  bool recover(const char* method, std::exception_ptr error);
+  std::chrono::milliseconds next_backoff();
+  // Waits up to `delay`; returns early on stop or a fetch request.
+  void pause(std::chrono::milliseconds delay);
+  std::chrono::milliseconds abandon_after() const;
+
+  CustomedExtBot& bot_;
+  PollingOptions options_;
+  LogSink log_;
+  Dispatcher dispatcher_;
+  CancelSource poll_cancel_;
+  Mutex fetch_mu_;  // one fetch_pending() at a time
+
+  // Poller-thread state.
+  int failures_ = 0;
+  bool conflict_reported_ = false;
+  bool failing_ = false;
+  std::minstd_rand rng_;
+
+  mutable Mutex mu_;
+  CondVar cv_;
+  bool started_ GUARDED_BY(mu_) = false;
+  bool stopping_ GUARDED_BY(mu_) = false;
+  bool stopped_ GUARDED_BY(mu_) = false;
+  bool polling_ GUARDED_BY(mu_) = false;
+  bool dispatch_stop_ GUARDED_BY(mu_) = false;
+  bool handler_running_ GUARDED_BY(mu_) = false;
+  std::deque<Update> queue_ GUARDED_BY(mu_);
+  std::int64_t next_offset_ GUARDED_BY(mu_) = 0;       // offset of the next poll
+  std::int64_t confirmed_offset_ GUARDED_BY(mu_) = 0;  // offset of the last answered poll
+  std::optional<std::int64_t> last_handled_ GUARDED_BY(mu_);
+  // A fetch_pending() call handed to the poller.
+  bool fetch_requested_ GUARDED_BY(mu_) = false;
+  bool fetch_done_ GUARDED_BY(mu_) = false;
+  std::vector<Update> fetch_result_ GUARDED_BY(mu_);
+  std::exception_ptr fetch_error_ GUARDED_BY(mu_);
+
+  std::thread::id dispatcher_id_ GUARDED_BY(mu_);
+  std::thread poller_;
+  std::thread dispatcher_thread_;
+};
+
+}  // namespace orbrix::telegram

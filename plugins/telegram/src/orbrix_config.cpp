@@ -1,0 +1,91 @@
+#include "orbrix/config/orbrix_config.hpp"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace orbrix::config {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+  const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!s.empty() && is_space(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && is_space(s.back()))
+    s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+Config Config::parse(std::string_view text, std::string_view origin) {
+  Config config;
+  std::size_t line_number = 0;
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    ++line_number;
+
+    line = trim(line);
+    if (line.empty() || line.front() == '#')
+      continue;
+    const auto eq = line.find('=');
+    const std::string_view key = eq == std::string_view::npos ? line : trim(line.substr(0, eq));
+    if (eq == std::string_view::npos || key.empty()) {
+      throw std::invalid_argument(std::string(origin) + ":" + std::to_string(line_number) +
+                                  ": expected KEY=value");
+    }
+    std::string_view value = trim(line.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    config.values_[std::string(key)] = std::string(value);
+  }
+  return config;
+}
+
+Config Config::from_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    throw std::runtime_error("cannot read configuration file " + path.string());
+  std::ostringstream content;
+  content << in.rdbuf();
+  return parse(content.str(), path.string());
+}
+
+void Config::overlay_environment() {
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view item(*entry);
+    const auto eq = item.find('=');
+    if (eq == std::string_view::npos || eq == 0)
+      continue;
+    values_[std::string(item.substr(0, eq))] = std::string(item.substr(eq + 1));
+  }
+}
+
+Config Config::load() {
+  Config config;
+  if (const char* named = std::getenv(std::string(config_path_variable).c_str());
+      named != nullptr && *named != '\0') {
+    config = from_file(named);
+  } else if (std::error_code ec; std::filesystem::is_regular_file(default_config_file, ec)) {
+    config = from_file(std::filesystem::path(default_config_file));
+  }
+  config.overlay_environment();
+  return config;
+}
+
+std::optional<std::string> Config::get(std::string_view key) const {
+  auto it = values_.find(key);
+  if (it == values_.end())
+    return std::nullopt;
+  return it->second;
+}
+
+}  // namespace orbrix::config
