@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "orbrix/automation/dispatch.hpp"
+
+namespace orbrix::cqg {
+
+using automation::Variant;
+
+// Index of each vendor event in the catalogue order.
+enum class CelEvent : std::uint16_t {
+#define CEL_EVENT0(name) name,
+#define CEL_EVENT1(name, ...) name,
+#define CEL_EVENT2(name, ...) name,
+#define CEL_EVENT3(name, ...) name,
+#define CEL_EVENT4(name, ...) name,
+#define CEL_EVENT5(name, ...) name,
+#include "orbrix/cqg/cel_events.def"
+#undef CEL_EVENT0
+#undef CEL_EVENT1
+#undef CEL_EVENT2
+#undef CEL_EVENT3
+#undef CEL_EVENT4
+#undef CEL_EVENT5
+  kCount
+};
+inline constexpr std::size_t kCelEventCount = static_cast<std::size_t>(CelEvent::kCount);
+
+std::string_view cel_event_name(CelEvent event) noexcept;
+int cel_event_param_count(CelEvent event) noexcept;
+
+// Base of every sink connected to CQGCEL's events: one handler per vendor
+// event, each doing nothing, so a concrete sink overrides only the events it
+// cares about. As an automation object it receives the vendor's events by
+// the ids of the vendor's type library (mapped to handlers once per process)
+// and calls the handler of the same name with the event's arguments, on the
+// apartment thread that fires them. An exception escaping a handler is
+// caught here and written with Trace; the pump goes on.
+class CELSinkBase : public automation::Dispatch {
+ public:
+  // Runs on the thread that connects the sink (the API host's worker). Loads
+  // the vendor's type library on first use; throws if it is not available.
+  CELSinkBase();
+  ~CELSinkBase() override;
+
+#define CEL_P(p) [[maybe_unused]] const Variant& p
+#define CEL_EVENT0(name) \
+  virtual void name() {}
+#define CEL_EVENT1(name, a) \
+  virtual void name(CEL_P(a)) {}
+#define CEL_EVENT2(name, a, b) \
+  virtual void name(CEL_P(a), CEL_P(b)) {}
+#define CEL_EVENT3(name, a, b, c) \
+  virtual void name(CEL_P(a), CEL_P(b), CEL_P(c)) {}
+#define CEL_EVENT4(name, a, b, c, d) \
+  virtual void name(CEL_P(a), CEL_P(b), CEL_P(c), CEL_P(d)) {}
+#define CEL_EVENT5(name, a, b, c, d, e) \
+  virtual void name(CEL_P(a), CEL_P(b), CEL_P(c), CEL_P(d), CEL_P(e)) {}
+#include "orbrix/cqg/cel_events.def"
+#undef CEL_EVENT0
+#undef CEL_EVENT1
+#undef CEL_EVENT2
+#undef CEL_EVENT3
+#undef CEL_EVENT4
+#undef CEL_EVENT5
+#undef CEL_P
+
+  // Event name (any letter case) -> the vendor's event id.
+  automation::DispId get_id_of_name(std::string_view name) override;
+  // Delivers the event `id` to its handler. Unknown ids are dropped; a wrong
+  // argument count and a handler's exception are written with Trace.
+  Variant invoke(automation::DispId id, automation::InvokeKind kind,
+                 automation::Args args) override;
+  std::string_view type_name() const noexcept override { return "CELSinkBase"; }
+  bool resolves_names_anywhere() const noexcept override { return true; }
+
+  // Calls the handler of `event` directly (what invoke does after the id
+  // lookup); exceptions pass to the caller.
+  void dispatch_event(CelEvent event, automation::Args args);
+};
+
+}  // namespace orbrix::cqg

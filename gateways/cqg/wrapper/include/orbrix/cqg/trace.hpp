@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include "orbrix/automation/variant.hpp"
+
+namespace orbrix::cqg {
+
+// Writes "<OS thread id>: <message>" and a line end to standard output and
+// flushes, as one locked write, so lines of different threads never
+// interleave. Any thread. Throws std::runtime_error when the write or flush
+// fails.
+void Trace(std::string_view message);
+
+// Writes one line to standard output without the thread prefix (the few
+// lines the gateway prints directly). `flush` false leaves it buffered.
+void WriteLine(std::string_view line, bool flush = true);
+
+// Raises std::runtime_error carrying exactly `message` when `condition` is
+// false; returns otherwise. Writes nothing.
+void AssertMessage(bool condition, std::string_view message);
+
+// Truth of any value used as a condition: numbers are true when not zero,
+// texts and containers when not empty, pointers and optionals when set,
+// variants by their own truth.
+template <class T>
+bool is_true(const T& value) {
+  if constexpr (std::is_same_v<T, automation::Variant>) {
+    return value.truthy();
+  } else if constexpr (std::is_arithmetic_v<T>) {
+    return value != T{};
+  } else if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+    return !std::string_view(value).empty();
+  } else if constexpr (requires { value.empty(); }) {
+    return !value.empty();
+  } else {
+    return static_cast<bool>(value);
+  }
+}
+
+template <class T>
+  requires(!std::is_same_v<T, bool>)
+void AssertMessage(const T& condition, std::string_view message) {
+  AssertMessage(is_true(condition), message);
+}
+
+// The stream Trace and WriteLine write to: standard output unless
+// redirected. Redirection is for tests that read the lines back.
+std::FILE* output_stream() noexcept;
+std::FILE* set_output_stream(std::FILE* stream) noexcept;
+
+// The OS thread id Trace writes (gettid on Linux).
+long current_thread_id() noexcept;
+
+}  // namespace orbrix::cqg

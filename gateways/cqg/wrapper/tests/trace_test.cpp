@@ -1,0 +1,76 @@
+#include "orbrix/cqg/trace.hpp"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "orbrix/cqg/testing/captured_output.hpp"
+
+namespace orbrix::cqg {
+namespace {
+
+using testing::CapturedOutput;
+
+TEST(Trace, WritesThreadIdColonBlankAndTheMessageUnchanged) {
+  CapturedOutput out;
+  Trace("Startup CQGCEL..");
+  Trace("");
+  Trace("first\nsecond");
+  WriteLine("DataConnectionStatus=1");
+  const std::string id = std::to_string(current_thread_id());
+  EXPECT_EQ(out.text(), id + ": Startup CQGCEL..\n" + id + ": \n" + id +
+                            ": first\nsecond\nDataConnectionStatus=1\n");
+}
+
+TEST(Trace, LinesOfConcurrentThreadsNeverInterleave) {
+  CapturedOutput out;
+  constexpr int kThreads = 4, kLines = 200;
+  std::vector<std::thread> threads;
+  std::vector<long> ids(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &ids] {
+      ids[t] = current_thread_id();
+      const std::string message(300, static_cast<char>('a' + t));
+      for (int i = 0; i < kLines; ++i) {
+        Trace(message);
+      }
+    });
+  }
+  for (auto& t : threads) {
+    t.join();
+  }
+  EXPECT_EQ(std::set<long>(ids.begin(), ids.end()).size(), std::size_t{kThreads});
+  const auto lines = out.lines();
+  ASSERT_EQ(lines.size(), std::size_t{kThreads * kLines});
+  for (const auto& line : lines) {
+    const auto t = std::find(ids.begin(), ids.end(), line.thread) - ids.begin();
+    ASSERT_LT(t, kThreads) << "line without a known thread prefix";
+    EXPECT_EQ(line.message, std::string(300, static_cast<char>('a' + t)));
+  }
+}
+
+TEST(AssertMessage, RaisesExactlyTheMessageOnAFalseEmptyOrZeroCondition) {
+  EXPECT_NO_THROW(AssertMessage(true, "x"));
+  EXPECT_NO_THROW(AssertMessage(1, "x"));
+  EXPECT_NO_THROW(AssertMessage(automation::Variant("y"), "x"));
+  auto message_of = [](auto condition) {
+    try {
+      AssertMessage(condition, "GW connection timeout!");
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(message_of(false), "GW connection timeout!");
+  EXPECT_EQ(message_of(0), "GW connection timeout!");
+  EXPECT_EQ(message_of(0.0), "GW connection timeout!");
+  EXPECT_EQ(message_of(std::string()), "GW connection timeout!");
+  EXPECT_EQ(message_of(automation::Variant()), "GW connection timeout!");
+  EXPECT_EQ(message_of(std::vector<int>{}), "GW connection timeout!");
+}
+
+}  // namespace
+}  // namespace orbrix::cqg
