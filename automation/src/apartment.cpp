@@ -79,7 +79,7 @@ bool Apartment::post_after(Clock::duration delay, Task task) {
   return true;
 }
 
-void Apartment::call(const std::function<void()>& fn) {
+void Apartment::call(FunctionRef fn) {
   if (is_current()) {
     fn();
     return;
@@ -99,7 +99,7 @@ void Apartment::call(const std::function<void()>& fn) {
     }
   } pending;
 
-  auto run = [&fn, &pending] {
+  auto run = [fn, &pending] {
     std::exception_ptr error;
     try {
       fn();

@@ -9,6 +9,7 @@
 #include <queue>
 #include <span>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "orbrix/common/mutex.hpp"
@@ -16,6 +17,22 @@
 namespace orbrix::automation {
 
 class WaitHandle;
+
+// A non-owning reference to a callable, for calls that run it before they
+// return: no allocation, unlike std::function.
+class FunctionRef {
+ public:
+  template <class F>
+    requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> && std::is_invocable_v<F&>)
+  FunctionRef(F&& f) noexcept  // NOLINT(google-explicit-constructor)
+      : object_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
+        call_([](void* o) { (*static_cast<std::remove_reference_t<F>*>(o))(); }) {}
+  void operator()() const { call_(object_); }
+
+ private:
+  void* object_;
+  void (*call_)(void*);
+};
 
 // A single-threaded apartment: the thread that owns it, its message queue
 // and its timers. Other threads reach the apartment's objects only by posting
@@ -57,7 +74,7 @@ class Apartment {
   // directly (queueing and waiting would deadlock). Throws DisconnectedError
   // at once when the apartment has shut down, also when it shuts down with
   // the call still queued.
-  void call(const std::function<void()>& fn);
+  void call(FunctionRef fn);
 
   // --- used by the message wait and pump (owning thread only) ---
 
