@@ -1,0 +1,149 @@
+#include "orbrix/cqgsim/simulator.hpp"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "orbrix/automation/apartment.hpp"
+#include "orbrix/automation/errors.hpp"
+#include "orbrix/automation/object.hpp"
+#include "orbrix/automation/wait.hpp"
+#include "orbrix/cqg/vendor_ids.hpp"
+
+namespace orbrix::cqgsim {
+namespace {
+
+using namespace std::chrono_literals;
+using automation::Variant;
+
+// Records events by name, on whatever thread fires them.
+class NamedSink final : public automation::Dispatch {
+ public:
+  NamedSink() : Dispatch(FreeThreaded{}) {}
+  automation::DispId get_id_of_name(std::string_view) override { return 0; }
+  Variant invoke(automation::DispId id, automation::InvokeKind, automation::Args args) override {
+    for (const auto& e : type_library()->event_interface(cqg::kCqgEventInterface).events()) {
+      if (e.id == id) {
+        events.push_back(e.name);
+      }
+    }
+    last_args.assign(args.begin(), args.end());
+    return {};
+  }
+  std::string_view type_name() const noexcept override { return "NamedSink"; }
+
+  std::vector<std::string> events;
+  std::vector<Variant> last_args;
+};
+
+// The simulator created on this thread's apartment, with a sink attached.
+class SimulatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cel = automation::Object(automation::create_object(cqg::kCqgProgId));
+    cel.dispatch()->advise(sink);
+  }
+  // Pumps this thread's messages until `pred` holds or `timeout` passes.
+  template <class Pred>
+  bool pump_until(Pred pred, std::chrono::milliseconds timeout) {
+    automation::WaitHandle never{true, false};
+    automation::WaitHandle* handles[] = {&never};
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        return false;
+      }
+      if (automation::msg_wait_for_multiple_objects(handles, false,
+                                                    static_cast<std::uint32_t>(left.count()),
+                                                    automation::kQsAllEvents) ==
+          automation::kWaitObject0 + 1) {
+        automation::pump_waiting_messages();
+      }
+    }
+    return true;
+  }
+
+  automation::ComScope com;
+  ScopedSimulator sim;
+  std::shared_ptr<NamedSink> sink = std::make_shared<NamedSink>();
+  automation::Object cel;
+};
+
+TEST_F(SimulatorTest, StartupAnswersFromThePumpNotFromInsideTheCall) {
+  cel.call("Startup");
+  EXPECT_TRUE(sink->events.empty());
+  ASSERT_TRUE(pump_until([&] { return !sink->events.empty(); }, 2s));
+  EXPECT_EQ(sink->events, std::vector<std::string>{"OnCELStarted"});
+  EXPECT_TRUE(cel.get("IsStarted").as_bool());
+  EXPECT_EQ(sim.controls().startup_calls(), 1);
+}
+
+TEST_F(SimulatorTest, StartupCanFailWithADataErrorLate) {
+  sim.controls().set_startup(StartupBehaviour::data_error(12, "bad login", 30ms));
+  const auto start = std::chrono::steady_clock::now();
+  cel.call("Startup");
+  ASSERT_TRUE(pump_until([&] { return !sink->events.empty(); }, 2s));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+  EXPECT_EQ(sink->events, std::vector<std::string>{"OnDataError"});
+  ASSERT_EQ(sink->last_args.size(), 2u);
+  automation::Object error(sink->last_args[0]);
+  EXPECT_EQ(error.get("Code").as_int(), 12);
+  EXPECT_EQ(error.get("Description").as_string(), "bad login");
+  EXPECT_EQ(sink->last_args[1].as_string(), "bad login");
+}
+
+TEST_F(SimulatorTest, ASilentStartupNeverAnswers) {
+  sim.controls().set_startup(StartupBehaviour::silent());
+  cel.call("Startup");
+  EXPECT_FALSE(pump_until([&] { return !sink->events.empty(); }, 50ms));
+}
+
+TEST_F(SimulatorTest, ApiConfigurationHoldsTypedValuesReadableBack) {
+  auto c = cel.object("APIConfiguration");
+  EXPECT_TRUE(c.get("CollectionsThrowException").as_bool());
+  c.put("collectionsthrowexception", false);
+  c.put("TimeZoneCode", type_library()->constant("tzChina"));
+  EXPECT_FALSE(cel.object("APIConfiguration").get("CollectionsThrowException").as_bool());
+  EXPECT_EQ(c.get("TimeZoneCode").as_int(), type_library()->constant("tzChina"));
+  EXPECT_THROW(c.put("ReadyStatusCheck", "0"), automation::TypeError);
+  EXPECT_THROW(c.put("NoSuchSetting", 1), automation::UnknownNameError);
+}
+
+TEST_F(SimulatorTest, InjectedEventsAreCheckedAndFiredFromThePump) {
+  sim.controls().inject("OnGWConnectionStatusChanged",
+                        {Variant(type_library()->constant("csConnectionUp"))});
+  EXPECT_THROW(sim.controls().inject("OnNoSuchEvent", {}), std::logic_error);
+  EXPECT_THROW(sim.controls().inject("OnIdle", {Variant(1)}), std::invalid_argument);
+  ASSERT_TRUE(pump_until([&] { return !sink->events.empty(); }, 2s));
+  EXPECT_EQ(sink->events, std::vector<std::string>{"OnGWConnectionStatusChanged"});
+}
+
+TEST(Simulator, RefusesToLiveOutsideAnApartment) {
+  ScopedSimulator sim;
+  EXPECT_THROW(automation::create_object(cqg::kCqgProgId), std::logic_error);
+  EXPECT_THROW(sim.controls().inject("OnIdle", {}), std::logic_error);  // no instance
+}
+
+TEST(SimulatorTypeLibrary, ConstantsAreDistinctAndEveryEventHasAnId) {
+  const auto lib = type_library();
+  std::set<std::int64_t> values;
+  for (auto name : {"qtAsk", "qtBid", "tptAsk", "tptBid", "csConnectionUp", "csConnectionDown",
+                    "osFilled", "osBusted", "ctAdded", "fsNormal", "osdBuy", "osdSell", "tzChina",
+                    "dsQuotesAndBBA", "actAccountsReloaded", "aslNone", "pslNoPositions"}) {
+    EXPECT_TRUE(values.insert(lib->constant(name)).second) << name;
+  }
+  const auto& events = lib->event_interface(cqg::kCqgEventInterface).events();
+  EXPECT_EQ(events.size(), 104u);
+  std::set<automation::DispId> ids;
+  for (const auto& e : events) {
+    EXPECT_TRUE(ids.insert(e.id).second) << e.name;
+  }
+  EXPECT_THROW(lib->constant("qtNoSuchThing"), automation::UnknownNameError);
+}
+
+}  // namespace
+}  // namespace orbrix::cqgsim
