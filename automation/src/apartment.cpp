@@ -38,7 +38,9 @@ const std::shared_ptr<Apartment>& Apartment::current() noexcept {
   return this_thread_apartment.apartment;
 }
 
-bool Apartment::is_current() const noexcept { return thread_ == std::this_thread::get_id(); }
+bool Apartment::is_current() const noexcept {
+  return thread_ == std::this_thread::get_id();
+}
 
 bool Apartment::alive() const noexcept {
   MutexLock lock(mutex_);
@@ -63,9 +65,13 @@ bool Apartment::enqueue(Message message) {
   return true;
 }
 
-bool Apartment::post(Task task) { return enqueue(Message{std::move(task), {}, false}); }
+bool Apartment::post(Task task) {
+  return enqueue(Message{std::move(task), {}, false});
+}
 
-bool Apartment::post_quit() { return enqueue(Message{{}, {}, true}); }
+bool Apartment::post_quit() {
+  return enqueue(Message{{}, {}, true});
+}
 
 bool Apartment::post_after(Clock::duration delay, Task task) {
   {

@@ -10,7 +10,9 @@
 namespace orbrix::automation {
 namespace {
 
-constexpr char fold(char c) noexcept { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+constexpr char fold(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
@@ -21,8 +23,8 @@ std::string fold_case(std::string_view name) {
 }
 
 bool equal_folded(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return fold(x) == fold(y); });
 }
 
 std::size_t ClassInfo::FoldedHash::operator()(std::string_view s) const noexcept {
@@ -65,7 +67,9 @@ DispId ClassInfo::add_method(std::string name, Method call) {
   return add(Member{std::move(name), {}, {}, std::move(call)});
 }
 
-void ClassInfo::set_default_member(std::string_view name) { default_member_ = find(name); }
+void ClassInfo::set_default_member(std::string_view name) {
+  default_member_ = find(name);
+}
 
 DispId ClassInfo::find(std::string_view name) const {
   auto it = ids_.find(name);
@@ -82,7 +86,9 @@ const ClassInfo::Member& ClassInfo::member(DispId id) const {
   return members_[static_cast<std::size_t>(id - 1)];
 }
 
-const std::string& ClassInfo::member_name(DispId id) const { return member(id).name; }
+const std::string& ClassInfo::member_name(DispId id) const {
+  return member(id).name;
+}
 
 Variant ClassInfo::invoke(Dispatch& self, DispId id, InvokeKind kind, Args args) const {
   if (id == kDispIdValue) {

@@ -105,7 +105,9 @@ class Proxy final : public Dispatch {
 
 }  // namespace
 
-bool is_proxy(const Dispatch& object) noexcept { return dynamic_cast<const Proxy*>(&object); }
+bool is_proxy(const Dispatch& object) noexcept {
+  return dynamic_cast<const Proxy*>(&object);
+}
 
 Variant marshal_to(const std::shared_ptr<Apartment>& destination, const Variant& value) {
   if (!value.is_object()) {
@@ -136,8 +138,8 @@ std::shared_ptr<MarshalStream> marshal_inter_thread_interface_in_stream(const Di
   }
   const auto& home = object->apartment();
   if (home && !home->is_current() && !is_proxy(*object)) {
-    throw MarshalError(fmt::format(
-        "cannot marshal {}: it belongs to another thread's apartment", object->type_name()));
+    throw MarshalError(fmt::format("cannot marshal {}: it belongs to another thread's apartment",
+                                   object->type_name()));
   }
   return std::make_shared<MarshalStream>(object, home);
 }

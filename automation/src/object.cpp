@@ -13,9 +13,13 @@ const DispatchPtr& Object::checked() const {
   return p_;
 }
 
-std::string_view Object::type_name() const { return checked()->type_name(); }
+std::string_view Object::type_name() const {
+  return checked()->type_name();
+}
 
-DispId Object::id_of(std::string_view name) const { return checked()->get_id_of_name(name); }
+DispId Object::id_of(std::string_view name) const {
+  return checked()->get_id_of_name(name);
+}
 
 Variant Object::invoke(DispId id, InvokeKind kind, Args args) const {
   return checked()->invoke(id, kind, args);

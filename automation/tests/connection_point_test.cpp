@@ -65,9 +65,8 @@ TEST(ConnectionPoint, EventsReachEverySinkWithTheirArgumentsEvenWhenOneThrows) {
 
 TEST(ConnectionPoint, AdviseThroughAProxyDeliversOnTheSourcesApartmentThread) {
   ApartmentThread worker;
-  auto stream = worker.run([] {
-    return marshal_inter_thread_interface_in_stream(std::make_shared<Widget>());
-  });
+  auto stream = worker.run(
+      [] { return marshal_inter_thread_interface_in_stream(std::make_shared<Widget>()); });
   Object source(get_interface_and_release_stream(*stream));
   auto sink = std::make_shared<RecordingSink>();
   sink->apartment_to_check = worker.apartment();

@@ -12,7 +12,8 @@ namespace {
 
 TEST(ClassRegistry, CreatesByProgIdAndRefusesUnknownOnesClearly) {
   {
-    ScopedClassRegistration reg("Test.Widget.1", [] { return std::make_shared<testing::Widget>(); });
+    ScopedClassRegistration reg("Test.Widget.1",
+                                [] { return std::make_shared<testing::Widget>(); });
     EXPECT_EQ(Object(create_object("Test.Widget.1")).type_name(), "Widget");
   }
   try {

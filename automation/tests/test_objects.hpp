@@ -28,18 +28,16 @@ class Widget final : public AutomationObject<Widget> {
         expect_args(a, 1, "Widget", "Add");
         return self_as<Widget>(s).value += a[0].as_int();
       });
-      c.add_method("Fail", [](Dispatch&, Args) -> Variant {
-        throw std::out_of_range("widget failure");
-      });
+      c.add_method("Fail",
+                   [](Dispatch&, Args) -> Variant { throw std::out_of_range("widget failure"); });
       c.add_method("MakeChild", [](Dispatch& s, Args) -> Variant {
         auto child = std::make_shared<Widget>();
         child->value = self_as<Widget>(s).value + 1;
         return child;
       });
       c.add_method("Identity", [](Dispatch&, Args a) -> Variant { return a[0]; });
-      c.add_method("IsMe", [](Dispatch& s, Args a) -> Variant {
-        return a[0].as_object().get() == &s;
-      });
+      c.add_method("IsMe",
+                   [](Dispatch& s, Args a) -> Variant { return a[0].as_object().get() == &s; });
       c.add_method("ThreadIsHome", [](Dispatch& s, Args) -> Variant {
         return s.apartment() && s.apartment()->is_current();
       });

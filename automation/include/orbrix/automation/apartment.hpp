@@ -23,8 +23,9 @@ class WaitHandle;
 class FunctionRef {
  public:
   template <class F>
-    requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> && std::is_invocable_v<F&>)
-  FunctionRef(F&& f) noexcept  // NOLINT(google-explicit-constructor)
+  requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> && std::is_invocable_v<F&>)
+      FunctionRef(F&& f)
+  noexcept  // NOLINT(google-explicit-constructor)
       : object_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
         call_([](void* o) { (*static_cast<std::remove_reference_t<F>*>(o))(); }) {}
   void operator()() const { call_(object_); }

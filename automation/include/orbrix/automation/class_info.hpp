@@ -92,8 +92,7 @@ T& self_as(Dispatch& self) {
 
 // Throws std::invalid_argument unless `args` holds exactly `count` values,
 // naming the member: "CQGCEL.Startup takes 0 arguments (2 given)".
-void expect_args(Args args, std::size_t count, std::string_view type_name,
-                 std::string_view member);
+void expect_args(Args args, std::size_t count, std::string_view type_name, std::string_view member);
 // Lower-case copy of an ASCII name.
 std::string fold_case(std::string_view name);
 // Equality without regard to ASCII letter case.

@@ -19,8 +19,9 @@ class Object {
   Object() = default;
   explicit Object(DispatchPtr p) noexcept : p_(std::move(p)) {}
   template <class T>
-    requires(std::derived_from<T, Dispatch> && !std::same_as<T, Dispatch>)
-  explicit Object(std::shared_ptr<T> p) noexcept : p_(std::move(p)) {}
+  requires(std::derived_from<T, Dispatch> &&
+           !std::same_as<T, Dispatch>) explicit Object(std::shared_ptr<T> p) noexcept
+      : p_(std::move(p)) {}
   // Wraps an object held in a variant; anything else is a TypeError.
   explicit Object(const Variant& v) : p_(v.as_object()) {}
 

@@ -31,8 +31,8 @@ class Variant {
   Variant(std::nullptr_t) noexcept {}
   Variant(bool b) noexcept : v_(b) {}
   template <std::integral I>
-    requires(!std::same_as<I, bool>)
-  Variant(I i) noexcept : v_(static_cast<std::int64_t>(i)) {}
+  requires(!std::same_as<I, bool>) Variant(I i)
+  noexcept : v_(static_cast<std::int64_t>(i)) {}
   Variant(double d) noexcept : v_(d) {}
   Variant(float f) noexcept : v_(static_cast<double>(f)) {}
   Variant(std::string s) noexcept : v_(std::move(s)) {}
@@ -42,8 +42,9 @@ class Variant {
   // A null pointer makes an empty variant.
   Variant(DispatchPtr p) noexcept;
   template <class T>
-    requires(std::derived_from<T, Dispatch> && !std::same_as<T, Dispatch>)
-  Variant(std::shared_ptr<T> p) noexcept : Variant(DispatchPtr(std::move(p))) {}
+  requires(std::derived_from<T, Dispatch> && !std::same_as<T, Dispatch>)
+      Variant(std::shared_ptr<T> p)
+  noexcept : Variant(DispatchPtr(std::move(p))) {}
 
   VariantKind kind() const noexcept { return static_cast<VariantKind>(v_.index()); }
   bool is_empty() const noexcept { return kind() == VariantKind::Empty; }

@@ -12,7 +12,8 @@ using automation::Variant;
 template <auto Member>
 void add_bool(automation::ClassInfo& c, const char* name) {
   c.add_property(
-      name, [](Dispatch& s, Args) -> Variant { return automation::self_as<ApiConfiguration>(s).*Member; },
+      name,
+      [](Dispatch& s, Args) -> Variant { return automation::self_as<ApiConfiguration>(s).*Member; },
       [](Dispatch& s, Args, const Variant& v) {
         automation::self_as<ApiConfiguration>(s).*Member = v.as_bool();
       });
@@ -21,7 +22,8 @@ void add_bool(automation::ClassInfo& c, const char* name) {
 template <auto Member>
 void add_int(automation::ClassInfo& c, const char* name) {
   c.add_property(
-      name, [](Dispatch& s, Args) -> Variant { return automation::self_as<ApiConfiguration>(s).*Member; },
+      name,
+      [](Dispatch& s, Args) -> Variant { return automation::self_as<ApiConfiguration>(s).*Member; },
       [](Dispatch& s, Args, const Variant& v) {
         automation::self_as<ApiConfiguration>(s).*Member = v.as_int();
       });

@@ -12,7 +12,9 @@ using automation::Args;
 using automation::Dispatch;
 using automation::Variant;
 
-CQGCEL& self(Dispatch& d) { return automation::self_as<CQGCEL>(d); }
+CQGCEL& self(Dispatch& d) {
+  return automation::self_as<CQGCEL>(d);
+}
 
 }  // namespace
 
@@ -51,9 +53,13 @@ automation::Cookie CQGCEL::advise(const automation::DispatchPtr& sink) {
   return events_.advise(sink);
 }
 
-void CQGCEL::unadvise(automation::Cookie cookie) { events_.unadvise(cookie); }
+void CQGCEL::unadvise(automation::Cookie cookie) {
+  events_.unadvise(cookie);
+}
 
-void CQGCEL::fire(SimEvent event, Args args) const { events_.fire(event_id(event), args); }
+void CQGCEL::fire(SimEvent event, Args args) const {
+  events_.fire(event_id(event), args);
+}
 
 void CQGCEL::post_event(SimEvent event, std::vector<Variant> args,
                         std::chrono::milliseconds delay) {
@@ -92,6 +98,8 @@ void CQGCEL::startup() {
   }
 }
 
-void CQGCEL::shutdown() { started_ = false; }
+void CQGCEL::shutdown() {
+  started_ = false;
+}
 
 }  // namespace orbrix::cqgsim

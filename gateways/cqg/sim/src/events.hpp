@@ -46,6 +46,8 @@ inline constexpr std::array<SimEventInfo, static_cast<std::size_t>(SimEvent::kCo
 #undef CEL_EVENT5
 }};
 
-constexpr std::int32_t event_id(SimEvent e) { return static_cast<std::int32_t>(e) + 1; }
+constexpr std::int32_t event_id(SimEvent e) {
+  return static_cast<std::int32_t>(e) + 1;
+}
 
 }  // namespace orbrix::cqgsim

@@ -47,8 +47,8 @@ void SimControls::inject(std::string_view event, std::vector<automation::Variant
     throw std::logic_error(fmt::format("CQGCEL has no event named {}", event));
   }
   if (static_cast<std::size_t>(found->params) != args.size()) {
-    throw std::invalid_argument(fmt::format("{} takes {} arguments ({} given)", event,
-                                            found->params, args.size()));
+    throw std::invalid_argument(
+        fmt::format("{} takes {} arguments ({} given)", event, found->params, args.size()));
   }
   auto target = std::static_pointer_cast<CQGCEL>(instance());
   if (!target) {

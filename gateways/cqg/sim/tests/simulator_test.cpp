@@ -57,9 +57,8 @@ class SimulatorTest : public ::testing::Test {
       if (left.count() <= 0) {
         return false;
       }
-      if (automation::msg_wait_for_multiple_objects(handles, false,
-                                                    static_cast<std::uint32_t>(left.count()),
-                                                    automation::kQsAllEvents) ==
+      if (automation::msg_wait_for_multiple_objects(
+              handles, false, static_cast<std::uint32_t>(left.count()), automation::kQsAllEvents) ==
           automation::kWaitObject0 + 1) {
         automation::pump_waiting_messages();
       }

@@ -144,11 +144,10 @@ void ApiHost::threadedFunction(const SinkClass& sinkType) {
 void ApiHost::pumpMessages() {
   automation::WaitHandle* handles[] = {&shutdownEvent};
   for (;;) {
-    const std::uint32_t res =
-        options_.message_wait
-            ? options_.message_wait(handles)
-            : automation::msg_wait_for_multiple_objects(handles, false, automation::kInfinite,
-                                                        automation::kQsAllEvents);
+    const std::uint32_t res = options_.message_wait ? options_.message_wait(handles)
+                                                    : automation::msg_wait_for_multiple_objects(
+                                                          handles, false, automation::kInfinite,
+                                                          automation::kQsAllEvents);
     if (res == automation::kWaitObject0) {
       break;
     } else if (res == automation::kWaitObject0 + 1) {
@@ -188,9 +187,9 @@ void ApiHost::startupCel() {
       throw std::runtime_error("CQGCEL start-up failed: the API host's worker thread has ended");
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      throw std::runtime_error(fmt::format(
-          "CQGCEL start-up timed out: no OnCELStarted or OnDataError within {} ms",
-          options_.startup_timeout.count()));
+      throw std::runtime_error(
+          fmt::format("CQGCEL start-up timed out: no OnCELStarted or OnDataError within {} ms",
+                      options_.startup_timeout.count()));
     }
   }
   Trace("CQGCEL has started.");
@@ -220,6 +219,8 @@ void ApiHost::Shutdown() {
   Trace("CQGCEL is shut down.");
 }
 
-void ApiHost::SetError() { errorHappened = true; }
+void ApiHost::SetError() {
+  errorHappened = true;
+}
 
 }  // namespace orbrix::cqg

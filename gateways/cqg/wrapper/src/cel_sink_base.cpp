@@ -54,7 +54,8 @@ struct DispatchTable {
         continue;
       }
       if (e->id < 0 || e->id > 0xFFFF) {
-        throw std::runtime_error(fmt::format("vendor event {} has an unusable id {}", e->name, e->id));
+        throw std::runtime_error(
+            fmt::format("vendor event {} has an unusable id {}", e->name, e->id));
       }
       const auto id = static_cast<std::size_t>(e->id);
       if (event_of_id.size() <= id) {
@@ -81,7 +82,9 @@ int cel_event_param_count(CelEvent event) noexcept {
   return kEvents[static_cast<std::size_t>(event)].params;
 }
 
-CELSinkBase::CELSinkBase() { (void)dispatch_table(); }
+CELSinkBase::CELSinkBase() {
+  (void)dispatch_table();
+}
 
 CELSinkBase::~CELSinkBase() = default;
 

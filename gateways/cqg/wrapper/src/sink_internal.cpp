@@ -8,7 +8,9 @@
 
 namespace orbrix::cqg {
 
-SinkInternal::SinkInternal() { Trace("Internal sink ctor"); }
+SinkInternal::SinkInternal() {
+  Trace("Internal sink ctor");
+}
 
 void SinkInternal::Init(automation::Event& started, ApiHost& host) {
   eventCELStarted = &started;

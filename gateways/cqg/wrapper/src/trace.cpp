@@ -16,7 +16,8 @@ std::atomic<std::FILE*> redirected{nullptr};
 // reaches the file as one piece whatever other threads write.
 void write_locked(std::FILE* out, const char* data, std::size_t size, bool flush) {
   flockfile(out);
-  const bool ok = fwrite_unlocked(data, 1, size, out) == size && (!flush || fflush_unlocked(out) == 0);
+  const bool ok =
+      fwrite_unlocked(data, 1, size, out) == size && (!flush || fflush_unlocked(out) == 0);
   funlockfile(out);
   if (!ok) {
     throw std::runtime_error("cannot write to standard output");

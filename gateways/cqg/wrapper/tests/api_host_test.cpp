@@ -60,21 +60,21 @@ TEST_F(ApiHostTest, NormalStartWritesWorkerAndCallerLinesInOrderThenShutsDown) {
   const long caller = cqg::current_thread_id();
   const long worker = thread_of("COM framework is initializing...");
   ASSERT_NE(worker, caller);
-  EXPECT_EQ(out.messages_of(worker),
-            (Strings{"COM framework is initializing...", "COM framework is initialized!",
-                     "CQG.CQGCEL.4 creation...", "CQG.CQGCEL.4 created!",
-                     "Marshal CQGCEL in stream", "CQGCEL is marshaled in stream",
-                     "Internal sink subscription to events", "Internal sink ctor",
-                     "Internal sink subscribed", "Sink subscription to events", "Sink subscribed",
-                     "Internal sink is initialized", "Starting message pumping..",
-                     "SinkInternal: CELStarted!", "COM framework is uninitializing...",
-                     "COM framework is uninitialized!"}));
-  EXPECT_EQ(out.messages_of(caller),
-            (Strings{"Waiting for CQGCEL creation..", "CQGCEL is created!",
-                     "Marshaled CQGCEL from stream", "CQGCEL is marshaled from stream!",
-                     "CQGCEL default configuring...", "Startup CQGCEL..",
-                     "Waiting for CQGCEL start..", "CQGCEL has started.",
-                     "CQGCEL is being shut down..", "CQGCEL is shut down."}));
+  EXPECT_EQ(
+      out.messages_of(worker),
+      (Strings{"COM framework is initializing...", "COM framework is initialized!",
+               "CQG.CQGCEL.4 creation...", "CQG.CQGCEL.4 created!", "Marshal CQGCEL in stream",
+               "CQGCEL is marshaled in stream", "Internal sink subscription to events",
+               "Internal sink ctor", "Internal sink subscribed", "Sink subscription to events",
+               "Sink subscribed", "Internal sink is initialized", "Starting message pumping..",
+               "SinkInternal: CELStarted!", "COM framework is uninitializing...",
+               "COM framework is uninitialized!"}));
+  EXPECT_EQ(
+      out.messages_of(caller),
+      (Strings{"Waiting for CQGCEL creation..", "CQGCEL is created!",
+               "Marshaled CQGCEL from stream", "CQGCEL is marshaled from stream!",
+               "CQGCEL default configuring...", "Startup CQGCEL..", "Waiting for CQGCEL start..",
+               "CQGCEL has started.", "CQGCEL is being shut down..", "CQGCEL is shut down."}));
   // The worker's last lines come before the caller's final one.
   EXPECT_LT(position_of("COM framework is uninitialized!"), position_of("CQGCEL is shut down."));
   EXPECT_LT(position_of("Internal sink is initialized"), position_of("CQGCEL is created!"));
@@ -201,7 +201,7 @@ TEST_F(ApiHostTest, AFailingPumpStillUninitialisesAndCallsFailInsteadOfHanging) 
       return 77;
     }
     return automation::msg_wait_for_multiple_objects(handles, false, automation::kInfinite,
-                                                      automation::kQsAllEvents);
+                                                     automation::kQsAllEvents);
   };
   ApiHost host(std::move(options));
   host.Init<RecordingSink>(nullptr);
@@ -212,7 +212,8 @@ TEST_F(ApiHostTest, AFailingPumpStillUninitialisesAndCallsFailInsteadOfHanging) 
     } catch (const automation::DisconnectedError&) {
     }
   }
-  EXPECT_TRUE(out.contains("cel_threadfunc stopped by an error: unexpected win32wait return value"));
+  EXPECT_TRUE(
+      out.contains("cel_threadfunc stopped by an error: unexpected win32wait return value"));
   EXPECT_THROW(host.cqgCEL.get("IsStarted"), automation::DisconnectedError);
   EXPECT_THROW(host.Shutdown(), automation::DisconnectedError);
 }

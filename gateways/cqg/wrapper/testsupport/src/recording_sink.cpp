@@ -30,9 +30,8 @@ std::size_t RecordingSink::count(std::string_view event) const {
 bool RecordingSink::wait_for(std::string_view event, std::size_t times,
                              std::chrono::milliseconds timeout) const {
   MutexLock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&]() NO_THREAD_SAFETY_ANALYSIS {
-    return count_locked(event) >= times;
-  });
+  return changed_.wait_for(
+      lock, timeout, [&]() NO_THREAD_SAFETY_ANALYSIS { return count_locked(event) >= times; });
 }
 
 }  // namespace orbrix::cqg::testing

@@ -24,8 +24,8 @@ namespace orbrix::cqg {
 using SinkClass = std::function<std::shared_ptr<CELSinkBase>()>;
 
 template <class Sink>
-  requires std::derived_from<Sink, CELSinkBase> && std::default_initializable<Sink>
-SinkClass sink_class() {
+requires std::derived_from<Sink, CELSinkBase> && std::default_initializable<Sink> SinkClass
+sink_class() {
   return [] { return std::make_shared<Sink>(); };
 }
 

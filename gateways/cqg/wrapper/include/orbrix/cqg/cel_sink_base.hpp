@@ -73,8 +73,12 @@ class CELSinkBase : public automation::Dispatch {
   // argument count and a handler's exception are written with Trace.
   Variant invoke(automation::DispId id, automation::InvokeKind kind,
                  automation::Args args) override;
-  std::string_view type_name() const noexcept override { return "CELSinkBase"; }
-  bool resolves_names_anywhere() const noexcept override { return true; }
+  std::string_view type_name() const noexcept override {
+    return "CELSinkBase";
+  }
+  bool resolves_names_anywhere() const noexcept override {
+    return true;
+  }
 
   // Calls the handler of `event` directly (what invoke does after the id
   // lookup); exceptions pass to the caller.

@@ -43,8 +43,8 @@ bool is_true(const T& value) {
 }
 
 template <class T>
-  requires(!std::is_same_v<T, bool>)
-void AssertMessage(const T& condition, std::string_view message) {
+requires(!std::is_same_v<T, bool>) void AssertMessage(const T& condition,
+                                                      std::string_view message) {
   AssertMessage(is_true(condition), message);
 }
 

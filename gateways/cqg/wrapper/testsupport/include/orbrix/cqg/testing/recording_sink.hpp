@@ -24,18 +24,28 @@ class RecordingSink : public CELSinkBase {
 
 #define CEL_P(p) const Variant& p
 #define CEL_EVENT0(name) \
-  void name() override { record(#name, {}); }
-#define CEL_EVENT1(name, a) \
-  void name(CEL_P(a)) override { record(#name, {a}); }
-#define CEL_EVENT2(name, a, b) \
-  void name(CEL_P(a), CEL_P(b)) override { record(#name, {a, b}); }
-#define CEL_EVENT3(name, a, b, c) \
-  void name(CEL_P(a), CEL_P(b), CEL_P(c)) override { record(#name, {a, b, c}); }
-#define CEL_EVENT4(name, a, b, c, d) \
-  void name(CEL_P(a), CEL_P(b), CEL_P(c), CEL_P(d)) override { record(#name, {a, b, c, d}); }
-#define CEL_EVENT5(name, a, b, c, d, e)                                         \
+  void name() override { \
+    record(#name, {});   \
+  }
+#define CEL_EVENT1(name, a)      \
+  void name(CEL_P(a)) override { \
+    record(#name, {a});          \
+  }
+#define CEL_EVENT2(name, a, b)             \
+  void name(CEL_P(a), CEL_P(b)) override { \
+    record(#name, {a, b});                 \
+  }
+#define CEL_EVENT3(name, a, b, c)                    \
+  void name(CEL_P(a), CEL_P(b), CEL_P(c)) override { \
+    record(#name, {a, b, c});                        \
+  }
+#define CEL_EVENT4(name, a, b, c, d)                           \
+  void name(CEL_P(a), CEL_P(b), CEL_P(c), CEL_P(d)) override { \
+    record(#name, {a, b, c, d});                               \
+  }
+#define CEL_EVENT5(name, a, b, c, d, e)                                  \
   void name(CEL_P(a), CEL_P(b), CEL_P(c), CEL_P(d), CEL_P(e)) override { \
-    record(#name, {a, b, c, d, e});                                             \
+    record(#name, {a, b, c, d, e});                                      \
   }
 #include "orbrix/cqg/cel_events.def"
 #undef CEL_EVENT0
@@ -46,7 +56,9 @@ class RecordingSink : public CELSinkBase {
 #undef CEL_EVENT5
 #undef CEL_P
 
-  std::string_view type_name() const noexcept override { return "RecordingSink"; }
+  std::string_view type_name() const noexcept override {
+    return "RecordingSink";
+  }
 
   std::vector<Call> calls() const;
   std::size_t count(std::string_view event) const;
