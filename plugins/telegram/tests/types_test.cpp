@@ -1,0 +1,92 @@
+// Updates as real servers send them: what the bot reads from each.
+
+#include <gtest/gtest.h>
+
+#include "orbrix/telegram/errors.hpp"
+#include "orbrix/telegram/filters.hpp"
+#include "orbrix/telegram/handler.hpp"
+#include "orbrix/telegram/testing/fixtures.hpp"
+#include "orbrix/telegram/types.hpp"
+
+namespace orbrix::telegram {
+namespace {
+
+using testing::fixture_text;
+
+Update load(std::string_view name) {
+  return parse_update(fixture_text(name));
+}
+
+TEST(ParseUpdate, ReadsPrivateAndGroupMessages) {
+  const Update u = load("update_private_text.json");
+  EXPECT_EQ(u.update_id, 306197398);
+  EXPECT_EQ(u.kind, UpdateKind::message);
+  ASSERT_TRUE(u.message);
+  EXPECT_EQ(u.message->chat.id, 408258968);
+  EXPECT_EQ(u.message->text, "4");
+  EXPECT_EQ(u.message->from_user->id, 408258968);
+
+  const Update group = load("update_supergroup_command_reply_in_topic.json");
+  EXPECT_EQ(group.effective_chat_id(), -1001293752024);
+  EXPECT_EQ(group.message->from_user->id, 5964236329);
+  EXPECT_TRUE(starts_with_command(*group.message));
+}
+
+TEST(ParseUpdate, TellsTheKinds) {
+  EXPECT_EQ(load("update_edited_message.json").kind, UpdateKind::edited_message);
+  EXPECT_EQ(load("update_channel_post.json").kind, UpdateKind::channel_post);
+  // No sender at all is fine for a channel post.
+  const Update post = parse_update(
+      nlohmann::json(testing::fixture_json("getUpdates_channel_post_command.json")["result"][0])
+          .dump());
+  EXPECT_EQ(post.kind, UpdateKind::channel_post);
+  EXPECT_FALSE(post.message->from_user);
+  for (const char* other : {"update_unknown_kind.json", "update_callback_query.json",
+                            "update_my_chat_member_kicked.json"}) {
+    const Update u = load(other);
+    EXPECT_EQ(u.kind, UpdateKind::other) << other;
+    EXPECT_FALSE(u.effective_chat_id()) << other;
+  }
+  EXPECT_THROW(parse_update(R"({"message":{}})"), BadResponse);
+  EXPECT_THROW(parse_update("[1,"), BadResponse);
+}
+
+TEST(ParseUpdate, RawAndEscapedNonBmpTextAgree) {
+  const Update raw = load("update_text_nonbmp_emoji_entities.json");
+  const Update escaped = load("update_text_nonbmp_emoji_entities_ascii_escaped.json");
+  EXPECT_EQ(raw.message->text, escaped.message->text);
+  EXPECT_EQ(raw.message->text->substr(76), "😋😋");
+  ASSERT_EQ(raw.message->entities.size(), 6u);
+  EXPECT_EQ(raw.message->entities[5].offset, 78);
+}
+
+TEST(CommandHandler, MatchesTheLeadingCommandEntityOnly) {
+  CommandHandler start("Start", [](const Update&, CallbackContext&) {});
+  const std::optional<std::string> name = "bot";
+
+  auto args = start.check(*load("update_command_with_args.json").message, name);
+  ASSERT_TRUE(args);
+  EXPECT_EQ(*args, std::vector<std::string>{"args"});
+  args = start.check(*load("update_group_command_at_this_bot_mixed_case.json").message, name);
+  ASSERT_TRUE(args);
+  EXPECT_EQ(*args, std::vector<std::string>{"args"});
+  EXPECT_FALSE(start.check(*load("update_group_command_at_other_bot.json").message, name));
+  // Before the bot knows its own name, no "@name" command is taken.
+  EXPECT_FALSE(
+      start.check(*load("update_group_command_at_this_bot_mixed_case.json").message, std::nullopt));
+  EXPECT_FALSE(start.check(*load("update_command_not_at_offset_zero.json").message, name));
+  EXPECT_FALSE(start.check(*load("update_official_start_without_entities.json").message, name));
+}
+
+TEST(Filters, CombineWithAndAndNot) {
+  const Filter echo = filters::text & ~filters::command;
+  EXPECT_TRUE(echo(*load("update_private_text.json").message));
+  EXPECT_TRUE(echo(*load("update_official_start_without_entities.json").message));
+  EXPECT_FALSE(echo(*load("update_command_with_args.json").message));
+  EXPECT_FALSE(echo(*load("update_group_command_at_other_bot.json").message));
+  Message photo;
+  EXPECT_FALSE(echo(photo));
+}
+
+}  // namespace
+}  // namespace orbrix::telegram
