@@ -49,14 +49,7 @@ void TelegramBot::close() {
 }
 
 void TelegramBot::get_updates() {
-  std::vector<Update> pending;
-  try {
-    pending = updater_->fetch_pending();
-  } catch (...) {
-    MutexLock lock(mu_);
-    updates_.emplace();
-    throw;
-  }
+  std::vector<Update> pending = updater_->fetch_pending();
   std::string first = pending.empty() ? std::string() : pending.front().json;
   {
     MutexLock lock(mu_);

@@ -349,6 +349,8 @@ void Updater::stop() {
     return;
   try {
     bot_.get_updates(*last + 1, std::chrono::seconds{0}, options_.close_timeout);
+    MutexLock lock(mu_);
+    confirmed_offset_ = *last + 1;
   } catch (const std::exception& e) {
     log_(bot_.redact(
         fmt::format("telegram: could not confirm the handled updates at close: {}", e.what())));

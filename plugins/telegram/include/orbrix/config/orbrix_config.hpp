@@ -18,6 +18,8 @@ namespace orbrix::config {
 inline constexpr std::string_view config_path_variable = "ORBRIX_CONFIG";
 inline constexpr std::string_view default_config_file = "orbrix.conf";
 
+// A value type: const methods may be called from any thread; set() and
+// overlay_environment() need the caller's own synchronisation.
 class Config {
  public:
   Config() = default;

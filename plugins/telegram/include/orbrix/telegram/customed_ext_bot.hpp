@@ -46,7 +46,7 @@ class CustomedExtBot : public ExtBot {
   std::optional<std::string> take_send_order();
   std::optional<ClosePositionsRequest> take_close_positions();
 
-  // The time a reply is composed at.
+  // The time a reply is composed at (the injected clock). Any thread.
   DateTime now() const {
     return clock_();
   }

@@ -24,7 +24,8 @@ class Dispatcher {
   void add_handler(std::unique_ptr<Handler> handler);
 
   // Chats whose messages are served; any other chat's message is refused
-  // with one diagnostic line. Empty: every chat is refused.
+  // with one diagnostic line. Empty: every chat is refused. Set before
+  // polling starts.
   void set_allowed_chats(std::set<std::int64_t> chats) { allowed_chats_ = std::move(chats); }
   const std::set<std::int64_t>& allowed_chats() const noexcept { return allowed_chats_; }
 

@@ -38,11 +38,12 @@ class ExtBot {
   // handler still running).
   void send_message(std::int64_t chat_id, std::string_view text);
 
-  // The bot's user name once getMe has answered.
+  // The bot's user name once getMe has answered. Any thread.
   std::optional<std::string> username() const;
   void set_username(std::optional<std::string> name);
 
-  // Abandons replies in flight and refuses new ones until resume_replies().
+  // Abandons replies in flight and makes new ones raise Cancelled until
+  // resume_replies(). Any thread; does not block.
   void cancel_replies() { replies_.cancel(); }
   void resume_replies() { replies_.reset(); }
 

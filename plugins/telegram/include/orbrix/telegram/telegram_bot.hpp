@@ -65,7 +65,8 @@ class TelegramBot {
 
   // Stops polling and dispatching and confirms the handled updates to the
   // server (see Updater::stop). Host thread; blocks at most about twice the
-  // close time-out; idempotent. Not from a handler.
+  // close time-out; idempotent. Raises std::logic_error when called from a
+  // handler (it would wait for itself).
   void close();
 
   // Fetches the pending updates without confirming them, keeps them in

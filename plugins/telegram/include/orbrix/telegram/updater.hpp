@@ -56,7 +56,8 @@ class Updater {
   // close_timeout, then its reply is abandoned), and confirms the last
   // handled update to the server with a getUpdates without wait. Updates not
   // yet handled stay on the server for the next start. Blocks at most about
-  // twice close_timeout; never throws; idempotent. Not from a handler.
+  // twice close_timeout; idempotent. Raises std::logic_error when called on
+  // the dispatcher thread (from a handler), which it would have to join.
   void stop();
 
   // True while the poller runs: false before start, after stop, and after the
