@@ -222,6 +222,26 @@ TEST_F(ServiceTest, CloseConfirmsTheLastHandledUpdate) {
   EXPECT_EQ(api.sent().size(), 2u);
 }
 
+TEST_F(ServiceTest, CloseAbandonsAReplyThatHangsAndStaysBounded) {
+  Scripted hanging;
+  hanging.delay = 20s;
+  hanging.then_serve = true;
+  api.script("sendMessage", hanging);
+  const auto id = api.push_text(operator_chat, "/balance");
+  ASSERT_TRUE(api.wait_for_calls("sendMessage", 1));
+
+  const auto before = std::chrono::steady_clock::now();
+  bot->close();  // close_timeout is 1 s
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
+  EXPECT_EQ(log.count("abandoning its reply"), 1u);
+  EXPECT_TRUE(bot->get_balance());
+  // The interrupted handler counts as handled: it is confirmed, not re-run.
+  EXPECT_EQ(api.calls("getUpdates").back().offset, id + 1);
+  // Replies work again once closing is over.
+  bot->send_message("after close");
+  EXPECT_EQ(api.sent().back().text, "after close");
+}
+
 TEST_F(ServiceTest, GetUpdatesShowsPendingUpdatesWithoutConfirmingThem) {
   EXPECT_THROW(bot->get_updates(), std::out_of_range);
   ASSERT_TRUE(bot->updates());
