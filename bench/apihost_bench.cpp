@@ -8,6 +8,8 @@
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
 
+#include <pthread.h>
+#include <sched.h>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -34,10 +36,28 @@ namespace {
 using namespace orbrix;
 using Clock = std::chrono::steady_clock;
 
+// Pins the calling thread to one CPU. The round-trip benchmarks put the
+// caller on CPU 0 and both servers (the bare one and the apartment worker)
+// on CPU 1, so both hand-offs cross the same pair of CPUs and neither is
+// favoured by where the scheduler happened to park a thread.
+void pin_to_cpu(int cpu) {
+  if (std::thread::hardware_concurrency() < 2) {
+    return;
+  }
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
 // --- floor: request/response between two threads with a mutex and a condvar
 class BareRoundTrip {
  public:
-  BareRoundTrip() : server_([this] { serve(); }) {}
+  BareRoundTrip()
+      : server_([this] {
+          pin_to_cpu(1);
+          serve();
+        }) {}
   ~BareRoundTrip() {
     {
       std::lock_guard lock(m_);
@@ -98,6 +118,7 @@ class Worker {
     std::promise<std::shared_ptr<automation::MarshalStream>> ready;
     auto f = ready.get_future();
     thread_ = std::thread([this, &ready] {
+      pin_to_cpu(1);
       automation::co_initialize();
       ready.set_value(
           automation::marshal_inter_thread_interface_in_stream(std::make_shared<Trivial>()));
@@ -131,6 +152,7 @@ double percentile(std::vector<double> v, double p) {
 }
 
 void BM_ProxyCall(benchmark::State& state) {
+  pin_to_cpu(0);
   Worker worker;
   BareRoundTrip bare;
   const auto id = worker.proxy.id_of("Value");
