@@ -4,13 +4,18 @@
 #include <fmt/format.h>
 
 #include <exception>
+#include <utility>
 
 #include "orbrix/telegram/plugin.hpp"
 
 int main() {
   using namespace orbrix::telegram;
   try {
-    TelegramBot& instance = load_plugin(orbrix::config::Config::load());
+    // Commands waiting on the server belong to the engine: this check only
+    // sends, it does not poll.
+    BotOptions options;
+    options.start_polling = false;
+    TelegramBot& instance = load_plugin(orbrix::config::Config::load(), std::move(options));
     instance.send_message("Yes I am here!");
     instance.close();
     write_line("Closed.");

@@ -37,7 +37,8 @@ TelegramBot::TelegramBot(std::string token, BotOptions options)
   for (const auto& [command, callback] : routes) {
     dispatcher.add_handler(std::make_unique<CommandHandler>(command, callback));
   }
-  updater_->start_polling();
+  if (options.start_polling)
+    updater_->start_polling();
 }
 
 TelegramBot::~TelegramBot() {

@@ -41,6 +41,8 @@ std::string bot_command(const FakeBotApi& api, const std::string& chat) {
 
 TEST(StandaloneCheck, SaysHelloClosesAndNeverPrintsTheToken) {
   FakeBotApi api;
+  // A command waiting for the engine is neither taken nor answered.
+  api.push_text(4242, "/send_order EP,1,l,o,m,CQG,None,None");
   const ProcessResult r = run(bot_command(api, "4242"));
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("Closed.\n"), std::string::npos) << r.output;
@@ -48,6 +50,8 @@ TEST(StandaloneCheck, SaysHelloClosesAndNeverPrintsTheToken) {
   ASSERT_EQ(api.sent().size(), 1u);
   EXPECT_EQ(api.sent()[0].chat_id, 4242);
   EXPECT_EQ(api.sent()[0].text, "Yes I am here!");
+  EXPECT_EQ(api.pending(), 1u);
+  EXPECT_TRUE(api.calls("getUpdates").empty());
 }
 
 TEST(StandaloneCheck, FailsClearlyOnABadChatIdOrAnUnknownChat) {

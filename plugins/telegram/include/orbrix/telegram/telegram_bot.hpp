@@ -27,6 +27,9 @@ struct BotOptions {
   CustomedExtBot::Clock clock;
   // Diagnostic lines; default write_line (standard output).
   LogSink log;
+  // False for a bot that only sends (the connectivity check): it must not
+  // take, answer and confirm commands meant for the engine.
+  bool start_polling = true;
 };
 
 // The control bot: polls Telegram from construction until close(), turns chat
@@ -55,8 +58,8 @@ class TelegramBot {
       "    ";
 
   // Builds the client bot, the control state and the handlers, and starts
-  // polling; returns at once. Throws std::invalid_argument for an unusable
-  // token or API URL, std::system_error when a thread cannot start.
+  // polling (unless options.start_polling is false); returns at once. Throws std::invalid_argument
+  // for an unusable token or API URL, std::system_error when a thread cannot start.
   explicit TelegramBot(std::string token, BotOptions options = {});
   // Closes.
   ~TelegramBot();
