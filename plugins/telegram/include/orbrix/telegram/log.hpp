@@ -5,7 +5,8 @@
 
 namespace orbrix::telegram {
 
-// Where the bot's diagnostic lines go.
+// Where the bot's diagnostic lines go. Called from the bot's threads (poller,
+// dispatcher, host), possibly at once: a sink must be thread-safe.
 using LogSink = std::function<void(std::string_view line)>;
 
 // Writes `line` and a line break to standard output in one write, then
