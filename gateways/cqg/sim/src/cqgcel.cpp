@@ -57,11 +57,11 @@ void CQGCEL::unadvise(automation::Cookie cookie) {
   events_.unadvise(cookie);
 }
 
-void CQGCEL::fire(SimEvent event, Args args) const {
+void CQGCEL::fire(cqg::CelEvent event, Args args) const {
   events_.fire(event_id(event), args);
 }
 
-void CQGCEL::post_event(SimEvent event, std::vector<Variant> args,
+void CQGCEL::post_event(cqg::CelEvent event, std::vector<Variant> args,
                         std::chrono::milliseconds delay) {
   // A weak reference: a queued event does not keep a released object alive.
   std::weak_ptr<Dispatch> weak = weak_from_this();
@@ -83,14 +83,14 @@ void CQGCEL::startup() {
   switch (b.answer) {
     case StartupBehaviour::Answer::Started:
       started_ = true;
-      post_event(SimEvent::OnCELStarted, {}, b.delay);
+      post_event(cqg::CelEvent::OnCELStarted, {}, b.delay);
       break;
     case StartupBehaviour::Answer::DataError: {
       Variant error;
       if (b.with_error_object) {
         error = make_error(b.error_code, b.error_description);
       }
-      post_event(SimEvent::OnDataError, {error, Variant(b.error_description)}, b.delay);
+      post_event(cqg::CelEvent::OnDataError, {error, Variant(b.error_description)}, b.delay);
       break;
     }
     case StartupBehaviour::Answer::Silent:

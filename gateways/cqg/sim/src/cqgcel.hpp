@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-#include "events.hpp"
+#include "event_ids.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "orbrix/automation/connection_point.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
@@ -24,9 +24,9 @@ class CQGCEL final : public automation::AutomationObject<CQGCEL> {
   void unadvise(automation::Cookie cookie) override;
 
   // Fires an event now, on the calling (apartment) thread.
-  void fire(SimEvent event, automation::Args args) const;
+  void fire(cqg::CelEvent event, automation::Args args) const;
   // Posts an event to be fired from the apartment's pump after `delay`.
-  void post_event(SimEvent event, std::vector<automation::Variant> args,
+  void post_event(cqg::CelEvent event, std::vector<automation::Variant> args,
                   std::chrono::milliseconds delay = {});
 
  private:

@@ -41,9 +41,9 @@ void SimControls::attach(const automation::DispatchPtr& instance) {
 }
 
 void SimControls::inject(std::string_view event, std::vector<automation::Variant> args) {
-  const auto* found = std::find_if(kSimEvents.begin(), kSimEvents.end(),
-                                   [event](const SimEventInfo& e) { return e.name == event; });
-  if (found == kSimEvents.end()) {
+  const auto* found = std::find_if(cqg::kCelEvents.begin(), cqg::kCelEvents.end(),
+                                   [event](const cqg::CelEventInfo& e) { return e.name == event; });
+  if (found == cqg::kCelEvents.end()) {
     throw std::logic_error(fmt::format("CQGCEL has no event named {}", event));
   }
   if (static_cast<std::size_t>(found->params) != args.size()) {
@@ -54,7 +54,7 @@ void SimControls::inject(std::string_view event, std::vector<automation::Variant
   if (!target) {
     throw std::logic_error("no simulator instance is alive to fire " + std::string(event));
   }
-  target->post_event(static_cast<SimEvent>(found - kSimEvents.begin()), std::move(args));
+  target->post_event(static_cast<cqg::CelEvent>(found - cqg::kCelEvents.begin()), std::move(args));
 }
 
 automation::DispatchPtr make_error(std::int64_t code, std::string description) {

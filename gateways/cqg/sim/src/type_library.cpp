@@ -1,7 +1,7 @@
 #include <string_view>
 #include <vector>
 
-#include "events.hpp"
+#include "event_ids.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
 
@@ -68,9 +68,9 @@ std::shared_ptr<const automation::TypeLibrary> type_library() {
       ++family;
     }
     automation::EventInterface events{std::string(cqg::kCqgEventInterface)};
-    for (std::size_t i = 0; i < kSimEvents.size(); ++i) {
-      events.add(std::string(kSimEvents[i].name), event_id(static_cast<SimEvent>(i)),
-                 kSimEvents[i].params);
+    for (std::size_t i = 0; i < cqg::kCelEvents.size(); ++i) {
+      events.add(std::string(cqg::kCelEvents[i].name), event_id(static_cast<cqg::CelEvent>(i)),
+                 cqg::kCelEvents[i].params);
     }
     lib->add_event_interface(std::move(events));
     return std::shared_ptr<const automation::TypeLibrary>(std::move(lib));

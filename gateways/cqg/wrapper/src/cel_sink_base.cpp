@@ -15,27 +15,6 @@
 namespace orbrix::cqg {
 namespace {
 
-struct EventInfo {
-  std::string_view name;
-  int params;
-};
-
-constexpr std::array<EventInfo, kCelEventCount> kEvents{{
-#define CEL_EVENT0(name) {#name, 0},
-#define CEL_EVENT1(name, ...) {#name, 1},
-#define CEL_EVENT2(name, ...) {#name, 2},
-#define CEL_EVENT3(name, ...) {#name, 3},
-#define CEL_EVENT4(name, ...) {#name, 4},
-#define CEL_EVENT5(name, ...) {#name, 5},
-#include "orbrix/cqg/cel_events.def"
-#undef CEL_EVENT0
-#undef CEL_EVENT1
-#undef CEL_EVENT2
-#undef CEL_EVENT3
-#undef CEL_EVENT4
-#undef CEL_EVENT5
-}};
-
 constexpr std::uint16_t kNoEvent = std::numeric_limits<std::uint16_t>::max();
 
 // The vendor's event ids mapped to catalogue entries, built once from the
@@ -48,7 +27,7 @@ struct DispatchTable {
   DispatchTable() {
     const auto& events = vendor_type_library().event_interface(kCqgEventInterface);
     for (std::size_t i = 0; i < kCelEventCount; ++i) {
-      const auto* e = events.find(kEvents[i].name);
+      const auto* e = events.find(kCelEvents[i].name);
       if (!e) {
         id_of_event[i] = -1;
         continue;
@@ -74,14 +53,6 @@ const DispatchTable& dispatch_table() {
 
 }  // namespace
 
-std::string_view cel_event_name(CelEvent event) noexcept {
-  return kEvents[static_cast<std::size_t>(event)].name;
-}
-
-int cel_event_param_count(CelEvent event) noexcept {
-  return kEvents[static_cast<std::size_t>(event)].params;
-}
-
 CELSinkBase::CELSinkBase() {
   (void)dispatch_table();
 }
@@ -90,7 +61,7 @@ CELSinkBase::~CELSinkBase() = default;
 
 automation::DispId CELSinkBase::get_id_of_name(std::string_view name) {
   for (std::size_t i = 0; i < kCelEventCount; ++i) {
-    if (automation::equal_folded(kEvents[i].name, name)) {
+    if (automation::equal_folded(kCelEvents[i].name, name)) {
       const auto id = dispatch_table().id_of_event[i];
       if (id >= 0) {
         return id;
@@ -146,7 +117,7 @@ Variant CELSinkBase::invoke(automation::DispId id, automation::InvokeKind, autom
     return {};  // an event this catalogue does not know: received and dropped
   }
   const auto event = static_cast<CelEvent>(table[static_cast<std::size_t>(id)]);
-  const auto& info = kEvents[static_cast<std::size_t>(event)];
+  const auto& info = kCelEvents[static_cast<std::size_t>(event)];
   try {
     if (args.size() != static_cast<std::size_t>(info.params)) {
       throw std::invalid_argument(

@@ -1,35 +1,13 @@
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 
 #include "orbrix/automation/dispatch.hpp"
+#include "orbrix/cqg/cel_events.hpp"
 
 namespace orbrix::cqg {
 
 using automation::Variant;
-
-// Index of each vendor event in the catalogue order.
-enum class CelEvent : std::uint16_t {
-#define CEL_EVENT0(name) name,
-#define CEL_EVENT1(name, ...) name,
-#define CEL_EVENT2(name, ...) name,
-#define CEL_EVENT3(name, ...) name,
-#define CEL_EVENT4(name, ...) name,
-#define CEL_EVENT5(name, ...) name,
-#include "orbrix/cqg/cel_events.def"
-#undef CEL_EVENT0
-#undef CEL_EVENT1
-#undef CEL_EVENT2
-#undef CEL_EVENT3
-#undef CEL_EVENT4
-#undef CEL_EVENT5
-  kCount
-};
-inline constexpr std::size_t kCelEventCount = static_cast<std::size_t>(CelEvent::kCount);
-
-std::string_view cel_event_name(CelEvent event) noexcept;
-int cel_event_param_count(CelEvent event) noexcept;
 
 // Base of every sink connected to CQGCEL's events: one handler per vendor
 // event, each doing nothing, so a concrete sink overrides only the events it

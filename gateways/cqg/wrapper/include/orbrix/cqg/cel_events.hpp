@@ -1,14 +1,15 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-namespace orbrix::cqgsim {
+namespace orbrix::cqg {
 
-// The vendor's event catalogue as the simulator fires it; the event id of
-// entry i is i + 1.
-enum class SimEvent : std::uint16_t {
+// The vendor's events in catalogue order (cel_events.def), with their names
+// and parameter counts: what both the sinks and the simulator build on.
+enum class CelEvent : std::uint16_t {
 #define CEL_EVENT0(name) name,
 #define CEL_EVENT1(name, ...) name,
 #define CEL_EVENT2(name, ...) name,
@@ -24,13 +25,14 @@ enum class SimEvent : std::uint16_t {
 #undef CEL_EVENT5
   kCount
 };
+inline constexpr std::size_t kCelEventCount = static_cast<std::size_t>(CelEvent::kCount);
 
-struct SimEventInfo {
+struct CelEventInfo {
   std::string_view name;
   int params;
 };
 
-inline constexpr std::array<SimEventInfo, static_cast<std::size_t>(SimEvent::kCount)> kSimEvents{{
+inline constexpr std::array<CelEventInfo, kCelEventCount> kCelEvents{{
 #define CEL_EVENT0(name) {#name, 0},
 #define CEL_EVENT1(name, ...) {#name, 1},
 #define CEL_EVENT2(name, ...) {#name, 2},
@@ -46,8 +48,12 @@ inline constexpr std::array<SimEventInfo, static_cast<std::size_t>(SimEvent::kCo
 #undef CEL_EVENT5
 }};
 
-constexpr std::int32_t event_id(SimEvent e) {
-  return static_cast<std::int32_t>(e) + 1;
+constexpr std::string_view cel_event_name(CelEvent event) noexcept {
+  return kCelEvents[static_cast<std::size_t>(event)].name;
 }
 
-}  // namespace orbrix::cqgsim
+constexpr int cel_event_param_count(CelEvent event) noexcept {
+  return kCelEvents[static_cast<std::size_t>(event)].params;
+}
+
+}  // namespace orbrix::cqg
