@@ -196,10 +196,9 @@ void ApiHost::startupCel() {
 }
 
 void ApiHost::Shutdown() {
-  if (shut_down_) {
+  if (shut_down_.exchange(true)) {
     return;
   }
-  shut_down_ = true;
   Trace("CQGCEL is being shut down..");
   std::exception_ptr vendor_error;
   if (cqgCEL) {

@@ -113,7 +113,7 @@ class ApiHost {
   automation::Event handoff_;
   automation::Event worker_ended_;
   std::exception_ptr worker_error_;
-  bool shut_down_ = false;
+  std::atomic<bool> shut_down_{false};
 };
 
 }  // namespace orbrix::cqg
