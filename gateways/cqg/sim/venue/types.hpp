@@ -1,0 +1,61 @@
+#pragma once
+
+// Types shared by every part of the simulated venue. The venue is plain C++:
+// it knows nothing of the automation layer or of the vendor's objects, and it
+// never reads the wall clock. Whoever owns it (the simulator's object model,
+// or a test) tells it what time it is.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace orbrix::cqgsim::venue {
+
+// A price as a whole number of the instrument's tick size. Prices stay in
+// ticks inside the venue and are turned into decimals only at its edge.
+using Ticks = std::int64_t;
+
+// Venue time: UTC, nanoseconds since the Unix epoch.
+using Duration = std::chrono::nanoseconds;
+using Timestamp = std::chrono::sys_time<Duration>;
+
+// Index of an instrument in the venue's catalogue.
+using InstrumentId = std::uint32_t;
+
+enum class MarketKind : std::uint8_t { EquityIndex, Rates, FX, Metals, Energy };
+
+// What the venue knows about one tradable contract.
+struct InstrumentSpec {
+  std::string symbol;       // the short symbol users subscribe with: "EP"
+  std::string full_name;    // the dated contract in the vendor's dotted style: "F.US.EPZ26"
+  std::string description;  // "E-mini S&P 500"
+  MarketKind kind = MarketKind::EquityIndex;
+  double tick_size = 0.25;    // price units per tick
+  double tick_value = 12.5;   // account currency per tick per contract
+  std::string currency = "USD";
+  Ticks initial_price = 0;    // where the random walk starts
+  double annual_volatility = 0.2;
+  Ticks spread_ticks = 1;     // usual distance between bid and ask
+  double maintenance_margin = 0;  // per contract, account currency
+};
+
+// Price in decimals from ticks, and back (rounded to the nearest tick).
+inline double to_price(Ticks ticks, double tick_size) { return static_cast<double>(ticks) * tick_size; }
+Ticks to_ticks(double price, double tick_size);
+
+// The level-1 state of one instrument after a market event: what matching
+// reads. `trade` is set when the event printed a trade.
+struct TopOfBook {
+  std::optional<Ticks> bid;
+  std::optional<Ticks> ask;
+  std::int64_t bid_size = 0;
+  std::int64_t ask_size = 0;
+  struct Trade {
+    Ticks price = 0;
+    std::int64_t size = 0;
+  };
+  std::optional<Trade> trade;
+};
+
+}  // namespace orbrix::cqgsim::venue
