@@ -6,6 +6,7 @@
 // or a test) tells it what time it is.
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,18 +32,22 @@ struct InstrumentSpec {
   std::string full_name;    // the dated contract in the vendor's dotted style: "F.US.EPZ26"
   std::string description;  // "E-mini S&P 500"
   MarketKind kind = MarketKind::EquityIndex;
-  double tick_size = 0.25;    // price units per tick
-  double tick_value = 12.5;   // account currency per tick per contract
+  double tick_size = 0.25;   // price units per tick
+  double tick_value = 12.5;  // account currency per tick per contract
   std::string currency = "USD";
-  Ticks initial_price = 0;    // where the random walk starts
+  Ticks initial_price = 0;  // where the random walk starts
   double annual_volatility = 0.2;
-  Ticks spread_ticks = 1;     // usual distance between bid and ask
+  Ticks spread_ticks = 1;         // usual distance between bid and ask
   double maintenance_margin = 0;  // per contract, account currency
 };
 
 // Price in decimals from ticks, and back (rounded to the nearest tick).
-inline double to_price(Ticks ticks, double tick_size) { return static_cast<double>(ticks) * tick_size; }
-Ticks to_ticks(double price, double tick_size);
+inline double to_price(Ticks ticks, double tick_size) {
+  return static_cast<double>(ticks) * tick_size;
+}
+inline Ticks to_ticks(double price, double tick_size) {
+  return static_cast<Ticks>(std::llround(price / tick_size));
+}
 
 // The level-1 state of one instrument after a market event: what matching
 // reads. `trade` is set when the event printed a trade.
