@@ -39,12 +39,24 @@ const std::shared_ptr<Apartment>& Apartment::current() noexcept {
 }
 
 bool Apartment::is_current() const noexcept {
-  return thread_ == std::this_thread::get_id();
+  return this_thread_apartment.apartment.get() == this;
 }
 
 bool Apartment::alive() const noexcept {
   MutexLock lock(mutex_);
   return alive_;
+}
+
+void Apartment::set_call_timeout(std::chrono::milliseconds timeout) noexcept {
+  call_timeout_ms_.store(timeout.count(), std::memory_order_relaxed);
+}
+
+std::chrono::milliseconds Apartment::call_timeout() const noexcept {
+  return std::chrono::milliseconds(call_timeout_ms_.load(std::memory_order_relaxed));
+}
+
+std::uint64_t Apartment::round_trips() const noexcept {
+  return round_trips_.load(std::memory_order_relaxed);
 }
 
 void Apartment::notify() {
@@ -66,11 +78,11 @@ bool Apartment::enqueue(Message message) {
 }
 
 bool Apartment::post(Task task) {
-  return enqueue(Message{std::move(task), {}, false});
+  return enqueue(Message{std::move(task), {}, nullptr, false});
 }
 
 bool Apartment::post_quit() {
-  return enqueue(Message{{}, {}, true});
+  return enqueue(Message{{}, {}, nullptr, true});
 }
 
 bool Apartment::post_after(Clock::duration delay, Task task) {
@@ -81,8 +93,25 @@ bool Apartment::post_after(Clock::duration delay, Task task) {
     }
     timers_.push(Timer{Clock::now() + delay, timer_seq_++, std::move(task)});
   }
+  // The pump recomputes its deadline on every wake-up, so a timer due
+  // before the one it sleeps for is not missed.
   wake_.notify_all();
   return true;
+}
+
+bool Apartment::withdraw(const void* owner) {
+  MutexLock lock(mutex_);
+  for (std::size_t i = 0; i < queue_.size(); ++i) {
+    Message& m = queue_[i];
+    if (m.owner == owner) {
+      // Left in place, empty: the pump skips it.
+      m.run.reset();
+      m.cancel.reset();
+      m.owner = nullptr;
+      return true;
+    }
+  }
+  return false;
 }
 
 void Apartment::call(FunctionRef fn) {
@@ -90,6 +119,9 @@ void Apartment::call(FunctionRef fn) {
     fn();
     return;
   }
+  // Lives on this stack: the worker reaches it only through the queued
+  // message, which is either run (and then this call waits for it to
+  // finish) or withdrawn under the queue's lock before this frame ends.
   struct Pending {
     Mutex mutex;
     CondVar cv;
@@ -105,25 +137,85 @@ void Apartment::call(FunctionRef fn) {
     }
   } pending;
 
-  auto run = [fn, &pending] {
+  round_trips_.fetch_add(1, std::memory_order_relaxed);
+  auto run = [fn, p = &pending] {
     std::exception_ptr error;
     try {
       fn();
     } catch (...) {
       error = std::current_exception();
     }
-    pending.finish(std::move(error));
+    p->finish(std::move(error));
   };
-  auto cancel = [&pending] {
-    pending.finish(std::make_exception_ptr(DisconnectedError(kDisconnected)));
+  auto cancel = [p = &pending] {
+    p->finish(std::make_exception_ptr(DisconnectedError(kDisconnected)));
   };
-  if (!enqueue(Message{run, cancel, false})) {
+  const auto timeout = call_timeout();
+  if (!enqueue(Message{run, cancel, &pending, false})) {
     throw DisconnectedError(kDisconnected);
   }
-  MutexLock lock(pending.mutex);
-  pending.cv.wait(lock, [&pending]() NO_THREAD_SAFETY_ANALYSIS { return pending.done; });
+  // A time-out beyond a day means "no bound": the deadline must not overflow.
+  const bool bounded = timeout > std::chrono::milliseconds(0) && timeout < std::chrono::hours(24);
+  const auto deadline = Clock::now() + timeout;
+  {
+    MutexLock lock(pending.mutex);
+    auto done = [&pending]() NO_THREAD_SAFETY_ANALYSIS { return pending.done; };
+    if (bounded && !pending.cv.wait_until(lock, deadline, done)) {
+      // Not finished in time. Withdraw it if the worker has not taken it up
+      // yet; otherwise it is running and this frame must outlive it.
+      lock.native().unlock();
+      const bool withdrawn = withdraw(&pending);
+      lock.native().lock();
+      if (withdrawn) {
+        throw CallTimeoutError(fmt::format(
+            "the call was not taken up by the object's apartment within {} ms (its thread is busy "
+            "or blocked); it was withdrawn",
+            timeout.count()));
+      }
+    }
+    pending.cv.wait(lock, done);
+  }
   if (pending.error) {
     std::rethrow_exception(pending.error);
+  }
+}
+
+bool Apartment::add_export(const std::shared_ptr<Dispatch>& object) {
+  MutexLock lock(mutex_);
+  if (!alive_) {
+    return false;
+  }
+  auto& e = exports_[object.get()];
+  if (e.proxies++ == 0) {
+    e.object = object;
+  }
+  return true;
+}
+
+void Apartment::release_export(const Dispatch* object) noexcept {
+  std::shared_ptr<Dispatch> last;
+  bool posted = false;
+  {
+    MutexLock lock(mutex_);
+    auto it = exports_.find(object);
+    if (it == exports_.end() || --it->second.proxies > 0) {
+      return;
+    }
+    last = std::move(it->second.object);
+    exports_.erase(it);
+    if (!is_current()) {
+      // The object goes on its own thread: the message holding the last
+      // reference is destroyed by the pump after it ran. If the queue
+      // cannot grow, the reference is dropped here instead.
+      try {
+        queue_.push_back(Message{[held = std::move(last)] {}, {}, nullptr, false});
+        posted = true;
+      } catch (...) {
+      }
+    }
+  }
+  if (posted) {
+    wake_.notify_all();
   }
 }
 
@@ -132,7 +224,7 @@ void Apartment::move_due_timers() {
   while (!timers_.empty() && timers_.top().due <= now) {
     // priority_queue::top is const; the task is moved out before pop.
     auto& top = const_cast<Timer&>(timers_.top());
-    queue_.push_back(Message{std::move(top.run), {}, false});
+    queue_.push_back(Message{std::move(top.run), {}, nullptr, false});
     timers_.pop();
   }
 }
@@ -150,11 +242,6 @@ int Apartment::wait(std::span<WaitHandle* const> handles, std::chrono::milliseco
   int result = -1;
   {
     MutexLock lock(mutex_);
-    auto woken = [&]() NO_THREAD_SAFETY_ANALYSIS {
-      return (wake_on_messages && has_work()) ||
-             std::any_of(handles.begin(), handles.end(),
-                         [](const WaitHandle* h) { return h->is_signalled(); });
-    };
     for (;;) {
       // Handles first, as the Win32 wait reports them ahead of messages.
       for (std::size_t i = 0; i < handles.size() && result < 0; ++i) {
@@ -172,14 +259,16 @@ int Apartment::wait(std::span<WaitHandle* const> handles, std::chrono::milliseco
       if (!infinite && Clock::now() >= deadline) {
         break;
       }
+      // Recomputed on every pass: a timer posted meanwhile may be due
+      // before the deadline slept for last time.
       auto until = deadline;
       if (wake_on_messages && !timers_.empty() && timers_.top().due < until) {
         until = timers_.top().due;
       }
       if (until == Clock::time_point::max()) {
-        wake_.wait(lock, woken);
+        wake_.wait(lock);
       } else {
-        wake_.wait_until(lock, until, woken);
+        wake_.wait_until(lock, until);
       }
     }
   }
@@ -223,16 +312,18 @@ bool Apartment::pump() {
 }
 
 void Apartment::shut_down() {
-  std::deque<Message> queued;
+  std::vector<Message> queued;
   decltype(timers_) timers;
+  decltype(exports_) exports;
   {
     MutexLock lock(mutex_);
     if (!alive_) {
       return;
     }
     alive_ = false;
-    queued.swap(queue_);
+    queued = queue_.take_all();
     timers.swap(timers_);
+    exports.swap(exports_);
   }
   wake_.notify_all();
   for (auto& message : queued) {
@@ -240,8 +331,8 @@ void Apartment::shut_down() {
       message.cancel();
     }
   }
-  // Queued tasks and timers (and the objects they hold) are released here,
-  // outside the lock.
+  // Queued tasks, timers and the exported objects (and what they hold) are
+  // released here, outside the lock, on the apartment's own thread.
 }
 
 void co_initialize() {

@@ -27,16 +27,12 @@ bool equal_folded(std::string_view a, std::string_view b) noexcept {
                                             [](char x, char y) { return fold(x) == fold(y); });
 }
 
-std::size_t ClassInfo::FoldedHash::operator()(std::string_view s) const noexcept {
+std::size_t FoldedHash::operator()(std::string_view s) const noexcept {
   std::size_t h = 14695981039346656037ull;  // FNV-1a over the folded bytes
   for (char c : s) {
     h = (h ^ static_cast<unsigned char>(fold(c))) * 1099511628211ull;
   }
   return h;
-}
-
-bool ClassInfo::FoldedEqual::operator()(std::string_view a, std::string_view b) const noexcept {
-  return equal_folded(a, b);
 }
 
 void expect_args(Args args, std::size_t count, std::string_view type_name,
@@ -90,6 +86,20 @@ const std::string& ClassInfo::member_name(DispId id) const {
   return member(id).name;
 }
 
+std::string ClassInfo::name_of(DispId id) const {
+  if (id == kDispIdValue) {
+    return default_member_ != 0 ? members_[static_cast<std::size_t>(default_member_ - 1)].name
+                                : "_Default";
+  }
+  if (id == kDispIdNewEnum) {
+    return "_NewEnum";
+  }
+  if (id < 1 || static_cast<std::size_t>(id) > members_.size()) {
+    return fmt::format("#{}", id);
+  }
+  return members_[static_cast<std::size_t>(id - 1)].name;
+}
+
 Variant ClassInfo::invoke(Dispatch& self, DispId id, InvokeKind kind, Args args) const {
   if (id == kDispIdValue) {
     if (default_member_ == 0) {
@@ -104,6 +114,15 @@ Variant ClassInfo::invoke(Dispatch& self, DispId id, InvokeKind kind, Args args)
     kind = InvokeKind::Method;
   }
   const Member& m = member(id);
+  try {
+    return run(self, m, kind, args);
+  } catch (const TypeError& e) {
+    // A value of the wrong kind: say which member refused it.
+    throw TypeError(fmt::format("{}.{}: {}", type_name_, m.name, e.what()));
+  }
+}
+
+Variant ClassInfo::run(Dispatch& self, const Member& m, InvokeKind kind, Args args) const {
   switch (kind) {
     case InvokeKind::Method:
       if (m.call) {

@@ -18,19 +18,23 @@ void set_error_reporter(ErrorReporter r) {
   reporter = std::move(r);
 }
 
-void report_error(std::string_view message) {
-  ErrorReporter r;
-  {
-    MutexLock lock(reporter_mutex);
-    r = reporter;
+void report_error(std::string_view message) noexcept {
+  // Called where nobody can take an exception (a pump, an event source), so
+  // neither a throwing reporter nor an unwritable stderr may escape.
+  try {
+    ErrorReporter r;
+    {
+      MutexLock lock(reporter_mutex);
+      r = reporter;
+    }
+    if (r) {
+      r(message);
+      return;
+    }
+  } catch (...) {
   }
-  if (r) {
-    r(message);
-    return;
-  }
-  std::string line(message);
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fwrite(message.data(), 1, message.size(), stderr);
+  std::fputc('\n', stderr);
 }
 
 }  // namespace orbrix::automation

@@ -20,4 +20,8 @@ Cookie Dispatch::advise(const DispatchPtr&) {
 
 void Dispatch::unadvise(Cookie) {}
 
+std::string Dispatch::name_of(DispId id) const {
+  return fmt::format("#{}", id);
+}
+
 }  // namespace orbrix::automation

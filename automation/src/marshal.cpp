@@ -17,17 +17,35 @@ namespace {
 // Stands in for an object of another apartment: every call is carried into
 // that apartment, run there, and its result (or exception) brought back.
 // Objects in arguments and results follow the marshalling rule (marshal_to).
+//
+// Like a COM proxy it does not own the object: the home apartment holds it
+// for the proxy (its export, COM's stub) until the last proxy is released
+// or the apartment shuts down. So nothing of an apartment's objects outlives
+// the apartment, and a call after that fails with DisconnectedError.
 class Proxy final : public Dispatch {
  public:
-  Proxy(DispatchPtr target, std::shared_ptr<Apartment> home)
-      : Dispatch(FreeThreaded{}), target_(std::move(target)), home_(std::move(home)) {}
+  Proxy(const DispatchPtr& target, std::shared_ptr<Apartment> home)
+      : Dispatch(FreeThreaded{}),
+        target_(target),
+        raw_(target.get()),
+        type_name_(target->type_name()),
+        names_anywhere_(target->resolves_names_anywhere()),
+        home_(std::move(home)),
+        exported_(home_->add_export(target)) {}
+  ~Proxy() override {
+    if (exported_) {
+      home_->release_export(raw_);
+    }
+  }
 
-  const DispatchPtr& target() const noexcept { return target_; }
   const std::shared_ptr<Apartment>& home() const noexcept { return home_; }
+  // The object, or null once its apartment has let it go.
+  DispatchPtr target() const noexcept { return target_.lock(); }
 
   DispId get_id_of_name(std::string_view name) override {
-    if (target_->resolves_names_anywhere()) {
-      return target_->get_id_of_name(name);
+    if (names_anywhere_) {
+      // An immutable member table: resolved here, without a round trip.
+      return live_target(name)->get_id_of_name(name);
     }
     const std::string key = fold_case(name);
     {
@@ -37,47 +55,75 @@ class Proxy final : public Dispatch {
       }
     }
     DispId id = 0;
-    run_at_home([&] { id = target_->get_id_of_name(name); });
+    run_at_home(name, [&](Dispatch& t) { id = t.get_id_of_name(name); });
     MutexLock lock(mutex_);
     ids_.emplace(key, id);
     return id;
   }
 
   Variant invoke(DispId id, InvokeKind kind, Args args) override {
+    std::vector<Variant> storage;
+    const Args in = marshal_args(args, storage);
     if (home_->is_current()) {
       // A call on the home thread goes straight through: queueing it to
       // ourselves and waiting would deadlock.
-      std::vector<Variant> storage;
-      return target_->invoke(id, kind, marshal_args(args, storage));
+      return live_target(id)->invoke(id, kind, in);
     }
-    std::vector<Variant> storage;
-    const Args in = marshal_args(args, storage);
     Variant result;
-    run_at_home([&] { result = target_->invoke(id, kind, in); });
+    run_at_home(id, [&](Dispatch& t) { result = t.invoke(id, kind, in); });
     return marshal_to(Apartment::current(), result);
   }
 
-  std::string_view type_name() const noexcept override { return target_->type_name(); }
+  std::string_view type_name() const noexcept override { return type_name_; }
+  std::string name_of(DispId id) const override {
+    const auto t = target_.lock();
+    return t ? t->name_of(id) : Dispatch::name_of(id);
+  }
 
   Cookie advise(const DispatchPtr& sink) override {
     const Variant s = marshal_to(home_, Variant(sink));
     Cookie cookie = 0;
-    run_at_home([&] { cookie = target_->advise(s.as_object()); });
+    run_at_home("advise", [&](Dispatch& t) { cookie = t.advise(s.as_object()); });
     return cookie;
   }
 
   void unadvise(Cookie cookie) override {
-    run_at_home([&] { target_->unadvise(cookie); });
+    run_at_home("unadvise", [&](Dispatch& t) { t.unadvise(cookie); });
+  }
+
+  // Runs `fn` with the object on its home thread (directly when that is
+  // this thread), naming `member` in a disconnection or time-out error.
+  template <class Member, class F>
+  void run_at_home(const Member& member, F&& fn) {
+    auto body = [&] { fn(*live_target(member)); };
+    if (home_->is_current()) {
+      body();
+      return;
+    }
+    try {
+      home_->call(body);
+    } catch (const DisconnectedError& e) {
+      throw DisconnectedError(fmt::format("{}: {}", describe(member), e.what()));
+    } catch (const CallTimeoutError& e) {
+      throw CallTimeoutError(fmt::format("{}: {}", describe(member), e.what()));
+    }
   }
 
  private:
-  template <class F>
-  void run_at_home(F&& f) {
-    if (home_->is_current()) {
-      f();
-    } else {
-      home_->call(std::forward<F>(f));
+  // "CQGCEL.NewInstrument", for a member given by id or by name.
+  std::string describe(DispId id) const { return fmt::format("{}.{}", type_name_, name_of(id)); }
+  std::string describe(std::string_view member) const {
+    return fmt::format("{}.{}", type_name_, member);
+  }
+
+  template <class Member>
+  DispatchPtr live_target(const Member& member) const {
+    auto t = target_.lock();
+    if (!t) {
+      throw DisconnectedError(fmt::format(
+          "{}: the object's apartment has shut down; the call did not reach it", describe(member)));
     }
+    return t;
   }
 
   // The arguments as the home apartment must see them; copies only when an
@@ -97,8 +143,12 @@ class Proxy final : public Dispatch {
     return storage;
   }
 
-  DispatchPtr target_;
+  std::weak_ptr<Dispatch> target_;
+  const Dispatch* raw_;  // identity only, for the home's export table
+  std::string type_name_;
+  bool names_anywhere_;
   std::shared_ptr<Apartment> home_;
+  bool exported_;
   Mutex mutex_;
   std::unordered_map<std::string, DispId> ids_ GUARDED_BY(mutex_);
 };
@@ -115,7 +165,8 @@ Variant marshal_to(const std::shared_ptr<Apartment>& destination, const Variant&
   }
   const DispatchPtr& object = value.as_object();
   if (const auto* proxy = dynamic_cast<const Proxy*>(object.get())) {
-    // Back home: the original object, not a proxy of a proxy.
+    // Back home: the original object, not a proxy of a proxy. An object
+    // its apartment has already let go arrives as none.
     return proxy->home() == destination ? Variant(proxy->target()) : value;
   }
   const auto& home = object->apartment();
@@ -143,6 +194,27 @@ std::shared_ptr<MarshalStream> marshal_inter_thread_interface_in_stream(const Di
   }
   return std::make_shared<MarshalStream>(object, home);
 }
+
+namespace detail {
+
+void run_at_home(const DispatchPtr& object, HomeCallback fn, void* context) {
+  if (!object) {
+    throw TypeError("expected object, got empty");
+  }
+  if (auto* proxy = dynamic_cast<Proxy*>(object.get())) {
+    proxy->run_at_home("(closure)",
+                       [&](Dispatch& target) { fn(context, target.shared_from_this()); });
+    return;
+  }
+  const auto& home = object->apartment();
+  if (!home || home->is_current()) {
+    fn(context, object);
+    return;
+  }
+  home->call([&] { fn(context, object); });
+}
+
+}  // namespace detail
 
 DispatchPtr get_interface_and_release_stream(MarshalStream& stream) {
   if (stream.released_.exchange(true)) {

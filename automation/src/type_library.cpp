@@ -15,7 +15,7 @@ void EventInterface::add(std::string event_name, DispId id, int param_count) {
 }
 
 const EventInterface::Event* EventInterface::find(std::string_view event_name) const {
-  auto it = index_.find(std::string(event_name));
+  auto it = index_.find(event_name);
   return it == index_.end() ? nullptr : &events_[it->second];
 }
 
@@ -30,7 +30,7 @@ void TypeLibrary::add_event_interface(EventInterface events) {
 }
 
 std::int64_t TypeLibrary::constant(std::string_view name) const {
-  auto it = constants_.find(std::string(name));
+  auto it = constants_.find(name);
   if (it == constants_.end()) {
     throw UnknownNameError(fmt::format("type library {} {}.{} has no constant named '{}'", name_,
                                        major_, minor_, name));
@@ -39,7 +39,7 @@ std::int64_t TypeLibrary::constant(std::string_view name) const {
 }
 
 bool TypeLibrary::has_constant(std::string_view name) const {
-  return constants_.contains(std::string(name));
+  return constants_.find(name) != constants_.end();
 }
 
 const EventInterface& TypeLibrary::event_interface(std::string_view name) const {
@@ -57,25 +57,37 @@ TypeLibraryRegistry& TypeLibraryRegistry::instance() {
   return registry;
 }
 
-void TypeLibraryRegistry::register_library(std::shared_ptr<const TypeLibrary> library) {
+void TypeLibraryRegistry::register_library(std::shared_ptr<const TypeLibrary> library,
+                                           bool fallback) {
   MutexLock lock(mutex_);
-  for (const auto& l : libraries_) {
-    if (equal_folded(l->guid(), library->guid()) && l->major() == library->major() &&
-        l->minor() == library->minor()) {
+  for (auto& e : libraries_) {
+    const auto& l = *e.library;
+    if (equal_folded(l.guid(), library->guid()) && l.major() == library->major() &&
+        l.minor() == library->minor()) {
+      if (e.fallback && !fallback) {
+        e = Entry{std::move(library), false};
+      }
       return;
     }
   }
-  libraries_.push_back(std::move(library));
+  libraries_.push_back(Entry{std::move(library), fallback});
 }
 
 std::shared_ptr<const TypeLibrary> TypeLibraryRegistry::load(std::string_view guid, int major,
                                                              int minor, std::uint32_t) const {
   MutexLock lock(mutex_);
+  // A real registration wins over a fallback of any minor version.
   std::shared_ptr<const TypeLibrary> best;
-  for (const auto& l : libraries_) {
-    if (equal_folded(l->guid(), guid) && l->major() == major && l->minor() >= minor &&
-        (!best || l->minor() > best->minor())) {
-      best = l;
+  for (const bool fallback : {false, true}) {
+    for (const auto& e : libraries_) {
+      const auto& l = e.library;
+      if (e.fallback == fallback && equal_folded(l->guid(), guid) && l->major() == major &&
+          l->minor() >= minor && (!best || l->minor() > best->minor())) {
+        best = l;
+      }
+    }
+    if (best) {
+      break;
     }
   }
   if (!best) {

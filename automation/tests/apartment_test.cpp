@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <latch>
 #include <string>
 #include <vector>
@@ -123,6 +124,136 @@ TEST(Event, SetClearAndBoundedWait) {
   e.clear();
   EXPECT_FALSE(e.is_set());
   EXPECT_FALSE(e.wait_for(5ms));
+}
+
+}  // namespace
+}  // namespace orbrix::automation
+
+namespace orbrix::automation {
+namespace {
+
+using testing::ApartmentThread;
+
+TEST(ApartmentTimers, ATimerPostedFromAnotherThreadWakesAPumpWithNoTimerPending) {
+  ApartmentThread worker;
+  Event fired;
+  worker.apartment()->post_after(20ms, [&] { fired.set(); });
+  EXPECT_TRUE(fired.wait(2.0));
+}
+
+TEST(ApartmentTimers, AnEarlierTimerPostedAfterALaterOneRunsFirstAndOnTime) {
+  ApartmentThread worker;
+  Event late, early;
+  worker.apartment()->post_after(30s, [&] { late.set(); });
+  worker.apartment()->post_after(20ms, [&] { early.set(); });
+  EXPECT_TRUE(early.wait(2.0));
+  EXPECT_FALSE(late.is_set());
+}
+
+TEST(ApartmentIdentity, ALaterThreadWithTheSameIdIsNotTheDeadApartmentsOwner) {
+  std::shared_ptr<Apartment> dead;
+  std::thread::id dead_id;
+  std::thread([&] {
+    co_initialize();
+    dead = Apartment::current();
+    dead_id = std::this_thread::get_id();
+    co_uninitialize();
+  }).join();
+  EXPECT_FALSE(dead->is_current());
+  // The C library hands a finished thread's id to the next thread it makes,
+  // as a rule; look for one that got it.
+  bool reused = false;
+  for (int i = 0; i < 50 && !reused; ++i) {
+    std::thread([&] {
+      if (std::this_thread::get_id() != dead_id) {
+        return;
+      }
+      reused = true;
+      EXPECT_FALSE(dead->is_current());
+      bool ran = false;
+      EXPECT_THROW(dead->call([&] { ran = true; }), DisconnectedError);
+      EXPECT_FALSE(ran);
+    }).join();
+  }
+  if (!reused) {
+    GTEST_SKIP() << "no later thread was given the finished thread's id";
+  }
+}
+
+class ApartmentCallTimeout : public ::testing::Test {
+ protected:
+  // Keeps the worker busy until release is set.
+  void block_worker() {
+    std::latch blocked(1);
+    worker.apartment()->post([&] {
+      blocked.count_down();
+      release.wait(10);
+    });
+    blocked.wait();
+  }
+  ApartmentThread worker;
+  Event release;
+};
+
+TEST_F(ApartmentCallTimeout, ACallTheApartmentDoesNotTakeUpInTimeIsWithdrawnWithAClearError) {
+  worker.apartment()->set_call_timeout(50ms);
+  block_worker();
+  bool ran = false;
+  try {
+    worker.apartment()->call([&] { ran = true; });
+    FAIL() << "the call returned although the apartment was blocked";
+  } catch (const CallTimeoutError& e) {
+    EXPECT_NE(std::string(e.what()).find("within 50 ms"), std::string::npos) << e.what();
+  }
+  release.set();
+  worker.run([] {});  // everything queued before this has run
+  EXPECT_FALSE(ran);
+  EXPECT_GE(worker.apartment()->round_trips(), 1u);
+}
+
+TEST_F(ApartmentCallTimeout, ACallAlreadyRunningIsWaitedForPastTheTimeOut) {
+  worker.apartment()->set_call_timeout(20ms);
+  bool ran = false;
+  worker.apartment()->call([&] {
+    std::this_thread::sleep_for(100ms);
+    ran = true;
+  });
+  EXPECT_TRUE(ran);
+}
+
+TEST(Task, HoldsSmallAndLargeClosuresAndReleasesWhatTheyCapture) {
+  auto held = std::make_shared<int>(7);
+  std::vector<int> out;
+  Task small([held, &out] { out.push_back(*held); });
+  std::array<char, 200> big{};
+  big[0] = 3;
+  Task large([big, &out] { out.push_back(big[0]); });
+  Task moved(std::move(small));
+  EXPECT_FALSE(small);
+  moved();
+  large();
+  EXPECT_EQ(out, (std::vector<int>{7, 3}));
+  EXPECT_EQ(held.use_count(), 2);
+  moved = std::move(large);  // the small closure is destroyed, the large one moved in
+  EXPECT_EQ(held.use_count(), 1);
+  moved();
+  EXPECT_EQ(out.back(), 3);
+}
+
+TEST_F(ThisThreadApartment, ManyMessagesKeepTheirOrderAcrossTheQueuesGrowth) {
+  auto& apartment = *Apartment::current();
+  std::vector<int> ran;
+  int next = 0;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 40; ++i) {
+      apartment.post([&ran, n = next++] { ran.push_back(n); });
+    }
+    pump_waiting_messages();
+  }
+  ASSERT_EQ(ran.size(), 120u);
+  for (int i = 0; i < 120; ++i) {
+    EXPECT_EQ(ran[static_cast<std::size_t>(i)], i);
+  }
 }
 
 }  // namespace

@@ -40,6 +40,12 @@ TEST(ClassInfo, MisuseIsAClearError) {
     EXPECT_STREQ(e.what(), "Widget.Add takes 1 argument (0 given)");
   }
   EXPECT_THROW(Object().get("Value"), TypeError);
+  try {
+    w.put("Value", "ten");
+    FAIL();
+  } catch (const TypeError& e) {
+    EXPECT_STREQ(e.what(), "Widget.Value: expected integer, got text");
+  }
 }
 
 TEST(ClassInfo, ParameterisedDefaultAndEnumeratedMembers) {

@@ -2,7 +2,9 @@
 
 #include <latch>
 
+#include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/automation/errors.hpp"
+#include "orbrix/automation/event.hpp"
 #include "orbrix/automation/marshal.hpp"
 #include "orbrix/automation/object.hpp"
 #include "test_objects.hpp"
@@ -97,6 +99,123 @@ TEST_F(ProxyTest, ACallQueuedWhenTheApartmentShutsDownFailsInsteadOfHanging) {
   release.count_down();
   caller.join();
   worker.stop();
+}
+
+}  // namespace
+}  // namespace orbrix::automation
+
+namespace orbrix::automation {
+namespace {
+
+using namespace std::chrono_literals;
+
+using testing::ApartmentThread;
+using testing::Widget;
+
+TEST_F(ProxyTest, DisconnectionAndTimeOutErrorsNameTheMember) {
+  worker.apartment()->set_call_timeout(30ms);
+  Event release;
+  std::latch blocked(1);
+  worker.apartment()->post([&] {
+    blocked.count_down();
+    release.wait(10);
+  });
+  blocked.wait();
+  try {
+    proxy.call("Add", 1);
+    FAIL();
+  } catch (const CallTimeoutError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Widget.Add: ", 0), 0u) << e.what();
+  }
+  release.set();
+  worker.stop();
+  try {
+    proxy.put("Value", 1);
+    FAIL();
+  } catch (const DisconnectedError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Widget.Value: ", 0), 0u) << e.what();
+  }
+}
+
+TEST_F(ProxyTest, ASequenceOfCallsRunsAtHomeInOneRoundTrip) {
+  const auto before = worker.apartment()->round_trips();
+  const auto value = call_in_apartment(proxy, [](const Object& w) {
+    EXPECT_FALSE(is_proxy(*w.dispatch()));
+    w.put("Value", 5);
+    w.call("Add", 2);
+    return w.get("Value").as_int();
+  });
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(worker.apartment()->round_trips() - before, 1u);
+  // Objects handed back are marshalled: they arrive as proxies.
+  const Object child =
+      call_in_apartment(proxy, [](const Object& w) { return Object(w.call("MakeChild")); });
+  EXPECT_TRUE(is_proxy(*child.dispatch()));
+  EXPECT_TRUE(child.call("ThreadIsHome").as_bool());
+  EXPECT_THROW(call_in_apartment(proxy, [](const Object& w) { w.call("Fail"); }),
+               std::out_of_range);
+  // Each plain proxy call is a round trip of its own.
+  const auto before_plain = worker.apartment()->round_trips();
+  proxy.get("Value");
+  proxy.put("Value", 1);
+  EXPECT_EQ(worker.apartment()->round_trips() - before_plain, 2u);
+}
+
+// Notes the apartment it is destroyed in.
+class Tracked final : public AutomationObject<Tracked> {
+ public:
+  explicit Tracked(std::shared_ptr<Apartment>* destroyed_in) : destroyed_in_(destroyed_in) {}
+  ~Tracked() override { *destroyed_in_ = Apartment::current(); }
+  static const ClassInfo& class_info() {
+    static const ClassInfo info = [] {
+      ClassInfo c("Tracked");
+      c.add_property("One", [](Dispatch&, Args) -> Variant { return 1; });
+      return c;
+    }();
+    return info;
+  }
+
+ private:
+  std::shared_ptr<Apartment>* destroyed_in_;
+};
+
+TEST(ProxyLifetime, AnObjectReachedOnlyByProxiesDiesWithItsApartmentOrItsLastProxy) {
+  std::shared_ptr<Apartment> destroyed_in;
+  auto make = [&](ApartmentThread& worker, std::weak_ptr<Tracked>& weak) {
+    auto stream = worker.run([&] {
+      auto t = std::make_shared<Tracked>(&destroyed_in);
+      weak = t;
+      return marshal_inter_thread_interface_in_stream(t);
+    });
+    return Object(get_interface_and_release_stream(*stream));
+  };
+  {
+    ApartmentThread worker;
+    std::weak_ptr<Tracked> weak;
+    Object proxy = make(worker, weak);
+    EXPECT_EQ(proxy.get("One").as_int(), 1);
+    proxy = Object();  // the last proxy goes: the object goes, at home
+    worker.run([] {});
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(destroyed_in, worker.apartment());
+  }
+  {
+    ApartmentThread worker;
+    std::weak_ptr<Tracked> weak;
+    Object proxy = make(worker, weak);
+    worker.stop();  // a proxy remains, but the apartment is gone
+    EXPECT_TRUE(weak.expired());
+    EXPECT_THROW(proxy.get("One"), DisconnectedError);
+  }
+}
+
+TEST(ObjectWrapping, NoneWrapsToANullObjectAndOtherKindsAreRefused) {
+  const Object none{Variant()};
+  EXPECT_TRUE(none.is_null());
+  EXPECT_THROW(Object(Variant(5)), TypeError);
+  // item() wraps the default member's result: an integer is not an object.
+  Object w(std::make_shared<Widget>());
+  EXPECT_THROW(w.item(3), TypeError);
 }
 
 }  // namespace

@@ -57,8 +57,28 @@ TEST(TypeLibrary, ConstantsAndEventsByNameWithClearErrors) {
   ASSERT_NE(ev, nullptr);
   EXPECT_EQ(ev->id, 5);
   EXPECT_EQ(ev->param_count, 2);
+  // Names match as the type library matches them, without regard to case.
+  EXPECT_EQ(loaded->constant("TLRED"), 1);
+  EXPECT_TRUE(loaded->has_constant("tlred"));
+  EXPECT_NE(loaded->event_interface("_ITestEvents").find("onthing"), nullptr);
   EXPECT_THROW(TypeLibraryRegistry::instance().load("{0000-TEST}", 2, 2), std::runtime_error);
   EXPECT_THROW(TypeLibraryRegistry::instance().load("{0000-TEST}", 3, 0), std::runtime_error);
+}
+
+TEST(TypeLibrary, AFallbackLibraryNeverShadowsARealOne) {
+  auto& registry = TypeLibraryRegistry::instance();
+  auto make = [](const char* name, int minor) {
+    return std::make_shared<TypeLibrary>(name, "{0000-SHADOW}", 1, minor);
+  };
+  // A stand-in registered first gives way to the real library of the same
+  // version, and is ignored if it comes after it, whatever its minor version.
+  registry.register_library(make("StandIn", 0), /*fallback=*/true);
+  EXPECT_EQ(registry.load("{0000-SHADOW}", 1, 0)->name(), "StandIn");
+  registry.register_library(make("Real", 0));
+  EXPECT_EQ(registry.load("{0000-SHADOW}", 1, 0)->name(), "Real");
+  registry.register_library(make("StandIn", 0), /*fallback=*/true);
+  registry.register_library(make("NewerStandIn", 5), /*fallback=*/true);
+  EXPECT_EQ(registry.load("{0000-SHADOW}", 1, 0)->name(), "Real");
 }
 
 }  // namespace

@@ -1,22 +1,26 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <queue>
 #include <span>
 #include <thread>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
+
+#include "orbrix/automation/detail/ring_queue.hpp"
+#include "orbrix/automation/task.hpp"
 
 #include "orbrix/common/mutex.hpp"
 
 namespace orbrix::automation {
 
 class WaitHandle;
+class Dispatch;
 
 // A non-owning reference to a callable, for calls that run it before they
 // return: no allocation, unlike std::function.
@@ -35,10 +39,11 @@ class FunctionRef {
   void (*call_)(void*);
 };
 
-// A single-threaded apartment: the thread that owns it, its message queue
-// and its timers. Other threads reach the apartment's objects only by posting
-// work into the queue (proxies do this); the owning thread runs the work
-// while it pumps messages. Created by co_initialize on the owning thread.
+// A single-threaded apartment: the thread that owns it, its message queue,
+// its timers, and the objects it exports to proxies in other apartments.
+// Other threads reach the apartment's objects only by posting work into the
+// queue (proxies do this); the owning thread runs the work while it pumps
+// messages. Created by co_initialize on the owning thread.
 class Apartment {
   struct Key {
     explicit Key() = default;
@@ -46,7 +51,10 @@ class Apartment {
 
  public:
   using Clock = std::chrono::steady_clock;
-  using Task = std::function<void()>;
+  using Task = automation::Task;
+
+  // The time-out of cross-apartment calls until the owner sets another.
+  static constexpr std::chrono::milliseconds kDefaultCallTimeout{std::chrono::minutes(2)};
 
   // Only co_initialize creates apartments.
   explicit Apartment(Key);
@@ -57,15 +65,21 @@ class Apartment {
   // The calling thread's apartment, or null when it has none.
   static const std::shared_ptr<Apartment>& current() noexcept;
 
+  // True on the thread this apartment belongs to, while it is initialised:
+  // the apartment itself is compared, not a thread id the C library reuses.
   bool is_current() const noexcept;
   // False once the apartment has been uninitialised.
   bool alive() const noexcept;
   std::thread::id thread_id() const noexcept { return thread_; }
 
   // Queues a task for the apartment thread; any thread. Returns false (and
-  // drops the task) when the apartment has shut down.
+  // drops the task) when the apartment has shut down. Allocates only when
+  // the queue grows past its largest size so far (or for a closure larger
+  // than Task::kInlineSize).
   bool post(Task task);
-  // Queues a task to run once `delay` has passed (a timer message).
+  // Queues a task to run once `delay` has passed (a timer message). A timer
+  // posted from another thread wakes the pump if it is due before the
+  // pump's current deadline.
   bool post_after(Clock::duration delay, Task task);
   // Queues a quit message: the pump that meets it ends.
   bool post_quit();
@@ -74,8 +88,28 @@ class Apartment {
   // throws is re-raised here. Called on the apartment thread it runs `fn`
   // directly (queueing and waiting would deadlock). Throws DisconnectedError
   // at once when the apartment has shut down, also when it shuts down with
-  // the call still queued.
+  // the call still queued, and CallTimeoutError when the apartment has not
+  // taken the call up within call_timeout() (the call is then withdrawn and
+  // never runs; once it runs, the caller waits for it to finish). Does not
+  // allocate.
   void call(FunctionRef fn);
+
+  // The bound of call(); any thread.
+  void set_call_timeout(std::chrono::milliseconds timeout) noexcept;
+  std::chrono::milliseconds call_timeout() const noexcept;
+  // How many calls from other threads have been carried into this
+  // apartment (blocking round trips); any thread.
+  std::uint64_t round_trips() const noexcept;
+
+  // --- the objects proxies refer to (COM's stubs); used by proxies ---
+
+  // Holds `object` for a proxy in another apartment, until the proxy is
+  // released or the apartment shuts down. Returns false (holding nothing)
+  // when the apartment has shut down.
+  bool add_export(const std::shared_ptr<Dispatch>& object);
+  // A proxy of `object` is gone; the last one lets the object go, on the
+  // apartment thread. Any thread.
+  void release_export(const Dispatch* object) noexcept;
 
   // --- used by the message wait and pump (owning thread only) ---
 
@@ -88,7 +122,8 @@ class Apartment {
   // met a quit message; the messages behind it stay queued.
   bool pump();
 
-  // Uninitialises: rejects new work and fails every queued call.
+  // Uninitialises: rejects new work, fails every queued call and releases
+  // the exported objects (on the calling thread, which is the owner).
   void shut_down();
 
  private:
@@ -97,7 +132,8 @@ class Apartment {
 
   struct Message {
     Task run;
-    Task cancel;  // runs instead of `run` when the apartment shuts down
+    Task cancel;                  // runs instead of `run` when the apartment shuts down
+    const void* owner = nullptr;  // the waiting call that queued it, if any
     bool quit = false;
   };
   struct Timer {
@@ -106,19 +142,29 @@ class Apartment {
     Task run;
     bool operator>(const Timer& o) const { return due != o.due ? due > o.due : seq > o.seq; }
   };
+  struct Export {
+    std::shared_ptr<Dispatch> object;
+    std::size_t proxies = 0;
+  };
 
   bool enqueue(Message message);
+  // Withdraws the queued message of a waiting call; false when it has
+  // already been taken from the queue.
+  bool withdraw(const void* owner);
   void move_due_timers() REQUIRES(mutex_);
   bool has_work() const REQUIRES(mutex_);
   void notify();
 
   const std::thread::id thread_;
+  std::atomic<std::int64_t> call_timeout_ms_{kDefaultCallTimeout.count()};
+  std::atomic<std::uint64_t> round_trips_{0};
   mutable Mutex mutex_;
   CondVar wake_;
   bool alive_ GUARDED_BY(mutex_) = true;
-  std::deque<Message> queue_ GUARDED_BY(mutex_);
+  detail::RingQueue<Message> queue_ GUARDED_BY(mutex_);
   std::priority_queue<Timer, std::vector<Timer>, std::greater<>> timers_ GUARDED_BY(mutex_);
   std::uint64_t timer_seq_ GUARDED_BY(mutex_) = 0;
+  std::unordered_map<const Dispatch*, Export> exports_ GUARDED_BY(mutex_);
 };
 
 // CoInitialize: makes the calling thread a single-threaded apartment, or

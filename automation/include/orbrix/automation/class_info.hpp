@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "orbrix/automation/dispatch.hpp"
+#include "orbrix/automation/names.hpp"
 
 namespace orbrix::automation {
 
@@ -37,6 +38,9 @@ class ClassInfo {
 
   std::string_view type_name() const noexcept { return type_name_; }
   const std::string& member_name(DispId id) const;
+  // The member's name, "_Default" for the default member, "#<id>" for an
+  // id the class does not have; never throws for an unknown id.
+  std::string name_of(DispId id) const;
 
  private:
   struct Member {
@@ -47,17 +51,7 @@ class ClassInfo {
   };
   DispId add(Member member);
   const Member& member(DispId id) const;
-
-  // Hashing and comparing without regard to ASCII letter case, usable with
-  // string_view keys so a lookup allocates nothing.
-  struct FoldedHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept;
-  };
-  struct FoldedEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
-  };
+  Variant run(Dispatch& self, const Member& m, InvokeKind kind, Args args) const;
 
   std::string type_name_;
   std::vector<Member> members_;  // id i+1 at index i
@@ -78,6 +72,7 @@ class AutomationObject : public Dispatch {
     return T::class_info().invoke(*this, id, kind, args);
   }
   std::string_view type_name() const noexcept override { return T::class_info().type_name(); }
+  std::string name_of(DispId id) const override { return T::class_info().name_of(id); }
   bool resolves_names_anywhere() const noexcept override { return true; }
 
  protected:
@@ -93,9 +88,5 @@ T& self_as(Dispatch& self) {
 // Throws std::invalid_argument unless `args` holds exactly `count` values,
 // naming the member: "CQGCEL.Startup takes 0 arguments (2 given)".
 void expect_args(Args args, std::size_t count, std::string_view type_name, std::string_view member);
-// Lower-case copy of an ASCII name.
-std::string fold_case(std::string_view name);
-// Equality without regard to ASCII letter case.
-bool equal_folded(std::string_view a, std::string_view b) noexcept;
 
 }  // namespace orbrix::automation

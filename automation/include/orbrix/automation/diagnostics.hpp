@@ -10,6 +10,7 @@ namespace orbrix::automation {
 // standard error. Any thread.
 using ErrorReporter = std::function<void(std::string_view message)>;
 void set_error_reporter(ErrorReporter reporter);
-void report_error(std::string_view message);
+// Never throws.
+void report_error(std::string_view message) noexcept;
 
 }  // namespace orbrix::automation

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "orbrix/automation/variant.hpp"
@@ -43,6 +44,9 @@ class Dispatch : public std::enable_shared_from_this<Dispatch> {
   virtual Variant invoke(DispId id, InvokeKind kind, Args args) = 0;
   // The object's type name, for messages ("CQGCEL").
   virtual std::string_view type_name() const noexcept = 0;
+  // The name of a member id, for messages ("NewInstrument"); "#<id>" when
+  // the object cannot tell.
+  virtual std::string name_of(DispId id) const;
 
   // Connects an event sink to the object's outgoing interface; events then
   // reach the sink's invoke. The default refuses: the object has no events.

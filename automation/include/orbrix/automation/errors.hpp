@@ -25,6 +25,14 @@ class DisconnectedError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A call into another apartment was not taken up within the apartment's call
+// time-out (RPC_E_TIMEOUT): its thread is busy or blocked. The call did not
+// run and never will.
+class CallTimeoutError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // A marshalling stream was used twice, or an interface could not be marshalled.
 class MarshalError : public std::runtime_error {
  public:

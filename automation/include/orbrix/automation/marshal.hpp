@@ -42,4 +42,13 @@ DispatchPtr make_proxy(const DispatchPtr& object);
 // True when `object` is a proxy created by this layer.
 bool is_proxy(const Dispatch& object) noexcept;
 
+namespace detail {
+using HomeCallback = void (*)(void* context, const DispatchPtr& home_object);
+// Calls fn(context, object as its own apartment sees it) on that apartment's
+// thread and waits: through the proxy's home for a proxy, the object's own
+// apartment otherwise, directly when that is the calling thread or the
+// object is free-threaded. One round trip at most.
+void run_at_home(const DispatchPtr& object, HomeCallback fn, void* context);
+}  // namespace detail
+
 }  // namespace orbrix::automation

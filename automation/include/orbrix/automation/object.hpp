@@ -22,8 +22,10 @@ class Object {
   requires(std::derived_from<T, Dispatch> &&
            !std::same_as<T, Dispatch>) explicit Object(std::shared_ptr<T> p) noexcept
       : p_(std::move(p)) {}
-  // Wraps an object held in a variant; anything else is a TypeError.
-  explicit Object(const Variant& v) : p_(v.as_object()) {}
+  // Wraps an object held in a variant; none gives a null Object (test it
+  // with is_null before use, as for an optional error argument); any other
+  // kind is a TypeError.
+  explicit Object(const Variant& v) : p_(v.as_object_or_null()) {}
 
   bool is_null() const noexcept { return p_ == nullptr; }
   explicit operator bool() const noexcept { return p_ != nullptr; }
@@ -52,6 +54,12 @@ class Object {
   Variant operator()(A&&... args) const {
     auto a = pack(std::forward<A>(args)...);
     return invoke(kDispIdValue, InvokeKind::Method, a);
+  }
+  // The default member's object, wrapped, so a chain reads as one
+  // expression: order.object("Properties").item(id).get("Value").
+  template <class... A>
+  Object item(A&&... args) const {
+    return Object((*this)(std::forward<A>(args)...));
   }
 
   // By id, for hot paths that resolved the name once.

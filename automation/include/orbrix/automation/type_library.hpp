@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "orbrix/automation/dispatch.hpp"
+#include "orbrix/automation/names.hpp"
 #include "orbrix/common/mutex.hpp"
 
 namespace orbrix::automation {
@@ -30,7 +31,7 @@ class EventInterface {
  private:
   std::string name_;
   std::vector<Event> events_;
-  std::unordered_map<std::string, std::size_t> index_;
+  std::unordered_map<std::string, std::size_t, FoldedHash, FoldedEqual> index_;
 };
 
 // A type library: its identity, its enumeration constants by name and its
@@ -43,7 +44,9 @@ class TypeLibrary {
   void add_constant(std::string name, std::int64_t value);
   void add_event_interface(EventInterface events);
 
-  // A constant's value; throws UnknownNameError naming the constant and the library.
+  // A constant's value, the name matched without regard to letter case (as
+  // ITypeLib::FindName does); allocates nothing. Throws UnknownNameError
+  // naming the constant and the library.
   std::int64_t constant(std::string_view name) const;
   bool has_constant(std::string_view name) const;
   // Throws UnknownNameError.
@@ -57,7 +60,7 @@ class TypeLibrary {
  private:
   std::string name_, guid_;
   int major_, minor_;
-  std::unordered_map<std::string, std::int64_t> constants_;
+  std::unordered_map<std::string, std::int64_t, FoldedHash, FoldedEqual> constants_;
   std::vector<EventInterface> interfaces_;
 };
 
@@ -66,8 +69,11 @@ class TypeLibraryRegistry {
  public:
   static TypeLibraryRegistry& instance();
 
-  // Registers a library; a second one with the same GUID and version is ignored.
-  void register_library(std::shared_ptr<const TypeLibrary> library);
+  // Registers a library. A second one with the same GUID and version is
+  // ignored, except that a library registered as a fallback (a stand-in
+  // such as a simulator's) gives way to one registered without the flag,
+  // whichever came first: a fallback never shadows a real registration.
+  void register_library(std::shared_ptr<const TypeLibrary> library, bool fallback = false);
   // LoadRegTypeLib: the library of that GUID with that major version and at
   // least that minor version. Throws std::runtime_error when none is registered.
   std::shared_ptr<const TypeLibrary> load(std::string_view guid, int major, int minor,
@@ -75,7 +81,11 @@ class TypeLibraryRegistry {
 
  private:
   mutable Mutex mutex_;
-  std::vector<std::shared_ptr<const TypeLibrary>> libraries_ GUARDED_BY(mutex_);
+  struct Entry {
+    std::shared_ptr<const TypeLibrary> library;
+    bool fallback;
+  };
+  std::vector<Entry> libraries_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix::automation

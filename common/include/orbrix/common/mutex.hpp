@@ -42,6 +42,14 @@ class CondVar {
  public:
   void notify_one() noexcept { cv_.notify_one(); }
   void notify_all() noexcept { cv_.notify_all(); }
+  // Without a predicate: the caller re-checks its condition after every
+  // return, spurious wake-ups included.
+  void wait(MutexLock& lock) { cv_.wait(lock.native()); }
+  template <class Clock, class Duration>
+  std::cv_status wait_until(MutexLock& lock,
+                            const std::chrono::time_point<Clock, Duration>& deadline) {
+    return cv_.wait_until(lock.native(), deadline);
+  }
   template <class Pred>
   void wait(MutexLock& lock, Pred pred) {
     cv_.wait(lock.native(), pred);
