@@ -61,7 +61,7 @@ void CQGCEL::fire(cqg::CelEvent event, Args args) const {
   events_.fire(event_id(event), args);
 }
 
-void CQGCEL::post_event(cqg::CelEvent event, std::vector<Variant> args,
+bool CQGCEL::post_event(cqg::CelEvent event, std::vector<Variant> args,
                         std::chrono::milliseconds delay) {
   // A weak reference: a queued event does not keep a released object alive.
   std::weak_ptr<Dispatch> weak = weak_from_this();
@@ -70,11 +70,8 @@ void CQGCEL::post_event(cqg::CelEvent event, std::vector<Variant> args,
       static_cast<const CQGCEL&>(*strong).fire(event, args);
     }
   };
-  if (delay.count() > 0) {
-    apartment()->post_after(delay, std::move(task));
-  } else {
-    apartment()->post(std::move(task));
-  }
+  return delay.count() > 0 ? apartment()->post_after(delay, std::move(task))
+                           : apartment()->post(std::move(task));
 }
 
 void CQGCEL::startup() {

@@ -25,8 +25,9 @@ class CQGCEL final : public automation::AutomationObject<CQGCEL> {
 
   // Fires an event now, on the calling (apartment) thread.
   void fire(cqg::CelEvent event, automation::Args args) const;
-  // Posts an event to be fired from the apartment's pump after `delay`.
-  void post_event(cqg::CelEvent event, std::vector<automation::Variant> args,
+  // Posts an event to be fired from the apartment's pump after `delay`;
+  // false when the apartment has shut down (the event is dropped).
+  bool post_event(cqg::CelEvent event, std::vector<automation::Variant> args,
                   std::chrono::milliseconds delay = {});
 
  private:

@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "orbrix/automation/diagnostics.hpp"
+
 #include "api_configuration.hpp"
 #include "cqgcel.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
@@ -32,15 +34,28 @@ void SimControls::count_startup() {
 
 automation::DispatchPtr SimControls::instance() const {
   MutexLock lock(mutex_);
-  return instance_.lock();
+  return instances_.empty() ? nullptr : instances_.back().lock();
+}
+
+std::vector<automation::DispatchPtr> SimControls::instances() const {
+  MutexLock lock(mutex_);
+  std::vector<automation::DispatchPtr> live;
+  for (const auto& w : instances_) {
+    if (auto p = w.lock()) {
+      live.push_back(std::move(p));
+    }
+  }
+  return live;
 }
 
 void SimControls::attach(const automation::DispatchPtr& instance) {
   MutexLock lock(mutex_);
-  instance_ = instance;
+  std::erase_if(instances_, [](const auto& w) { return w.expired(); });
+  instances_.push_back(instance);
 }
 
-void SimControls::inject(std::string_view event, std::vector<automation::Variant> args) {
+bool SimControls::inject(std::string_view event, std::vector<automation::Variant> args,
+                         const automation::DispatchPtr& target) {
   const auto* found = std::find_if(cqg::kCelEvents.begin(), cqg::kCelEvents.end(),
                                    [event](const cqg::CelEventInfo& e) { return e.name == event; });
   if (found == cqg::kCelEvents.end()) {
@@ -50,11 +65,30 @@ void SimControls::inject(std::string_view event, std::vector<automation::Variant
     throw std::invalid_argument(
         fmt::format("{} takes {} arguments ({} given)", event, found->params, args.size()));
   }
-  auto target = std::static_pointer_cast<CQGCEL>(instance());
-  if (!target) {
-    throw std::logic_error("no simulator instance is alive to fire " + std::string(event));
+  bool ever = false;
+  {
+    MutexLock lock(mutex_);
+    ever = !instances_.empty();
   }
-  target->post_event(static_cast<cqg::CelEvent>(found - cqg::kCelEvents.begin()), std::move(args));
+  if (!ever && !target) {
+    throw std::logic_error("no simulator instance was made to fire " + std::string(event));
+  }
+  const auto chosen = target ? target : instance();
+  auto* sim = chosen ? dynamic_cast<CQGCEL*>(chosen.get()) : nullptr;
+  if (chosen && !sim) {
+    throw std::logic_error("inject: the target is not a simulator instance");
+  }
+  if (!sim || !sim->post_event(static_cast<cqg::CelEvent>(found - cqg::kCelEvents.begin()),
+                               std::move(args))) {
+    automation::report_error(
+        fmt::format("cqgsim: {} dropped: the simulator instance has shut down", event));
+    return false;
+  }
+  return true;
+}
+
+bool is_simulator(const automation::Dispatch& object) noexcept {
+  return dynamic_cast<const CQGCEL*>(&object) != nullptr;
 }
 
 automation::DispatchPtr make_error(std::int64_t code, std::string description) {
@@ -75,7 +109,7 @@ SimControls& default_controls() {
 }
 
 void register_simulator() {
-  automation::TypeLibraryRegistry::instance().register_library(type_library());
+  automation::TypeLibraryRegistry::instance().register_library(type_library(), /*fallback=*/true);
   // The default controls live for the whole process; the factory shares them.
   static const std::shared_ptr<SimControls> shared(std::shared_ptr<SimControls>{},
                                                    &default_controls());
@@ -86,7 +120,7 @@ void register_simulator() {
 ScopedSimulator::ScopedSimulator()
     : controls_(std::make_shared<SimControls>()),
       registration_(std::string(cqg::kCqgProgId), simulator_factory(controls_)) {
-  automation::TypeLibraryRegistry::instance().register_library(type_library());
+  automation::TypeLibraryRegistry::instance().register_library(type_library(), /*fallback=*/true);
 }
 
 }  // namespace orbrix::cqgsim

@@ -3,29 +3,35 @@
 #include <fmt/format.h>
 #include <pthread.h>
 
+#include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 
 #include "orbrix/automation/apartment.hpp"
+#include "orbrix/automation/diagnostics.hpp"
 #include "orbrix/automation/registry.hpp"
 #include "orbrix/cqg/sink_internal.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
+#include "orbrix/cqgsim/simulator.hpp"
 
 namespace orbrix::cqg {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Creates a sink and connects it to the source's events.
-std::shared_ptr<CELSinkBase> connect_sink(const automation::DispatchPtr& source,
-                                          const SinkClass& sinkType) {
-  auto sink = sinkType();
+constexpr std::string_view kSimulatorInUse =
+    "CQG.CQGCEL.4 is the orbrix CQGCEL simulator, not the vendor's server: market data is "
+    "simulated and orders are paper-traded (ORBRIX_CQG_SIMULATOR=off turns it off)";
+
+// Creates a sink and connects it to the source's events; returns the cookie.
+automation::Cookie connect_sink(const automation::DispatchPtr& source,
+                                const std::shared_ptr<CELSinkBase>& sink) {
   if (!sink) {
     throw std::invalid_argument("the sink class made no sink");
   }
-  source->advise(sink);
-  return sink;
+  return source->advise(sink);
 }
 
 std::string describe(const std::exception_ptr& error) {
@@ -38,11 +44,39 @@ std::string describe(const std::exception_ptr& error) {
   }
 }
 
+// A line of the worker's that nobody can receive a failure of (after the
+// object was handed over): if standard output cannot take it, the failure
+// goes to the error reporter instead of ending the thread.
+void trace_on_worker(std::string_view message) noexcept {
+  try {
+    Trace(message);
+  } catch (const std::exception& e) {
+    automation::report_error(
+        fmt::format("cel_threadfunc: {} (while writing \"{}\")", e.what(), std::string(message)));
+  } catch (...) {
+    automation::report_error("cel_threadfunc: a line could not be written");
+  }
+}
+
 }  // namespace
+
+bool simulator_enabled_by_environment() {
+  const char* v = std::getenv("ORBRIX_CQG_SIMULATOR");
+  if (!v) {
+    return true;
+  }
+  const std::string_view value(v);
+  return !(value == "off" || value == "0" || value == "OFF" || value == "false");
+}
 
 ApiHost::ApiHost() : ApiHost(Options{}) {}
 
 ApiHost::ApiHost(Options options) : options_(std::move(options)) {
+  if (options_.use_simulator) {
+    // A stand-in only: it never replaces a server or library someone else
+    // registered.
+    cqgsim::register_simulator();
+  }
   // The vendor's type library must be there before any sink can map events.
   (void)vendor_type_library();
 }
@@ -52,15 +86,22 @@ ApiHost::~ApiHost() {
     try {
       Shutdown();
     } catch (...) {
-      // Destructors do not throw; the worker has been joined by Shutdown.
+      // Destructors do not throw; Shutdown has joined the worker.
     }
+  }
+  if (thread.joinable()) {
+    // Only if Shutdown could not even start: never destroy a running thread.
+    shutdownEvent.set();
+    thread.join();
   }
 }
 
 std::shared_ptr<CELSinkBase> ApiHost::Init(const SinkClass& sinkType,
                                            const CustomConfiguration& customAPIConfiguration) {
-  if (thread.joinable() || shut_down_) {
-    throw std::logic_error("ApiHost::Init runs once per host");
+  if (init_started_.exchange(true)) {
+    throw std::logic_error(
+        "ApiHost::Init runs once per host: this host was already started (a failed start is not "
+        "retried; use a new ApiHost)");
   }
   thread = std::thread([this, sinkType] {
     pthread_setname_np(pthread_self(), "cel_threadfunc");
@@ -88,57 +129,94 @@ std::shared_ptr<CELSinkBase> ApiHost::Init(const SinkClass& sinkType,
 }
 
 void ApiHost::threadedFunction(const SinkClass& sinkType) {
+  try {
+    run_worker(sinkType);
+  } catch (...) {
+    // run_worker hands every error over or reports it; this is the last
+    // guard, so that nothing leaves the thread function.
+    if (!handoff_.is_set()) {
+      worker_error_ = std::current_exception();
+      handoff_.set();
+    }
+  }
+  worker_ended_.set();
+}
+
+void ApiHost::run_worker(const SinkClass& sinkType) {
   bool prepared = false;
-  auto fail = [&](std::exception_ptr error) {
+  // Before the hand-over an error (a line that cannot be written included)
+  // is Init's to raise; after it, it is written and the pump ends.
+  auto fail = [&](const std::exception_ptr& error) {
     if (prepared) {
-      Trace(fmt::format("cel_threadfunc stopped by an error: {}", describe(error)));
+      trace_on_worker(fmt::format("cel_threadfunc stopped by an error: {}", describe(error)));
     } else {
-      worker_error_ = std::move(error);
+      worker_error_ = error;
       handoff_.set();
     }
   };
   try {
     Trace("COM framework is initializing...");
-    automation::co_initialize();
-    Trace("COM framework is initialized!");
-    {
-      // The worker's own references; they live until it leaves its pump.
-      automation::DispatchPtr cqgCELLocal;
-      std::shared_ptr<SinkInternal> sinkInternal;
-      try {
-        Trace("CQG.CQGCEL.4 creation...");
-        cqgCELLocal = automation::create_object(kCqgProgId);
-        Trace("CQG.CQGCEL.4 created!");
-        Trace("Marshal CQGCEL in stream");
-        cqgCELStream = automation::marshal_inter_thread_interface_in_stream(cqgCELLocal);
-        Trace("CQGCEL is marshaled in stream");
-        Trace("Internal sink subscription to events");
-        sinkInternal = std::static_pointer_cast<SinkInternal>(
-            connect_sink(cqgCELLocal, sink_class<SinkInternal>()));
-        Trace("Internal sink subscribed");
-        Trace("Sink subscription to events");
-        sink = connect_sink(cqgCELLocal, sinkType);
-        Trace("Sink subscribed");
-        sinkInternal->Init(eventCELStarted, *this);
-        Trace("Internal sink is initialized");
-        eventAllPrepared.set();
-        prepared = true;
-        handoff_.set();
-        Trace("Starting message pumping..");
-        pumpMessages();
-      } catch (...) {
-        fail(std::current_exception());
-      }
-    }
-    // Uninitialised on every path, also after a failed pump, so queued
-    // calls are failed and later ones refused instead of hanging.
-    Trace("COM framework is uninitializing...");
-    automation::co_uninitialize();
-    Trace("COM framework is uninitialized!");
   } catch (...) {
     fail(std::current_exception());
+    return;
   }
-  worker_ended_.set();
+  automation::co_initialize();
+  worker_apartment_hold_ = automation::Apartment::current();
+  worker_apartment_hold_->set_call_timeout(options_.call_timeout);
+  worker_apartment_.store(worker_apartment_hold_.get(), std::memory_order_release);
+  {
+    // The worker's own references; they live until it leaves its pump.
+    automation::DispatchPtr cqgCELLocal;
+    std::shared_ptr<SinkInternal> sinkInternal;
+    automation::Cookie internal_cookie = 0, sink_cookie = 0;
+    try {
+      Trace("COM framework is initialized!");
+      Trace("CQG.CQGCEL.4 creation...");
+      cqgCELLocal = automation::create_object(kCqgProgId);
+      Trace("CQG.CQGCEL.4 created!");
+      if (cqgsim::is_simulator(*cqgCELLocal)) {
+        Trace(kSimulatorInUse);
+      }
+      Trace("Marshal CQGCEL in stream");
+      cqgCELStream = automation::marshal_inter_thread_interface_in_stream(cqgCELLocal);
+      Trace("CQGCEL is marshaled in stream");
+      Trace("Internal sink subscription to events");
+      sinkInternal = std::make_shared<SinkInternal>();
+      internal_cookie = connect_sink(cqgCELLocal, sinkInternal);
+      Trace("Internal sink subscribed");
+      Trace("Sink subscription to events");
+      auto connected = sinkType();
+      sink_cookie = connect_sink(cqgCELLocal, connected);
+      sink = std::move(connected);
+      Trace("Sink subscribed");
+      sinkInternal->Init(eventCELStarted, *this);
+      Trace("Internal sink is initialized");
+      eventAllPrepared.set();
+      prepared = true;
+      handoff_.set();
+      Trace("Starting message pumping..");
+      pumpMessages();
+    } catch (...) {
+      fail(std::current_exception());
+    }
+    // Disconnected while the apartment still runs, so no sink that keeps a
+    // reference to the vendor object closes a cycle through it, and nothing
+    // of the object or the sinks outlives the worker.
+    for (const auto cookie : {sink_cookie, internal_cookie}) {
+      if (cookie != 0) {
+        try {
+          cqgCELLocal->unadvise(cookie);
+        } catch (...) {
+        }
+      }
+    }
+  }
+  // Uninitialised on every path, also after a failed pump, so queued calls
+  // are failed and later ones refused instead of hanging; the objects the
+  // apartment still holds for proxies go with it.
+  trace_on_worker("COM framework is uninitializing...");
+  automation::co_uninitialize();
+  trace_on_worker("COM framework is uninitialized!");
 }
 
 void ApiHost::pumpMessages() {
@@ -196,30 +274,51 @@ void ApiHost::startupCel() {
 }
 
 void ApiHost::Shutdown() {
-  if (shut_down_.exchange(true)) {
-    return;
+  if (on_worker_thread()) {
+    throw std::logic_error(
+        "ApiHost::Shutdown cannot run on the API host's worker thread (inside a vendor event "
+        "handler): it waits for that thread to end");
   }
-  Trace("CQGCEL is being shut down..");
-  std::exception_ptr vendor_error;
-  if (cqgCEL) {
+  MutexLock lock(shutdown_mutex_);
+  if (shut_down_) {
+    return;  // done, by an earlier call or by the one this call waited for
+  }
+  shut_down_ = true;
+  // Every step is tried and the worker joined whatever fails; the first
+  // failure is raised at the end.
+  std::exception_ptr failure;
+  auto attempt = [&failure](auto&& step) {
     try {
-      cqgCEL.call("Shutdown");
+      step();
     } catch (...) {
-      vendor_error = std::current_exception();
+      if (!failure) {
+        failure = std::current_exception();
+      }
     }
+  };
+  attempt([] { Trace("CQGCEL is being shut down.."); });
+  if (cqgCEL) {
+    attempt([this] { cqgCEL.call("Shutdown"); });
   }
   shutdownEvent.set();
   if (thread.joinable()) {
     thread.join();
   }
-  if (vendor_error) {
-    std::rethrow_exception(vendor_error);
+  // A stream Init never took would keep the vendor object alive.
+  cqgCELStream.reset();
+  if (failure) {
+    std::rethrow_exception(failure);
   }
   Trace("CQGCEL is shut down.");
 }
 
 void ApiHost::SetError() {
   errorHappened = true;
+}
+
+bool ApiHost::on_worker_thread() const noexcept {
+  const auto* worker = worker_apartment_.load(std::memory_order_acquire);
+  return worker != nullptr && automation::Apartment::current().get() == worker;
 }
 
 }  // namespace orbrix::cqg

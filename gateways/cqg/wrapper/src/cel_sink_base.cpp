@@ -2,8 +2,13 @@
 
 #include <fmt/format.h>
 
+#include <cxxabi.h>
+
 #include <array>
+#include <cstdlib>
 #include <limits>
+#include <memory>
+#include <typeinfo>
 #include <vector>
 
 #include "orbrix/automation/class_info.hpp"
@@ -55,6 +60,39 @@ const DispatchTable& dispatch_table() {
 
 CELSinkBase::CELSinkBase() {
   (void)dispatch_table();
+}
+
+std::string_view CELSinkBase::type_name() const noexcept {
+  // The dynamic type is known only once construction is over, so the name
+  // is worked out on first use: the demangled class name without its
+  // namespaces ("orbrix::demo::DemoSink" gives "DemoSink").
+  std::call_once(type_name_once_, [this]() noexcept {
+    try {
+      const char* mangled = typeid(*this).name();
+      int status = 0;
+      std::unique_ptr<char, void (*)(void*)> demangled(
+          abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+      std::string_view name = (status == 0 && demangled) ? demangled.get() : mangled;
+      // Namespaces end at the last "::" before any template arguments.
+      const auto head = name.substr(0, name.find('<'));
+      if (const auto colon = head.rfind("::"); colon != std::string_view::npos) {
+        name.remove_prefix(colon + 2);
+      }
+      type_name_ = std::string(name);
+    } catch (...) {
+      type_name_.clear();
+    }
+  });
+  return type_name_.empty() ? std::string_view("CELSinkBase") : std::string_view(type_name_);
+}
+
+std::string CELSinkBase::name_of(automation::DispId id) const {
+  const auto& table = dispatch_table().event_of_id;
+  if (id >= 0 && static_cast<std::size_t>(id) < table.size() &&
+      table[static_cast<std::size_t>(id)] != kNoEvent) {
+    return std::string(kCelEvents[table[static_cast<std::size_t>(id)]].name);
+  }
+  return Dispatch::name_of(id);
 }
 
 CELSinkBase::~CELSinkBase() = default;

@@ -6,17 +6,37 @@
 
 namespace orbrix::cqg::detail {
 
+namespace {
+
+// Writes an ordinary error as "Exception: <text>"; a line that cannot be
+// written is dropped, as the runner promises not to raise.
+void write_exception(const std::exception& e) noexcept {
+  try {
+    Trace(fmt::format("Exception: {}", e.what()));
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
 void run_guarded(ApiHost& host, const std::function<void()>& body) {
   try {
     body();
   } catch (const std::exception& e) {
-    Trace(fmt::format("Exception: {}", e.what()));
+    write_exception(e);
   } catch (...) {
     // Not an ordinary error: shut down, then let it go on.
-    host.Shutdown();
+    try {
+      host.Shutdown();
+    } catch (...) {
+    }
     throw;
   }
-  host.Shutdown();
+  try {
+    host.Shutdown();
+  } catch (const std::exception& e) {
+    write_exception(e);
+  }
 }
 
 }  // namespace orbrix::cqg::detail

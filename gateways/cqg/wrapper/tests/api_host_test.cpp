@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <latch>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orbrix/automation/apartment.hpp"
+#include "orbrix/automation/diagnostics.hpp"
 #include "orbrix/automation/errors.hpp"
 #include "orbrix/automation/registry.hpp"
 #include "orbrix/cqg/start.hpp"
@@ -25,6 +29,10 @@ using cqgsim::StartupBehaviour;
 using testing::CapturedOutput;
 using testing::RecordingSink;
 using Strings = std::vector<std::string>;
+
+constexpr std::string_view kSimulatorLine =
+    "CQG.CQGCEL.4 is the orbrix CQGCEL simulator, not the vendor's server: market data is "
+    "simulated and orders are paper-traded (ORBRIX_CQG_SIMULATOR=off turns it off)";
 
 class ApiHostTest : public ::testing::Test {
  protected:
@@ -63,10 +71,11 @@ TEST_F(ApiHostTest, NormalStartWritesWorkerAndCallerLinesInOrderThenShutsDown) {
   EXPECT_EQ(
       out.messages_of(worker),
       (Strings{"COM framework is initializing...", "COM framework is initialized!",
-               "CQG.CQGCEL.4 creation...", "CQG.CQGCEL.4 created!", "Marshal CQGCEL in stream",
-               "CQGCEL is marshaled in stream", "Internal sink subscription to events",
-               "Internal sink ctor", "Internal sink subscribed", "Sink subscription to events",
-               "Sink subscribed", "Internal sink is initialized", "Starting message pumping..",
+               "CQG.CQGCEL.4 creation...", "CQG.CQGCEL.4 created!", std::string(kSimulatorLine),
+               "Marshal CQGCEL in stream", "CQGCEL is marshaled in stream",
+               "Internal sink subscription to events", "Internal sink ctor",
+               "Internal sink subscribed", "Sink subscription to events", "Sink subscribed",
+               "Internal sink is initialized", "Starting message pumping..",
                "SinkInternal: CELStarted!", "COM framework is uninitializing...",
                "COM framework is uninitialized!"}));
   EXPECT_EQ(
@@ -145,7 +154,7 @@ TEST_F(ApiHostTest, TheWorkersErrorsReachTheCallerThroughTheProxy) {
     host.cqgCEL.object("APIConfiguration").put("UseOrderSide", "yes");
     FAIL();
   } catch (const automation::TypeError& e) {
-    EXPECT_STREQ(e.what(), "expected boolean, got text");
+    EXPECT_STREQ(e.what(), "APIConfiguration.UseOrderSide: expected boolean, got text");
   }
 }
 
@@ -260,6 +269,166 @@ TEST_F(ApiHostTest, RunnerSkipsTheSampleAfterAStartUpError) {
   Start<StartingSample>();
   EXPECT_FALSE(StartingSample::ran);
   EXPECT_TRUE(out.contains("CQGCEL is shut down."));
+}
+
+TEST_F(ApiHostTest, ASecondShutdownRacingTheFirstReturnsOnlyAfterTheWorkerHasEnded) {
+  auto host = std::make_unique<ApiHost>();
+  auto sink = host->Init<RecordingSink>(nullptr);
+  // Keep the worker busy so the first Shutdown is still waiting for it when
+  // the second one comes.
+  std::latch busy(1);
+  sim.controls().instance()->apartment()->post([&] {
+    busy.count_down();
+    std::this_thread::sleep_for(200ms);
+  });
+  busy.wait();
+  std::thread first([&] { host->Shutdown(); });
+  ASSERT_TRUE(out.wait_for("CQGCEL is being shut down..", 5s));
+  host->Shutdown();
+  EXPECT_TRUE(out.contains("COM framework is uninitialized!"));
+  first.join();
+  host.reset();  // and the host goes without terminating the process
+  EXPECT_TRUE(out.contains("CQGCEL is shut down."));
+}
+
+// Standard output on a full device for the scope.
+class FullOutput {
+ public:
+  FullOutput() : file_(std::fopen("/dev/full", "w")), previous_(set_output_stream(file_)) {}
+  ~FullOutput() {
+    set_output_stream(previous_);
+    std::fclose(file_);
+  }
+
+ private:
+  std::FILE* file_;
+  std::FILE* previous_;
+};
+
+TEST_F(ApiHostTest, AnUnwritableOutputNeitherLeavesTheWorkerUnjoinedNorEndsTheProcess) {
+  Mutex mutex;
+  std::vector<std::string> reports;
+  automation::set_error_reporter([&](std::string_view m) {
+    MutexLock lock(mutex);
+    reports.emplace_back(m);
+  });
+  {
+    ApiHost host;
+    host.Init<RecordingSink>(nullptr);
+    FullOutput full;
+    EXPECT_THROW(host.Shutdown(), std::runtime_error);  // its first line cannot be written
+  }  // joined: destroying the host does not terminate
+  {
+    // The worker ran to its end; its unwritable last lines were reported.
+    MutexLock lock(mutex);
+    EXPECT_TRUE(std::any_of(reports.begin(), reports.end(), [](const std::string& r) {
+      return r.find("COM framework is uninitialized!") != std::string::npos;
+    }));
+  }
+  {
+    FullOutput full;
+    ApiHost host;
+    // The caller's first line fails; the worker's failing lines end it quietly.
+    EXPECT_THROW(host.Init<RecordingSink>(nullptr), std::runtime_error);
+  }
+  automation::set_error_reporter(nullptr);
+}
+
+TEST_F(ApiHostTest, ASecondInitAfterAFailedOneIsRefusedAtOnce) {
+  ApiHost host;
+  automation::ClassRegistry::instance().unregister_class(kCqgProgId);
+  EXPECT_THROW(host.Init<RecordingSink>(nullptr), automation::ClassNotRegisteredError);
+  cqgsim::ScopedSimulator again;  // a vendor class is there now, but the host is spent
+  auto second = std::async(std::launch::async, [&] { host.Init<RecordingSink>(nullptr); });
+  ASSERT_EQ(second.wait_for(5s), std::future_status::ready) << "the second Init hangs";
+  EXPECT_THROW(second.get(), std::logic_error);
+}
+
+// A sink that keeps the vendor object, as a gateway does.
+struct KeepingSink : RecordingSink {
+  automation::Object cel;
+};
+
+TEST_F(ApiHostTest, NothingOfTheVendorObjectOrTheSinksSurvivesShutdown) {
+  std::weak_ptr<automation::Dispatch> vendor;
+  std::weak_ptr<CELSinkBase> sink_seen;
+  {
+    ApiHost host;
+    auto sink = host.Init<KeepingSink>(nullptr);
+    sink->cel = host.cqgCEL;
+    vendor = sim.controls().instance();
+    sink_seen = sink;
+    host.Shutdown();
+    EXPECT_TRUE(vendor.expired());
+    try {
+      sink->cel.call("Startup");
+      FAIL();
+    } catch (const automation::DisconnectedError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("CQGCEL.Startup: ", 0), 0u) << e.what();
+    }
+  }
+  EXPECT_TRUE(sink_seen.expired());
+}
+
+TEST_F(ApiHostTest, ShutdownFromInsideAHandlerIsRefusedInsteadOfJoiningItself) {
+  ApiHost host;
+  host.Init<RecordingSink>(nullptr);
+  EXPECT_FALSE(host.on_worker_thread());
+  bool on_worker = false;
+  std::string error;
+  automation::Apartment& worker = *sim.controls().instance()->apartment();
+  worker.call([&] {
+    on_worker = host.on_worker_thread();
+    try {
+      host.Shutdown();
+    } catch (const std::logic_error& e) {
+      error = e.what();
+    }
+  });
+  EXPECT_TRUE(on_worker);
+  EXPECT_NE(error.find("worker thread"), std::string::npos);
+  host.Shutdown();
+}
+
+TEST_F(ApiHostTest, TheSimulatorStandsInOnlyWhenAllowedAndSaysSo) {
+  automation::ClassRegistry::instance().unregister_class(kCqgProgId);
+  {
+    ApiHost::Options off;
+    off.use_simulator = false;
+    ApiHost host(off);
+    EXPECT_THROW(host.Init<RecordingSink>(nullptr), automation::ClassNotRegisteredError);
+  }
+  EXPECT_FALSE(out.contains(kSimulatorLine));
+  {
+    ApiHost host;  // the default: the simulator registers itself as the stand-in
+    host.Init<RecordingSink>(nullptr);
+    host.Shutdown();
+  }
+  EXPECT_TRUE(out.contains(kSimulatorLine));
+}
+
+TEST_F(ApiHostTest, RunnerWritesAFailingShutdownInsteadOfRaisingIt) {
+  struct QuittingSample : RecordingSink {
+    void Init(ApiHost& h) { host = &h; }
+    // Ends the worker early: the runner's Shutdown then cannot reach the vendor.
+    void Start() {
+      apartment()->post_quit();
+      for (;;) {
+        try {
+          host->cqgCEL.get("IsStarted");
+        } catch (const automation::DisconnectedError&) {
+          return;
+        }
+        std::this_thread::sleep_for(1ms);
+      }
+    }
+    ApiHost* host = nullptr;
+  };
+  EXPECT_NO_THROW(Start<QuittingSample>());
+  const auto all = out.messages();
+  EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](const std::string& m) {
+    return m.rfind("Exception: CQGCEL.Shutdown: ", 0) == 0;
+  }));
 }
 
 }  // namespace

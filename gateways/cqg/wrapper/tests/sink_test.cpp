@@ -100,6 +100,24 @@ TEST_F(SinkTest, AHandlersExceptionIsTracedAndThePumpGoesOn) {
             worker_lines.end());
 }
 
+// A sink that does not name itself: its errors still carry its class name.
+class IdleThrower : public CELSinkBase {
+ public:
+  void OnIdle() override { throw std::runtime_error("boom"); }
+  void OnIsReady(const Variant&) override { ready.set(); }
+  automation::Event ready;
+};
+
+TEST_F(SinkTest, AHandlersErrorIsTracedUnderTheSinksOwnClassName) {
+  ApiHost host;
+  auto sink = host.Init<IdleThrower>(nullptr);
+  sim.controls().inject("OnIdle", {});
+  sim.controls().inject("OnIsReady", {Variant(true)});
+  ASSERT_TRUE(sink->ready.wait(5));
+  EXPECT_EQ(sink->type_name(), "IdleThrower");
+  EXPECT_TRUE(out.contains("Exception in IdleThrower.OnIdle: boom"));
+}
+
 TEST_F(SinkTest, EventsWithoutOverrideReachTheBaseAndChangeNothing) {
   ApiHost host;
   auto sink = host.Init<CELSinkBase>(nullptr);

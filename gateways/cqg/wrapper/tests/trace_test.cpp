@@ -70,6 +70,15 @@ TEST(AssertMessage, RaisesExactlyTheMessageOnAFalseEmptyOrZeroCondition) {
   EXPECT_EQ(message_of(std::string()), "GW connection timeout!");
   EXPECT_EQ(message_of(automation::Variant()), "GW connection timeout!");
   EXPECT_EQ(message_of(std::vector<int>{}), "GW connection timeout!");
+  // A null message is an empty one, not undefined behaviour.
+  const char* none = nullptr;
+  try {
+    AssertMessage(false, none);
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "");
+  }
+  EXPECT_THROW(AssertMessage(0, none), std::runtime_error);
 }
 
 }  // namespace

@@ -61,15 +61,21 @@ class SimControls {
   void set_startup(StartupBehaviour behaviour);
   StartupBehaviour startup() const;
 
-  // Fires a vendor event (by its catalogue name) from the latest simulator
-  // instance, posted to its apartment and fired from the pump. Any thread.
-  // Throws std::logic_error when no instance is alive or the event is
+  // Fires a vendor event (by its catalogue name) from a simulator instance
+  // (`target`, or else the latest one made with these controls), posted to
+  // its apartment and fired from the pump. Any thread. Returns false, and
+  // writes one line to the error reporter, when the event is dropped
+  // because the instance is gone or its apartment has shut down. Throws
+  // std::logic_error when no instance was ever made or the event is
   // unknown, std::invalid_argument when the argument count is wrong.
-  void inject(std::string_view event, std::vector<automation::Variant> args);
+  bool inject(std::string_view event, std::vector<automation::Variant> args,
+              const automation::DispatchPtr& target = nullptr);
 
-  // Number of Startup() calls seen and the latest instance (or null).
+  // Number of Startup() calls seen, the latest instance (or null) and every
+  // live instance, oldest first.
   int startup_calls() const;
   automation::DispatchPtr instance() const;
+  std::vector<automation::DispatchPtr> instances() const;
 
   // Called by the simulator objects.
   void attach(const automation::DispatchPtr& instance);
@@ -78,7 +84,7 @@ class SimControls {
  private:
   mutable Mutex mutex_;
   StartupBehaviour startup_ GUARDED_BY(mutex_);
-  std::weak_ptr<automation::Dispatch> instance_ GUARDED_BY(mutex_);
+  std::vector<std::weak_ptr<automation::Dispatch>> instances_ GUARDED_BY(mutex_);
   int startup_calls_ GUARDED_BY(mutex_) = 0;
 };
 
@@ -90,9 +96,13 @@ automation::DispatchPtr make_error(std::int64_t code, std::string description);
 std::shared_ptr<const automation::TypeLibrary> type_library();
 
 // Registers the simulator as "CQG.CQGCEL.4" (only if nothing else is) and
-// its type library, with default_controls(). Idempotent; any thread.
+// its type library as a fallback (a library someone else registers under the
+// same identity wins), with default_controls(). Idempotent; any thread.
 void register_simulator();
 SimControls& default_controls();
+
+// True when `object` is a simulator instance (not the vendor's CQGCEL).
+bool is_simulator(const automation::Dispatch& object) noexcept;
 
 // A factory for simulator objects bound to `controls`.
 automation::ClassFactory simulator_factory(std::shared_ptr<SimControls> controls);

@@ -10,6 +10,7 @@
 #include <span>
 #include <thread>
 
+#include "orbrix/automation/apartment.hpp"
 #include "orbrix/automation/event.hpp"
 #include "orbrix/automation/marshal.hpp"
 #include "orbrix/automation/object.hpp"
@@ -32,6 +33,10 @@ sink_class() {
 // Applies extra vendor configuration to the APIConfiguration object.
 using CustomConfiguration = std::function<void(const automation::Object& apiConfiguration)>;
 
+// False when the environment variable ORBRIX_CQG_SIMULATOR is "off" or "0":
+// then the embedded simulator never stands in for the vendor's server.
+bool simulator_enabled_by_environment();
+
 // The apartment in which the vendor object CQGCEL lives: a worker thread
 // "cel_threadfunc" that initialises the apartment, creates "CQG.CQGCEL.4",
 // connects the internal sink and the caller's sink, marshals the object to
@@ -44,12 +49,23 @@ class ApiHost {
     // How long Init waits for the vendor to report its start (or a data
     // error) before it gives up with an error.
     std::chrono::milliseconds startup_timeout{std::chrono::seconds(60)};
+    // How long a call from another thread waits for the worker to take it
+    // up before it fails with automation::CallTimeoutError naming the
+    // member (the worker is blocked, e.g. a handler waits on a lock the
+    // caller holds).
+    std::chrono::milliseconds call_timeout{std::chrono::seconds(60)};
+    // Whether the embedded simulator stands in for "CQG.CQGCEL.4" when no
+    // other class is registered under it. Default on, unless the
+    // environment variable ORBRIX_CQG_SIMULATOR is "off" (or "0"); off, a
+    // missing vendor server fails Init with "no class is registered".
+    bool use_simulator = simulator_enabled_by_environment();
     // Replaces the pump's message wait (diagnostics and tests); empty means
     // msg_wait_for_multiple_objects.
     std::function<std::uint32_t(std::span<automation::WaitHandle* const>)> message_wait;
   };
 
-  // Creates the events; starts nothing.
+  // Creates the events; starts nothing. Registers the simulator as the
+  // stand-in vendor server when Options::use_simulator says so.
   ApiHost();
   explicit ApiHost(Options options);
   // Shuts down (as Shutdown, errors swallowed) if the worker still runs.
@@ -63,7 +79,9 @@ class ApiHost {
   // `errorHappened` is true and the sink is still returned). Raises the
   // worker's own error when it fails before the object is ready (e.g. no
   // class registered as "CQG.CQGCEL.4"), and std::runtime_error when the
-  // vendor reports nothing within Options::startup_timeout. Calling thread.
+  // vendor reports nothing within Options::startup_timeout. A host starts
+  // once: a second Init, also after a failed one, raises std::logic_error
+  // at once. Calling thread (not the worker).
   std::shared_ptr<CELSinkBase> Init(const SinkClass& sinkType,
                                     const CustomConfiguration& customAPIConfiguration);
   template <class Sink>
@@ -85,12 +103,20 @@ class ApiHost {
   // Calls CQGCEL.Startup() and waits for `eventCELStarted` (bounded, see
   // Init). Calling thread.
   void startupCel();
-  // Stops the vendor library, signals the worker and joins it. The worker is
-  // joined even when the vendor call fails; that error is then raised.
-  // A second call does nothing. Calling thread; blocks until the worker ends.
+  // Stops the vendor library, signals the worker and joins it, then drops
+  // the host's references to the vendor object and the sink. The worker is
+  // joined whatever fails on the way (the vendor call, a line that cannot be
+  // written); the first such error is raised after. A later or concurrent
+  // call returns once the worker has ended, without doing it again. Any
+  // thread but the worker's (there it raises std::logic_error); blocks
+  // until the worker ends.
   void Shutdown();
   // Records a start-up or data error. Any thread.
   void SetError();
+
+  // True on the worker thread (inside a vendor event handler): there an
+  // operation that waits for a vendor event would wait in vain. Any thread.
+  bool on_worker_thread() const noexcept;
 
   automation::Event eventCELStarted;
   automation::Event eventAllPrepared;
@@ -101,19 +127,30 @@ class ApiHost {
   // worker's apartment). Set by Init.
   automation::Object cqgCEL;
   // The caller's connected sink. Written by the worker before it releases
-  // Init, read after.
+  // Init, read after; released by Shutdown.
   std::shared_ptr<CELSinkBase> sink;
 
  private:
-  Options options_;
+  void run_worker(const SinkClass& sinkType);
+
+  // Constant after construction.
+  const Options options_;
+
+  // Written by the worker before it releases `handoff_`, read by Init after.
   std::thread thread;
   std::shared_ptr<automation::MarshalStream> cqgCELStream;
-  // Released by the worker once the object is ready or the worker failed
-  // first; `worker_error_` is written before.
+  std::exception_ptr worker_error_;
   automation::Event handoff_;
   automation::Event worker_ended_;
-  std::exception_ptr worker_error_;
-  std::atomic<bool> shut_down_{false};
+  // The worker's apartment, for on_worker_thread; the shared reference
+  // keeps the address from being reused while the host lives.
+  std::shared_ptr<automation::Apartment> worker_apartment_hold_;
+  std::atomic<const automation::Apartment*> worker_apartment_{nullptr};
+
+  std::atomic<bool> init_started_{false};
+  // Held for the whole of Shutdown, so a concurrent call waits for it.
+  Mutex shutdown_mutex_;
+  bool shut_down_ GUARDED_BY(shutdown_mutex_) = false;
 };
 
 }  // namespace orbrix::cqg

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <mutex>
+#include <string>
 #include <string_view>
 
 #include "orbrix/automation/dispatch.hpp"
@@ -51,9 +53,11 @@ class CELSinkBase : public automation::Dispatch {
   // argument count and a handler's exception are written with Trace.
   Variant invoke(automation::DispId id, automation::InvokeKind kind,
                  automation::Args args) override;
-  std::string_view type_name() const noexcept override {
-    return "CELSinkBase";
-  }
+  // The sink's own class name ("BrokerLink"), for messages such as
+  // "Exception in BrokerLink.OnOrderChanged: ...". Any thread.
+  std::string_view type_name() const noexcept override;
+  // The event name of a vendor event id.
+  std::string name_of(automation::DispId id) const override;
   bool resolves_names_anywhere() const noexcept override {
     return true;
   }
@@ -61,6 +65,10 @@ class CELSinkBase : public automation::Dispatch {
   // Calls the handler of `event` directly (what invoke does after the id
   // lookup); exceptions pass to the caller.
   void dispatch_event(CelEvent event, automation::Args args);
+
+ private:
+  mutable std::once_flag type_name_once_;
+  mutable std::string type_name_;
 };
 
 }  // namespace orbrix::cqg

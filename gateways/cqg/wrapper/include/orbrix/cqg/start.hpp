@@ -8,8 +8,8 @@ namespace orbrix::cqg {
 
 namespace detail {
 // Runs `body`; an ordinary error is written as "Exception: <text>" and not
-// passed on. `host.Shutdown()` runs last in every case; any other
-// interruption propagates after it.
+// passed on. `host.Shutdown()` runs last in every case, its own ordinary
+// error written the same way; any other interruption propagates after it.
 void run_guarded(ApiHost& host, const std::function<void()>& body);
 }  // namespace detail
 

@@ -21,8 +21,11 @@ void Trace(std::string_view message);
 void WriteLine(std::string_view line, bool flush = true);
 
 // Raises std::runtime_error carrying exactly `message` when `condition` is
-// false; returns otherwise. Writes nothing.
+// false; returns otherwise. Writes nothing. A null message counts as empty.
 void AssertMessage(bool condition, std::string_view message);
+inline void AssertMessage(bool condition, const char* message) {
+  AssertMessage(condition, message ? std::string_view(message) : std::string_view());
+}
 
 // Truth of any value used as a condition: numbers are true when not zero,
 // texts and containers when not empty, pointers and optionals when set,
@@ -45,6 +48,10 @@ bool is_true(const T& value) {
 template <class T>
 requires(!std::is_same_v<T, bool>) void AssertMessage(const T& condition,
                                                       std::string_view message) {
+  AssertMessage(is_true(condition), message);
+}
+template <class T>
+requires(!std::is_same_v<T, bool>) void AssertMessage(const T& condition, const char* message) {
   AssertMessage(is_true(condition), message);
 }
 

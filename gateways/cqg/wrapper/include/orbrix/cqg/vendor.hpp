@@ -7,10 +7,10 @@
 
 namespace orbrix::cqg {
 
-// The vendor's type library (CQGCEL 4.0), made available to the automation
-// layer on first use: when nothing else provides "CQG.CQGCEL.4" and its
-// library, the embedded simulator is registered. Any thread; throws
-// std::runtime_error when the library cannot be loaded.
+// The vendor's type library (CQGCEL 4.0) as registered with the automation
+// layer (by the vendor's installation, or by the simulator standing in for
+// it), loaded on first use and kept. Any thread; throws std::runtime_error
+// when no such library is registered.
 const automation::TypeLibrary& vendor_type_library();
 
 // A vendor enumeration constant by name (qtAsk, csConnectionUp, tzChina).
