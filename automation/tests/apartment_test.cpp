@@ -134,8 +134,15 @@ namespace {
 
 using testing::ApartmentThread;
 
+// Lets the worker finish a message and go back to its wait.
+void let_worker_settle(ApartmentThread& worker) {
+  worker.run([] {});
+  std::this_thread::sleep_for(30ms);
+}
+
 TEST(ApartmentTimers, ATimerPostedFromAnotherThreadWakesAPumpWithNoTimerPending) {
   ApartmentThread worker;
+  let_worker_settle(worker);
   Event fired;
   worker.apartment()->post_after(20ms, [&] { fired.set(); });
   EXPECT_TRUE(fired.wait(2.0));
@@ -145,6 +152,7 @@ TEST(ApartmentTimers, AnEarlierTimerPostedAfterALaterOneRunsFirstAndOnTime) {
   ApartmentThread worker;
   Event late, early;
   worker.apartment()->post_after(30s, [&] { late.set(); });
+  let_worker_settle(worker);  // now it sleeps until the late timer is due
   worker.apartment()->post_after(20ms, [&] { early.set(); });
   EXPECT_TRUE(early.wait(2.0));
   EXPECT_FALSE(late.is_set());
