@@ -14,7 +14,7 @@ using AccountId = std::int64_t;
 
 // What the owner configures for one paper account. Amounts are in the
 // account's currency; the venue converts nothing between currencies.
-struct AccountSpec {
+struct AccountConfig {
   AccountId id = 0;
   std::string name;
   std::string currency = "USD";
@@ -24,15 +24,15 @@ struct AccountSpec {
 
 // The accounts a broker opens with when its owner names none: two in USD
 // (100001, 100002) and one in EUR (100003). Allocates; any thread.
-std::vector<AccountSpec> default_accounts();
+std::vector<AccountConfig> default_accounts();
 
 // An account as it stands: its configuration plus what trading has booked.
 struct Account {
-  AccountSpec spec;
+  AccountConfig config;
   double realized_pnl = 0;  // closed trades over all its positions
   double commissions = 0;   // paid so far, never part of an average price
 
-  double balance() const { return spec.starting_balance + realized_pnl - commissions; }
+  double balance() const { return config.starting_balance + realized_pnl - commissions; }
 };
 
 // An account's figures against the marks at the moment it was computed.

@@ -69,7 +69,7 @@ class PaperBroker {
   // for a tick size or tick value that is not positive, two accounts with
   // one id, or a negative slippage, commission or maximum quantity.
   explicit PaperBroker(std::vector<InstrumentSpec> instruments,
-                       std::vector<AccountSpec> accounts = default_accounts(),
+                       std::vector<AccountConfig> accounts = default_accounts(),
                        TradingOptions options = {});
 
   // Takes an order at `now`. Always returns a new order: OrderAdded

@@ -63,7 +63,7 @@ AccountSummary PaperBroker::summary(AccountId id) const {
   AccountSummary out;
   out.account = id;
   out.balance = held.balance();
-  out.collateral = held.spec.collateral;
+  out.collateral = held.config.collateral;
   out.profit_loss = held.realized_pnl;
   out.commissions = held.commissions;
   for (const Position& position : positions_) {

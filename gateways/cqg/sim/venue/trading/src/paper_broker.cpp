@@ -43,14 +43,14 @@ std::optional<std::string> invalid_reason(const OrderRequest& request,
 
 }  // namespace
 
-PaperBroker::PaperBroker(std::vector<InstrumentSpec> instruments, std::vector<AccountSpec> accounts,
-                         TradingOptions options)
+PaperBroker::PaperBroker(std::vector<InstrumentSpec> instruments,
+                         std::vector<AccountConfig> accounts, TradingOptions options)
     : instruments_(std::move(instruments)), options_(options) {
   for (std::size_t i = 0; i < instruments_.size(); ++i) {
-    const InstrumentSpec& spec = instruments_[i];
-    if (!(spec.tick_size > 0) || !(spec.tick_value > 0)) {
+    const InstrumentSpec& instrument = instruments_[i];
+    if (!(instrument.tick_size > 0) || !(instrument.tick_value > 0)) {
       throw std::invalid_argument(fmt::format(
-          "instrument {} ('{}') needs a positive tick size and tick value", i, spec.symbol));
+          "instrument {} ('{}') needs a positive tick size and tick value", i, instrument.symbol));
     }
   }
   if (options_.slippage_ticks < 0 || options_.commission_per_contract < 0 ||
@@ -59,11 +59,11 @@ PaperBroker::PaperBroker(std::vector<InstrumentSpec> instruments, std::vector<Ac
         "slippage and commission must not be negative, the maximum quantity must be positive");
   }
   accounts_.reserve(accounts.size());
-  for (AccountSpec& spec : accounts) {
-    if (!account_index_.emplace(spec.id, accounts_.size()).second) {
-      throw std::invalid_argument(fmt::format("account {} is configured twice", spec.id));
+  for (AccountConfig& config : accounts) {
+    if (!account_index_.emplace(config.id, accounts_.size()).second) {
+      throw std::invalid_argument(fmt::format("account {} is configured twice", config.id));
     }
-    accounts_.push_back(Account{std::move(spec)});
+    accounts_.push_back(Account{std::move(config)});
   }
   markets_.resize(instruments_.size());
   events_.reserve(kEventReserve);

@@ -151,11 +151,11 @@ TEST(VenueTradingOrders, TimeGoingBackwardsIsRefusedWithoutChange) {
 TEST(VenueTradingOrders, AccountsAreConfigurableAndCheckedAtConstruction) {
   PaperBroker defaults(instruments());
   EXPECT_GE(defaults.accounts().size(), 2u);
-  EXPECT_EQ(defaults.account(100001).spec.currency, "USD");
+  EXPECT_EQ(defaults.account(100001).config.currency, "USD");
   EXPECT_THROW(defaults.account(1), std::out_of_range);
 
   PaperBroker own(instruments(), {{42, "Mine", "EUR", 5'000, 100}});
-  EXPECT_EQ(own.account(42).spec.name, "Mine");
+  EXPECT_EQ(own.account(42).config.name, "Mine");
   EXPECT_EQ(own.accounts().size(), 1u);
   EXPECT_THROW(PaperBroker(instruments(), {{42, "a"}, {42, "b"}}), std::invalid_argument);
   std::vector<InstrumentSpec> bad = instruments();
