@@ -123,7 +123,9 @@ struct Market::Impl {
 
   // A new UTC day resets the day's quotes and sends yesterday's settlement,
   // which the first event the owner sees also carries.
-  void begin_day(Record& r, Timestamp t, bool trades, bool live) {
+  // Returns true when it added yesterday's settlement only because the
+  // owner has seen nothing of this instrument yet.
+  bool begin_day(Record& r, Timestamp t, bool trades, bool live) {
     const auto day = std::chrono::floor<std::chrono::days>(t);
     if (!r.day || *r.day != day) {
       if (r.day) {
@@ -143,7 +145,9 @@ struct Market::Impl {
       r.state.day_volume = 0;
     } else if (live && !r.delivered && r.yesterday) {
       quotes.push_back({QuoteType::YesterdaySettlement, *r.yesterday, 0, true});
+      return true;
     }
+    return false;
   }
 
   // Quote changes that take the book from its state to `s`.
@@ -206,7 +210,7 @@ struct Market::Impl {
   bool produce_step(InstrumentId id, const BookStep& s, bool live) {
     Record& r = records[id];
     quotes.clear();
-    begin_day(r, s.time, s.trade.has_value(), live);
+    const bool reminder = begin_day(r, s.time, s.trade.has_value(), live);
     book_changes(r, s);
     if (!r.replaying) {
       TopOfBook after;
@@ -217,7 +221,8 @@ struct Market::Impl {
       after.trade = s.trade ? s.trade : r.state.book.trade;
       r.walk.rare_quotes(after, quotes);
     }
-    if (quotes.empty()) {
+    if (quotes.empty() || (reminder && quotes.size() == 1)) {
+      // Nothing changed: the owner hears nothing (a repeated record).
       r.state.time = s.time;
       return false;
     }
