@@ -16,8 +16,6 @@ namespace orbrix::cqgsim::venue {
 
 namespace {
 
-constexpr std::array<BarPeriod, kBarPeriodCount> kPeriods{BarPeriod::OneMinute, BarPeriod::Daily};
-
 QuoteChange& slot(InstrumentState& s, QuoteType t) {
   return s.quotes[static_cast<std::size_t>(t)];
 }
