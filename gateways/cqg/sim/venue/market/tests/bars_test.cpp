@@ -45,7 +45,7 @@ void expect_sane(const Bar& b) {
   EXPECT_EQ(b.commodity_volume, b.volume);
 }
 
-TEST(Bars, PeriodStartsAreMinutesAndUtcDays) {
+TEST(VenueMarketBars, PeriodStartsAreMinutesAndUtcDays) {
   EXPECT_EQ(period_start(BarPeriod::OneMinute, at("2026-12-08T14:30:59.999Z")),
             at("2026-12-08T14:30:00Z"));
   EXPECT_EQ(period_start(BarPeriod::Daily, at("2026-12-08T23:59:59Z")), at("2026-12-08T00:00:00Z"));
@@ -53,7 +53,7 @@ TEST(Bars, PeriodStartsAreMinutesAndUtcDays) {
             at("1969-12-31T23:59:00Z"));
 }
 
-TEST(Bars, LiveBarsAndTheirEventsAgreeWithTheTradesThatMadeThem) {
+TEST(VenueMarketBars, LiveBarsAndTheirEventsAgreeWithTheTradesThatMadeThem) {
   const Catalogue all = Catalogue::standard(kStart);
   Market m(all, 17, kStart);
   const InstrumentId ep = *all.resolve("EP");
@@ -113,7 +113,7 @@ TEST(Bars, LiveBarsAndTheirEventsAgreeWithTheTradesThatMadeThem) {
   EXPECT_EQ(day.forming->tick_volume, static_cast<std::int64_t>(trades.size()));
 }
 
-TEST(Bars, ABarIsCompletedAtItsCloseTimeAndNotBefore) {
+TEST(VenueMarketBars, ABarIsCompletedAtItsCloseTimeAndNotBefore) {
   const Catalogue all = Catalogue::standard(kStart);
   Market m(all, 17, kStart);
   m.advance_to(at("2026-12-08T14:30:59.999999999Z"), [](const MarketEvent&) {});
@@ -127,7 +127,7 @@ TEST(Bars, ABarIsCompletedAtItsCloseTimeAndNotBefore) {
   EXPECT_FALSE(after.forming && after.forming->start == before.forming->start);
 }
 
-TEST(Bars, SynthesisedHistoryIsDeterministicAndJoinsTheLiveSeries) {
+TEST(VenueMarketBars, SynthesisedHistoryIsDeterministicAndJoinsTheLiveSeries) {
   const Catalogue all = Catalogue::standard(kStart);
   for (const BarPeriod period : {BarPeriod::OneMinute, BarPeriod::Daily}) {
     SCOPED_TRACE(std::string(to_string(period)));
@@ -164,7 +164,7 @@ TEST(Bars, SynthesisedHistoryIsDeterministicAndJoinsTheLiveSeries) {
   }
 }
 
-TEST(Bars, LiveBarsTakeOverFromSynthesisedOnesAsTimePasses) {
+TEST(VenueMarketBars, LiveBarsTakeOverFromSynthesisedOnesAsTimePasses) {
   const Catalogue all = Catalogue::standard(kStart);
   Market m(all, 21, kStart);
   m.advance_to(kStart, [](const MarketEvent&) {});

@@ -18,7 +18,7 @@ std::string front(const char* symbol, const char* day) {
   return c.spec(*c.resolve(symbol)).full_name;
 }
 
-TEST(Catalogue, ListsTheStandardFuturesWithTheirFrontContracts) {
+TEST(VenueMarketCatalogue, ListsTheStandardFuturesWithTheirFrontContracts) {
   const Catalogue c = Catalogue::standard(at("2026-12-08T14:30:00Z"));
   ASSERT_EQ(c.size(), 12u);
   std::set<std::string> names;
@@ -32,10 +32,10 @@ TEST(Catalogue, ListsTheStandardFuturesWithTheirFrontContracts) {
     EXPECT_GT(s.maintenance_margin, 0) << s.symbol;
     EXPECT_FALSE(s.description.empty());
   }
-  EXPECT_EQ(names, (std::set<std::string>{"F.US.EPZ26", "F.US.ENQZ26", "F.US.DDZ26",
-                                          "F.US.TYAH27", "F.US.USAH27", "F.US.EU6Z26",
-                                          "F.US.JY6Z26", "F.US.BP6Z26", "F.US.GCEG27",
-                                          "F.US.SIEH27", "F.US.CLEF27", "F.US.NGEF27"}));
+  EXPECT_EQ(names,
+            (std::set<std::string>{"F.US.EPZ26", "F.US.ENQZ26", "F.US.DDZ26", "F.US.TYAH27",
+                                   "F.US.USAH27", "F.US.EU6Z26", "F.US.JY6Z26", "F.US.BP6Z26",
+                                   "F.US.GCEG27", "F.US.SIEH27", "F.US.CLEF27", "F.US.NGEF27"}));
   // An E-mini S&P tick: 0.25 points of a $50 multiplier.
   const InstrumentSpec& ep = c.spec(*c.resolve("EP"));
   EXPECT_EQ(ep.tick_size, 0.25);
@@ -43,7 +43,7 @@ TEST(Catalogue, ListsTheStandardFuturesWithTheirFrontContracts) {
   EXPECT_EQ(c.specs().size(), c.size());
 }
 
-TEST(Catalogue, ResolvesShortDatedAndFullNamesIgnoringCase) {
+TEST(VenueMarketCatalogue, ResolvesShortDatedAndFullNamesIgnoringCase) {
   const Catalogue c = Catalogue::standard(at("2026-12-08T14:30:00Z"));
   const auto ep = c.resolve("EP");
   ASSERT_TRUE(ep);
@@ -57,7 +57,7 @@ TEST(Catalogue, ResolvesShortDatedAndFullNamesIgnoringCase) {
   }
 }
 
-TEST(Catalogue, RollsEachFutureTheDayAfterItsLastDay) {
+TEST(VenueMarketCatalogue, RollsEachFutureTheDayAfterItsLastDay) {
   // Equity index: the third Friday of the contract month (18 Dec 2026).
   EXPECT_EQ(front("EP", "2026-12-18"), "F.US.EPZ26");
   EXPECT_EQ(front("EP", "2026-12-19"), "F.US.EPH27");
@@ -85,11 +85,10 @@ TEST(Catalogue, RollsEachFutureTheDayAfterItsLastDay) {
   EXPECT_EQ(front("EP", "2029-12-31"), "F.US.EPH30");
 
   const Catalogue c = Catalogue::standard(at("2026-12-08T00:00:00Z"));
-  EXPECT_EQ(c.last_day(*c.resolve("EP")),
-            std::chrono::sys_days{std::chrono::year{2026} / 12 / 18});
+  EXPECT_EQ(c.last_day(*c.resolve("EP")), std::chrono::sys_days{std::chrono::year{2026} / 12 / 18});
 }
 
-TEST(Catalogue, RefusesAmbiguousOrIncompleteInstrumentsAndUnknownIds) {
+TEST(VenueMarketCatalogue, RefusesAmbiguousOrIncompleteInstrumentsAndUnknownIds) {
   InstrumentSpec a;
   a.symbol = "AA";
   a.full_name = "F.US.AAZ26";

@@ -14,7 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::at;
 
-TEST(MarketClock, FiresDueTimersInTimeOrderAndTiesInSchedulingOrder) {
+TEST(VenueMarketClock, FiresDueTimersInTimeOrderAndTiesInSchedulingOrder) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   std::vector<std::string> fired;
   const auto note = [&](std::string name) {
@@ -27,15 +27,15 @@ TEST(MarketClock, FiresDueTimersInTimeOrderAndTiesInSchedulingOrder) {
   clock.schedule_after(31ms, note("late"));
 
   clock.advance(30ms);
-  EXPECT_EQ(fired, (std::vector<std::string>{
-                       "a@2026-12-08T14:00:00.01Z", "b@2026-12-08T14:00:00.01Z",
-                       "c@2026-12-08T14:00:00.03Z", "d@2026-12-08T14:00:00.03Z"}));
+  EXPECT_EQ(fired,
+            (std::vector<std::string>{"a@2026-12-08T14:00:00.01Z", "b@2026-12-08T14:00:00.01Z",
+                                      "c@2026-12-08T14:00:00.03Z", "d@2026-12-08T14:00:00.03Z"}));
   EXPECT_EQ(clock.now(), at("2026-12-08T14:00:00.030Z"));
   EXPECT_EQ(clock.pending(), 1u);
   EXPECT_EQ(clock.next_due(), at("2026-12-08T14:00:00.031Z"));
 }
 
-TEST(MarketClock, TimersScheduledByACallbackFireInTheSameAdvanceWhenDue) {
+TEST(VenueMarketClock, TimersScheduledByACallbackFireInTheSameAdvanceWhenDue) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   std::vector<std::string> fired;
   clock.schedule_after(10ms, [&] {
@@ -50,7 +50,7 @@ TEST(MarketClock, TimersScheduledByACallbackFireInTheSameAdvanceWhenDue) {
   EXPECT_EQ(clock.pending(), 1u);
 }
 
-TEST(MarketClock, RefusesToGoBackAndKeepsItsTime) {
+TEST(VenueMarketClock, RefusesToGoBackAndKeepsItsTime) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   bool fired = false;
   clock.schedule_after(1s, [&] { fired = true; });
@@ -72,7 +72,7 @@ TEST(MarketClock, RefusesToGoBackAndKeepsItsTime) {
   EXPECT_TRUE(fired);
 }
 
-TEST(MarketClock, CancelledTimersNeverFire) {
+TEST(VenueMarketClock, CancelledTimersNeverFire) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   int fired = 0;
   const auto a = clock.schedule_after(10ms, [&] { fired += 1; });
@@ -85,7 +85,7 @@ TEST(MarketClock, CancelledTimersNeverFire) {
   EXPECT_FALSE(clock.cancel(b));  // already fired
 }
 
-TEST(MarketClock, ACallbackCanCancelALaterTimerButNotAdvance) {
+TEST(VenueMarketClock, ACallbackCanCancelALaterTimerButNotAdvance) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   MarketClock::TimerId later = 0;
   bool later_fired = false;
@@ -104,7 +104,7 @@ TEST(MarketClock, ACallbackCanCancelALaterTimerButNotAdvance) {
   EXPECT_NE(error.find("inside a timer callback"), std::string::npos);
 }
 
-TEST(MarketClock, AThrowingCallbackLeavesTheOtherTimersScheduled) {
+TEST(VenueMarketClock, AThrowingCallbackLeavesTheOtherTimersScheduled) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   bool second = false;
   clock.schedule_after(1ms, [] { throw std::runtime_error("boom"); });

@@ -34,7 +34,7 @@ void expect_refused(const std::string& text, std::size_t line, const std::string
   }
 }
 
-TEST(History, ReadsQuotesWithOptionalSizesAndTrades) {
+TEST(VenueMarketHistory, ReadsQuotesWithOptionalSizesAndTrades) {
   const History h = parse(
       "ts_event,bid_price,ask_price,bid_size,ask_size,last_price,last_size\r\n"
       "2026-12-07T14:30:00Z,6050.00,6050.25,12,7,6050.25,3\r\n"
@@ -59,7 +59,7 @@ TEST(History, ReadsQuotesWithOptionalSizesAndTrades) {
   EXPECT_EQ(minimal.quotes.size(), 1u);
 }
 
-TEST(History, ReadsMinuteBars) {
+TEST(VenueMarketHistory, ReadsMinuteBars) {
   const History h = parse(
       "ts_event,open,high,low,close,volume\n"
       "2026-12-07T14:30:00Z,6050.00,6051.00,6049.75,6050.50,120\n"
@@ -71,7 +71,7 @@ TEST(History, ReadsMinuteBars) {
   EXPECT_EQ(h.bars[0].volume, 120);
 }
 
-TEST(History, RefusesABadHeaderNamingTheColumn) {
+TEST(VenueMarketHistory, RefusesABadHeaderNamingTheColumn) {
   expect_refused("ts_event,bid_price,bid_size\n", 1, "ask_price", "missing column");
   expect_refused("ts_event,open,high,low,close\n", 1, "volume", "missing column");
   expect_refused("time,bid_price,ask_price\n", 1, "time", "unknown column");
@@ -81,7 +81,7 @@ TEST(History, RefusesABadHeaderNamingTheColumn) {
   expect_refused("ts_event,bid_price,ask_price\n", 1, "", "no records");
 }
 
-TEST(History, RefusesBadRowsNamingLineAndColumn) {
+TEST(VenueMarketHistory, RefusesBadRowsNamingLineAndColumn) {
   const std::string q = "ts_event,bid_price,ask_price,bid_size,ask_size,last_price,last_size\n";
   const std::string ok = "2026-12-07T14:30:00Z,6050.00,6050.25,1,1,,\n";
   expect_refused(q + ok + "2026-12-07T14:30:01Z,6050.00,6050.25,1,1\n", 3, "last_price",
@@ -98,8 +98,8 @@ TEST(History, RefusesBadRowsNamingLineAndColumn) {
                  "not below ask");
   expect_refused(q + ok + "2026-12-07T14:30:01Z,6050.00,6050.25,-1,1,,\n", 3, "bid_size",
                  "negative");
-  expect_refused(q + ok + "2026-12-07T14:30:01Z,6050.00,6050.25,1,1,6050.25,-2\n", 3,
-                 "last_size", "negative");
+  expect_refused(q + ok + "2026-12-07T14:30:01Z,6050.00,6050.25,1,1,6050.25,-2\n", 3, "last_size",
+                 "negative");
   expect_refused(q + ok + "2026-12-07T14:30:01Z,6050.00,6050.25,1.5,1,,\n", 3, "bid_size",
                  "whole number");
   expect_refused(q + ok + "2026-12-07T14:30:01Z,6050.00,6050.25,1,1,,4\n", 3, "last_price",
@@ -108,8 +108,7 @@ TEST(History, RefusesBadRowsNamingLineAndColumn) {
                  "time goes back");
   expect_refused(q + ok + "2026-12-07T15:30:01+01:00,6050.00,6050.25,1,1,,\n", 3, "ts_event",
                  "ISO 8601");
-  expect_refused(q + ok + "2026-12-07 14:30:01,6050.00,6050.25,1,1,,\n", 3, "ts_event",
-                 "ISO 8601");
+  expect_refused(q + ok + "2026-12-07 14:30:01,6050.00,6050.25,1,1,,\n", 3, "ts_event", "ISO 8601");
   expect_refused(q + ok + "2026-02-30T14:30:01Z,6050.00,6050.25,1,1,,\n", 3, "ts_event",
                  "ISO 8601");
 
@@ -122,7 +121,7 @@ TEST(History, RefusesBadRowsNamingLineAndColumn) {
   expect_refused(b + bar + "2026-12-07T14:31:30Z,10,12,9,11,5\n", 3, "ts_event", "whole minute");
 }
 
-TEST(History, LoadsTheSampleFileAndNamesAMissingFile) {
+TEST(VenueMarketHistory, LoadsTheSampleFileAndNamesAMissingFile) {
   const History h = load_history(VENUE_MARKET_DATA_DIR "/ep_quotes_sample.csv");
   EXPECT_EQ(h.format, HistoryFormat::QuotesAndTrades);
   EXPECT_GT(h.quotes.size(), 300u);

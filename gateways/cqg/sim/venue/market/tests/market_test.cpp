@@ -18,9 +18,11 @@ using testing::record_run;
 
 const Timestamp kStart = at("2026-12-08T14:30:00Z");
 
-Catalogue standard() { return Catalogue::standard(kStart); }
+Catalogue standard() {
+  return Catalogue::standard(kStart);
+}
 
-TEST(Market, TheSameSeedReplaysTheSameEventsAndAnotherSeedDoesNot) {
+TEST(VenueMarket, TheSameSeedReplaysTheSameEventsAndAnotherSeedDoesNot) {
   Market a(standard(), 42, kStart);
   Market b(standard(), 42, kStart);
   Market c(standard(), 43, kStart);
@@ -33,7 +35,7 @@ TEST(Market, TheSameSeedReplaysTheSameEventsAndAnotherSeedDoesNot) {
             std::vector(run_c.begin() + 12, run_c.begin() + 200));
 }
 
-TEST(Market, AnInstrumentsStreamDoesNotDependOnTheOthers) {
+TEST(VenueMarket, AnInstrumentsStreamDoesNotDependOnTheOthers) {
   const Catalogue all = standard();
   const InstrumentId cle = *all.resolve("CLE");
   const Catalogue alone({all.spec(cle)});
@@ -63,7 +65,7 @@ TEST(Market, AnInstrumentsStreamDoesNotDependOnTheOthers) {
   EXPECT_EQ(from_full, from_single);
 }
 
-TEST(Market, PinsTheFirstEventsSoEveryPlatformGivesTheSamePrices) {
+TEST(VenueMarket, PinsTheFirstEventsSoEveryPlatformGivesTheSamePrices) {
   // These values were produced by this implementation; a platform or
   // compiler that produces others breaks reproducibility across machines.
   const Catalogue all = standard();
@@ -75,19 +77,20 @@ TEST(Market, PinsTheFirstEventsSoEveryPlatformGivesTheSamePrices) {
     }
   });
   ASSERT_EQ(ep.size(), 4u);
-  EXPECT_EQ(ep, (std::vector<std::string>{
-      "0 1796740200000000000 | YesterdaySettlement=24200x0 Bid=24200x33 Ask=24201x8 "
-      "Trade=24200x2 DayOpen=24200x0 DayHigh=24200x0 DayLow=24200x0 | Bid=24200x33 "
-      "Ask=24201x8 Trade=24200x2 | +OneMinute 24200/24200/24200/24200 v2 "
-      "+Daily 24200/24200/24200/24200 v2",
-      "0 1796740200105286000 | Bid=24200x48 | Bid=24200x48 |",
-      "0 1796740200253950000 | Bid=24199x30 Ask=24201x6 Trade=24201x8 DayHigh=24201x0 | "
-      "Bid=24199x30 Ask=24201x6 Trade=24201x8 | ~OneMinute 24200/24201/24200/24201 v10 "
-      "~Daily 24200/24201/24200/24201 v10",
-      "0 1796740200534929000 | Bid=24199x11 Ask=24200x51 | Bid=24199x11 Ask=24200x51 |"}));
+  EXPECT_EQ(
+      ep, (std::vector<std::string>{
+              "0 1796740200000000000 | YesterdaySettlement=24200x0 Bid=24200x33 Ask=24201x8 "
+              "Trade=24200x2 DayOpen=24200x0 DayHigh=24200x0 DayLow=24200x0 | Bid=24200x33 "
+              "Ask=24201x8 Trade=24200x2 | +OneMinute 24200/24200/24200/24200 v2 "
+              "+Daily 24200/24200/24200/24200 v2",
+              "0 1796740200105286000 | Bid=24200x48 | Bid=24200x48 |",
+              "0 1796740200253950000 | Bid=24199x30 Ask=24201x6 Trade=24201x8 DayHigh=24201x0 | "
+              "Bid=24199x30 Ask=24201x6 Trade=24201x8 | ~OneMinute 24200/24201/24200/24201 v10 "
+              "~Daily 24200/24201/24200/24201 v10",
+              "0 1796740200534929000 | Bid=24199x11 Ask=24200x51 | Bid=24199x11 Ask=24200x51 |"}));
 }
 
-TEST(Market, EveryInstrumentOpensAtStartWithItsFullPicture) {
+TEST(VenueMarket, EveryInstrumentOpensAtStartWithItsFullPicture) {
   const Catalogue all = standard();
   Market m(all, 1, kStart);
   std::vector<InstrumentId> opened;
@@ -113,7 +116,7 @@ TEST(Market, EveryInstrumentOpensAtStartWithItsFullPicture) {
   EXPECT_FALSE(s.price(QuoteType::ImpliedBid));
 }
 
-TEST(Market, ALongRunKeepsTheBookSaneAndShowsEveryQuoteType) {
+TEST(VenueMarket, ALongRunKeepsTheBookSaneAndShowsEveryQuoteType) {
   const Catalogue all = standard();
   Market m(all, 99, kStart);
   std::set<QuoteType> seen;
@@ -161,7 +164,7 @@ TEST(Market, ALongRunKeepsTheBookSaneAndShowsEveryQuoteType) {
   EXPECT_FALSE(withdrawn.empty());
 }
 
-TEST(Market, ANewUtcDaySendsYesterdaysSettlementAndResetsTheDay) {
+TEST(VenueMarket, ANewUtcDaySendsYesterdaysSettlementAndResetsTheDay) {
   const Timestamp before_midnight = at("2026-12-08T23:59:00Z");
   const Catalogue all = standard();
   Market m(all, 5, before_midnight);
@@ -184,8 +187,8 @@ TEST(Market, ANewUtcDaySendsYesterdaysSettlementAndResetsTheDay) {
     rolled = true;
     ASSERT_TRUE(last_trade_of_day);
     ASSERT_FALSE(e.quotes.empty());
-    EXPECT_EQ(e.quotes[0], (QuoteChange{QuoteType::YesterdaySettlement, *last_trade_of_day, 0,
-                                        true}));
+    EXPECT_EQ(e.quotes[0],
+              (QuoteChange{QuoteType::YesterdaySettlement, *last_trade_of_day, 0, true}));
     const InstrumentState& s = m.state(ep);
     if (e.book.trade) {
       EXPECT_EQ(s.price(QuoteType::DayOpen), e.book.trade->price);
@@ -198,7 +201,7 @@ TEST(Market, ANewUtcDaySendsYesterdaysSettlementAndResetsTheDay) {
   EXPECT_TRUE(rolled);
 }
 
-TEST(Market, InjectedBatchesComeOutExactlyAtTheirTimeAfterGeneratedEvents) {
+TEST(VenueMarket, InjectedBatchesComeOutExactlyAtTheirTimeAfterGeneratedEvents) {
   const Catalogue all = standard();
   Market m(all, 3, kStart);
   m.advance_to(kStart + 1s, [](const MarketEvent&) {});
@@ -223,7 +226,8 @@ TEST(Market, InjectedBatchesComeOutExactlyAtTheirTimeAfterGeneratedEvents) {
   ASSERT_EQ(quotes.size(), 2u);
   EXPECT_EQ(quotes[0], (std::vector<QuoteChange>{{QuoteType::Bid, 86000, 5, true},
                                                  {QuoteType::Ask, 86002, 6, true}}));
-  EXPECT_EQ(ticks[0], (std::vector<Tick>{{TickType::Bid, 86000, 5, t}, {TickType::Ask, 86002, 6, t}}));
+  EXPECT_EQ(ticks[0],
+            (std::vector<Tick>{{TickType::Bid, 86000, 5, t}, {TickType::Ask, 86002, 6, t}}));
   EXPECT_EQ(bar_updates[0], 0u);
   EXPECT_EQ(quotes[1], (std::vector<QuoteChange>{{QuoteType::Trade, 86002, 3, true},
                                                  {QuoteType::ImpliedBid, 0, 0, false}}));
@@ -231,7 +235,7 @@ TEST(Market, InjectedBatchesComeOutExactlyAtTheirTimeAfterGeneratedEvents) {
   EXPECT_EQ(bar_updates[1], 2u);  // its minute bar and its day bar
 }
 
-TEST(Market, AnInjectedSideThatCrossesPushesTheOtherAway) {
+TEST(VenueMarket, AnInjectedSideThatCrossesPushesTheOtherAway) {
   const Catalogue all = standard();
   Market m(all, 3, kStart);
   m.advance_to(kStart, [](const MarketEvent&) {});
@@ -245,16 +249,16 @@ TEST(Market, AnInjectedSideThatCrossesPushesTheOtherAway) {
   EXPECT_LT(*e->book.bid, *e->book.ask);
 }
 
-TEST(Market, RefusesBadInjectionsAndGoingBack) {
+TEST(VenueMarket, RefusesBadInjectionsAndGoingBack) {
   const Catalogue all = standard();
   Market m(all, 3, kStart);
   m.advance_to(kStart + 1s, [](const MarketEvent&) {});
   EXPECT_THROW(m.inject(0, kStart, {{QuoteType::Bid, 1, 1, true}}), std::invalid_argument);
   EXPECT_THROW(m.inject(0, kStart + 2s, {}), std::invalid_argument);
-  EXPECT_THROW(m.inject(0, kStart + 2s, {{QuoteType::Trade, 10, -1, true}}),
-               std::invalid_argument);
-  EXPECT_THROW(m.inject(0, kStart + 2s, {{QuoteType::Bid, 10, 1, true}, {QuoteType::Ask, 10, 1, true}}),
-               std::invalid_argument);
+  EXPECT_THROW(m.inject(0, kStart + 2s, {{QuoteType::Trade, 10, -1, true}}), std::invalid_argument);
+  EXPECT_THROW(
+      m.inject(0, kStart + 2s, {{QuoteType::Bid, 10, 1, true}, {QuoteType::Ask, 10, 1, true}}),
+      std::invalid_argument);
   EXPECT_THROW(m.inject(99, kStart + 2s, {{QuoteType::Bid, 10, 1, true}}), std::out_of_range);
   EXPECT_THROW(m.state(99), std::out_of_range);
   EXPECT_THROW(m.next_event(kStart), std::invalid_argument);
@@ -264,7 +268,7 @@ TEST(Market, RefusesBadInjectionsAndGoingBack) {
                std::invalid_argument);
 }
 
-TEST(Market, TheMeanIntervalIsConfigurable) {
+TEST(VenueMarket, TheMeanIntervalIsConfigurable) {
   const Catalogue all = standard();
   Market fast(all, 11, kStart, MarketConfig{.mean_interval = 50ms});
   Market slow(all, 11, kStart, MarketConfig{.mean_interval = 2s});

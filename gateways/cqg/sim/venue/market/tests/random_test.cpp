@@ -11,14 +11,14 @@
 namespace orbrix::cqgsim::venue {
 namespace {
 
-TEST(Random, SplitMixMatchesTheReferenceOutput) {
+TEST(VenueMarketRandom, SplitMixMatchesTheReferenceOutput) {
   // The published first outputs of SplitMix64 seeded with 0.
   SplitMix64 sm(0);
   EXPECT_EQ(sm.next(), 0xe220a8397b1dcdafULL);
   EXPECT_EQ(sm.next(), 0x6e789e6aa1b965f4ULL);
 }
 
-TEST(Random, TheSameSeedGivesTheSameStreamAndAnotherSeedAnother) {
+TEST(VenueMarketRandom, TheSameSeedGivesTheSameStreamAndAnotherSeedAnother) {
   Rng a(7);
   Rng b(7);
   Rng c(8);
@@ -33,7 +33,7 @@ TEST(Random, TheSameSeedGivesTheSameStreamAndAnotherSeedAnother) {
   EXPECT_EQ(a.uniform(), b.uniform());
 }
 
-TEST(Random, StreamSeedsAreStableAndDistinctPerKey) {
+TEST(VenueMarketRandom, StreamSeedsAreStableAndDistinctPerKey) {
   EXPECT_EQ(stream_seed(42, "EP"), stream_seed(42, "EP"));
   std::set<std::uint64_t> seeds;
   for (const char* key : {"EP", "ENQ", "DD", "EP/bars/OneMinute", "EP/bars/Daily", "", "PE"}) {
@@ -48,7 +48,7 @@ TEST(Random, StreamSeedsAreStableAndDistinctPerKey) {
   EXPECT_NE(ep.next(), enq.next());
 }
 
-TEST(Random, UniformNormalAndExponentialHaveTheirShape) {
+TEST(VenueMarketRandom, UniformNormalAndExponentialHaveTheirShape) {
   Rng rng(stream_seed(1, "shape"));
   const int n = 200000;
   double sum = 0, sum2 = 0, exp_sum = 0, umin = 1, umax = 0;
@@ -77,8 +77,9 @@ TEST(Random, UniformNormalAndExponentialHaveTheirShape) {
   EXPECT_THROW(rng.uniform_int(3, 2), std::invalid_argument);
 }
 
-TEST(DetMath, LogAndExpAgreeWithTheLibraryToAFewUlps) {
-  for (double x : {1e-300, 1e-9, 0.001, 0.3, 0.70710678, 1.0, 1.0000001, 2.0, 3.14159, 1e5, 1e300}) {
+TEST(VenueMarketDetMath, LogAndExpAgreeWithTheLibraryToAFewUlps) {
+  for (double x :
+       {1e-300, 1e-9, 0.001, 0.3, 0.70710678, 1.0, 1.0000001, 2.0, 3.14159, 1e5, 1e300}) {
     EXPECT_NEAR(det_log(x), std::log(x), 4e-16 * std::max(1.0, std::abs(std::log(x)))) << x;
   }
   for (double x : {-700.0, -20.0, -1.0, -1e-8, 0.0, 1e-8, 0.5, 1.0, 10.0, 300.0, 700.0}) {

@@ -48,14 +48,14 @@ Seen run(Market& m, Timestamp until, InstrumentId id) {
   return s;
 }
 
-TEST(Replay, QuotesBeforeStartAreThePastAndLaterOnesPlayAtTheirTimes) {
+TEST(VenueMarketReplay, QuotesBeforeStartAreThePastAndLaterOnesPlayAtTheirTimes) {
   const History h = parse(
       "ts_event,bid_price,ask_price,bid_size,ask_size,last_price,last_size\n"
-      "2026-12-06T20:00:00Z,6040.00,6040.25,5,5,6040.00,2\n"   // yesterday's close
+      "2026-12-06T20:00:00Z,6040.00,6040.25,5,5,6040.00,2\n"  // yesterday's close
       "2026-12-07T14:29:10Z,6050.00,6050.25,10,12,6050.25,4\n"
       "2026-12-07T14:29:50Z,6050.25,6050.50,11,12,6050.50,1\n"
-      "2026-12-07T14:30:00Z,6050.25,6050.50,11,12,,\n"         // at start: plays, but changes nothing
-      "2026-12-07T14:30:05Z,6050.25,6050.50,11,12,,\n"         // nothing changed: no event
+      "2026-12-07T14:30:00Z,6050.25,6050.50,11,12,,\n"  // at start: plays, but changes nothing
+      "2026-12-07T14:30:05Z,6050.25,6050.50,11,12,,\n"  // nothing changed: no event
       "2026-12-07T14:30:20Z,6050.50,6050.75,3,8,6050.75,6\n"
       "2026-12-07T14:31:02Z,6050.00,6050.25,3,8,6050.00,2\n");
   const Catalogue c = ep_only();
@@ -73,7 +73,8 @@ TEST(Replay, QuotesBeforeStartAreThePastAndLaterOnesPlayAtTheirTimes) {
   EXPECT_EQ(s.day_volume, 5);
   const BarSeries past = m.bars(0, BarPeriod::OneMinute, 10);
   ASSERT_EQ(past.completed.size(), 2u);  // only what the file holds, nothing synthesised
-  EXPECT_EQ(past.completed[1], (Bar{at("2026-12-07T14:29:00Z"), 24201, 24202, 24201, 24202, 5, 2, 5, 5}));
+  EXPECT_EQ(past.completed[1],
+            (Bar{at("2026-12-07T14:29:00Z"), 24201, 24202, 24201, 24202, 5, 2, 5, 5}));
 
   std::vector<std::vector<QuoteChange>> events;
   std::vector<Timestamp> times;
@@ -81,7 +82,8 @@ TEST(Replay, QuotesBeforeStartAreThePastAndLaterOnesPlayAtTheirTimes) {
     events.emplace_back(e.quotes.begin(), e.quotes.end());
     times.push_back(e.time);
   });
-  EXPECT_EQ(times, (std::vector<Timestamp>{at("2026-12-07T14:30:20Z"), at("2026-12-07T14:31:02Z")}));
+  EXPECT_EQ(times,
+            (std::vector<Timestamp>{at("2026-12-07T14:30:20Z"), at("2026-12-07T14:31:02Z")}));
   ASSERT_EQ(events.size(), 2u);
   // The first event the owner sees carries yesterday's settlement.
   EXPECT_EQ(events[0], (std::vector<QuoteChange>{{QuoteType::YesterdaySettlement, 24160, 0, true},
@@ -101,7 +103,7 @@ TEST(Replay, QuotesBeforeStartAreThePastAndLaterOnesPlayAtTheirTimes) {
   EXPECT_FALSE(after.forming);
 }
 
-TEST(Replay, ABarsFileBecomesQuotesAndTradesAlongEachBarsPath) {
+TEST(VenueMarketReplay, ABarsFileBecomesQuotesAndTradesAlongEachBarsPath) {
   const History h = parse(
       "ts_event,open,high,low,close,volume\n"
       "2026-12-07T14:29:00Z,6050.00,6051.00,6049.50,6050.50,10\n"
@@ -126,7 +128,8 @@ TEST(Replay, ABarsFileBecomesQuotesAndTradesAlongEachBarsPath) {
   // Every bar, past and replayed, is the file's bar, released at start + 60 s.
   const BarSeries bars = m.bars(0, BarPeriod::OneMinute, 10);
   ASSERT_EQ(bars.completed.size(), 3u);
-  EXPECT_EQ(bars.completed[0], (Bar{at("2026-12-07T14:29:00Z"), 24200, 24204, 24198, 24202, 10, 4, 10, 10}));
+  EXPECT_EQ(bars.completed[0],
+            (Bar{at("2026-12-07T14:29:00Z"), 24200, 24204, 24198, 24202, 10, 4, 10, 10}));
   EXPECT_EQ(bars.completed[1], (Bar{t0, 24202, 24208, 24200, 24207, 7, 4, 7, 7}));
   EXPECT_EQ(bars.completed[2].volume, 1);
   EXPECT_EQ(bars.completed[2].high, 24207);
@@ -134,13 +137,14 @@ TEST(Replay, ABarsFileBecomesQuotesAndTradesAlongEachBarsPath) {
   // A quote at the touch around every trade.
   for (const Tick& t : seen.ticks) {
     if (t.type == TickType::Bid) {
-      EXPECT_TRUE(std::any_of(trades.begin(), trades.end(),
-                              [&](const Tick& x) { return x.time == t.time && x.price == t.price; }));
+      EXPECT_TRUE(std::any_of(trades.begin(), trades.end(), [&](const Tick& x) {
+        return x.time == t.time && x.price == t.price;
+      }));
     }
   }
 }
 
-TEST(Replay, TheSampleQuotesFileRebuildsTheSampleBarsFile) {
+TEST(VenueMarketReplay, TheSampleQuotesFileRebuildsTheSampleBarsFile) {
   const History quotes = load_history(VENUE_MARKET_DATA_DIR "/ep_quotes_sample.csv");
   const History bars = load_history(VENUE_MARKET_DATA_DIR "/ep_bars_sample.csv");
   ASSERT_EQ(bars.format, HistoryFormat::MinuteBars);
@@ -168,7 +172,7 @@ TEST(Replay, TheSampleQuotesFileRebuildsTheSampleBarsFile) {
   }
 }
 
-TEST(Replay, ARefusedHistoryLeavesTheRandomWalkRunning) {
+TEST(VenueMarketReplay, ARefusedHistoryLeavesTheRandomWalkRunning) {
   const Catalogue c = ep_only();
   Market m(c, 1, at("2026-12-07T14:30:00Z"));
   const History h = parse(
