@@ -8,7 +8,8 @@
 // nanoseconds since the epoch. README.md of the simulator describes both.
 //
 // The whole file is validated before a History is returned: nothing
-// half-read is ever used. Loading allocates; it is not a hot path.
+// half-read is ever used. Any thread; loading blocks while it reads the file
+// and allocates (it is not a hot path).
 
 #include <cstdint>
 #include <filesystem>

@@ -15,7 +15,7 @@ namespace orbrix::cqgsim::venue {
 
 // One instrument's state after its latest event.
 struct InstrumentState {
-  Timestamp time{};  // of the latest event; the market's start before any
+  Timestamp time{};  // of the latest event or history record; the market's start before any
   // Bid, ask and their sizes; `trade` is the last trade printed, whenever.
   TopOfBook book;
   // The latest value of every quote type, indexed by QuoteType; valid=false

@@ -1,7 +1,7 @@
 #pragma once
 
 // Venue time stamps as text: ISO 8601 in UTC with `Z`, up to nanoseconds.
-// Nothing here reads a clock or a time zone database.
+// Nothing here reads a clock or a time zone database. Any thread.
 
 #include <optional>
 #include <string>
