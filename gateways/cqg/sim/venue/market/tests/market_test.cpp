@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 #include <stdexcept>
 
@@ -266,6 +267,25 @@ TEST(VenueMarket, RefusesBadInjectionsAndGoingBack) {
   EXPECT_EQ(m.now(), kStart + 1s);
   EXPECT_THROW(Market(all, 1, kStart, MarketConfig{.mean_interval = Duration::zero()}),
                std::invalid_argument);
+}
+
+TEST(VenueMarket, PricesMoveWithTheInstrumentsVolatility) {
+  const Catalogue all = standard();
+  for (const char* symbol : {"EP", "NGE"}) {
+    const InstrumentSpec& spec = all.spec(*all.resolve(symbol));
+    Market m(Catalogue({spec}), 4, kStart);
+    m.advance_to(kStart + 6h, [](const MarketEvent&) {});
+    const auto bars = m.bars(0, BarPeriod::OneMinute, 6 * 60 - 1).completed;
+    ASSERT_EQ(bars.size(), 6u * 60 - 1);
+    double sum2 = 0;
+    for (std::size_t i = 1; i < bars.size(); ++i) {
+      const double r = std::log(double(bars[i].close) / double(bars[i - 1].close));
+      sum2 += r * r;
+    }
+    const double annual = std::sqrt(sum2 / double(bars.size() - 1) * 365.25 * 24 * 60);
+    EXPECT_GT(annual, 0.7 * spec.annual_volatility) << symbol;
+    EXPECT_LT(annual, 1.4 * spec.annual_volatility) << symbol;
+  }
 }
 
 TEST(VenueMarket, TheMeanIntervalIsConfigurable) {
