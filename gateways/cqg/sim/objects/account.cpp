@@ -149,8 +149,10 @@ const automation::ClassInfo& Position::class_info() {
       return p.average_ticks_ * tick;
     });
     c.add_property("Quantity", [self](Dispatch& d, Args) -> Variant { return self(d).quantity_; });
-    c.add_property("OTE", [self](Dispatch& d, Args) -> Variant { return self(d).open_trade_equity(); });
-    c.add_property("ProfitLoss", [self](Dispatch& d, Args) -> Variant { return self(d).realized_; });
+    c.add_property("OTE",
+                   [self](Dispatch& d, Args) -> Variant { return self(d).open_trade_equity(); });
+    c.add_property("ProfitLoss",
+                   [self](Dispatch& d, Args) -> Variant { return self(d).realized_; });
     c.add_property("Account", [self](Dispatch& d, Args) -> Variant { return self(d).account_; });
     return c;
   }();

@@ -16,7 +16,8 @@ class CQGCEL;
 // figures), computed against the venue's current marks when read.
 class Summary final : public automation::AutomationObject<Summary> {
  public:
-  Summary(std::weak_ptr<CQGCEL> cel, venue::AccountId account) : cel_(std::move(cel)), account_(account) {}
+  Summary(std::weak_ptr<CQGCEL> cel, venue::AccountId account)
+      : cel_(std::move(cel)), account_(account) {}
   static const automation::ClassInfo& class_info();
   venue::AccountSummary figures(std::string_view member, automation::Args args) const;
 
@@ -55,7 +56,9 @@ class Position final : public automation::AutomationObject<Position> {
  public:
   Position(std::weak_ptr<CQGCEL> cel, std::size_t index, std::shared_ptr<Account> account,
            std::string instrument_name)
-      : cel_(std::move(cel)), index_(index), account_(std::move(account)),
+      : cel_(std::move(cel)),
+        index_(index),
+        account_(std::move(account)),
         instrument_name_(std::move(instrument_name)) {}
   static const automation::ClassInfo& class_info();
 

@@ -32,8 +32,7 @@ automation::Variant Collection::item(std::string_view type, automation::Args arg
   return item_by_index(type, args);
 }
 
-automation::Variant Collection::item_by_index(std::string_view type,
-                                              automation::Args args) const {
+automation::Variant Collection::item_by_index(std::string_view type, automation::Args args) const {
   automation::expect_args(args, 1, type, "ItemByIndex");
   const auto i = args[0].as_int();
   if (i < 0 || static_cast<std::size_t>(i) >= items_.size()) {

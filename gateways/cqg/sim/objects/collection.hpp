@@ -49,9 +49,8 @@ void add_collection_members(automation::ClassInfo& c) {
   using automation::Args;
   using automation::Dispatch;
   using automation::Variant;
-  c.add_property("Count", [](Dispatch& s, Args) -> Variant {
-    return automation::self_as<T>(s).count();
-  });
+  c.add_property("Count",
+                 [](Dispatch& s, Args) -> Variant { return automation::self_as<T>(s).count(); });
   c.add_property("Item", [](Dispatch& s, Args a) -> Variant {
     return automation::self_as<T>(s).item(T::class_info().type_name(), a);
   });
@@ -61,9 +60,8 @@ void add_collection_members(automation::ClassInfo& c) {
   c.add_method("ItemByGuid", [](Dispatch& s, Args a) -> Variant {
     return automation::self_as<T>(s).item_by_guid(T::class_info().type_name(), a);
   });
-  c.add_method("_NewEnum", [](Dispatch& s, Args) -> Variant {
-    return automation::self_as<T>(s).new_enum();
-  });
+  c.add_method("_NewEnum",
+               [](Dispatch& s, Args) -> Variant { return automation::self_as<T>(s).new_enum(); });
   c.set_default_member("Item");
 }
 

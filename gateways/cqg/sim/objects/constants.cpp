@@ -6,10 +6,23 @@ namespace orbrix::cqgsim {
 namespace {
 
 constexpr std::array<std::string_view, venue::kQuoteTypeCount> kQuoteTypeNames{
-    "qtAsk",         "qtBid",        "qtCohUndAsk",      "qtCohUndBid",   "qtDayHigh",
-    "qtDayLow",      "qtDayOpen",    "qtImpliedAsk",     "qtImpliedBid",  "qtIndicativeOpen",
-    "qtMarker",      "qtOutrightAsk", "qtOutrightBid",   "qtSettlement",  "qtTodayMarker",
-    "qtTrade",       "qtYesterdaySettlement"};
+    "qtAsk",
+    "qtBid",
+    "qtCohUndAsk",
+    "qtCohUndBid",
+    "qtDayHigh",
+    "qtDayLow",
+    "qtDayOpen",
+    "qtImpliedAsk",
+    "qtImpliedBid",
+    "qtIndicativeOpen",
+    "qtMarker",
+    "qtOutrightAsk",
+    "qtOutrightBid",
+    "qtSettlement",
+    "qtTodayMarker",
+    "qtTrade",
+    "qtYesterdaySettlement"};
 
 VendorConstants load() {
   const auto lib = type_library();

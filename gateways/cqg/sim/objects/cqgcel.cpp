@@ -229,8 +229,8 @@ void CQGCEL::startup() {
           config.start = h.format == venue::HistoryFormat::MinuteBars ? h.bars.front().start
                                                                       : h.quotes.front().time;
         } else {
-          config.start = std::chrono::time_point_cast<venue::Duration>(
-              std::chrono::system_clock::now());
+          config.start =
+              std::chrono::time_point_cast<venue::Duration>(std::chrono::system_clock::now());
         }
         config.market.mean_interval = controls_->mean_event_interval();
         config.trading.cap_fill_at_displayed_size = controls_->partial_fills();
@@ -239,8 +239,8 @@ void CQGCEL::startup() {
           const auto id = venue_->catalogue().resolve(symbol);
           if (!id) {
             venue_.reset();
-            throw std::invalid_argument(
-                fmt::format("a history was given for {}, which the simulator does not list", symbol));
+            throw std::invalid_argument(fmt::format(
+                "a history was given for {}, which the simulator does not list", symbol));
           }
           venue_->market().replay(*id, history->data);
         }
@@ -290,8 +290,8 @@ void CQGCEL::step_market() {
     return;
   }
   const auto elapsed = std::chrono::steady_clock::now() - wall_start_;
-  const auto target = venue_->market().start() +
-                      std::chrono::duration_cast<venue::Duration>(elapsed);
+  const auto target =
+      venue_->market().start() + std::chrono::duration_cast<venue::Duration>(elapsed);
   if (target > venue_->now()) {
     flush();
     venue_->advance_to(target, *this);
@@ -302,7 +302,8 @@ void CQGCEL::step_market() {
 
 void CQGCEL::advance_by(std::chrono::nanoseconds by) {
   if (!manual_clock_) {
-    throw std::logic_error("advance: the simulator follows the wall clock (use_manual_clock first)");
+    throw std::logic_error(
+        "advance: the simulator follows the wall clock (use_manual_clock first)");
   }
   require_started("advance");
   flush();
@@ -360,8 +361,8 @@ void CQGCEL::gw_logoff() {
 void CQGCEL::set_account_level(std::int64_t level) {
   const auto& k = constants();
   if (level != k.aslNone && level != k.aslAccountUpdatesAndOrders && level != k.aslAccountUpdates) {
-    throw std::invalid_argument(
-        fmt::format("CQGCEL.AccountSubscriptionLevel: {} is not an account subscription level", level));
+    throw std::invalid_argument(fmt::format(
+        "CQGCEL.AccountSubscriptionLevel: {} is not an account subscription level", level));
   }
   const bool was_none = account_level_ == k.aslNone;
   account_level_ = level;

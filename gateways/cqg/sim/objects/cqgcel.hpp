@@ -127,7 +127,7 @@ class CQGCEL final : public automation::AutomationObject<CQGCEL>, private venue:
   std::shared_ptr<Accounts> accounts_;
   std::map<venue::AccountId, std::shared_ptr<Account>> account_of_;
   std::shared_ptr<Orders> orders_;
-  std::vector<std::shared_ptr<Order>> order_of_;  // by the broker's order index
+  std::vector<std::shared_ptr<Order>> order_of_;                  // by the broker's order index
   std::map<std::size_t, std::shared_ptr<Position>> position_of_;  // by the broker's index
 };
 

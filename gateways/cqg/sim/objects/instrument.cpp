@@ -23,18 +23,26 @@ Instrument& instrument(Dispatch& d) {
 const automation::ClassInfo& Quote::class_info() {
   static const automation::ClassInfo info = [] {
     automation::ClassInfo c("CQGQuote");
-    c.add_property("Type", [](Dispatch& d, Args) -> Variant { return automation::self_as<Quote>(d).type_; });
-    c.add_property("Price", [](Dispatch& d, Args) -> Variant { return automation::self_as<Quote>(d).price_; });
-    c.add_property("Volume", [](Dispatch& d, Args) -> Variant { return automation::self_as<Quote>(d).volume_; });
-    c.add_property("IsValid", [](Dispatch& d, Args) -> Variant { return automation::self_as<Quote>(d).valid_; });
-    c.add_property("Timestamp",
-                   [](Dispatch& d, Args) -> Variant { return automation::self_as<Quote>(d).timestamp_; });
+    c.add_property(
+        "Type", [](Dispatch& d, Args) -> Variant { return automation::self_as<Quote>(d).type_; });
+    c.add_property(
+        "Price", [](Dispatch& d, Args) -> Variant { return automation::self_as<Quote>(d).price_; });
+    c.add_property("Volume", [](Dispatch& d, Args) -> Variant {
+      return automation::self_as<Quote>(d).volume_;
+    });
+    c.add_property("IsValid", [](Dispatch& d, Args) -> Variant {
+      return automation::self_as<Quote>(d).valid_;
+    });
+    c.add_property("Timestamp", [](Dispatch& d, Args) -> Variant {
+      return automation::self_as<Quote>(d).timestamp_;
+    });
     return c;
   }();
   return info;
 }
 
-Instrument::Instrument(std::weak_ptr<CQGCEL> cel, venue::InstrumentId id, venue::InstrumentSpec spec)
+Instrument::Instrument(std::weak_ptr<CQGCEL> cel, venue::InstrumentId id,
+                       venue::InstrumentSpec spec)
     : cel_(std::move(cel)),
       id_(id),
       spec_(std::move(spec)),
@@ -49,11 +57,14 @@ Instrument::Instrument(std::weak_ptr<CQGCEL> cel, venue::InstrumentId id, venue:
 const automation::ClassInfo& Instrument::class_info() {
   static const automation::ClassInfo info = [] {
     automation::ClassInfo c("CQGInstrument");
-    c.add_property("FullName", [](Dispatch& d, Args) -> Variant { return instrument(d).spec_.full_name; });
-    c.add_property("Symbol", [](Dispatch& d, Args) -> Variant { return instrument(d).spec_.symbol; });
+    c.add_property("FullName",
+                   [](Dispatch& d, Args) -> Variant { return instrument(d).spec_.full_name; });
+    c.add_property("Symbol",
+                   [](Dispatch& d, Args) -> Variant { return instrument(d).spec_.symbol; });
     c.add_property("Description",
                    [](Dispatch& d, Args) -> Variant { return instrument(d).spec_.description; });
-    c.add_property("TickSize", [](Dispatch& d, Args) -> Variant { return instrument(d).spec_.tick_size; });
+    c.add_property("TickSize",
+                   [](Dispatch& d, Args) -> Variant { return instrument(d).spec_.tick_size; });
     c.add_property(
         "DataSubscriptionLevel", [](Dispatch& d, Args) -> Variant { return instrument(d).level_; },
         [](Dispatch& d, Args, const Variant& v) {
@@ -62,8 +73,7 @@ const automation::ClassInfo& Instrument::class_info() {
           const auto level = v.as_int();
           if (level != k.dsNone && level != k.dsQuotes && level != k.dsQuotesAndBBA &&
               level != k.dsQuotesAndDOM) {
-            throw std::invalid_argument(
-                fmt::format("{} is not a data subscription level", level));
+            throw std::invalid_argument(fmt::format("{} is not a data subscription level", level));
           }
           if (self.removed_) {
             throw std::logic_error(

@@ -112,11 +112,14 @@ const automation::ClassInfo& Order::class_info() {
       return o.properties_;
     });
     c.add_property("GUID", [](Dispatch& d, Args) -> Variant { return order(d).guid_; });
-    c.add_property("Instrument", [](Dispatch& d, Args) -> Variant { return order(d).request_.instrument; });
-    c.add_property("Account", [](Dispatch& d, Args) -> Variant { return order(d).request_.account; });
+    c.add_property("Instrument",
+                   [](Dispatch& d, Args) -> Variant { return order(d).request_.instrument; });
+    c.add_property("Account",
+                   [](Dispatch& d, Args) -> Variant { return order(d).request_.account; });
     c.add_property("Type", [](Dispatch& d, Args) -> Variant { return order(d).request_.type; });
     c.add_property("Side", [](Dispatch& d, Args) -> Variant { return order(d).request_.side; });
-    c.add_property("Quantity", [](Dispatch& d, Args) -> Variant { return order(d).request_.quantity; });
+    c.add_property("Quantity",
+                   [](Dispatch& d, Args) -> Variant { return order(d).request_.quantity; });
     c.add_property("LimitPrice", [](Dispatch& d, Args) -> Variant {
       const auto& p = order(d).request_.limit_price;
       return p ? Variant(*p) : Variant();
@@ -198,7 +201,8 @@ Variant CQGCEL::create_order(Args a) {
   const auto& k = constants();
   Order::Request r;
   r.type = a[0].as_int();
-  if (r.type != k.otMarket && r.type != k.otLimit && r.type != k.otStop && r.type != k.otStopLimit) {
+  if (r.type != k.otMarket && r.type != k.otLimit && r.type != k.otStop &&
+      r.type != k.otStopLimit) {
     throw std::invalid_argument(fmt::format("CQGCEL.CreateOrder: {} is not an order type", r.type));
   }
   r.instrument = object_arg<Instrument>(a[1], "instrument");
@@ -214,7 +218,8 @@ Variant CQGCEL::create_order(Args a) {
   if (a.size() > 6 && !a[6].is_empty()) {
     r.stop_price = a[6].as_double();
   }
-  return std::make_shared<Order>(std::static_pointer_cast<CQGCEL>(shared_from_this()), std::move(r));
+  return std::make_shared<Order>(std::static_pointer_cast<CQGCEL>(shared_from_this()),
+                                 std::move(r));
 }
 
 void CQGCEL::place(Order& o) {
@@ -293,21 +298,20 @@ void CQGCEL::deliver_trading(const venue::TradingEvent& event) {
                                     venue::to_price(f.price, tick), f.quantity,
                                     f.side == venue::Side::Buy ? k.osdBuy : k.osdSell, o);
     }
-    const std::array<Variant, 5> args{Variant(k.ctChanged), Variant(o), Variant(), fill,
-                                      Variant()};
+    const std::array<Variant, 5> args{Variant(k.ctChanged), Variant(o), Variant(), fill, Variant()};
     fire(cqg::CelEvent::OnOrderChanged, args);
     return;
   }
   const bool added = std::holds_alternative<venue::PositionAdded>(event);
-  const auto& update = added ? static_cast<const venue::PositionUpdate&>(
-                                   std::get<venue::PositionAdded>(event))
-                             : static_cast<const venue::PositionUpdate&>(
-                                   std::get<venue::PositionChanged>(event));
+  const auto& update =
+      added ? static_cast<const venue::PositionUpdate&>(std::get<venue::PositionAdded>(event))
+            : static_cast<const venue::PositionUpdate&>(std::get<venue::PositionChanged>(event));
   const auto& p = broker.positions()[update.position];
   auto& account = account_of_[p.account];
   if (!account) {
     const auto& config = broker.account(p.account).config;
-    account = std::make_shared<Account>(std::static_pointer_cast<CQGCEL>(shared_from_this()), config);
+    account =
+        std::make_shared<Account>(std::static_pointer_cast<CQGCEL>(shared_from_this()), config);
   }
   auto& position = position_of_[update.position];
   if (!position) {
@@ -317,9 +321,8 @@ void CQGCEL::deliver_trading(const venue::TradingEvent& event) {
   }
   position->present(update);
   if (account->position_updates()) {
-    const std::array<Variant, 3> args{
-        Variant(added ? k.actPositionAdded : k.actPositionChanged), Variant(account),
-        Variant(position)};
+    const std::array<Variant, 3> args{Variant(added ? k.actPositionAdded : k.actPositionChanged),
+                                      Variant(account), Variant(position)};
     fire(cqg::CelEvent::OnAccountChanged, args);
   }
 }

@@ -92,8 +92,13 @@ class Fill final : public automation::AutomationObject<Fill> {
  public:
   Fill(std::string id, std::int64_t status, automation::Date when, double price,
        std::int64_t quantity, std::int64_t side, std::shared_ptr<Order> order)
-      : id_(std::move(id)), status_(status), when_(when), price_(price), quantity_(quantity),
-        side_(side), order_(std::move(order)) {}
+      : id_(std::move(id)),
+        status_(status),
+        when_(when),
+        price_(price),
+        quantity_(quantity),
+        side_(side),
+        order_(std::move(order)) {}
   static const automation::ClassInfo& class_info();
 
  private:

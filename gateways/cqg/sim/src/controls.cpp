@@ -109,7 +109,8 @@ void SimControls::replay_history(std::string symbol, const std::string& path) {
   histories_.emplace_back(std::move(symbol), std::move(history));
 }
 
-std::shared_ptr<const SimControls::History> SimControls::history_for(std::string_view symbol) const {
+std::shared_ptr<const SimControls::History> SimControls::history_for(
+    std::string_view symbol) const {
   MutexLock lock(mutex_);
   for (const auto& [s, h] : histories_) {
     if (s == symbol) {
@@ -174,7 +175,8 @@ std::optional<std::string> SimControls::take_reject_next() {
 void SimControls::set_missing_bar_values(std::string symbol, BarField field,
                                          std::vector<std::size_t> indexes) {
   MutexLock lock(mutex_);
-  std::erase_if(missing_, [&](const MissingValues& m) { return m.symbol == symbol && m.field == field; });
+  std::erase_if(missing_,
+                [&](const MissingValues& m) { return m.symbol == symbol && m.field == field; });
   missing_.push_back(MissingValues{std::move(symbol), field, std::move(indexes)});
 }
 

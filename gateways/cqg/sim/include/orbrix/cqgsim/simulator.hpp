@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "orbrix/automation/dispatch.hpp"
@@ -227,7 +227,8 @@ class SimControls {
   StartupBehaviour startup_ GUARDED_BY(mutex_);
   GatewayBehaviour gateway_ GUARDED_BY(mutex_);
   AnswerBehaviour instrument_resolution_ GUARDED_BY(mutex_);
-  AnswerBehaviour account_reload_ GUARDED_BY(mutex_) = AnswerBehaviour::after(std::chrono::milliseconds(100));
+  AnswerBehaviour account_reload_ GUARDED_BY(mutex_) =
+      AnswerBehaviour::after(std::chrono::milliseconds(100));
   AnswerBehaviour ticks_resolution_ GUARDED_BY(mutex_);
   AnswerBehaviour bars_resolution_ GUARDED_BY(mutex_);
   std::uint64_t seed_ GUARDED_BY(mutex_) = 1;
