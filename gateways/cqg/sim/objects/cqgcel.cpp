@@ -246,6 +246,9 @@ void CQGCEL::startup() {
         }
         manual_clock_ = controls_->manual_clock();
         wall_start_ = std::chrono::steady_clock::now();
+        // The market opens at its start: every instrument has quotes before
+        // anyone subscribes, so a new subscriber gets them at once.
+        venue_->advance_to(venue_->now(), *this);
       }
       started_ = true;
       post_event(cqg::CelEvent::OnCELStarted, {}, b.delay);
