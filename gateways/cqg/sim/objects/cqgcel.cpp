@@ -11,6 +11,8 @@
 #include "objects/instrument.hpp"
 #include "objects/order.hpp"
 #include "objects/sim_history.hpp"
+#include "objects/ticks.hpp"
+#include "objects/timed_bars.hpp"
 #include "orbrix/automation/apartment.hpp"
 
 namespace orbrix::cqgsim {
@@ -58,7 +60,9 @@ CQGCEL::CQGCEL(std::shared_ptr<SimControls> controls)
       instruments_(std::make_shared<Instruments>()),
       account_level_(constants().aslNone),
       accounts_(std::make_shared<Accounts>()),
-      orders_(std::make_shared<Orders>()) {
+      orders_(std::make_shared<Orders>()),
+      all_ticks_(std::make_shared<AllTicks>()),
+      all_timed_bars_(std::make_shared<AllTimedBars>()) {
   if (!apartment()) {
     throw std::logic_error(
         "CQGCEL answers from an apartment: create it on a thread that called co_initialize");
@@ -115,6 +119,35 @@ const automation::ClassInfo& CQGCEL::class_info() {
     });
     c.add_method("CreateOrder",
                  [](Dispatch& d, Args a) -> Variant { return self(d).create_order(a); });
+    c.add_method("CreateTicksRequest", [](Dispatch&, Args a) -> Variant {
+      automation::expect_args(a, 0, "CQGCEL", "CreateTicksRequest");
+      return std::make_shared<TicksRequest>();
+    });
+    c.add_method("RequestTicks", [](Dispatch& d, Args a) -> Variant {
+      automation::expect_args(a, 1, "CQGCEL", "RequestTicks");
+      return self(d).request_ticks(a[0]);
+    });
+    c.add_method("RemoveTicks", [](Dispatch& d, Args a) -> Variant {
+      automation::expect_args(a, 1, "CQGCEL", "RemoveTicks");
+      self(d).remove_ticks(a[0]);
+      return {};
+    });
+    c.add_property("AllTicks", [](Dispatch& d, Args) -> Variant { return self(d).all_ticks_; });
+    c.add_method("CreateTimedBarsRequest", [](Dispatch&, Args a) -> Variant {
+      automation::expect_args(a, 0, "CQGCEL", "CreateTimedBarsRequest");
+      return std::make_shared<TimedBarsRequest>();
+    });
+    c.add_method("RequestTimedBars", [](Dispatch& d, Args a) -> Variant {
+      automation::expect_args(a, 1, "CQGCEL", "RequestTimedBars");
+      return self(d).request_timed_bars(a[0]);
+    });
+    c.add_method("RemoveTimedBars", [](Dispatch& d, Args a) -> Variant {
+      automation::expect_args(a, 1, "CQGCEL", "RemoveTimedBars");
+      self(d).remove_timed_bars(a[0]);
+      return {};
+    });
+    c.add_property("AllTimedBars",
+                   [](Dispatch& d, Args) -> Variant { return self(d).all_timed_bars_; });
     return c;
   }();
   return info;
@@ -327,11 +360,42 @@ void CQGCEL::on_trading(std::span<const venue::TradingEvent> events) {
 
 void CQGCEL::on_market(const venue::MarketEvent& event) {
   const auto it = instrument_of_.find(event.instrument);
-  if (it == instrument_of_.end() || !it->second->streaming()) {
-    return;
+  const bool quotes = it != instrument_of_.end() && it->second->streaming();
+  bool others = false;
+  for (const auto& t : ticks_) {
+    others = others || (t->resolved() && t->instrument() == event.instrument);
+  }
+  for (const auto& b : timed_bars_) {
+    others = others || (b->live() && b->instrument() == event.instrument);
+  }
+  if (!quotes && !others) {
+    return;  // nobody listens to this instrument
   }
   flush();
-  deliver_quotes(*it->second, event);
+  if (quotes) {
+    deliver_quotes(*it->second, event);
+  }
+  if (!event.ticks.empty()) {
+    // A copy: a handler may add or remove requests.
+    const auto requests = ticks_;
+    for (const auto& t : requests) {
+      if (t->resolved() && !t->removed() && t->instrument() == event.instrument) {
+        deliver_ticks(*t, event);
+      }
+    }
+  }
+  if (!event.bars.empty()) {
+    const auto requests = timed_bars_;
+    for (const auto& b : requests) {
+      if (b->live() && b->instrument() == event.instrument) {
+        for (const auto& update : event.bars) {
+          if (update.period == b->period()) {
+            deliver_bars(*b, update);
+          }
+        }
+      }
+    }
+  }
   flush();
 }
 

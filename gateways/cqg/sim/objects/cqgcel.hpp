@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +25,7 @@ class ApiConfiguration;
 class Instrument;
 class Order;
 class Position;
+class TimedBar;
 class TimedBars;
 class Ticks;
 
@@ -105,6 +108,14 @@ class CQGCEL final : public automation::AutomationObject<CQGCEL>, private venue:
   void deliver_quotes(Instrument& instrument, const venue::MarketEvent& event);
   void deliver_trading(const venue::TradingEvent& event);
   std::shared_ptr<Instrument> subscribed(std::string_view symbol) const;
+  automation::Variant request_ticks(const automation::Variant& request);
+  void remove_ticks(const automation::Variant& ticks);
+  void deliver_ticks(Ticks& ticks, const venue::MarketEvent& event);
+  automation::Variant request_timed_bars(const automation::Variant& request);
+  void remove_timed_bars(const automation::Variant& bars);
+  void deliver_bars(TimedBars& bars, const venue::BarUpdate& update);
+  std::shared_ptr<TimedBar> make_bar(const venue::Bar& bar, double tick_size,
+                                     std::string_view symbol, std::size_t index) const;
 
   // Constant after construction.
   std::shared_ptr<SimControls> controls_;
@@ -129,6 +140,10 @@ class CQGCEL final : public automation::AutomationObject<CQGCEL>, private venue:
   std::shared_ptr<Orders> orders_;
   std::vector<std::shared_ptr<Order>> order_of_;                  // by the broker's order index
   std::map<std::size_t, std::shared_ptr<Position>> position_of_;  // by the broker's index
+  std::shared_ptr<AllTicks> all_ticks_;
+  std::vector<std::shared_ptr<Ticks>> ticks_;  // live tick requests, oldest first
+  std::shared_ptr<AllTimedBars> all_timed_bars_;
+  std::vector<std::shared_ptr<TimedBars>> timed_bars_;  // live bar requests, oldest first
 };
 
 }  // namespace orbrix::cqgsim

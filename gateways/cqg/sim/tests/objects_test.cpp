@@ -399,5 +399,132 @@ TEST_F(ObjectModelTest, LimitOrdersCancelAndRejectionsEndInTheirStatus) {
   EXPECT_THROW(cel.call("CreateOrder", k("otMarket"), ep.dispatch()), std::invalid_argument);
 }
 
+TEST_F(ObjectModelTest, TickRequestsResolveThenGrowWithTheMarketUntilRemoved) {
+  const Object request(cel.call("CreateTicksRequest"));
+  request.put("Symbol", "EP");
+  request.put("Type", k("trtCurrentNotify"));
+  request.put("TickFilter", k("tfAll"));
+  request.put("SessionsFilter", 31);
+  request.put("Limit", 10);
+  EXPECT_EQ(request.get("Limit").as_int(), 10);
+  std::int64_t added_total = 0, last_count = 0;
+  std::set<std::int64_t> types;
+  log->on_event = [&](const EventLog::Event& e) {
+    if (e.name == "OnTicksAdded") {
+      const Object ticks(e.args[0]);
+      const auto count = ticks.get("Count").as_int();
+      const auto added = e.args[1].as_int();
+      EXPECT_EQ(count, last_count + added);  // the collection grows by the batch
+      for (auto i = count - added; i < count; ++i) {
+        types.insert(ticks.item(i).get("PriceType").as_int());
+      }
+      last_count = count;
+      added_total += added;
+    }
+  };
+  const Object ticks(cel.call("RequestTicks", request.dispatch()));
+  pump();
+  const auto resolved = log->named("OnTicksResolved");
+  ASSERT_EQ(resolved.size(), 1u);
+  EXPECT_TRUE(resolved[0].args[1].is_empty());
+  EXPECT_EQ(Object(resolved[0].args[0]).object("Request").get("Symbol").as_string(), "EP");
+  advance(30s);
+  EXPECT_GT(added_total, 20);
+  for (const char* t : {"tptAsk", "tptBid", "tptTrade"}) {
+    EXPECT_TRUE(types.count(k(t))) << t;
+  }
+  EXPECT_EQ(cel.object("AllTicks").get("Count").as_int(), 1);
+  cel.call("RemoveTicks", ticks.dispatch());
+  const auto before = added_total;
+  advance(30s);
+  EXPECT_EQ(added_total, before);
+  EXPECT_EQ(cel.object("AllTicks").get("Count").as_int(), 0);
+
+  const Object unknown(cel.call("CreateTicksRequest"));
+  unknown.put("Symbol", "NOSUCH");
+  cel.call("RequestTicks", unknown.dispatch());
+  pump();
+  EXPECT_FALSE(log->named("OnTicksResolved").back().args[1].is_empty());
+}
+
+Object bar_request(Object& cel, const char* symbol, std::int64_t lookback, bool daily) {
+  const Object r(cel.call("CreateTimedBarsRequest"));
+  r.put("Symbol", symbol);
+  r.put("RangeStart", 0);
+  r.put("RangeEnd", -lookback - 1);
+  if (daily) {
+    r.put("HistoricalPeriod", k("hpDaily"));
+  } else {
+    r.put("IntradayPeriod", k("pfds1Min"));
+  }
+  r.put("DailyBarClose", k("dbcLastQuoteOrSettlement"));
+  r.put("UpdatesEnabled", true);
+  r.call("IncludeOutput", k("tbrContractVolume"), true);
+  r.call("IncludeOutput", k("tbrCommodityVolume"), true);
+  r.put("SessionsFilter", "all");
+  return r;
+}
+
+TEST_F(ObjectModelTest, TimedBarsCarryTheRequestedHistoryThenRollWithTheMarket) {
+  const Object request = bar_request(cel, "EP", 100, false);
+  const Object bars(cel.call("RequestTimedBars", request.dispatch()));
+  pump();
+  const auto resolved = log->named("OnTimedBarsResolved");
+  ASSERT_EQ(resolved.size(), 1u);
+  EXPECT_TRUE(resolved[0].args[1].is_empty());
+  const auto count = bars.get("Count").as_int();
+  EXPECT_EQ(count, 101);  // 100 completed and the forming one
+  for (std::int64_t i = 0; i < count; ++i) {
+    const Object bar = bars.item(i);
+    const double low = bar.get("Low").as_double(), high = bar.get("High").as_double();
+    EXPECT_LE(low, bar.get("Open").as_double());
+    EXPECT_LE(bar.get("Close").as_double(), high);
+    if (i > 0) {
+      EXPECT_EQ(bar.get("Timestamp").as_date() - bars.item(i - 1).get("Timestamp").as_date(),
+                std::chrono::minutes(1));
+    }
+  }
+  std::size_t updated = 0, added = 0;
+  log->on_event = [&](const EventLog::Event& e) {
+    if (e.name == "OnTimedBarsUpdated") {
+      EXPECT_EQ(e.args[1].as_int(), Object(e.args[0]).get("Count").as_int() - 1);
+      ++updated;
+    } else if (e.name == "OnTimedBarsAdded") {
+      ++added;
+    }
+  };
+  advance(150s);
+  EXPECT_GT(updated, 10u);
+  EXPECT_GE(added, 2u);
+  EXPECT_EQ(bars.get("Count").as_int(), count + static_cast<std::int64_t>(added));
+  cel.call("RemoveTimedBars", bars.dispatch());
+  EXPECT_EQ(cel.object("AllTimedBars").get("Count").as_int(), 0);
+  const auto after_removal = updated + added;
+  advance(90s);
+  EXPECT_EQ(updated + added, after_removal);
+}
+
+TEST_F(ObjectModelTest, DailyBarsMissingValuesEmptyAnswersAndErrorsAreSwitches) {
+  sim.controls().set_missing_bar_values("EP", BarField::Open, {0, 2});
+  const Object daily(cel.call("RequestTimedBars", bar_request(cel, "EP", 5, true).dispatch()));
+  pump();
+  ASSERT_EQ(daily.get("Count").as_int(), 6);
+  EXPECT_EQ(daily.item(0).get("Open").as_double(), -2147483648.0);
+  EXPECT_NE(daily.item(1).get("Open").as_double(), -2147483648.0);
+  EXPECT_EQ(daily.item(2).get("Open").as_double(), -2147483648.0);
+  EXPECT_EQ(daily.item(1).get("Timestamp").as_date() - daily.item(0).get("Timestamp").as_date(),
+            std::chrono::hours(24));
+
+  sim.controls().set_bars_resolution(AnswerBehaviour::empty());
+  const Object empty(cel.call("RequestTimedBars", bar_request(cel, "ENQ", 5, false).dispatch()));
+  pump();
+  EXPECT_EQ(empty.get("Count").as_int(), 0);
+  EXPECT_TRUE(log->named("OnTimedBarsResolved").back().args[1].is_empty());
+  sim.controls().set_bars_resolution(AnswerBehaviour::error(9, "no history"));
+  cel.call("RequestTimedBars", bar_request(cel, "DD", 5, false).dispatch());
+  pump();
+  EXPECT_EQ(Object(log->named("OnTimedBarsResolved").back().args[1]).get("Code").as_int(), 9);
+}
+
 }  // namespace
 }  // namespace orbrix::cqgsim
