@@ -257,10 +257,14 @@ void CQGCEL::startup() {
         if (start) {
           config.start = std::chrono::time_point_cast<venue::Duration>(*start);
         } else if (!histories.empty() && histories.front().second->data.size() > 0) {
-          // Replaying: the venue's time is the recording's.
+          // Replaying: the venue's time is the recording's, from its middle, so
+          // the first half is history (bars to look back on) and the second
+          // half plays live.
           const auto& h = histories.front().second->data;
-          config.start = h.format == venue::HistoryFormat::MinuteBars ? h.bars.front().start
-                                                                      : h.quotes.front().time;
+          const bool bars = h.format == venue::HistoryFormat::MinuteBars;
+          const auto first = bars ? h.bars.front().start : h.quotes.front().time;
+          const auto last = bars ? h.bars.back().start : h.quotes.back().time;
+          config.start = std::chrono::floor<std::chrono::minutes>(first + (last - first) / 2);
         } else {
           config.start =
               std::chrono::time_point_cast<venue::Duration>(std::chrono::system_clock::now());

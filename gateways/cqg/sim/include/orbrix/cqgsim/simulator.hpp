@@ -153,7 +153,9 @@ class SimControls {
   AnswerBehaviour bars_resolution() const;
 
   // The venue: its master seed (the same seed gives the same market), the
-  // time it starts at (the wall clock's time by default), the mean time
+  // time it starts at (the wall clock's time by default; with a recorded
+  // history, the whole minute at the middle of the recording, so its first
+  // half is there to look back on), the mean time
   // between two market events of an instrument, whether fills are capped at
   // the displayed size (partial fills), and a recorded history an
   // instrument replays (a CSV file, see the simulator's README). Read when
