@@ -264,5 +264,170 @@ TEST_F(OrderEvents, AnErrorOrAnUnknownStatusReportsNothing) {
   EXPECT_TRUE(gateway.calls().empty());
 }
 
+Bar bar_at(int minute, double open, double volume = 1) {
+  return Bar{.datetime = make_datetime(2026, 3, 5, 10, minute),
+             .security = ep(),
+             .open = open,
+             .high = 2,
+             .low = 1,
+             .close = 1.5,
+             .volume = volume};
+}
+
+TEST(BarWindow, MissingValuesTakeTheNearestEarlierElseLaterValue) {
+  constexpr double m = static_cast<double>(INVALID_VALUE);
+  std::vector<Bar> bars{bar_at(0, m), bar_at(1, 10), bar_at(2, m), bar_at(3, m), bar_at(4, 12)};
+  fill_missing_bar_values(bars);
+  std::vector<double> opens;
+  for (const Bar& b : bars) {
+    opens.push_back(b.open);
+  }
+  EXPECT_EQ(opens, (std::vector<double>{10, 10, 10, 10, 12}));
+
+  std::vector<Bar> all_missing{bar_at(0, 5, m), bar_at(1, m, m)};
+  try {
+    fill_missing_bar_values(all_missing);
+    FAIL() << "no error";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(std::string(e.what()), "The latest bar is INVALID: " + to_text(all_missing[1]) + ".");
+  }
+  EXPECT_EQ(all_missing[1].open, 5);  // the fills made before the error stay
+  std::vector<Bar> one{bar_at(0, m)};
+  EXPECT_THROW(fill_missing_bar_values(one), std::invalid_argument);
+}
+
+TEST(BarWindow, OnlyALaterBarRollsTheWindow) {
+  std::vector<Bar> window{bar_at(0, 1), bar_at(1, 2)};
+  EXPECT_FALSE(roll_bar_window(window, bar_at(1, 9)));
+  EXPECT_FALSE(roll_bar_window(window, bar_at(0, 9)));
+  EXPECT_TRUE(roll_bar_window(window, bar_at(2, 3)));
+  ASSERT_EQ(window.size(), 2u);
+  EXPECT_EQ(window[0].open, 2);
+  EXPECT_EQ(window[1].open, 3);
+  std::vector<Bar> empty;
+  EXPECT_THROW(roll_bar_window(empty, bar_at(2, 3)), std::out_of_range);
+}
+
+class TicksUnit : public BrokerLinkUnit {
+ protected:
+  TickUpdate t(std::string_view type, double price, double volume) const {
+    return {k(type), price, volume};
+  }
+  void apply(std::vector<TickUpdate> ticks) {
+    ASSERT_TRUE(apply_ticks_added(gateway, {"EPZ23", std::move(ticks)}));
+  }
+};
+
+TEST_F(TicksUnit, TheBookCompletesAndAZeroVolumeHoldsItBack) {
+  apply({t("tptAsk", 101, 3)});
+  const auto stored = gateway.cqg_orderbooks().get(ep());
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->ask_price_1(), 101);
+  EXPECT_EQ(stored->ask_volume_1(), 3);
+  EXPECT_TRUE(gateway.calls().empty());
+  apply({t("tptBid", 100, 5)});
+  ASSERT_EQ(gateway.records<OrderBook>().size(), 1u);
+  apply({t("tptBid", 100.5, 0)});
+  EXPECT_EQ(gateway.cqg_orderbooks().get(ep())->bid_volume_1(), 0);
+  EXPECT_EQ(gateway.records<OrderBook>().size(), 1u);
+  apply({t("tptBid", 100.25, 2), t("tptTrade", 100.5, 1), t("tptSettlement", 99, 0)});
+  const auto books = gateway.records<OrderBook>();
+  ASSERT_EQ(books.size(), 4u);  // a trade and a settlement pass the unchanged book again
+  EXPECT_EQ(books[1].bid_price_1(), 100.25);
+  EXPECT_EQ(books[2], books[1]);
+  EXPECT_EQ(books[3], books[1]);
+  EXPECT_FALSE(apply_ticks_added(gateway, {"ZZZ", {t("tptAsk", 1, 1)}}));
+}
+
+TEST_F(TicksUnit, TicksAddedReadsOnlyTheNewTicksAndDropsUnmappedSymbolsWithOneLine) {
+  CapturedOutput out;
+  std::vector<Variant> ticks;
+  for (int i = 0; i < 12; ++i) {
+    ticks.push_back(testing::fake_tick(i == 11 ? "tptBid" : "tptAsk", 100 + i, 1));
+  }
+  auto collection = FakeObject::collection("FakeTicks", ticks);
+  collection->set("Request", FakeObject::make("FakeTicksRequest", {{"Symbol", "EPZ23"}}));
+  link->OnTicksAdded(Variant(collection), Variant(2));
+  const auto books = gateway.records<OrderBook>();
+  ASSERT_EQ(books.size(), 1u);
+  EXPECT_EQ(books[0].ask_price_1(), 110);
+  EXPECT_EQ(books[0].bid_price_1(), 111);
+  link->OnTicksRemoved(Variant(collection), Variant(0));
+  EXPECT_EQ(gateway.calls().size(), 1u);
+
+  collection->set("Request", FakeObject::make("FakeTicksRequest", {{"Symbol", "ZZZ"}}));
+  link->OnTicksAdded(Variant(collection), Variant(2));
+  link->OnTicksAdded(Variant(collection), Variant(2));
+  EXPECT_EQ(out.messages(),
+            (Strings{"OnTicksAdded: no security is mapped to ZZZ; its ticks are dropped"}));
+}
+
+class BarsUnit : public BrokerLinkUnit {
+ protected:
+  testing::FakePtr bars(int count, int first_minute = 0) {
+    std::vector<Variant> items;
+    for (int i = 0; i < count; ++i) {
+      items.push_back(testing::fake_bar(first_minute + i, 10 + i, 11 + i, 9 + i, 10.5 + i, 5));
+    }
+    auto c = FakeObject::collection("FakeTimedBars", items);
+    c->set("Request", FakeObject::make("FakeTimedBarsRequest", {{"Symbol", "EPZ23"}}));
+    return c;
+  }
+};
+
+TEST_F(BarsUnit, AResolutionStoresAllButTheFormingBar) {
+  link->OnTimedBarsResolved(Variant(bars(5)), Variant());
+  EXPECT_TRUE(link->eventBarDone.is_set());
+  const auto window = link->get_subscribe_bars_data(ep());
+  ASSERT_TRUE(window);
+  ASSERT_EQ(window->size(), 4u);
+  EXPECT_EQ((*window)[0],
+            (Bar{make_datetime(2026, 3, 5, 10, 0), ep(), 10, 11, 9, 10.5, 5}));  // whole seconds
+  EXPECT_EQ((*window)[3].open, 13);
+  // A second resolution keeps the window.
+  link->OnTimedBarsResolved(Variant(bars(3, 30)), Variant());
+  EXPECT_EQ(link->get_subscribe_bars_data(ep())->size(), 4u);
+}
+
+TEST_F(BarsUnit, EmptyAndFailedResolutionsLeaveNoWindowButRelease) {
+  link->OnTimedBarsResolved(Variant(bars(1)), Variant());
+  EXPECT_EQ(link->get_subscribe_bars_data(ep()), std::nullopt);
+  link->eventBarDone.clear();
+  link->OnTimedBarsResolved(Variant(bars(0)), Variant());
+  EXPECT_TRUE(link->eventBarDone.is_set());
+  link->eventBarDone.clear();
+  link->OnTimedBarsResolved(Variant(bars(5)), Variant(testing::fake_error(3, "no data")));
+  EXPECT_TRUE(link->eventBarDone.is_set());
+  EXPECT_EQ(link->get_subscribe_bars_data(ep()), std::nullopt);
+}
+
+TEST_F(BarsUnit, AdditionsRollTheWindowOnlyForALaterBar) {
+  CapturedOutput out;
+  EXPECT_THROW(link->OnTimedBarsAdded(Variant(bars(3))), std::out_of_range);  // no window yet
+  link->OnTimedBarsResolved(Variant(bars(5)), Variant());
+  link->OnTimedBarsAdded(Variant(bars(1)));  // ignored
+  link->OnTimedBarsAdded(Variant(bars(5)));  // newest but one is minute 3: the same time
+  EXPECT_EQ(link->get_subscribe_bars_data(ep())->front().open, 10);
+  link->OnTimedBarsAdded(Variant(bars(6)));  // minute 4
+  const auto window = link->get_subscribe_bars_data(ep());
+  ASSERT_EQ(window->size(), 4u);
+  EXPECT_EQ(window->front().open, 11);
+  EXPECT_EQ(window->back().open, 14);
+  ASSERT_EQ(out.lines().size(), 1u);
+  EXPECT_EQ(out.lines()[0].thread, -1);
+  EXPECT_EQ(out.lines()[0].message, "[2] OnTimedBarsAdded: " + to_text(window->back()));
+}
+
+TEST_F(BarsUnit, RepairsPersistInTheStore) {
+  auto c = bars(4);
+  FakeObject& second = static_cast<FakeObject&>(*c->items()[1].as_object());
+  second.set("Open", static_cast<double>(INVALID_VALUE));
+  link->OnTimedBarsResolved(Variant(c), Variant());
+  EXPECT_EQ((*link->get_subscribe_bars_data(ep()))[1].open, 10);
+  // The repaired value is what a later roll keeps.
+  link->OnTimedBarsAdded(Variant(bars(5)));
+  EXPECT_EQ(link->get_subscribe_bars_data(ep())->front().open, 10);
+}
+
 }  // namespace
 }  // namespace orbrix::cqg
