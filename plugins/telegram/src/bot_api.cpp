@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "http_client.hpp"
@@ -14,16 +16,48 @@ namespace {
 
 using nlohmann::json;
 
-// A token travels in the URL path, so it may hold no character that would
-// change the URL's meaning.
+// The form Bot API servers accept: the bot's numeric id (no leading zero), a
+// colon and a non-empty secret, 80 characters at most. The token travels in
+// the URL path, so the secret may hold no white space or other character
+// that would change the URL's meaning. Anything else the server refuses with
+// a 401 on the first call, long after the bot was built.
+constexpr std::size_t max_token_length = 80;
+
 bool is_usable_token(std::string_view token) {
-  if (token.empty())
+  const auto colon = token.find(':');
+  if (colon == std::string_view::npos || colon == 0 || colon + 1 == token.size() ||
+      token.size() > max_token_length || token.front() == '0')
     return false;
-  for (unsigned char c : token) {
+  for (char c : token.substr(0, colon)) {
+    if (c < '0' || c > '9')
+      return false;
+  }
+  for (unsigned char c : token.substr(colon + 1)) {
     if (c <= 0x20 || c >= 0x7f || c == '/' || c == '?' || c == '#' || c == '%')
       return false;
   }
   return true;
+}
+
+// A 429's parameters.retry_after in whole seconds, whatever number type the
+// server wrote it as; nullopt when it is not a number.
+std::optional<std::int64_t> retry_after_seconds(const json& value) {
+  constexpr auto most = std::numeric_limits<std::int64_t>::max();
+  if (value.is_number_unsigned()) {
+    const auto v = value.get<std::uint64_t>();
+    return v > static_cast<std::uint64_t>(most) ? most : static_cast<std::int64_t>(v);
+  }
+  if (value.is_number_integer())
+    return value.get<std::int64_t>();
+  if (value.is_number_float()) {
+    const double v = std::ceil(value.get<double>());
+    if (std::isnan(v))
+      return std::nullopt;
+    if (v >= 9.2e18)
+      return most;
+    return v <= -9.2e18 ? -most : static_cast<std::int64_t>(v);
+  }
+  return std::nullopt;
 }
 
 std::string trim_trailing_slashes(std::string url) {
@@ -37,7 +71,9 @@ std::string trim_trailing_slashes(std::string url) {
 BotApi::BotApi(std::string token, ApiOptions options)
     : token_(std::move(token)), options_(std::move(options)) {
   if (!is_usable_token(token_)) {
-    throw std::invalid_argument("invalid Telegram bot token (empty or not URL-safe)");
+    throw std::invalid_argument(
+        "invalid Telegram bot token: expected the bot's numeric id, a colon and the secret, "
+        "without white space");
   }
   options_.api_url = trim_trailing_slashes(options_.api_url);
   if (options_.api_url.empty())
@@ -90,11 +126,10 @@ std::string BotApi::call(std::string_view method, const std::string& body,
   if (auto it = answer.find("description"); it != answer.end() && it->is_string()) {
     description = redact(it->get<std::string>());
   }
-  std::optional<int> retry_after;
+  std::optional<std::int64_t> retry_after;
   if (auto p = answer.find("parameters"); p != answer.end() && p->is_object()) {
-    if (auto ra = p->find("retry_after"); ra != p->end() && ra->is_number_integer()) {
-      retry_after = ra->get<int>();
-    }
+    if (auto ra = p->find("retry_after"); ra != p->end())
+      retry_after = retry_after_seconds(*ra);
   }
   throw ApiError(fmt::format("Telegram {} failed: error {}: {}", method, code, description), code,
                  description, retry_after);
@@ -108,18 +143,17 @@ User BotApi::get_me(CancelSource* cancel) {
   return *user;
 }
 
-std::vector<Update> BotApi::get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
-                                        std::chrono::milliseconds abandon_after,
-                                        CancelSource* cancel) {
+UpdateBatch BotApi::get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
+                                std::chrono::milliseconds abandon_after, CancelSource* cancel) {
   json request = {{"offset", offset}, {"timeout", poll_timeout.count()}};
   json result = json::parse(call("getUpdates", request.dump(), abandon_after, cancel));
-  if (!result.is_array())
-    throw BadResponse("Telegram getUpdates failed: result is not a list");
-  std::vector<Update> updates;
-  updates.reserve(result.size());
-  for (const json& item : result)
-    updates.push_back(update_from_json(item));
-  return updates;
+  return update_batch_from_json(result, offset);
+}
+
+void BotApi::delete_webhook(CancelSource* cancel) {
+  // Pending updates are kept: they are the commands polling is about to serve.
+  json request = {{"drop_pending_updates", false}};
+  call("deleteWebhook", request.dump(), options_.request_timeout, cancel);
 }
 
 void BotApi::send_message(std::int64_t chat_id, std::string_view text, CancelSource* cancel) {

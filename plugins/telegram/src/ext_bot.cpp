@@ -1,5 +1,7 @@
 #include "orbrix/telegram/ext_bot.hpp"
 
+#include <stdexcept>
+
 #include "text.hpp"
 
 namespace orbrix::telegram {
@@ -13,14 +15,17 @@ User ExtBot::get_me(CancelSource* cancel) {
   return me;
 }
 
-std::vector<Update> ExtBot::get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
-                                        std::chrono::milliseconds abandon_after,
-                                        CancelSource* cancel) {
+UpdateBatch ExtBot::get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
+                                std::chrono::milliseconds abandon_after, CancelSource* cancel) {
   return api_.get_updates(offset, poll_timeout, abandon_after, cancel);
 }
 
 void ExtBot::send_message(std::int64_t chat_id, std::string_view message) {
-  for (const std::string& piece : text::split_message(message)) {
+  const std::vector<std::string> pieces = text::split_message(message);
+  // Telegram refuses such a text ("message text is empty").
+  if (pieces.empty())
+    throw std::invalid_argument("Telegram message text is empty or blank");
+  for (const std::string& piece : pieces) {
     api_.send_message(chat_id, piece, &replies_);
   }
 }

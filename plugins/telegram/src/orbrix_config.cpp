@@ -11,6 +11,8 @@ namespace orbrix::config {
 
 namespace {
 
+constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
+
 std::string_view trim(std::string_view s) {
   const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!s.empty() && is_space(s.front()))
@@ -24,6 +26,10 @@ std::string_view trim(std::string_view s) {
 
 Config Config::parse(std::string_view text, std::string_view origin) {
   Config config;
+  config.origin_ = std::string(origin);
+  // Editors on Windows start UTF-8 files with a byte-order mark.
+  if (text.starts_with(utf8_bom))
+    text.remove_prefix(utf8_bom.size());
   std::size_t line_number = 0;
   while (!text.empty()) {
     const auto end = text.find('\n');
@@ -34,6 +40,9 @@ Config Config::parse(std::string_view text, std::string_view origin) {
     line = trim(line);
     if (line.empty() || line.front() == '#')
       continue;
+    // A file written for the shell to source: "export KEY=value".
+    if (line.starts_with("export") && line.size() > 6 && (line[6] == ' ' || line[6] == '\t'))
+      line = trim(line.substr(6));
     const auto eq = line.find('=');
     const std::string_view key = eq == std::string_view::npos ? line : trim(line.substr(0, eq));
     if (eq == std::string_view::npos || key.empty()) {
@@ -71,11 +80,23 @@ void Config::overlay_environment() {
 
 Config Config::load() {
   Config config;
+  std::optional<std::filesystem::path> file;
   if (const char* named = std::getenv(std::string(config_path_variable).c_str());
       named != nullptr && *named != '\0') {
-    config = from_file(named);
+    file = named;
   } else if (std::error_code ec; std::filesystem::is_regular_file(default_config_file, ec)) {
-    config = from_file(std::filesystem::path(default_config_file));
+    file = std::filesystem::path(default_config_file);
+  }
+  std::error_code ec;
+  if (file) {
+    config = from_file(*file);
+    const auto shown = std::filesystem::absolute(*file, ec);
+    config.origin_ = (ec ? *file : shown).string() + " and the environment";
+  } else {
+    const auto cwd = std::filesystem::current_path(ec);
+    config.origin_ = "the environment only; no configuration file was found (" +
+                     std::string(config_path_variable) + " is not set and there is no " +
+                     (cwd / default_config_file).string() + ")";
   }
   config.overlay_environment();
   return config;

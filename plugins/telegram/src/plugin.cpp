@@ -10,12 +10,17 @@ namespace orbrix::telegram {
 
 namespace {
 
-std::int64_t parse_chat_id(std::string_view key, std::string_view value) {
-  // Chat ids are signed integers; surrounding white space is forgiven.
+std::string_view trim_blanks(std::string_view value) {
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
     value.remove_prefix(1);
   while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
     value.remove_suffix(1);
+  return value;
+}
+
+std::int64_t parse_chat_id(std::string_view key, std::string_view value) {
+  // Chat ids are signed integers; surrounding white space is forgiven.
+  value = trim_blanks(value);
   if (auto id = text::parse_count(value))
     return *id;
   throw std::invalid_argument(std::string(key) + " must be an integer chat id, not '" +
@@ -38,8 +43,10 @@ BotSettings settings_from_config(const config::Config& config, BotOptions base) 
   BotSettings settings{std::string(), std::move(base)};
 
   auto token = config.get("TELEGRAM_TOKEN");
-  if (!token || token->empty())
-    throw std::invalid_argument("TELEGRAM_TOKEN is not set");
+  if (!token || token->empty()) {
+    throw std::invalid_argument(std::string("TELEGRAM_TOKEN is ") + (token ? "empty" : "not set") +
+                                " (read " + config.origin() + ")");
+  }
   settings.token = std::move(*token);
 
   if (auto chat = config.get("TELEGRAM_CHAT_ID"); chat && !chat->empty()) {
@@ -58,6 +65,15 @@ BotSettings settings_from_config(const config::Config& config, BotOptions base) 
   }
   if (auto url = config.get("TELEGRAM_API_URL"); url && !url->empty()) {
     settings.options.api.api_url = *url;
+  }
+  if (auto age = config.get("TELEGRAM_STALE_AFTER_SECONDS"); age && !age->empty()) {
+    const auto seconds = text::parse_count(trim_blanks(*age));
+    if (!seconds || *seconds < 0) {
+      throw std::invalid_argument(
+          "TELEGRAM_STALE_AFTER_SECONDS must be a number of seconds (0 or more), not '" + *age +
+          "'");
+    }
+    settings.options.polling.stale_after = std::chrono::seconds{*seconds};
   }
   return settings;
 }

@@ -18,6 +18,11 @@ TelegramBot::TelegramBot(std::string token, BotOptions options)
   std::set<std::int64_t> allowed(options.allowed_chat_ids.begin(), options.allowed_chat_ids.end());
   if (default_chat_id_)
     allowed.insert(*default_chat_id_);
+  if (allowed.empty() && options.start_polling) {
+    log_(
+        "telegram: TELEGRAM_CHAT_ID and TELEGRAM_ALLOWED_CHAT_IDS are empty: every chat's "
+        "commands will be refused");
+  }
   dispatcher.set_allowed_chats(std::move(allowed));
 
   // First match wins, in this order.

@@ -120,10 +120,11 @@ std::vector<std::string> split_message(std::string_view s, std::size_t max_units
     max_units = 2;  // room for one surrogate pair
   std::vector<std::string> pieces;
   std::size_t begin = 0;
-  while (true) {
+  while (begin < s.size()) {
     std::size_t pos = begin;
     std::size_t units = 0;
-    std::size_t last_break = std::string_view::npos;  // byte just after a '\n'
+    bool visible = false;                             // a character other than white space
+    std::size_t last_break = std::string_view::npos;  // byte just after a '\n' that follows one
     while (pos < s.size()) {
       const Decoded d = decode(s, pos);
       const std::size_t u = units_of(d.code_point);
@@ -131,17 +132,20 @@ std::vector<std::string> split_message(std::string_view s, std::size_t max_units
         break;
       units += u;
       pos += d.bytes;
-      if (d.code_point == '\n' && units > max_units / 2)
+      if (!is_space(d.code_point))
+        visible = true;
+      else if (d.code_point == '\n' && visible)
         last_break = pos;
     }
-    if (pos >= s.size()) {
-      pieces.emplace_back(s.substr(begin));
-      return pieces;
-    }
-    const std::size_t end = last_break != std::string_view::npos ? last_break : pos;
-    pieces.emplace_back(s.substr(begin, end - begin));
+    const std::size_t end =
+        pos < s.size() && last_break != std::string_view::npos ? last_break : pos;
+    // Telegram refuses a blank text after the pieces before it were
+    // delivered, so a blank stretch is dropped rather than sent.
+    if (visible)
+      pieces.emplace_back(s.substr(begin, end - begin));
     begin = end;
   }
+  return pieces;
 }
 
 std::optional<std::int64_t> parse_count(std::string_view s) {

@@ -27,10 +27,11 @@ std::size_t utf16_prefix_bytes(std::string_view s, std::size_t units);
 // no-break and ideographic spaces ...), without empty words.
 std::vector<std::string> split_words(std::string_view s);
 
-// Pieces of at most `max_units` UTF-16 units whose concatenation is `s`; a
-// piece ends after a line break where one falls in its second half, and
-// never inside a character (so never inside a surrogate pair). An empty text
-// is one empty piece.
+// Pieces of at most `max_units` UTF-16 units, each holding a character other
+// than white space, whose concatenation is `s` less the blank stretches
+// dropped between them. A piece ends after its last line break where it has
+// one, else at the limit, and never inside a character (so never inside a
+// surrogate pair). An empty or blank text gives no piece.
 std::vector<std::string> split_message(std::string_view s,
                                        std::size_t max_units = max_message_units);
 

@@ -1,5 +1,9 @@
 #include "orbrix/telegram/types.hpp"
 
+#include <fmt/format.h>
+
+#include <algorithm>
+
 #include "json_types.hpp"
 #include "orbrix/telegram/errors.hpp"
 
@@ -43,6 +47,7 @@ std::optional<Message> message_from_json(const json& j) {
   if (auto from = j.find("from"); from != j.end())
     m.from_user = user_from_json(*from);
   m.text = string_field(j, "text");
+  m.date = integer_field(j, "date");
   if (auto ents = j.find("entities"); ents != j.end() && ents->is_array()) {
     for (const json& e : *ents) {
       if (!e.is_object())
@@ -99,6 +104,42 @@ Update update_from_json(const json& j) {
     }
   }
   return u;
+}
+
+UpdateBatch update_batch_from_json(const json& result, std::int64_t offset) {
+  if (!result.is_array())
+    throw BadResponse("Telegram getUpdates failed: result is not a list");
+  UpdateBatch batch;
+  batch.updates.reserve(result.size());
+  // The highest id seen or inferred so far; an offset confirms every lower id.
+  std::optional<std::int64_t> known;
+  if (offset > 0)
+    known = offset - 1;
+  bool unplaced = false;  // an unreadable item whose id cannot be told yet
+  for (std::size_t i = 0; i < result.size(); ++i) {
+    try {
+      Update u = update_from_json(result[i]);
+      known = known ? std::max(*known, u.update_id) : u.update_id;
+      unplaced = false;  // a later id covers every earlier item
+      batch.updates.push_back(std::move(u));
+    } catch (const BadResponse& e) {
+      batch.unreadable.push_back(fmt::format("item {} of {}: {}", i + 1, result.size(), e.what()));
+      if (known)
+        known = *known + 1;
+      else
+        unplaced = true;
+    }
+  }
+  if (known && !unplaced && !result.empty())
+    batch.next_offset = *known + 1;
+  return batch;
+}
+
+UpdateBatch parse_update_batch(std::string_view json_text, std::int64_t offset) {
+  json j = json::parse(json_text, nullptr, false);
+  if (j.is_discarded())
+    throw BadResponse("Telegram getUpdates failed: the result is not valid JSON");
+  return update_batch_from_json(j, offset);
 }
 
 Update parse_update(std::string_view json_text) {

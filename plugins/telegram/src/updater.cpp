@@ -1,6 +1,7 @@
 #include "orbrix/telegram/updater.hpp"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -16,6 +17,9 @@ namespace {
 double in_seconds(std::chrono::milliseconds d) {
   return static_cast<double>(d.count()) / 1000.0;
 }
+
+// The longest wait a 429 is granted; stop() ends any wait at once.
+constexpr std::chrono::seconds max_retry_after{24 * 3600};
 
 }  // namespace
 
@@ -38,6 +42,9 @@ void Updater::start_polling() {
     started_ = true;
     polling_ = true;
   }
+  started_at_ = std::chrono::duration_cast<std::chrono::seconds>(
+                    std::chrono::system_clock::now().time_since_epoch())
+                    .count();
   try {
     dispatcher_thread_ = std::thread(&Updater::dispatch_loop, this);
     poller_ = std::thread(&Updater::poll_loop, this);
@@ -95,7 +102,8 @@ void Updater::serve_fetch() {
   std::exception_ptr error;
   try {
     result = bot_.get_updates(offset, std::chrono::seconds{0}, bot_.api().options().request_timeout,
-                              &poll_cancel_);
+                              &poll_cancel_)
+                 .updates;
   } catch (...) {
     error = std::current_exception();
   }
@@ -106,7 +114,8 @@ void Updater::serve_fetch() {
   cv_.notify_all();
 }
 
-bool Updater::identify() {
+bool Updater::prepare() {
+  bool identified = false;
   while (true) {
     switch (next_step(false)) {
       case Next::stop:
@@ -118,21 +127,113 @@ bool Updater::identify() {
         break;
     }
     try {
-      const User me = bot_.get_me(&poll_cancel_);
+      if (!identified) {
+        const User me = bot_.get_me(&poll_cancel_);
+        identified = true;
+        on_success();
+        log_(fmt::format("telegram: polling as @{}", me.username.value_or("(no user name)")));
+      }
+      // A webhook left on the token makes every getUpdates a 409.
+      bot_.delete_webhook(&poll_cancel_);
       on_success();
-      log_(fmt::format("telegram: polling as @{}", me.username.value_or("(no user name)")));
       return true;
     } catch (const Cancelled&) {
       continue;
     } catch (...) {
-      if (!recover("getMe", std::current_exception()))
+      if (!recover(identified ? "deleteWebhook" : "getMe", std::current_exception()))
         return false;
     }
   }
 }
 
+std::optional<std::int64_t> Updater::stale_age(const Update& update) const {
+  if (!startup_ || update.kind != UpdateKind::message || !update.message || !update.message->date)
+    return std::nullopt;
+  const std::int64_t age = started_at_ - *update.message->date;
+  if (age <= options_.stale_after.count())
+    return std::nullopt;
+  return age;
+}
+
+bool Updater::take_batch(std::int64_t offset, UpdateBatch batch) {
+  std::vector<std::string> lines;
+  std::vector<Update>& updates = batch.updates;
+  const bool empty = updates.empty() && batch.unreadable.empty();
+  // The server sends ids in ascending order; one offset confirms every lower
+  // id, so handling in id order is what keeps confirmation honest.
+  const auto by_id = [](const Update& a, const Update& b) { return a.update_id < b.update_id; };
+  if (!std::is_sorted(updates.begin(), updates.end(), by_id)) {
+    lines.push_back(
+        "telegram: getUpdates answered with update ids out of order; "
+        "handling them in id order");
+    std::stable_sort(updates.begin(), updates.end(), by_id);
+  }
+  bool stale_seen = false;
+  std::size_t repeats = 0;
+  bool advanced = false;
+  {
+    MutexLock lock(mu_);
+    confirmed_offset_ = offset;
+    const std::int64_t before = next_offset_;
+    for (Update& update : updates) {
+      if (update.update_id < next_offset_) {
+        // Below the request's offset: confirmed before, and the server sent
+        // it again. Otherwise the same id twice in this answer.
+        if (update.update_id < offset)
+          ++repeats;
+        else
+          lines.push_back(
+              fmt::format("telegram: update {} came twice in one getUpdates answer; handled once",
+                          update.update_id));
+        continue;
+      }
+      next_offset_ = update.update_id + 1;
+      if (const auto age = stale_age(update)) {
+        stale_seen = true;
+        lines.push_back(fmt::format(
+            "telegram: skipped update {} from chat {}: sent {} s before start-up, more than "
+            "{} s; confirmed without running it",
+            update.update_id, update.message->chat.id, *age, options_.stale_after.count()));
+        continue;
+      }
+      queue_.push_back(std::move(update));
+    }
+    if (batch.next_offset)
+      next_offset_ = std::max(next_offset_, *batch.next_offset);
+    advanced = next_offset_ > before;
+    cv_.notify_all();
+  }
+  if (!stale_seen)
+    startup_ = false;
+  if (!batch.unreadable.empty() && batch.next_offset) {
+    lines.push_back(fmt::format(
+        "telegram: skipped {} unreadable item(s) of a getUpdates answer ({}); confirmed past {}",
+        batch.unreadable.size(), fmt::join(batch.unreadable, "; "),
+        batch.unreadable.size() == 1 ? "it" : "them"));
+  }
+  for (const std::string& line : lines)
+    log_(line);
+  if (empty || advanced)
+    return true;
+  if (!stall_reported_) {
+    if (repeats > 0) {
+      log_(
+          fmt::format("telegram: getUpdates sent back {} update(s) confirmed before (the server "
+                      "ignores offset); retrying with back-off",
+                      repeats));
+    } else {
+      log_(
+          fmt::format("telegram: getUpdates answered with an item that cannot be read nor "
+                      "placed ({}); it stays on the server, retrying with back-off",
+                      fmt::join(batch.unreadable, "; ")));
+    }
+    stall_reported_ = true;
+  }
+  return false;
+}
+
 void Updater::poll_loop() {
-  if (identify()) {
+  if (prepare()) {
     while (true) {
       const Next next = next_step(true);
       if (next == Next::stop)
@@ -146,9 +247,9 @@ void Updater::poll_loop() {
         MutexLock lock(mu_);
         offset = next_offset_;
       }
-      std::vector<Update> updates;
+      UpdateBatch batch;
       try {
-        updates = bot_.get_updates(offset, options_.poll_timeout, abandon_after(), &poll_cancel_);
+        batch = bot_.get_updates(offset, options_.poll_timeout, abandon_after(), &poll_cancel_);
       } catch (const Cancelled&) {
         continue;
       } catch (...) {
@@ -156,18 +257,14 @@ void Updater::poll_loop() {
           break;
         continue;
       }
-      on_success();
-      MutexLock lock(mu_);
-      confirmed_offset_ = offset;
-      for (Update& update : updates) {
-        // The server never repeats a confirmed update; should one come back,
-        // it is not run again.
-        if (update.update_id < next_offset_)
-          continue;
-        next_offset_ = update.update_id + 1;
-        queue_.push_back(std::move(update));
+      if (take_batch(offset, std::move(batch))) {
+        on_success();
+      } else {
+        // An answer that brings nothing new would otherwise be fetched again
+        // at once, for ever.
+        failing_ = true;
+        pause(next_backoff());
       }
-      cv_.notify_all();
     }
   }
   MutexLock lock(mu_);
@@ -208,6 +305,8 @@ void Updater::on_success() {
   failing_ = false;
   failures_ = 0;
   conflict_reported_ = false;
+  rate_limit_reported_ = false;
+  stall_reported_ = false;
 }
 
 std::chrono::milliseconds Updater::next_backoff() {
@@ -241,9 +340,19 @@ bool Updater::recover(const char* method, std::exception_ptr error) {
                       e.what()));
       return false;
     }
-    if (code == 429 && e.retry_after()) {
-      const std::chrono::milliseconds delay = std::chrono::seconds{std::max(*e.retry_after(), 0)};
-      log_(fmt::format("telegram: {}; retrying in {} s", e.what(), in_seconds(delay)));
+    if (code == 429) {
+      // The wait the server asks for, within reason; none (or 0) means the
+      // usual back-off, so a 429 never makes a busy loop. Said once, then
+      // retried quietly until a call succeeds.
+      const std::int64_t asked = e.retry_after().value_or(0);
+      const std::chrono::milliseconds delay =
+          asked > 0 ? std::chrono::milliseconds{std::chrono::seconds{
+                          std::min<std::int64_t>(asked, max_retry_after.count())}}
+                    : next_backoff();
+      if (!rate_limit_reported_) {
+        log_(fmt::format("telegram: {}; retrying in {} s", e.what(), in_seconds(delay)));
+        rate_limit_reported_ = true;
+      }
       pause(delay);
     } else if (code == 409) {
       // Typical right after a restart, while the previous poller's request
@@ -303,7 +412,8 @@ std::vector<Update> Updater::fetch_pending() {
     offset = confirmed_offset_;
   }
   // Nothing else polls: call directly.
-  return bot_.get_updates(offset, std::chrono::seconds{0}, bot_.api().options().request_timeout);
+  return bot_.get_updates(offset, std::chrono::seconds{0}, bot_.api().options().request_timeout)
+      .updates;
 }
 
 void Updater::stop() {
@@ -340,17 +450,19 @@ void Updater::stop() {
     dispatcher_thread_.join();
   bot_.resume_replies();
 
-  std::optional<std::int64_t> last;
+  // Everything below the first update still queued (or, with none queued,
+  // below the next poll's offset) has been handled or skipped.
+  std::int64_t offset = 0;
   {
     MutexLock lock(mu_);
-    last = last_handled_;
+    offset = queue_.empty() ? next_offset_ : queue_.front().update_id;
   }
-  if (!last)
+  if (offset <= 0)
     return;
   try {
-    bot_.get_updates(*last + 1, std::chrono::seconds{0}, options_.close_timeout);
+    bot_.get_updates(offset, std::chrono::seconds{0}, options_.close_timeout);
     MutexLock lock(mu_);
-    confirmed_offset_ = *last + 1;
+    confirmed_offset_ = offset;
   } catch (const std::exception& e) {
     log_(bot_.redact(
         fmt::format("telegram: could not confirm the handled updates at close: {}", e.what())));

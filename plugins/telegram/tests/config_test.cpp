@@ -29,6 +29,18 @@ TEST(Config, MalformedLinesNameTheLineNotItsContent) {
   EXPECT_THROW(Config::parse("=value"), std::invalid_argument);
 }
 
+TEST(Config, ReadsAByteOrderMarkAndShellExports) {
+  const Config c = Config::parse(
+      "\xEF\xBB\xBFTELEGRAM_TOKEN=1:abc\nexport TELEGRAM_CHAT_ID=5\n  export\tQUOTED = 'a b'\n"
+      "export=kept\nexported=too\n");
+  EXPECT_EQ(c.get("TELEGRAM_TOKEN"), "1:abc");
+  EXPECT_EQ(c.get("TELEGRAM_CHAT_ID"), "5");
+  EXPECT_EQ(c.get("QUOTED"), "a b");
+  EXPECT_EQ(c.get("export"), "kept");
+  EXPECT_EQ(c.get("exported"), "too");
+  EXPECT_EQ(c.get("export TELEGRAM_CHAT_ID"), std::nullopt);
+}
+
 TEST(Config, EnvironmentOverridesTheFile) {
   Config c = Config::parse("ORBRIX_CONFIG_TEST_KEY=file\nOTHER=kept\n");
   ::setenv("ORBRIX_CONFIG_TEST_KEY", "env", 1);

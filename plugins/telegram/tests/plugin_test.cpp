@@ -87,6 +87,55 @@ TEST(PluginSettings, ReadsTheFourKeys) {
                std::invalid_argument);
 }
 
+TEST(PluginSettings, ReadsTheStaleAgeAndSaysWhereAMissingTokenWasLookedFor) {
+  auto config = config::Config::parse("TELEGRAM_TOKEN=1:abc\nTELEGRAM_STALE_AFTER_SECONDS= 600\n");
+  EXPECT_EQ(settings_from_config(config).options.polling.stale_after, std::chrono::seconds{600});
+  EXPECT_EQ(settings_from_config(config::Config::parse("TELEGRAM_TOKEN=1:abc"))
+                .options.polling.stale_after,
+            PollingOptions{}.stale_after);
+  for (const char* bad : {"-1", "5m", "x"}) {
+    config.set("TELEGRAM_STALE_AFTER_SECONDS", bad);
+    EXPECT_THROW(settings_from_config(config), std::invalid_argument) << bad;
+  }
+
+  const auto message = [](const config::Config& c) {
+    try {
+      settings_from_config(c);
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  // Set before any thread exists; restored after.
+  const char* saved = std::getenv("TELEGRAM_TOKEN");
+  const std::string saved_token = saved ? saved : "";
+  ::unsetenv("TELEGRAM_TOKEN");
+  const auto dir = std::filesystem::temp_directory_path() / "orbrix_plugin_origin_test";
+  std::filesystem::create_directories(dir);
+  const auto path = dir / "engine.conf";
+  {
+    std::ofstream out(path);
+    out << "TELEGRAM_CHAT_ID=99\n";
+  }
+  ::setenv("ORBRIX_CONFIG", path.c_str(), 1);
+  std::string text = message(config::Config::load());
+  EXPECT_NE(text.find("TELEGRAM_TOKEN is not set"), std::string::npos) << text;
+  EXPECT_NE(text.find(path.string()), std::string::npos) << text;
+
+  // No file named and none in the working directory: it says so.
+  ::unsetenv("ORBRIX_CONFIG");
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  text = message(config::Config::load());
+  std::filesystem::current_path(cwd);
+  EXPECT_NE(text.find("no configuration file"), std::string::npos) << text;
+  EXPECT_NE(text.find((dir / "orbrix.conf").string()), std::string::npos) << text;
+
+  std::filesystem::remove_all(dir);
+  if (saved)
+    ::setenv("TELEGRAM_TOKEN", saved_token.c_str(), 1);
+}
+
 TEST(PluginEntryPoints, LoadFromTheConfigFileAndUnload) {
   FakeBotApi api;
   const auto path = std::filesystem::temp_directory_path() / "orbrix_plugin_test.conf";

@@ -34,7 +34,6 @@ TEST(Utf16, CountsAsTheBotApiDoes) {
 }
 
 TEST(SplitMessage, KeepsPiecesWithinTheLimitAndCharactersWhole) {
-  EXPECT_EQ(split_message(""), (std::vector<std::string>{""}));
   const std::string ascii(4096, 'a');
   EXPECT_EQ(split_message(ascii).size(), 1u);
   EXPECT_EQ(split_message(ascii + "b"), (std::vector<std::string>{ascii, "b"}));
@@ -53,6 +52,26 @@ TEST(SplitMessage, KeepsPiecesWithinTheLimitAndCharactersWhole) {
   EXPECT_EQ(pieces[0].size(), 4000u);
   EXPECT_EQ(pieces[0].back(), '\n');
   EXPECT_EQ(pieces[0] + pieces[1] + pieces[2], lines);
+}
+
+TEST(SplitMessage, NeverGivesABlankPieceAndPrefersALineBreak) {
+  EXPECT_TRUE(split_message("").empty());
+  EXPECT_TRUE(split_message(" \n\t\u3000 ").empty());
+  const std::string full(4096, 'a');
+  EXPECT_EQ(split_message(full + "\n"), (std::vector<std::string>{full}));
+  EXPECT_EQ(split_message(full + "\n \n\t "), (std::vector<std::string>{full}));
+  // A blank stretch longer than a message between two visible ones.
+  const auto gap = split_message(full + std::string(5000, ' ') + "b");
+  ASSERT_EQ(gap.size(), 2u);
+  EXPECT_EQ(gap[0], full);
+  EXPECT_EQ(gap[1], std::string(904, ' ') + "b");
+  // A line break early in the window still beats cutting a line apart.
+  const std::string head = std::string(100, 'x') + "\n";
+  EXPECT_EQ(split_message(head + std::string(4000, 'y')),
+            (std::vector<std::string>{head, std::string(4000, 'y')}));
+  // A blank first line is no place to cut.
+  EXPECT_EQ(split_message("\n" + full),
+            (std::vector<std::string>{"\n" + std::string(4095, 'a'), "a"}));
 }
 
 TEST(ParseCount, AcceptsSignedDecimalsOnly) {

@@ -51,6 +51,25 @@ TEST(ParseUpdate, TellsTheKinds) {
   EXPECT_THROW(parse_update("[1,"), BadResponse);
 }
 
+TEST(ParseUpdateBatch, SkipsUnreadableItemsAndTellsTheOffsetPastThem) {
+  // The real mixed answer (ids 900000001-5) with its second item's
+  // update_id gone and its last item replaced by a number.
+  auto result = testing::fixture_json("getUpdates_multiple_mixed.json")["result"];
+  result[1].erase("update_id");
+  result[4] = 42;
+  const UpdateBatch batch = parse_update_batch(result.dump(), 900000001);
+  ASSERT_EQ(batch.updates.size(), 3u);
+  EXPECT_EQ(batch.updates[2].update_id, 900000004);
+  ASSERT_EQ(batch.unreadable.size(), 2u);
+  EXPECT_NE(batch.unreadable[0].find("item 2 of 5"), std::string::npos) << batch.unreadable[0];
+  EXPECT_EQ(batch.next_offset, 900000006);
+  // A first item with no id is placed by the request's offset, and only by it.
+  EXPECT_EQ(parse_update_batch(R"([{"message":{}}])", 17).next_offset, 18);
+  EXPECT_EQ(parse_update_batch(R"([{"message":{}}])", 0).next_offset, std::nullopt);
+  EXPECT_EQ(parse_update_batch("[]", 17).next_offset, std::nullopt);
+  EXPECT_THROW(parse_update_batch(R"({"update_id":1})", 0), BadResponse);
+}
+
 TEST(ParseUpdate, RawAndEscapedNonBmpTextAgree) {
   const Update raw = load("update_text_nonbmp_emoji_entities.json");
   const Update escaped = load("update_text_nonbmp_emoji_entities_ascii_escaped.json");

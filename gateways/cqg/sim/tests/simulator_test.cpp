@@ -75,8 +75,10 @@ class SimulatorTest : public ::testing::Test {
 TEST_F(SimulatorTest, StartupAnswersFromThePumpNotFromInsideTheCall) {
   cel.call("Startup");
   EXPECT_TRUE(sink->events.empty());
-  ASSERT_TRUE(pump_until([&] { return !sink->events.empty(); }, 2s));
-  EXPECT_EQ(sink->events, std::vector<std::string>{"OnCELStarted"});
+  ASSERT_TRUE(pump_until([&] { return sink->events.size() >= 2; }, 2s));
+  EXPECT_EQ(sink->events,
+            (std::vector<std::string>{"OnCELStarted", "OnDataConnectionStatusChanged"}));
+  EXPECT_EQ(sink->last_args.at(0).as_int(), type_library()->constant("csConnectionUp"));
   EXPECT_TRUE(cel.get("IsStarted").as_bool());
   EXPECT_EQ(sim.controls().startup_calls(), 1);
 }

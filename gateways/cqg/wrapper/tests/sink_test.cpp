@@ -67,11 +67,13 @@ TEST_F(SinkTest, EveryVendorEventReachesTheHandlerOfItsNameOnTheWorker) {
   ASSERT_TRUE(sink->wait_for("OnStrategyQuoteRequestResolved", 1, kWait));
   const long worker = worker_thread(out);
   const auto calls = sink->calls();
-  // The start event comes first (fired by Startup), then the injected ones in order.
-  ASSERT_EQ(calls.size(), kCelEventCount + 1);
+  // Startup's two reports come first (the start, then the data connection),
+  // then the injected events in order.
+  ASSERT_EQ(calls.size(), kCelEventCount + 2);
   EXPECT_EQ(calls[0].event, "OnCELStarted");
+  EXPECT_EQ(calls[1].event, "OnDataConnectionStatusChanged");
   for (std::size_t i = 0; i < kCelEventCount; ++i) {
-    const auto& call = calls[i + 1];
+    const auto& call = calls[i + 2];
     EXPECT_EQ(call.event, cel_event_name(static_cast<CelEvent>(i)));
     EXPECT_EQ(call.thread, worker);
     for (std::size_t a = 0; a < call.args.size(); ++a) {

@@ -54,9 +54,19 @@ std::size_t command_length(const std::string& text) {
   return n;
 }
 
+std::int64_t unix_now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
 FakeBotApi::FakeBotApi() : FakeBotApi(Options{}) {}
+
+std::int64_t FakeBotApi::unix_time() {
+  return unix_now();
+}
 
 FakeBotApi::FakeBotApi(Options options)
     : options_(std::move(options)), server_(std::make_unique<httplib::Server>()) {
@@ -111,29 +121,48 @@ std::string FakeBotApi::url() const {
   return "http://127.0.0.1:" + std::to_string(port_);
 }
 
+std::int64_t FakeBotApi::queue(json item, std::optional<std::int64_t> id) {
+  std::int64_t update_id = 0;
+  {
+    MutexLock lock(mu_);
+    update_id = id ? *id : next_update_id_;
+    next_update_id_ = std::max(next_update_id_, update_id + 1);
+    updates_.push_back(Queued{update_id, std::move(item)});
+  }
+  cv_.notify_all();
+  return update_id;
+}
+
 std::int64_t FakeBotApi::push(json update) {
+  return queue_numbered(std::move(update), true);
+}
+
+std::int64_t FakeBotApi::queue_numbered(json update, bool date_now) {
   std::int64_t id = 0;
   {
     MutexLock lock(mu_);
     id = next_update_id_++;
     update["update_id"] = id;
-    updates_.push_back(std::move(update));
+    if (auto message = update.find("message");
+        date_now && message != update.end() && message->is_object())
+      (*message)["date"] = unix_now();
+    updates_.push_back(Queued{id, std::move(update)});
   }
   cv_.notify_all();
   return id;
 }
 
 void FakeBotApi::push_raw(json update) {
-  {
-    MutexLock lock(mu_);
-    next_update_id_ = std::max(next_update_id_, update.at("update_id").get<std::int64_t>() + 1);
-    updates_.push_back(std::move(update));
-  }
-  cv_.notify_all();
+  const auto id = update.at("update_id").get<std::int64_t>();
+  queue(std::move(update), id);
 }
 
-std::int64_t FakeBotApi::push_text(std::int64_t chat_id, const std::string& text,
-                                   const std::string& kind) {
+std::int64_t FakeBotApi::push_malformed(json item) {
+  return queue(std::move(item), std::nullopt);
+}
+
+json FakeBotApi::text_message(std::int64_t chat_id, const std::string& text,
+                              const std::string& kind, std::int64_t date) {
   std::int64_t message_id = 0;
   {
     MutexLock lock(mu_);
@@ -142,24 +171,49 @@ std::int64_t FakeBotApi::push_text(std::int64_t chat_id, const std::string& text
   json message = {
       {"message_id", message_id},
       {"chat", {{"id", chat_id}, {"type", kind == "channel_post" ? "channel" : "private"}}},
-      {"date", 1700000000},
+      {"date", date},
       {"text", text},
   };
   if (kind != "channel_post") {
     message["from"] = {{"id", chat_id}, {"is_bot", false}, {"first_name", "Operator"}};
   }
   if (kind == "edited_message")
-    message["edit_date"] = 1700000100;
+    message["edit_date"] = date + 100;
   if (!text.empty() && text.front() == '/') {
     message["entities"] =
         json::array({{{"type", "bot_command"}, {"offset", 0}, {"length", command_length(text)}}});
   }
-  return push(json{{kind, std::move(message)}});
+  return json{{kind, std::move(message)}};
+}
+
+std::int64_t FakeBotApi::push_text(std::int64_t chat_id, const std::string& text,
+                                   const std::string& kind) {
+  return push(text_message(chat_id, text, kind, unix_now()));
+}
+
+std::int64_t FakeBotApi::push_text_sent_ago(std::int64_t chat_id, const std::string& text,
+                                            std::chrono::seconds age) {
+  return queue_numbered(text_message(chat_id, text, "message", unix_now() - age.count()), false);
 }
 
 std::size_t FakeBotApi::pending() const {
   MutexLock lock(mu_);
   return updates_.size();
+}
+
+void FakeBotApi::set_webhook(const std::string& url) {
+  MutexLock lock(mu_);
+  webhook_ = url;
+}
+
+bool FakeBotApi::webhook_set() const {
+  MutexLock lock(mu_);
+  return webhook_.has_value();
+}
+
+void FakeBotApi::ignore_offset(bool ignore) {
+  MutexLock lock(mu_);
+  ignore_offset_ = ignore;
 }
 
 void FakeBotApi::script(const std::string& method, Scripted answer, int times) {
@@ -168,7 +222,7 @@ void FakeBotApi::script(const std::string& method, Scripted answer, int times) {
     scripts_[method].push_back(answer);
 }
 
-Scripted FakeBotApi::fault(Fault fault, int retry_after) {
+Scripted FakeBotApi::fault(Fault fault, std::int64_t retry_after) {
   Scripted s;
   switch (fault) {
     case Fault::unauthorized:
@@ -251,7 +305,7 @@ FakeBotApi::Reply FakeBotApi::handle(const std::string& token, const std::string
   {
     MutexLock lock(mu_);
     calls_.push_back(Call{method, std::chrono::steady_clock::now(), integer_param(params, "offset"),
-                          integer_param(params, "timeout")});
+                          integer_param(params, "timeout"), params});
     if (auto it = scripts_.find(method); it != scripts_.end() && !it->second.empty()) {
       scripted = std::move(it->second.front());
       it->second.pop_front();
@@ -277,6 +331,8 @@ FakeBotApi::Reply FakeBotApi::handle(const std::string& token, const std::string
     return get_updates(params);
   if (method == "sendMessage")
     return send_message(params);
+  if (method == "deleteWebhook")
+    return delete_webhook(params);
   return Reply{404, fixture_text("error_404_method_not_found.json")};
 }
 
@@ -288,6 +344,16 @@ FakeBotApi::Reply FakeBotApi::get_me() const {
   return Reply{200, json{{"ok", true}, {"result", me}}.dump()};
 }
 
+FakeBotApi::Reply FakeBotApi::delete_webhook(const json& params) {
+  MutexLock lock(mu_);
+  webhook_.reset();
+  if (auto drop = params.find("drop_pending_updates");
+      drop != params.end() && (*drop == true || *drop == "true")) {
+    updates_.clear();
+  }
+  return Reply{200, R"({"ok":true,"result":true,"description":"Webhook was deleted"})"};
+}
+
 FakeBotApi::Reply FakeBotApi::get_updates(const json& params) {
   const auto offset = integer_param(params, "offset");
   const auto timeout =
@@ -295,19 +361,21 @@ FakeBotApi::Reply FakeBotApi::get_updates(const json& params) {
   const auto limit = std::clamp<std::int64_t>(integer_param(params, "limit").value_or(100), 1, 100);
 
   MutexLock lock(mu_);
+  if (webhook_)
+    return Reply{409, fixture_text("error_409_conflict_webhook_active.json")};
   // An offset confirms every update below it: those are gone for good.
-  if (offset && *offset > 0) {
-    while (!updates_.empty() && updates_.front().at("update_id").get<std::int64_t>() < *offset) {
+  if (offset && *offset > 0 && !ignore_offset_) {
+    while (!updates_.empty() && updates_.front().update_id < *offset) {
       updates_.pop_front();
     }
   }
   cv_.wait_for(lock, std::chrono::seconds{timeout},
                [this]() NO_THREAD_SAFETY_ANALYSIS { return stopping_ || !updates_.empty(); });
   json result = json::array();
-  for (const json& update : updates_) {
+  for (const Queued& update : updates_) {
     if (static_cast<std::int64_t>(result.size()) >= limit)
       break;
-    result.push_back(update);
+    result.push_back(update.body);
   }
   return Reply{200, json{{"ok", true}, {"result", result}}.dump()};
 }
@@ -321,7 +389,8 @@ FakeBotApi::Reply FakeBotApi::send_message(const json& params) {
   }
   const std::string text =
       text_it != params.end() && text_it->is_string() ? text_it->get<std::string>() : "";
-  if (text.empty())
+  // Telegram trims the text first: a blank one is as empty as "".
+  if (text.find_first_not_of(" \t\r\n\v\f") == std::string::npos)
     return Reply{400, fixture_text("error_400_message_text_is_empty.json")};
   if (utf16_units(text) > max_message_units) {
     return Reply{400, fixture_text("error_400_message_is_too_long.json")};

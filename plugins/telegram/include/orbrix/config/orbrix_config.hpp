@@ -5,7 +5,9 @@
 //
 // File format: one KEY=value per line; blank lines and lines starting with
 // '#' are skipped; white space around key and value is dropped; a value in
-// matching single or double quotes loses the quotes. No inline comments.
+// matching single or double quotes loses the quotes. No inline comments. A
+// leading UTF-8 byte-order mark and a shell's "export " before a key are
+// ignored.
 
 #include <filesystem>
 #include <map>
@@ -41,8 +43,14 @@ class Config {
   std::optional<std::string> get(std::string_view key) const;
   void set(std::string key, std::string value) { values_[std::move(key)] = std::move(value); }
 
+  // Where the values were read, for messages about a missing key: the file
+  // (and the environment), or the environment alone and where a file was
+  // looked for.
+  const std::string& origin() const noexcept { return origin_; }
+
  private:
   std::map<std::string, std::string, std::less<>> values_;
+  std::string origin_ = "an empty configuration";
 };
 
 }  // namespace orbrix::config

@@ -30,8 +30,9 @@ class HttpClient;
 
 class BotApi {
  public:
-  // Throws std::invalid_argument for an empty token or one that cannot be part
-  // of a URL path; the message never contains the token.
+  // Throws std::invalid_argument for a token not of the form Bot API servers
+  // accept ("<digits>:<secret>", no white space; see bot_api.cpp) and for an
+  // empty API URL; the message never contains the token.
   BotApi(std::string token, ApiOptions options);
   ~BotApi();
   BotApi(const BotApi&) = delete;
@@ -46,10 +47,14 @@ class BotApi {
   // getUpdates: updates with update_id >= offset (which also confirms every
   // lower one to the server). The server holds the request up to
   // `poll_timeout` while nothing is pending; the request is abandoned after
-  // `abandon_after`.
-  std::vector<Update> get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
-                                  std::chrono::milliseconds abandon_after,
-                                  CancelSource* cancel = nullptr);
+  // `abandon_after`. Items that cannot be read are listed, not raised (see
+  // parse_update_batch).
+  UpdateBatch get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
+                          std::chrono::milliseconds abandon_after, CancelSource* cancel = nullptr);
+
+  // deleteWebhook, keeping the pending updates: while a webhook is set, every
+  // getUpdates is refused with a 409.
+  void delete_webhook(CancelSource* cancel = nullptr);
 
   // sendMessage with exactly this text (no splitting here).
   void send_message(std::int64_t chat_id, std::string_view text, CancelSource* cancel = nullptr);

@@ -19,7 +19,7 @@ class TelegramError : public std::runtime_error {
 class ApiError : public TelegramError {
  public:
   ApiError(const std::string& what, int error_code, std::string description,
-           std::optional<int> retry_after)
+           std::optional<std::int64_t> retry_after)
       : TelegramError(what),
         error_code_(error_code),
         description_(std::move(description)),
@@ -27,13 +27,14 @@ class ApiError : public TelegramError {
 
   int error_code() const noexcept { return error_code_; }
   const std::string& description() const noexcept { return description_; }
-  // Seconds the server asks us to wait (parameters.retry_after of a 429).
-  std::optional<int> retry_after() const noexcept { return retry_after_; }
+  // Seconds the server asks us to wait (parameters.retry_after of a 429), as
+  // sent: it may be 0, or far larger than any wait worth making.
+  std::optional<std::int64_t> retry_after() const noexcept { return retry_after_; }
 
  private:
   int error_code_;
   std::string description_;
-  std::optional<int> retry_after_;
+  std::optional<std::int64_t> retry_after_;
 };
 
 // The request did not complete: no connection, dropped connection, time-out.

@@ -28,14 +28,17 @@ class ExtBot {
   User get_me(CancelSource* cancel = nullptr);
 
   // getUpdates (see BotApi::get_updates).
-  std::vector<Update> get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
-                                  std::chrono::milliseconds abandon_after,
-                                  CancelSource* cancel = nullptr);
+  UpdateBatch get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
+                          std::chrono::milliseconds abandon_after, CancelSource* cancel = nullptr);
+
+  // deleteWebhook (see BotApi::delete_webhook).
+  void delete_webhook(CancelSource* cancel = nullptr) { api_.delete_webhook(cancel); }
 
   // Sends `text` to `chat_id`, split into several messages when it is longer
-  // than one message may be. Blocks up to the request time-out per message;
-  // raises the BotApi errors (Cancelled while the bot is being closed with a
-  // handler still running).
+  // than one message may be (never an empty or blank one). Blocks up to the
+  // request time-out per message; raises std::invalid_argument before sending
+  // anything for an empty or blank text, and the BotApi errors (Cancelled
+  // while the bot is being closed with a handler still running).
   void send_message(std::int64_t chat_id, std::string_view text);
 
   // The bot's user name once getMe has answered. Any thread.

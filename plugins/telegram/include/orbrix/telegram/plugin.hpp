@@ -8,6 +8,8 @@
 //                              always allowed to command (optional integer)
 //   TELEGRAM_ALLOWED_CHAT_IDS  further chats allowed to command, comma-separated
 //   TELEGRAM_API_URL           Bot API base URL (default https://api.telegram.org)
+//   TELEGRAM_STALE_AFTER_SECONDS  messages sent longer than this before start-up
+//                              are confirmed without running (default 300)
 
 #include <cstddef>
 #include <string>
@@ -22,10 +24,12 @@ struct BotSettings {
   BotOptions options;
 };
 
-// Reads the four keys over `base` (which supplies time-outs, clock, log).
+// Reads the five keys over `base` (which supplies time-outs, clock, log).
 // Throws std::invalid_argument naming the key when TELEGRAM_TOKEN is missing
-// or empty, or TELEGRAM_CHAT_ID / TELEGRAM_ALLOWED_CHAT_IDS hold something
-// other than integers. An empty TELEGRAM_CHAT_ID means no default chat.
+// or empty (and saying where the configuration was read), or
+// TELEGRAM_CHAT_ID / TELEGRAM_ALLOWED_CHAT_IDS hold something other than
+// integers, or TELEGRAM_STALE_AFTER_SECONDS other than a count of seconds.
+// An empty TELEGRAM_CHAT_ID means no default chat.
 BotSettings settings_from_config(const config::Config& config, BotOptions base = {});
 
 // Creates the plug-in instance from `config` and starts polling. Engine

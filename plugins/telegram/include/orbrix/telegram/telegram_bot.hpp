@@ -58,8 +58,10 @@ class TelegramBot {
       "    ";
 
   // Builds the client bot, the control state and the handlers, and starts
-  // polling (unless options.start_polling is false); returns at once. Throws std::invalid_argument
-  // for an unusable token or API URL, std::system_error when a thread cannot start.
+  // polling (unless options.start_polling is false); returns at once. Writes
+  // one line when no chat is allowed to command. Throws std::invalid_argument
+  // for a token not of the form "<digits>:<secret>" or an unusable API URL,
+  // std::system_error when a thread cannot start.
   explicit TelegramBot(std::string token, BotOptions options = {});
   // Closes.
   ~TelegramBot();
@@ -83,10 +85,11 @@ class TelegramBot {
   // update has no message or sender.
   std::int64_t get_chat_id();
 
-  // Sends `msg` (split when longer than one message may be) to the default
-  // chat, or to `chat_id`. Any thread; blocks up to the request time-out per
-  // message; raises the BotApi errors, and std::invalid_argument (before
-  // sending anything) when no chat is given and there is no default chat.
+  // Sends `msg` (split when longer than one message may be, never into an
+  // empty or blank piece) to the default chat, or to `chat_id`. Any thread;
+  // blocks up to the request time-out per message; raises the BotApi errors,
+  // and std::invalid_argument (before sending anything) when `msg` is empty
+  // or blank, or when no chat is given and there is no default chat.
   void send_message(std::string_view msg);
   void send_message(std::string_view msg, std::int64_t chat_id);
 

@@ -36,6 +36,8 @@ struct Message {
   std::optional<User> from_user;
   std::optional<std::string> text;
   std::vector<MessageEntity> entities;
+  // When the message was sent, Unix time (seconds).
+  std::optional<std::int64_t> date;
 };
 
 enum class UpdateKind {
@@ -61,8 +63,26 @@ struct Update {
   }
 };
 
+// One getUpdates answer.
+struct UpdateBatch {
+  // The items that could be read, in the server's order.
+  std::vector<Update> updates;
+  // One short text per item that could not be read (its place and fault).
+  std::vector<std::string> unreadable;
+  // The offset that confirms every item of the answer, readable or not;
+  // nullopt for an empty answer, and when an unreadable item's update_id
+  // cannot be told from its neighbours or the request's offset.
+  std::optional<std::int64_t> next_offset;
+};
+
 // Parses one update object (JSON text). Throws BadResponse when the text is
 // not a JSON object with an integer update_id; every other field is optional.
 Update parse_update(std::string_view json_text);
+
+// Parses a getUpdates result (JSON text of the list) fetched with `offset`.
+// An item without an integer update_id is skipped; since the server numbers
+// updates one by one, its id is taken to follow the item before it (or to be
+// `offset` for a first item). Throws BadResponse when the text is not a list.
+UpdateBatch parse_update_batch(std::string_view json_text, std::int64_t offset);
 
 }  // namespace orbrix::telegram

@@ -13,6 +13,7 @@
 #include "orbrix/telegram/cancel_source.hpp"
 #include "orbrix/telegram/dispatcher.hpp"
 #include "orbrix/telegram/log.hpp"
+#include "orbrix/telegram/types.hpp"
 
 namespace orbrix::telegram {
 
@@ -30,11 +31,18 @@ struct PollingOptions {
   // stop() waits this long for a running handler, and as long again for the
   // final confirmation to the server.
   std::chrono::milliseconds close_timeout{5'000};
+  // Messages the first polls after start bring that were sent longer than
+  // this before the start (by the machine's clock) are confirmed without
+  // being run: a /stop or /send_order queued while the engine was down must
+  // not act when it comes back. The first poll that brings no such message
+  // ends the check.
+  std::chrono::seconds stale_after{300};
 };
 
 // Long polling on one thread, handlers on another, one update at a time in
 // update order. An update is confirmed to the server (by the offset of the
-// next getUpdates) only once it has been handled, and the next poll waits for
+// next getUpdates) only once it has been handled or deliberately skipped (an
+// unreadable item, a stale message at start-up), and the next poll waits for
 // the current batch to be handled, so an update is never confirmed unhandled.
 class Updater {
  public:
@@ -48,13 +56,15 @@ class Updater {
   Dispatcher& dispatcher() noexcept { return dispatcher_; }
 
   // Starts the poller and dispatcher threads and returns at once; the poller
-  // first learns the bot's user name (getMe), then polls. Throws
-  // std::logic_error when called twice.
+  // first learns the bot's user name (getMe) and removes any webhook
+  // (deleteWebhook, keeping pending updates), then polls. The machine's
+  // clock at this call is the start against which stale messages are told.
+  // Throws std::logic_error when called twice.
   void start_polling();
 
   // Ends polling and dispatching, lets a running handler finish (up to
-  // close_timeout, then its reply is abandoned), and confirms the last
-  // handled update to the server with a getUpdates without wait. Updates not
+  // close_timeout, then its reply is abandoned), and confirms the handled
+  // and skipped updates to the server with a getUpdates without wait. Updates not
   // yet handled stay on the server for the next start. Blocks at most about
   // twice close_timeout; idempotent. Raises std::logic_error when called on
   // the dispatcher thread (from a handler), which it would have to join.
@@ -75,7 +85,16 @@ class Updater {
  private:
   void poll_loop();
   void dispatch_loop();
-  bool identify();
+  // getMe, then deleteWebhook, each retried until it succeeds. False when
+  // polling must end.
+  bool prepare();
+  // Queues what a poll with `offset` brought and writes what it skipped.
+  // False when the answer was not empty yet confirmed nothing new (a server
+  // that ignores offset, an item that cannot be placed): the caller backs off.
+  bool take_batch(std::int64_t offset, UpdateBatch batch);
+  // How long before start the message of `update` was sent, when that makes
+  // it stale (see PollingOptions::stale_after).
+  std::optional<std::int64_t> stale_age(const Update& update) const;
   enum class Next { stop, fetch, call };
   // Decides the poller's next step; re-arms poll_cancel_ before a call.
   Next next_step(bool wait_for_dispatch);
@@ -100,8 +119,13 @@ class Updater {
   // Poller-thread state.
   int failures_ = 0;
   bool conflict_reported_ = false;
+  bool rate_limit_reported_ = false;
+  bool stall_reported_ = false;
   bool failing_ = false;
+  bool startup_ = true;  // the polls that may bring stale messages
   std::minstd_rand rng_;
+  // Unix time of start_polling(); written before the poller starts.
+  std::int64_t started_at_ = 0;
 
   mutable Mutex mu_;
   CondVar cv_;

@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "orbrix/automation/dispatch.hpp"
@@ -54,12 +56,145 @@ struct StartupBehaviour {
   }
 };
 
-// The test and tooling surface of the simulator: fault switches and event
-// injection. Thread-safe; shared by the simulator objects created with it.
+// How the simulator answers GWLogon and GWLogoff: the status report after
+// `delay` on the simulator's clock, or never.
+struct GatewayBehaviour {
+  enum class Answer { Report, Never };
+  Answer answer = Answer::Report;
+  std::chrono::milliseconds delay{100};
+
+  static GatewayBehaviour after(std::chrono::milliseconds delay) {
+    GatewayBehaviour b;
+    b.delay = delay;
+    return b;
+  }
+  static GatewayBehaviour never() {
+    GatewayBehaviour b;
+    b.answer = Answer::Never;
+    return b;
+  }
+};
+
+// How the simulator answers a request that ends in a "...Resolved" event
+// (an instrument, ticks, timed bars) or an account reload: the answer after
+// `delay` on the simulator's clock (0: posted at once), an error object
+// instead, an empty result (no bars), or nothing at all.
+struct AnswerBehaviour {
+  enum class Answer { Answer, Error, Empty, Never };
+  Answer answer = Answer::Answer;
+  std::chrono::milliseconds delay{0};
+  std::int64_t error_code = 0;
+  std::string error_description;
+
+  static AnswerBehaviour after(std::chrono::milliseconds delay) {
+    AnswerBehaviour b;
+    b.delay = delay;
+    return b;
+  }
+  static AnswerBehaviour error(std::int64_t code, std::string description,
+                               std::chrono::milliseconds delay = {}) {
+    AnswerBehaviour b;
+    b.answer = Answer::Error;
+    b.error_code = code;
+    b.error_description = std::move(description);
+    b.delay = delay;
+    return b;
+  }
+  static AnswerBehaviour empty(std::chrono::milliseconds delay = {}) {
+    AnswerBehaviour b;
+    b.answer = Answer::Empty;
+    b.delay = delay;
+    return b;
+  }
+  static AnswerBehaviour never() {
+    AnswerBehaviour b;
+    b.answer = Answer::Never;
+    return b;
+  }
+};
+
+// One quote of an exact batch: the vendor's quote type by name ("qtBid").
+struct QuoteSpec {
+  std::string type;
+  double price = 0;
+  std::int64_t volume = 1;
+  bool valid = true;
+};
+
+// A quote object as a test makes it, with any Type value at all (also one no
+// vendor constant has), fired as it is.
+struct RawQuote {
+  std::int64_t type = 0;
+  double price = 0;
+  bool valid = true;
+};
+
+// A bar field the venue can be told to report missing (INVALID_VALUE).
+enum class BarField : std::uint8_t { Open, High, Low, Close, Volume };
+
+// The test and tooling surface of the simulator: fault switches, the clock
+// and event injection. Thread-safe, any thread; shared by the simulator
+// objects created with it. Switches are read when the simulator needs them,
+// so a change applies to the next request.
 class SimControls {
  public:
   void set_startup(StartupBehaviour behaviour);
   StartupBehaviour startup() const;
+
+  void set_gateway(GatewayBehaviour behaviour);
+  GatewayBehaviour gateway() const;
+  void set_instrument_resolution(AnswerBehaviour behaviour);
+  AnswerBehaviour instrument_resolution() const;
+  void set_account_reload(AnswerBehaviour behaviour);
+  AnswerBehaviour account_reload() const;
+  void set_ticks_resolution(AnswerBehaviour behaviour);
+  AnswerBehaviour ticks_resolution() const;
+  void set_bars_resolution(AnswerBehaviour behaviour);
+  AnswerBehaviour bars_resolution() const;
+
+  // The venue: its master seed (the same seed gives the same market), the
+  // time it starts at (the wall clock's time by default; with a recorded
+  // history, the whole minute at the middle of the recording, so its first
+  // half is there to look back on), the mean time
+  // between two market events of an instrument, whether fills are capped at
+  // the displayed size (partial fills), and a recorded history an
+  // instrument replays (a CSV file, see the simulator's README). Read when
+  // the simulator starts (Startup).
+  void set_seed(std::uint64_t seed);
+  std::uint64_t seed() const;
+  void set_start_time(std::chrono::system_clock::time_point start);
+  std::optional<std::chrono::system_clock::time_point> start_time() const;
+  void set_mean_event_interval(std::chrono::milliseconds interval);
+  std::chrono::milliseconds mean_event_interval() const;
+  void set_partial_fills(bool capped_at_displayed_size);
+  bool partial_fills() const;
+  // Throws the reader's error (naming file, line and column) for a file it
+  // refuses; nothing is kept then.
+  void replay_history(std::string symbol, const std::string& path);
+
+  // The simulator's clock. By default it follows the wall clock. Manual: it
+  // moves only by advance(), which runs on the simulator's apartment and
+  // returns once every timer and market event due by then has been fired.
+  // Choose before Startup. advance() throws std::logic_error on the wall
+  // clock or without a started instance.
+  void use_manual_clock(bool manual = true);
+  bool manual_clock() const;
+  void advance(std::chrono::nanoseconds by);
+
+  // Fires an exact OnInstrumentChanged batch for a subscribed instrument
+  // (short or full symbol) through the venue, which takes it as its new
+  // state; returns once it was fired. Throws std::invalid_argument for an
+  // unknown quote type name, std::out_of_range for a symbol that is not
+  // subscribed.
+  void fire_quotes(std::string_view symbol, std::vector<QuoteSpec> quotes);
+  // Fires OnInstrumentChanged for a subscribed instrument with quote objects
+  // made as given, bypassing the venue; returns once it was fired.
+  void fire_raw_quotes(std::string_view symbol, std::vector<RawQuote> quotes);
+  // The next order placed is rejected with this reason.
+  void reject_next_order(std::string reason);
+  // Bars of `symbol` report `field` as missing (INVALID_VALUE) at these
+  // indexes of the timed-bars collection, counted from the oldest (0).
+  void set_missing_bar_values(std::string symbol, BarField field, std::vector<std::size_t> indexes);
 
   // Fires a vendor event (by its catalogue name) from a simulator instance
   // (`target`, or else the latest one made with these controls), posted to
@@ -80,10 +215,37 @@ class SimControls {
   // Called by the simulator objects.
   void attach(const automation::DispatchPtr& instance);
   void count_startup();
+  std::optional<std::string> take_reject_next();
+  struct History;
+  std::shared_ptr<const History> history_for(std::string_view symbol) const;
+  std::vector<std::pair<std::string, std::shared_ptr<const History>>> histories() const;
+  std::vector<std::size_t> missing_bar_values(std::string_view symbol, BarField field) const;
 
  private:
+  // The instance a control acts on: started, on its own apartment.
+  automation::DispatchPtr started_instance(std::string_view what) const;
+
   mutable Mutex mutex_;
   StartupBehaviour startup_ GUARDED_BY(mutex_);
+  GatewayBehaviour gateway_ GUARDED_BY(mutex_);
+  AnswerBehaviour instrument_resolution_ GUARDED_BY(mutex_);
+  AnswerBehaviour account_reload_ GUARDED_BY(mutex_) =
+      AnswerBehaviour::after(std::chrono::milliseconds(100));
+  AnswerBehaviour ticks_resolution_ GUARDED_BY(mutex_);
+  AnswerBehaviour bars_resolution_ GUARDED_BY(mutex_);
+  std::uint64_t seed_ GUARDED_BY(mutex_) = 1;
+  std::optional<std::chrono::system_clock::time_point> start_time_ GUARDED_BY(mutex_);
+  std::chrono::milliseconds mean_event_interval_ GUARDED_BY(mutex_){300};
+  bool partial_fills_ GUARDED_BY(mutex_) = false;
+  bool manual_clock_ GUARDED_BY(mutex_) = false;
+  std::optional<std::string> reject_next_ GUARDED_BY(mutex_);
+  std::vector<std::pair<std::string, std::shared_ptr<const History>>> histories_ GUARDED_BY(mutex_);
+  struct MissingValues {
+    std::string symbol;
+    BarField field;
+    std::vector<std::size_t> indexes;
+  };
+  std::vector<MissingValues> missing_ GUARDED_BY(mutex_);
   std::vector<std::weak_ptr<automation::Dispatch>> instances_ GUARDED_BY(mutex_);
   int startup_calls_ GUARDED_BY(mutex_) = 0;
 };

@@ -3,8 +3,10 @@
 // A local stand-in for the Telegram Bot API server on 127.0.0.1 (ephemeral
 // port), spoken to over real HTTP. It serves getMe, getUpdates (long polling
 // over a queue of updates a test pushes; an update is gone only when a later
-// call confirms it with a higher offset) and sendMessage (recorded, with the
-// real server's length and chat checks), and answers with scripted faults.
+// call confirms it with a higher offset), deleteWebhook (getUpdates answers
+// 409 while a webhook is set) and sendMessage (recorded, with the real
+// server's length, blank-text and chat checks), and answers with scripted
+// faults.
 
 #include <chrono>
 #include <cstdint>
@@ -39,6 +41,7 @@ struct Call {
   std::chrono::steady_clock::time_point at;
   std::optional<std::int64_t> offset;   // getUpdates
   std::optional<std::int64_t> timeout;  // getUpdates
+  nlohmann::json params;                // every parameter as received
 };
 
 // One answer given instead of the normal one.
@@ -81,23 +84,42 @@ class FakeBotApi {
   const std::string& token() const { return options_.token; }
   const std::string& username() const { return options_.username; }
 
-  // Queues an update under the next update_id; returns the id.
+  // Queues an update under the next update_id; returns the id. Its message
+  // is dated now, as the server dates a message when it receives one (so a
+  // fixture captured years ago stands for a message sent just now).
   std::int64_t push(nlohmann::json update);
-  // Queues an update keeping its own update_id.
+  // Queues an update as given, keeping its own update_id and dates.
   void push_raw(nlohmann::json update);
   // Queues a text message from `chat_id` (sender id = chat id) of the given
-  // kind ("message", "edited_message", "channel_post"). A text starting with
-  // '/' carries a bot_command entity over its first word, as Telegram sets it.
+  // kind ("message", "edited_message", "channel_post"), dated now. A text
+  // starting with '/' carries a bot_command entity over its first word, as
+  // Telegram sets it.
   std::int64_t push_text(std::int64_t chat_id, const std::string& text,
                          const std::string& kind = "message");
+  // The same message, sent `age` ago (it waited on the server since).
+  std::int64_t push_text_sent_ago(std::int64_t chat_id, const std::string& text,
+                                  std::chrono::seconds age);
+  // The machine's clock, Unix time: how the server dates messages.
+  static std::int64_t unix_time();
+  // The update push_text queues, without its update_id: for push_raw.
+  nlohmann::json text_message(std::int64_t chat_id, const std::string& text,
+                              const std::string& kind, std::int64_t date);
+  // Queues `item` under the next update_id as the server counts, but sends
+  // it as given: without an update_id, or not even an object.
+  std::int64_t push_malformed(nlohmann::json item);
   // Updates not yet confirmed.
   std::size_t pending() const;
 
   // The next `times` calls of `method` get `answer`.
   void script(const std::string& method, Scripted answer, int times = 1);
-  static Scripted fault(Fault fault, int retry_after = 1);
+  static Scripted fault(Fault fault, std::int64_t retry_after = 1);
   // sendMessage to this chat fails with 400 "chat not found".
   void reject_chat(std::int64_t chat_id);
+  // Sets a webhook on the token: getUpdates answers 409 until deleteWebhook.
+  void set_webhook(const std::string& url);
+  bool webhook_set() const;
+  // A broken server that sends every update again, whatever the offset.
+  void ignore_offset(bool ignore);
 
   std::vector<SentMessage> sent() const;
   // Waits until at least `n` messages were sent; false on time-out.
@@ -118,6 +140,9 @@ class FakeBotApi {
   Reply get_updates(const nlohmann::json& params);
   Reply send_message(const nlohmann::json& params);
   Reply get_me() const;
+  Reply delete_webhook(const nlohmann::json& params);
+  std::int64_t queue(nlohmann::json item, std::optional<std::int64_t> id);
+  std::int64_t queue_numbered(nlohmann::json update, bool date_now);
 
   Options options_;
   std::unique_ptr<httplib::Server> server_;
@@ -127,7 +152,13 @@ class FakeBotApi {
   mutable Mutex mu_;
   mutable CondVar cv_;
   bool stopping_ GUARDED_BY(mu_) = false;
-  std::deque<nlohmann::json> updates_ GUARDED_BY(mu_);
+  struct Queued {
+    std::int64_t update_id = 0;  // as the server counts, whatever the body says
+    nlohmann::json body;
+  };
+  std::deque<Queued> updates_ GUARDED_BY(mu_);
+  std::optional<std::string> webhook_ GUARDED_BY(mu_);
+  bool ignore_offset_ GUARDED_BY(mu_) = false;
   std::int64_t next_update_id_ GUARDED_BY(mu_) = 700000001;
   std::int64_t next_message_id_ GUARDED_BY(mu_) = 1;
   std::map<std::string, std::deque<Scripted>> scripts_ GUARDED_BY(mu_);

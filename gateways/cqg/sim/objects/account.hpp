@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "objects/collection.hpp"
+#include "orbrix/automation/class_info.hpp"
+#include "venue/trading/paper_broker.hpp"
+
+namespace orbrix::cqgsim {
+
+class CQGCEL;
+
+// An account's summary: amounts indexed by currency slot (0 and 1, the same
+// figures), computed against the venue's current marks when read.
+class Summary final : public automation::AutomationObject<Summary> {
+ public:
+  Summary(std::weak_ptr<CQGCEL> cel, venue::AccountId account)
+      : cel_(std::move(cel)), account_(account) {}
+  static const automation::ClassInfo& class_info();
+  venue::AccountSummary figures(std::string_view member, automation::Args args) const;
+
+ private:
+  std::weak_ptr<CQGCEL> cel_;
+  venue::AccountId account_;
+};
+
+inline constexpr char kPositionsName[] = "CQGPositions";
+using Positions = NamedCollection<kPositionsName>;
+
+class Account final : public automation::AutomationObject<Account> {
+ public:
+  Account(std::weak_ptr<CQGCEL> cel, const venue::AccountConfig& config);
+  static const automation::ClassInfo& class_info();
+
+  venue::AccountId id() const { return id_; }
+  std::int64_t position_level() const { return position_level_; }
+  bool positions_visible() const;
+  bool position_updates() const;
+
+ private:
+  std::weak_ptr<CQGCEL> cel_;
+  venue::AccountId id_;
+  std::string name_;
+  std::string currency_;
+  bool auto_subscribe_ = false;
+  std::int64_t position_level_;
+  std::shared_ptr<Summary> summary_;
+  std::shared_ptr<Positions> positions_;
+};
+
+// A position of an account in an instrument, as the latest position event
+// showed it (so a handler reads the figures of the event it handles).
+class Position final : public automation::AutomationObject<Position> {
+ public:
+  Position(std::weak_ptr<CQGCEL> cel, std::size_t index, std::shared_ptr<Account> account,
+           std::string instrument_name)
+      : cel_(std::move(cel)),
+        index_(index),
+        account_(std::move(account)),
+        instrument_name_(std::move(instrument_name)) {}
+  static const automation::ClassInfo& class_info();
+
+  venue::AccountId account_id() const { return account_->id(); }
+  const std::shared_ptr<Account>& account() const { return account_; }
+  void present(const venue::PositionUpdate& update) {
+    quantity_ = update.quantity;
+    average_ticks_ = update.average_price;
+    realized_ = update.realized_pnl;
+  }
+
+ private:
+  double open_trade_equity() const;
+
+  std::weak_ptr<CQGCEL> cel_;
+  std::size_t index_;
+  std::shared_ptr<Account> account_;
+  std::string instrument_name_;
+  std::int64_t quantity_ = 0;
+  double average_ticks_ = 0;
+  double realized_ = 0;
+};
+
+}  // namespace orbrix::cqgsim

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "orbrix/automation/class_info.hpp"
+#include "venue/market/bars.hpp"
+#include "venue/types.hpp"
+
+namespace orbrix::cqgsim {
+
+// What CreateTimedBarsRequest hands out. RangeEnd counts bars back from the
+// one forming: RangeStart 0 and RangeEnd -101 ask for 100 completed bars.
+class TimedBarsRequest final : public automation::AutomationObject<TimedBarsRequest> {
+ public:
+  static const automation::ClassInfo& class_info();
+
+  std::string symbol;
+  std::int64_t range_start = 0;
+  std::int64_t range_end = -1;
+  std::optional<std::int64_t> historical_period;
+  std::optional<std::int64_t> intraday_period;
+  std::optional<std::int64_t> daily_bar_close;
+  bool updates_enabled = false;
+  automation::Variant sessions_filter;
+  std::vector<std::pair<std::int64_t, bool>> outputs;  // IncludeOutput calls, in order
+};
+
+// The value a bar reports for a field it has no value for.
+inline constexpr double kInvalidValue = -2147483648.0;
+
+// One bar: Timestamp, Open, High, Low, Close, ActualVolume, the three
+// fractional volumes and TickVolume. Prices in the instrument's units.
+class TimedBar final : public automation::AutomationObject<TimedBar> {
+ public:
+  static const automation::ClassInfo& class_info();
+
+  venue::Timestamp start{};
+  automation::Date timestamp{};
+  double open = 0, high = 0, low = 0, close = 0, volume = 0;
+  double tick_volume = 0, contract_volume = 0, commodity_volume = 0;
+};
+
+// The bars of one request: Count, Item(i) (oldest first; the last one
+// forming), Request.
+class TimedBars final : public automation::AutomationObject<TimedBars> {
+ public:
+  TimedBars(std::shared_ptr<TimedBarsRequest> request,
+            std::optional<venue::InstrumentId> instrument, venue::BarPeriod period)
+      : request_(std::move(request)), instrument_(instrument), period_(period) {}
+  static const automation::ClassInfo& class_info();
+
+  const std::shared_ptr<TimedBarsRequest>& request() const { return request_; }
+  const std::optional<venue::InstrumentId>& instrument() const { return instrument_; }
+  venue::BarPeriod period() const { return period_; }
+  bool live() const { return resolved_ && !removed_ && request_->updates_enabled; }
+  void set_resolved() { resolved_ = true; }
+  void remove() { removed_ = true; }
+  std::vector<std::shared_ptr<TimedBar>>& bars() { return bars_; }
+
+ private:
+  std::shared_ptr<TimedBarsRequest> request_;
+  std::optional<venue::InstrumentId> instrument_;
+  venue::BarPeriod period_;
+  std::vector<std::shared_ptr<TimedBar>> bars_;
+  bool resolved_ = false;
+  bool removed_ = false;
+};
+
+}  // namespace orbrix::cqgsim

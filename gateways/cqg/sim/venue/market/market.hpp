@@ -1,0 +1,121 @@
+#pragma once
+
+// The venue's market: every instrument of a catalogue runs its own seeded
+// random walk (or replays recorded history) all the time, whether anyone
+// listens or not, and the owner pulls the resulting events in time order.
+//
+// Venue thread only; nothing blocks and nothing reads the wall clock: the
+// owner says what time it is by advancing.
+//
+// Allocation: producing an event reuses the market's buffers; it allocates
+// only when a finished bar is kept (amortised vector growth) or a buffer
+// first grows past its reserve (an injected batch larger than 32 changes).
+// inject(), replay() and bars() allocate.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "venue/market/bars.hpp"
+#include "venue/market/catalogue.hpp"
+#include "venue/market/history.hpp"
+#include "venue/market/market_event.hpp"
+#include "venue/market/quotes.hpp"
+#include "venue/types.hpp"
+
+namespace orbrix::cqgsim::venue {
+
+struct MarketConfig {
+  // Mean of the exponential time between two events of one instrument.
+  Duration mean_interval = std::chrono::milliseconds(300);
+  double trade_probability = 0.5;            // an event prints a trade
+  double size_change_probability = 0.5;      // an unchanged side shows a new size
+  double rare_quote_probability = 0.02;      // one of the rarer quote types changes
+  double invalid_quote_probability = 0.004;  // one of the rarer types is withdrawn
+  double mean_book_size = 30;                // contracts shown at the bid or ask
+  double mean_trade_size = 4;
+};
+
+// Most bars one request returns; larger counts are cut to it.
+inline constexpr std::size_t kMaxBarsPerRequest = 100000;
+
+class Market {
+ public:
+  // Copies the catalogue. Each instrument's random stream is derived from
+  // `seed` and its symbol alone, so it is the same whichever other
+  // instruments exist. Every instrument's first event is at `start`: it
+  // trades at the instrument's initial price and sends yesterday's
+  // settlement and the day's open, high and low.
+  // Throws std::invalid_argument for a non-positive mean interval.
+  Market(const Catalogue& catalogue, std::uint64_t seed, Timestamp start, MarketConfig config = {});
+  ~Market();
+  Market(const Market&) = delete;
+  Market& operator=(const Market&) = delete;
+
+  const Catalogue& catalogue() const;
+  Timestamp start() const;
+  // The time the market was last advanced to (start() at first).
+  Timestamp now() const;
+
+  // Calls `on_event(const MarketEvent&)` for every event with time <= t, in
+  // time order across instruments (equal times by InstrumentId, an injected
+  // batch after a generated event of the same instrument and time), then
+  // sets now() to t. The callback may call inject(), state() and bars().
+  // Throws std::invalid_argument when t is before now().
+  template <class OnEvent>
+  void advance_to(Timestamp t, OnEvent&& on_event) {
+    while (const MarketEvent* e = next_event(t)) {
+      on_event(*e);
+    }
+  }
+
+  // The earliest pending event, if it is due by `limit`: the market moves to
+  // its time and returns it (valid until the next call). Otherwise moves to
+  // `limit` and returns null. Lets an owner merge the market with its timers.
+  // Throws std::invalid_argument when `limit` is before now().
+  const MarketEvent* next_event(Timestamp limit);
+  // Time of the earliest pending event; none when every instrument is quiet.
+  std::optional<Timestamp> next_event_time() const;
+
+  // Throws std::out_of_range for an unknown id.
+  const InstrumentState& state(InstrumentId id) const;
+
+  // Queues an exact batch of quote changes for `id` at `time` (>= now()); it
+  // comes out of next_event()/advance_to() like any event: applied to the
+  // state in order, with its ticks and bar updates derived, and nothing else
+  // added, except that a side left crossed by the batch is moved one tick
+  // beyond the other (an extra change). Throws std::invalid_argument for a
+  // time before now(), an empty batch, a negative volume, or a batch whose own
+  // valid bid is not below its own valid ask; std::out_of_range for an
+  // unknown id.
+  void inject(InstrumentId id, Timestamp time, std::vector<QuoteChange> changes);
+
+  // Makes `id` replay `history` instead of its random walk: records before
+  // start() are its past (its state at start and what bars() serves), later
+  // ones play at their times; after the last one the instrument is quiet.
+  // Prices are converted to the instrument's ticks; the whole history is
+  // checked first and nothing changes when it is refused. Throws HistoryError
+  // naming file, line and column for a price off the tick grid,
+  // std::logic_error once the market has produced an event, std::out_of_range
+  // for an unknown id.
+  void replay(InstrumentId id, const History& history);
+  bool replaying(InstrumentId id) const;
+  // A replaying instrument past its last record.
+  bool quiet(InstrumentId id) const;
+
+  // The `count` completed bars before the one now forming (fewer when the
+  // history is shorter), oldest first, and the forming bar if the current
+  // period has traded. A random-walk instrument's bars before start() are
+  // synthesised from the seed, the symbol and the period; the newest of them
+  // closes at the instrument's initial price, which is the first live open.
+  // A replaying instrument serves only what its history holds. Completed
+  // means the bar's period has ended by now(). Throws std::out_of_range for
+  // an unknown id.
+  BarSeries bars(InstrumentId id, BarPeriod period, std::size_t count);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace orbrix::cqgsim::venue

@@ -1,0 +1,446 @@
+#include "venue/market/market.hpp"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include "bar_series.hpp"
+#include "random_walk.hpp"
+#include "replay.hpp"
+#include "venue/market/random.hpp"
+#include "venue/market/time_text.hpp"
+
+namespace orbrix::cqgsim::venue {
+
+namespace {
+
+QuoteChange& slot(InstrumentState& s, QuoteType t) {
+  return s.quotes[static_cast<std::size_t>(t)];
+}
+
+void apply(InstrumentState& s, const QuoteChange& c) {
+  slot(s, c.type) = c.valid ? c : QuoteChange{c.type, 0, 0, false};
+  switch (c.type) {
+    case QuoteType::Bid:
+      s.book.bid = c.valid ? std::optional<Ticks>(c.price) : std::nullopt;
+      s.book.bid_size = c.valid ? c.volume : 0;
+      break;
+    case QuoteType::Ask:
+      s.book.ask = c.valid ? std::optional<Ticks>(c.price) : std::nullopt;
+      s.book.ask_size = c.valid ? c.volume : 0;
+      break;
+    case QuoteType::Trade:
+      if (c.valid) {
+        s.book.trade = TopOfBook::Trade{c.price, c.volume};
+        s.day_volume += c.volume;
+      } else {
+        s.book.trade.reset();
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+struct Market::Impl {
+  struct Record {
+    explicit Record(const RandomWalk& w) : walk(w) {}
+
+    InstrumentState state;
+    RandomWalk walk;
+    std::array<BarBuilder, kBarPeriodCount> builders{BarBuilder{BarPeriod::OneMinute},
+                                                     BarBuilder{BarPeriod::Daily}};
+    std::array<std::optional<HistorySynthesis>, kBarPeriodCount> synthesis;
+    bool replaying = false;
+    std::vector<BookStep> steps;
+    std::size_t next_step = 0;
+    std::optional<std::chrono::sys_days> day;  // the UTC day of the day's quotes
+    std::optional<Ticks> yesterday;            // settlement of the day before `day`
+    bool delivered = false;                    // has produced an event for the owner
+  };
+
+  using InjectKey = std::pair<Timestamp, InstrumentId>;
+
+  Impl(const Catalogue& c, std::uint64_t s, Timestamp t, MarketConfig cfg)
+      : catalogue(c), config(cfg), seed(s), start(t), now(t) {
+    if (config.mean_interval <= Duration::zero()) {
+      throw std::invalid_argument("Market: the mean interval between events must be positive");
+    }
+    records.reserve(catalogue.size());
+    for (const InstrumentSpec& spec : catalogue.specs()) {
+      records.emplace_back(RandomWalk(stream_seed(seed, spec.symbol), spec, config, start));
+      records.back().state.time = start;
+      // The opening trade is at the initial price, which is also where the
+      // synthesised daily history closed yesterday.
+      records.back().yesterday = std::max<Ticks>(1, spec.initial_price);
+      for (auto& q : records.back().state.quotes) {
+        q.valid = false;
+      }
+      for (std::size_t i = 0; i < kQuoteTypeCount; ++i) {
+        records.back().state.quotes[i].type = static_cast<QuoteType>(i);
+      }
+    }
+    quotes.reserve(32);
+    ticks.reserve(32);
+    bar_updates.reserve(16);
+  }
+
+  Record& record(InstrumentId id) {
+    if (id >= records.size()) {
+      throw std::out_of_range("Market: no instrument " + std::to_string(id));
+    }
+    return records[id];
+  }
+
+  std::optional<Timestamp> next_time(const Record& r) const {
+    if (!r.replaying) {
+      return r.walk.next_time();
+    }
+    if (r.next_step < r.steps.size()) {
+      return r.steps[r.next_step].time;
+    }
+    return std::nullopt;
+  }
+
+  // The instrument whose own event is earliest (ties by id), if any.
+  std::optional<InstrumentId> earliest(std::optional<Timestamp>& at) const {
+    std::optional<InstrumentId> best;
+    for (InstrumentId id = 0; id < records.size(); ++id) {
+      const auto t = next_time(records[id]);
+      if (t && (!at || *t < *at)) {
+        at = t;
+        best = id;
+      }
+    }
+    return best;
+  }
+
+  // A new UTC day resets the day's quotes and sends yesterday's settlement,
+  // which the first event the owner sees also carries.
+  // Returns true when it added yesterday's settlement only because the
+  // owner has seen nothing of this instrument yet.
+  bool begin_day(Record& r, Timestamp t, bool trades, bool live) {
+    const auto day = std::chrono::floor<std::chrono::days>(t);
+    if (!r.day || *r.day != day) {
+      if (r.day) {
+        r.yesterday =
+            r.state.book.trade ? std::optional<Ticks>(r.state.book.trade->price) : r.yesterday;
+      }
+      r.day = day;
+      if (r.yesterday) {
+        quotes.push_back({QuoteType::YesterdaySettlement, *r.yesterday, 0, true});
+      }
+      for (const QuoteType q : {QuoteType::DayOpen, QuoteType::DayHigh, QuoteType::DayLow}) {
+        if (slot(r.state, q).valid && !trades) {
+          quotes.push_back({q, 0, 0, false});
+        }
+        slot(r.state, q).valid = false;  // the day's first trade sets them again
+      }
+      r.state.day_volume = 0;
+    } else if (live && !r.delivered && r.yesterday) {
+      quotes.push_back({QuoteType::YesterdaySettlement, *r.yesterday, 0, true});
+      return true;
+    }
+    return false;
+  }
+
+  // Quote changes that take the book from its state to `s`.
+  void book_changes(Record& r, const BookStep& s) {
+    const TopOfBook& b = r.state.book;
+    if (!b.bid || *b.bid != s.bid || b.bid_size != s.bid_size) {
+      quotes.push_back({QuoteType::Bid, s.bid, s.bid_size, true});
+    }
+    if (!b.ask || *b.ask != s.ask || b.ask_size != s.ask_size) {
+      quotes.push_back({QuoteType::Ask, s.ask, s.ask_size, true});
+    }
+    if (s.trade) {
+      const Ticks p = s.trade->price;
+      quotes.push_back({QuoteType::Trade, p, s.trade->size, true});
+      const auto high = r.state.price(QuoteType::DayHigh);
+      const auto low = r.state.price(QuoteType::DayLow);
+      if (!r.state.price(QuoteType::DayOpen)) {
+        quotes.push_back({QuoteType::DayOpen, p, 0, true});
+      }
+      if (!high || p > *high) {
+        quotes.push_back({QuoteType::DayHigh, p, 0, true});
+      }
+      if (!low || p < *low) {
+        quotes.push_back({QuoteType::DayLow, p, 0, true});
+      }
+    }
+  }
+
+  // Applies the changes in `quotes` and derives the event's ticks and bars.
+  void finish(InstrumentId id, Timestamp t, MarketEvent::Source source) {
+    Record& r = records[id];
+    ticks.clear();
+    bar_updates.clear();
+    std::optional<TopOfBook::Trade> traded;
+    for (const QuoteChange& c : quotes) {
+      apply(r.state, c);
+      if (const auto type = tick_type_of(c)) {
+        ticks.push_back(Tick{*type, c.price, c.volume, t});
+      }
+      if (c.type == QuoteType::Trade && c.valid) {
+        traded = TopOfBook::Trade{c.price, c.volume};
+        for (BarBuilder& b : r.builders) {
+          bar_updates.push_back(b.add_trade(t, c.price, c.volume));
+        }
+      }
+    }
+    r.state.time = t;
+    event.instrument = id;
+    event.time = t;
+    event.source = source;
+    event.quotes = quotes;
+    event.ticks = ticks;
+    event.bars = bar_updates;
+    event.book = r.state.book;
+    event.book.trade = traded;
+  }
+
+  // Builds and applies one step of a walk or a replay; false when the step
+  // changed nothing (a repeated history record).
+  bool produce_step(InstrumentId id, const BookStep& s, bool live) {
+    Record& r = records[id];
+    quotes.clear();
+    const bool reminder = begin_day(r, s.time, s.trade.has_value(), live);
+    book_changes(r, s);
+    if (!r.replaying) {
+      TopOfBook after;
+      after.bid = s.bid;
+      after.ask = s.ask;
+      after.bid_size = s.bid_size;
+      after.ask_size = s.ask_size;
+      after.trade = s.trade ? s.trade : r.state.book.trade;
+      r.walk.rare_quotes(after, quotes);
+    }
+    if (quotes.empty() || (reminder && quotes.size() == 1)) {
+      // Nothing changed: the owner hears nothing (a repeated record).
+      r.state.time = s.time;
+      return false;
+    }
+    finish(id, s.time, r.replaying ? MarketEvent::Source::Replay : MarketEvent::Source::RandomWalk);
+    return true;
+  }
+
+  void produce_injected(std::multimap<InjectKey, std::vector<QuoteChange>>::iterator it) {
+    const InstrumentId id = it->first.second;
+    const Timestamp t = it->first.first;
+    Record& r = records[id];
+    quotes.assign(it->second.begin(), it->second.end());
+    injected.erase(it);
+    // Keep bid below ask: the side the batch did not set makes way.
+    std::optional<Ticks> bid = r.state.book.bid;
+    std::optional<Ticks> ask = r.state.book.ask;
+    bool set_bid = false;
+    for (const QuoteChange& c : quotes) {
+      if (c.type == QuoteType::Bid) {
+        bid = c.valid ? std::optional<Ticks>(c.price) : std::nullopt;
+        set_bid = true;
+      } else if (c.type == QuoteType::Ask) {
+        ask = c.valid ? std::optional<Ticks>(c.price) : std::nullopt;
+      }
+    }
+    if (bid && ask && *bid >= *ask) {
+      if (set_bid) {
+        quotes.push_back({QuoteType::Ask, *bid + 1, r.state.book.ask_size, true});
+      } else {
+        quotes.push_back({QuoteType::Bid, *ask - 1, r.state.book.bid_size, true});
+      }
+    }
+    finish(id, t, MarketEvent::Source::Injected);
+  }
+
+  const MarketEvent* next(Timestamp limit) {
+    if (limit < now) {
+      throw std::invalid_argument("Market: cannot go back from " + format_timestamp(now) + " to " +
+                                  format_timestamp(limit));
+    }
+    started = true;
+    while (true) {
+      std::optional<Timestamp> at;
+      const auto id = earliest(at);
+      const bool take_injected =
+          !injected.empty() && (!id || injected.begin()->first < InjectKey{*at, *id});
+      if (take_injected) {
+        const Timestamp t = injected.begin()->first.first;
+        if (t > limit) {
+          break;
+        }
+        now = t;
+        const InstrumentId who = injected.begin()->first.second;
+        produce_injected(injected.begin());
+        records[who].delivered = true;
+        return &event;
+      }
+      if (!id || *at > limit) {
+        break;
+      }
+      now = *at;
+      Record& r = records[*id];
+      const BookStep s = r.replaying ? r.steps[r.next_step++] : r.walk.step(r.state.book);
+      if (produce_step(*id, s, true)) {
+        r.delivered = true;
+        return &event;
+      }
+    }
+    now = limit;
+    return nullptr;
+  }
+
+  std::optional<Timestamp> next_time() const {
+    std::optional<Timestamp> at;
+    earliest(at);
+    if (!injected.empty() && (!at || injected.begin()->first.first < *at)) {
+      at = injected.begin()->first.first;
+    }
+    return at;
+  }
+
+  HistorySynthesis& synthesis(InstrumentId id, BarPeriod period) {
+    auto& slot = records[id].synthesis[static_cast<std::size_t>(period)];
+    if (!slot) {
+      const InstrumentSpec& spec = catalogue.spec(id);
+      const double period_s = std::chrono::duration<double>(length_of(period)).count();
+      const double mean_s = std::chrono::duration<double>(config.mean_interval).count();
+      SynthesisParams p;
+      p.seed = stream_seed(seed, spec.symbol + "/bars/" + std::string(to_string(period)));
+      p.anchor = std::max<Ticks>(1, spec.initial_price);
+      p.end = period_start(period, start);
+      p.volatility = spec.annual_volatility;
+      p.trades_per_bar = period_s / mean_s * config.trade_probability;
+      p.mean_trade_size = config.mean_trade_size;
+      slot.emplace(period, p);
+    }
+    return *slot;
+  }
+
+  Catalogue catalogue;
+  MarketConfig config;
+  std::uint64_t seed;
+  Timestamp start;
+  Timestamp now;
+  bool started = false;
+  std::vector<Record> records;
+  // Injected batches by time and instrument; equal keys keep injection order.
+  std::multimap<InjectKey, std::vector<QuoteChange>> injected;
+  // Reused for every event.
+  std::vector<QuoteChange> quotes;
+  std::vector<Tick> ticks;
+  std::vector<BarUpdate> bar_updates;
+  MarketEvent event;
+};
+
+Market::Market(const Catalogue& catalogue, std::uint64_t seed, Timestamp start, MarketConfig config)
+    : impl_(std::make_unique<Impl>(catalogue, seed, start, config)) {}
+
+Market::~Market() = default;
+
+const Catalogue& Market::catalogue() const {
+  return impl_->catalogue;
+}
+Timestamp Market::start() const {
+  return impl_->start;
+}
+Timestamp Market::now() const {
+  return impl_->now;
+}
+
+const MarketEvent* Market::next_event(Timestamp limit) {
+  return impl_->next(limit);
+}
+
+std::optional<Timestamp> Market::next_event_time() const {
+  return impl_->next_time();
+}
+
+const InstrumentState& Market::state(InstrumentId id) const {
+  if (id >= impl_->records.size()) {
+    throw std::out_of_range("Market: no instrument " + std::to_string(id));
+  }
+  return impl_->records[id].state;
+}
+
+void Market::inject(InstrumentId id, Timestamp time, std::vector<QuoteChange> changes) {
+  impl_->record(id);
+  if (time < impl_->now) {
+    throw std::invalid_argument("Market::inject: " + format_timestamp(time) + " is before now " +
+                                format_timestamp(impl_->now));
+  }
+  if (changes.empty()) {
+    throw std::invalid_argument("Market::inject: an empty batch");
+  }
+  std::optional<Ticks> bid;
+  std::optional<Ticks> ask;
+  for (const QuoteChange& c : changes) {
+    if (c.volume < 0) {
+      throw std::invalid_argument("Market::inject: negative volume for " +
+                                  std::string(to_string(c.type)));
+    }
+    if (c.valid && c.type == QuoteType::Bid) {
+      bid = c.price;
+    }
+    if (c.valid && c.type == QuoteType::Ask) {
+      ask = c.price;
+    }
+  }
+  if (bid && ask && *bid >= *ask) {
+    throw std::invalid_argument("Market::inject: the batch's bid is not below its ask");
+  }
+  impl_->injected.emplace(Impl::InjectKey{time, id}, std::move(changes));
+}
+
+void Market::replay(InstrumentId id, const History& history) {
+  Impl::Record& r = impl_->record(id);
+  if (impl_->started) {
+    throw std::logic_error("Market::replay: set up replays before the market produces events");
+  }
+  // Everything that can be refused is checked before the record changes.
+  std::vector<BookStep> steps = replay_steps(history, impl_->catalogue.spec(id));
+  Impl::Record fresh(r.walk);
+  fresh.state.time = impl_->start;
+  for (std::size_t i = 0; i < kQuoteTypeCount; ++i) {
+    fresh.state.quotes[i] = QuoteChange{static_cast<QuoteType>(i), 0, 0, false};
+  }
+  fresh.replaying = true;
+  fresh.steps = std::move(steps);
+  r = std::move(fresh);
+  // The past is applied silently: it sets the state at start and the bars.
+  while (r.next_step < r.steps.size() && r.steps[r.next_step].time < impl_->start) {
+    impl_->produce_step(id, r.steps[r.next_step++], false);
+  }
+}
+
+bool Market::replaying(InstrumentId id) const {
+  state(id);
+  return impl_->records[id].replaying;
+}
+
+bool Market::quiet(InstrumentId id) const {
+  state(id);
+  const auto& r = impl_->records[id];
+  return r.replaying && r.next_step >= r.steps.size();
+}
+
+BarSeries Market::bars(InstrumentId id, BarPeriod period, std::size_t count) {
+  Impl::Record& r = impl_->record(id);
+  count = std::min(count, kMaxBarsPerRequest);
+  const BarBuilder& builder = r.builders[static_cast<std::size_t>(period)];
+  const Timestamp now = impl_->now;
+  BarSeries out;
+  const std::size_t live = builder.completed_count(now);
+  out.completed.reserve(count);
+  if (!r.replaying && live < count) {
+    impl_->synthesis(id, period).copy_newest(count - live, out.completed);
+  }
+  builder.copy_completed(now, count - out.completed.size(), out.completed);
+  out.forming = builder.forming(now);
+  return out;
+}
+
+}  // namespace orbrix::cqgsim::venue

@@ -1,0 +1,102 @@
+#include "venue/market/time_text.hpp"
+
+#include <charconv>
+#include <cstdio>
+
+namespace orbrix::cqgsim::venue {
+
+std::string format_timestamp(Timestamp t) {
+  using namespace std::chrono;
+  const auto day = floor<days>(t);
+  const year_month_day ymd{day};
+  const hh_mm_ss hms{t - day};
+  char buf[48];
+  int n = std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d", int(ymd.year()),
+                        unsigned(ymd.month()), unsigned(ymd.day()), int(hms.hours().count()),
+                        int(hms.minutes().count()), int(hms.seconds().count()));
+  long long frac = hms.subseconds().count();
+  if (frac != 0) {
+    int digits = 9;
+    while (frac % 10 == 0) {
+      frac /= 10;
+      --digits;
+    }
+    n += std::snprintf(buf + n, sizeof buf - n, ".%0*lld", digits, frac);
+  }
+  std::snprintf(buf + n, sizeof buf - n, "Z");
+  return buf;
+}
+
+namespace {
+
+bool all_digits(std::string_view s) {
+  if (s.empty()) {
+    return false;
+  }
+  for (const char c : s) {
+    if (c < '0' || c > '9') {
+      return false;
+    }
+  }
+  return true;
+}
+
+int to_int(std::string_view s) {
+  int v = 0;
+  for (const char c : s) {
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+}  // namespace
+
+std::optional<Timestamp> parse_timestamp(std::string_view text) {
+  using namespace std::chrono;
+  if (all_digits(text)) {
+    long long ns = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), ns);
+    if (ec != std::errc{} || end != text.data() + text.size()) {
+      return std::nullopt;
+    }
+    return Timestamp{nanoseconds{ns}};
+  }
+  // YYYY-MM-DDTHH:MM:SS is 19 characters, then an optional fraction, then Z.
+  if (text.size() < 20 || (text.back() != 'Z' && text.back() != 'z')) {
+    return std::nullopt;
+  }
+  const auto part = [&](std::size_t pos, std::size_t len) { return text.substr(pos, len); };
+  if (text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != 't') || text[13] != ':' ||
+      text[16] != ':') {
+    return std::nullopt;
+  }
+  for (const auto& [pos, len] : {std::pair{0, 4}, {5, 2}, {8, 2}, {11, 2}, {14, 2}, {17, 2}}) {
+    if (!all_digits(part(pos, len))) {
+      return std::nullopt;
+    }
+  }
+  const year_month_day ymd{year{to_int(part(0, 4))}, month{unsigned(to_int(part(5, 2)))},
+                           day{unsigned(to_int(part(8, 2)))}};
+  const int hh = to_int(part(11, 2));
+  const int mm = to_int(part(14, 2));
+  const int ss = to_int(part(17, 2));
+  if (!ymd.ok() || hh > 23 || mm > 59 || ss > 59) {
+    return std::nullopt;
+  }
+  long long frac_ns = 0;
+  const std::string_view rest = text.substr(19, text.size() - 20);
+  if (!rest.empty()) {
+    const std::string_view digits = rest.substr(1);
+    if (rest[0] != '.' || digits.size() > 9 || !all_digits(digits)) {
+      return std::nullopt;
+    }
+    frac_ns = to_int(digits);
+    for (std::size_t i = digits.size(); i < 9; ++i) {
+      frac_ns *= 10;
+    }
+  }
+  return Timestamp{sys_days{ymd}.time_since_epoch() + hours{hh} + minutes{mm} + seconds{ss} +
+                   nanoseconds{frac_ns}};
+}
+
+}  // namespace orbrix::cqgsim::venue

@@ -1,0 +1,50 @@
+// Counts heap allocations while the market produces events, to hold the
+// promise that one market event allocates nothing once the buffers are warm.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "test_support.hpp"
+#include "venue/market/market.hpp"
+
+namespace {
+std::atomic<long> g_allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) {
+    return p;
+  }
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace orbrix::cqgsim::venue {
+namespace {
+
+using testing::at;
+
+TEST(VenueMarketAllocation, MarketEventsWithinAMinuteAllocateNothing) {
+  const Catalogue all = Catalogue::standard(at("2026-12-08T14:30:00Z"));
+  Market m(all, 8, at("2026-12-08T14:30:00Z"));
+  std::size_t events = 0;
+  m.advance_to(at("2026-12-08T14:32:01Z"), [&](const MarketEvent&) { ++events; });
+  const long before = g_allocations.load();
+  ASSERT_GT(before, 0);  // the counter sees the set-up
+  m.advance_to(at("2026-12-08T14:32:59Z"),
+               [&](const MarketEvent& e) { events += e.quotes.size() > 0 ? 1 : 0; });
+  EXPECT_EQ(g_allocations.load() - before, 0);
+  EXPECT_GT(events, 12u * 500);
+}
+
+}  // namespace
+}  // namespace orbrix::cqgsim::venue

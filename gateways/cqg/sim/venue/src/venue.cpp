@@ -1,0 +1,43 @@
+#include "venue/venue.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace orbrix::cqgsim::venue {
+
+Venue::Venue(VenueConfig config)
+    : clock_(config.start),
+      market_(Catalogue::standard(config.start), config.seed, config.start, config.market),
+      broker_(market_.catalogue().specs(), std::move(config.accounts), config.trading) {}
+
+void Venue::advance_to(Timestamp t, VenueObserver& observer) {
+  if (t < clock_.now()) {
+    throw std::invalid_argument("the venue's time never goes back");
+  }
+  for (;;) {
+    const auto timer = clock_.next_due();
+    const auto event = market_.next_event_time();
+    const bool timer_due = timer && *timer <= t;
+    const bool event_due = event && *event <= t;
+    if (!timer_due && !event_due) {
+      break;
+    }
+    if (timer_due && (!event_due || *timer <= *event)) {
+      clock_.advance_to(*timer);  // fires the timers due then
+      continue;
+    }
+    // Bring the clock to the event's time (firing nothing: no timer is due
+    // before it), then take the event.
+    clock_.advance_to(*event);
+    const MarketEvent* e = market_.next_event(*event);
+    if (!e) {
+      continue;
+    }
+    observer.on_trading(broker_.on_market(e->instrument, e->book, e->time));
+    observer.on_market(*e);
+  }
+  clock_.advance_to(t);
+  (void)market_.next_event(t);  // moves the market to t (nothing is due by then)
+}
+
+}  // namespace orbrix::cqgsim::venue

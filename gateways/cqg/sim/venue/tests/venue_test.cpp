@@ -1,0 +1,84 @@
+#include "venue/venue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace orbrix::cqgsim::venue {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Notes what the venue tells it, and can act while being told.
+struct Recorder final : VenueObserver {
+  void on_trading(std::span<const TradingEvent> events) override {
+    for (const auto& e : events) {
+      if (std::holds_alternative<OrderChanged>(e)) {
+        log.push_back("order " + std::string(to_string(std::get<OrderChanged>(e).status)));
+      }
+    }
+  }
+  void on_market(const MarketEvent& e) override {
+    if (e.instrument == watched) {
+      log.push_back("market");
+      if (on_watched) {
+        on_watched(e);
+      }
+    }
+  }
+  InstrumentId watched = 0;
+  std::vector<std::string> log;
+  std::function<void(const MarketEvent&)> on_watched;
+};
+
+const Timestamp kStart = std::chrono::sys_days{std::chrono::year{2026} / 12 / 8} + 14h;
+
+TEST(Venue, MatchesBeforeDeliveringAndAnOrderSentWhileHandlingWaitsForTheNextEvent) {
+  VenueConfig config;
+  config.seed = 3;
+  config.start = kStart;
+  Venue venue(config);
+  Recorder r;
+  r.watched = *venue.catalogue().resolve("EP");
+  venue.advance_to(kStart, r);  // the opening events
+  r.log.clear();
+  bool sent = false;
+  r.on_watched = [&](const MarketEvent& e) {
+    if (!sent) {
+      sent = true;  // a market order sent while this event is delivered
+      OrderRequest market;
+      market.account = 100001;
+      market.instrument = r.watched;
+      market.quantity = 1;
+      venue.broker().submit(market, e.time);
+    }
+  };
+  venue.advance_to(kStart + 10s, r);
+  // market (the order is sent), then the next market event fills it: the
+  // fill is told before that event, never on the event that was handled.
+  ASSERT_GE(r.log.size(), 3u);
+  EXPECT_EQ(r.log[0], "market");
+  EXPECT_EQ(r.log[1], "order filled");
+  EXPECT_EQ(r.log[2], "market");
+}
+
+TEST(Venue, TimersAndMarketEventsComeInTimeOrderAndTimeNeverGoesBack) {
+  VenueConfig config;
+  config.seed = 3;
+  config.start = kStart;
+  Venue venue(config);
+  Recorder r;
+  r.watched = *venue.catalogue().resolve("EP");
+  std::vector<Timestamp> seen;
+  r.on_watched = [&](const MarketEvent& e) { seen.push_back(e.time); };
+  venue.clock().schedule_at(kStart + 2s, [&] { seen.push_back(venue.now()); });
+  venue.advance_to(kStart + 5s, r);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_NE(std::find(seen.begin(), seen.end(), kStart + 2s), seen.end());
+  EXPECT_EQ(venue.now(), kStart + 5s);
+  EXPECT_THROW(venue.advance_to(kStart + 1s, r), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace orbrix::cqgsim::venue
