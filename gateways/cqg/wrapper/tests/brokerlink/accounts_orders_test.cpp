@@ -21,9 +21,9 @@ using testing::FakeObject;
 using testing::Stack;
 using Strings = std::vector<std::string>;
 
-class Accounts : public ::testing::Test {
+class BrokerLinkAccounts : public ::testing::Test {
  protected:
-  Accounts() {
+  BrokerLinkAccounts() {
     first = testing::fake_account(11, "first");
     second = testing::fake_account(22, "second");
     auto positions = FakeObject::collection(
@@ -45,7 +45,7 @@ class Accounts : public ::testing::Test {
   const Futures es{Futures({.code = "ESU4", .security_name = "E-mini"})};
 };
 
-TEST_F(Accounts, SubscriptionSelectsTheAccountAndFillsBalanceAndPositions) {
+TEST_F(BrokerLinkAccounts, SubscriptionSelectsTheAccountAndFillsBalanceAndPositions) {
   EXPECT_LE(testing::hops(s, [&] { s.link->subscribe_account_and_positions(22); }), 4u);
   EXPECT_EQ(
       s.caller_lines(),
@@ -94,7 +94,7 @@ TEST_F(Accounts, SubscriptionSelectsTheAccountAndFillsBalanceAndPositions) {
             fmt::format("put AccountSubscriptionLevel={}", vendor_constant("aslNone")));
 }
 
-TEST_F(Accounts, UnknownAccountAndTimeOut) {
+TEST_F(BrokerLinkAccounts, UnknownAccountAndTimeOut) {
   try {
     s.link->subscribe_account_and_positions(33);
     FAIL() << "no error";
@@ -121,7 +121,7 @@ TEST_F(Accounts, UnknownAccountAndTimeOut) {
   EXPECT_EQ(t.link->GWAccountID(), std::nullopt);
 }
 
-TEST_F(Accounts, ABalanceErrorIsWrittenWithItsTimeAndSwallowed) {
+TEST_F(BrokerLinkAccounts, ABalanceErrorIsWrittenWithItsTimeAndSwallowed) {
   s.link->update_account_balance();  // no account selected
   const auto line = s.out.lines().back();
   EXPECT_EQ(line.thread, -1);
@@ -133,7 +133,7 @@ TEST_F(Accounts, ABalanceErrorIsWrittenWithItsTimeAndSwallowed) {
   EXPECT_THROW(s.link->update_positions(), std::invalid_argument);
 }
 
-TEST_F(Accounts, AnInvalidSideKeepsThePreviousPositions) {
+TEST_F(BrokerLinkAccounts, AnInvalidSideKeepsThePreviousPositions) {
   s.link->subscribe_account_and_positions(22);
   const auto before = s.link->positions();
   auto positions = FakeObject::collection("FakePositions",
@@ -150,7 +150,7 @@ TEST_F(Accounts, AnInvalidSideKeepsThePreviousPositions) {
   EXPECT_EQ(s.link->positions(), before);
 }
 
-TEST_F(Accounts, PositionEventsAreTracedAndTheReloadReleasesTheWait) {
+TEST_F(BrokerLinkAccounts, PositionEventsAreTracedAndTheReloadReleasesTheWait) {
   s.vendor.cel()->fire("OnAccountChanged",
                        {vendor_constant("actPositionAdded"), second,
                         testing::fake_position("F.US.EPZ23", "osdBuy", 4500.25, 2)});
@@ -165,7 +165,7 @@ TEST_F(Accounts, PositionEventsAreTracedAndTheReloadReleasesTheWait) {
   EXPECT_TRUE(s.out.contains("OnAccountChanged - Accounts are ready!"));
 }
 
-TEST_F(Accounts, ReadersSeeWholeBalancesAndPositionListsWhileTheyAreRebuilt) {
+TEST_F(BrokerLinkAccounts, ReadersSeeWholeBalancesAndPositionListsWhileTheyAreRebuilt) {
   s.link->subscribe_account_and_positions(22);
   std::atomic<bool> done{false};
   std::thread reader([&] {
@@ -183,9 +183,9 @@ TEST_F(Accounts, ReadersSeeWholeBalancesAndPositionListsWhileTheyAreRebuilt) {
   reader.join();
 }
 
-class Orders : public ::testing::Test {
+class BrokerLinkOrders : public ::testing::Test {
  protected:
-  Orders() {
+  BrokerLinkOrders() {
     s.vendor.add_instrument("EPZ23", "F.US.EPZ23");
     s.vendor.add_account(testing::fake_account(22, "second"));
     s.link->subscribe_quote("EPZ23");
@@ -194,7 +194,7 @@ class Orders : public ::testing::Test {
   Stack s;
 };
 
-TEST_F(Orders, TheThreeTypesAreCreatedWithTheirArgumentsAndPlacedManualZero) {
+TEST_F(BrokerLinkOrders, TheThreeTypesAreCreatedWithTheirArgumentsAndPlacedManualZero) {
   const auto& k = [](std::string_view n) { return vendor_constant(n); };
   std::string id;
   EXPECT_EQ(testing::hops(s,
@@ -231,7 +231,7 @@ TEST_F(Orders, TheThreeTypesAreCreatedWithTheirArgumentsAndPlacedManualZero) {
   EXPECT_THROW(s.link->cancel_order("NOPE"), std::out_of_range);
 }
 
-TEST_F(Orders, BadOrdersSendNothing) {
+TEST_F(BrokerLinkOrders, BadOrdersSendNothing) {
   const Futures nq({.code = "NQZ23", .security_name = "Nasdaq"});
   s.gateway.add_symbol("NQZ23", nq);
   const auto log_size = s.vendor.cel_log().size();
@@ -257,7 +257,7 @@ TEST_F(Orders, BadOrdersSendNothing) {
   EXPECT_TRUE(s.vendor.orders().empty());
 }
 
-TEST_F(Orders, PlacingTimesOutAndTheNextPlacementGetsItsOwnId) {
+TEST_F(BrokerLinkOrders, PlacingTimesOutAndTheNextPlacementGetsItsOwnId) {
   s.vendor.settings().announce_orders = false;
   s.link->set_timeout(50ms);
   const Order order(testing::ep(), OrderType::MARKET, Direction::LONG, 1);
@@ -276,7 +276,7 @@ TEST_F(Orders, PlacingTimesOutAndTheNextPlacementGetsItsOwnId) {
   EXPECT_EQ(s.link->place_order(order), "ORD-2");
 }
 
-TEST_F(Orders, ConcurrentPlacementsEachGetTheirOwnId) {
+TEST_F(BrokerLinkOrders, ConcurrentPlacementsEachGetTheirOwnId) {
   std::vector<std::string> a, b;
   const auto place = [&](std::vector<std::string>& ids) {
     for (int i = 0; i < 20; ++i) {

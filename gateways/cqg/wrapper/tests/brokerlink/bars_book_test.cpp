@@ -30,7 +30,7 @@ std::vector<automation::Variant> some_bars(int count) {
   return items;
 }
 
-TEST(Bars, AnUnsupportedFrequencySendsNothing) {
+TEST(BrokerLinkBars, AnUnsupportedFrequencySendsNothing) {
   Stack s;
   try {
     s.link->subscribe_bar("EPZ23", 100, "5Min");
@@ -43,7 +43,7 @@ TEST(Bars, AnUnsupportedFrequencySendsNothing) {
   EXPECT_TRUE(s.caller_lines().empty());
 }
 
-TEST(Bars, RequestFieldsOfTheTwoFrequencies) {
+TEST(BrokerLinkBars, RequestFieldsOfTheTwoFrequencies) {
   Stack s;
   s.vendor.set_bars("EPZ23", some_bars(5));
   EXPECT_EQ(testing::hops(s, [&] { s.link->subscribe_bar("EPZ23", 100); }), 1u);
@@ -66,7 +66,7 @@ TEST(Bars, RequestFieldsOfTheTwoFrequencies) {
   EXPECT_EQ(log[3], fmt::format("put HistoricalPeriod={}", k("hpDaily")));
 }
 
-TEST(Bars, ErrorsAndEmptyResolutionsReleaseTheCallerAtOnce) {
+TEST(BrokerLinkBars, ErrorsAndEmptyResolutionsReleaseTheCallerAtOnce) {
   Stack s;
   s.link->set_timeout(60s);  // a minute per call if they were not released
   s.vendor.set_bars("EPZ23", {});
@@ -77,7 +77,7 @@ TEST(Bars, ErrorsAndEmptyResolutionsReleaseTheCallerAtOnce) {
   EXPECT_EQ(s.link->get_subscribe_bars_data(testing::ep()), std::nullopt);
 }
 
-TEST(Bars, UnsubscribeRemovesTheRequestAndTheWindow) {
+TEST(BrokerLinkBars, UnsubscribeRemovesTheRequestAndTheWindow) {
   Stack s;
   s.vendor.set_bars("EPZ23", some_bars(5));
   s.link->subscribe_bar("EPZ23", 10);
@@ -92,7 +92,7 @@ TEST(Bars, UnsubscribeRemovesTheRequestAndTheWindow) {
   EXPECT_FALSE(s.link->eventBarDone.is_set());
 }
 
-TEST(Bars, TheEngineReadsTheWindowWhileBarsArrive) {
+TEST(BrokerLinkBars, TheEngineReadsTheWindowWhileBarsArrive) {
   Stack s;
   s.vendor.set_bars("EPZ23", some_bars(5));
   s.link->subscribe_bar("EPZ23", 10);
@@ -120,7 +120,7 @@ TEST(Bars, TheEngineReadsTheWindowWhileBarsArrive) {
   EXPECT_EQ(s.link->get_subscribe_bars_data(testing::ep())->back().open, 59);
 }
 
-TEST(OrderBook, SubscribeWritesTheLimitBeforeSendingInTwoHops) {
+TEST(BrokerLinkOrderBook, SubscribeWritesTheLimitBeforeSendingInTwoHops) {
   Stack s;
   EXPECT_EQ(testing::hops(s, [&] { s.link->subscribe_orderbook("EPZ23"); }), 2u);
   EXPECT_EQ(s.caller_lines(),
@@ -136,7 +136,7 @@ TEST(OrderBook, SubscribeWritesTheLimitBeforeSendingInTwoHops) {
   EXPECT_FALSE(s.link->get_ticks_from_cqg_symbol("EP"));
 }
 
-TEST(OrderBook, AResolutionErrorReleasesTheCallerAndLateTicksOfARemovedRequestAreDropped) {
+TEST(BrokerLinkOrderBook, AResolutionErrorReleasesTheCallerAndLateTicksOfARemovedRequestAreDropped) {
   Stack s;
   s.link->set_timeout(60s);
   s.vendor.settings().resolution_error = true;

@@ -23,7 +23,7 @@ std::int64_t k(std::string_view name) {
   return vendor_constant(name);
 }
 
-TEST(Connection, LogonWaitsForTheDelayedUpReportAndLaterLogonsDoNot) {
+TEST(BrokerLinkConnection, LogonWaitsForTheDelayedUpReportAndLaterLogonsDoNot) {
   Stack s;
   s.vendor.settings().gateway_delay = 200ms;
   EXPECT_EQ(testing::hops(s, [&] { s.link->Logon("user", "secret"); }), 1u);
@@ -36,7 +36,7 @@ TEST(Connection, LogonWaitsForTheDelayedUpReportAndLaterLogonsDoNot) {
   s.link->Logon("user", "secret");
 }
 
-TEST(Connection, LogonTimesOut) {
+TEST(BrokerLinkConnection, LogonTimesOut) {
   Stack s;
   s.vendor.settings().gateway_delay.reset();
   s.link->set_timeout(50ms);
@@ -48,7 +48,7 @@ TEST(Connection, LogonTimesOut) {
   }
 }
 
-TEST(Connection, LogoffClearsAnEarlierDownReportAndTimesOut) {
+TEST(BrokerLinkConnection, LogoffClearsAnEarlierDownReportAndTimesOut) {
   Stack s;
   s.link->eventGatewayIsDown.set();
   s.vendor.settings().gateway_delay.reset();
@@ -68,14 +68,14 @@ TEST(Connection, LogoffClearsAnEarlierDownReportAndTimesOut) {
   }
 }
 
-TEST(Connection, LogoffWithoutASelectedAccountSaysSo) {
+TEST(BrokerLinkConnection, LogoffWithoutASelectedAccountSaysSo) {
   Stack s;
   EXPECT_EQ(testing::hops(s, [&] { s.link->Logoff(); }), 1u);
   EXPECT_EQ(s.caller_lines(),
             (Strings{"Logoff from GW", "Successfully logoff; no GW account was selected"}));
 }
 
-TEST(Connection, AccountLookupListsUntilFound) {
+TEST(BrokerLinkConnection, AccountLookupListsUntilFound) {
   Stack s;
   s.vendor.add_account(testing::fake_account(11, "first"));
   s.vendor.add_account(testing::fake_account(22, "second"));
@@ -93,7 +93,7 @@ TEST(Connection, AccountLookupListsUntilFound) {
   EXPECT_FALSE(s.link->get_account_from_gwaccountid(33));
 }
 
-TEST(Quotes, SubscribeResolvesAndSetsTheSubscriptionLevelInOneHop) {
+TEST(BrokerLinkQuotes, SubscribeResolvesAndSetsTheSubscriptionLevelInOneHop) {
   Stack s;
   s.vendor.add_instrument("EP", "F.US.EPZ23");
   EXPECT_EQ(testing::hops(s, [&] { s.link->subscribe_quote("EP"); }), 1u);
@@ -106,7 +106,7 @@ TEST(Quotes, SubscribeResolvesAndSetsTheSubscriptionLevelInOneHop) {
   EXPECT_EQ(instrument.get("DataSubscriptionLevel").as_int(), k("dsQuotesAndBBA"));
 }
 
-TEST(Quotes, AResolutionErrorReleasesTheCallerAtOnce) {
+TEST(BrokerLinkQuotes, AResolutionErrorReleasesTheCallerAtOnce) {
   Stack s;
   s.link->set_timeout(60s);  // the test would take a minute if it were not released
   s.link->subscribe_quote("NOPE");
@@ -114,7 +114,7 @@ TEST(Quotes, AResolutionErrorReleasesTheCallerAtOnce) {
   EXPECT_FALSE(s.link->get_instrument_from_cqg_symbol("NOPE"));
 }
 
-TEST(Quotes, AnUnansweredSubscriptionReturnsAfterTheTimeOut) {
+TEST(BrokerLinkQuotes, AnUnansweredSubscriptionReturnsAfterTheTimeOut) {
   Stack s;
   s.vendor.settings().answer_resolutions = false;
   s.link->set_timeout(30ms);
@@ -122,7 +122,7 @@ TEST(Quotes, AnUnansweredSubscriptionReturnsAfterTheTimeOut) {
   EXPECT_EQ(s.caller_lines().back(), "eventQuoteDone is done.");
 }
 
-TEST(Quotes, ContainmentFindsTheFirstInstrumentAndUnsubscribeRemovesIt) {
+TEST(BrokerLinkQuotes, ContainmentFindsTheFirstInstrumentAndUnsubscribeRemovesIt) {
   Stack s;
   s.vendor.add_instrument("EPZ23", "F.US.EPZ23");
   s.vendor.add_instrument("EPH24", "F.US.EPH24");
@@ -145,7 +145,7 @@ void fire_quotes(Stack& s, std::string full_name, std::vector<automation::Varian
                        {instrument, FakeObject::collection("FakeQuotes", std::move(quotes)), {}});
 }
 
-TEST(Quotes, AHandlerErrorEndsOnlyThatHandler) {
+TEST(BrokerLinkQuotes, AHandlerErrorEndsOnlyThatHandler) {
   Stack s;
   auto bad = testing::fake_quote("qtBid", 1);
   bad->set("Type", 987654);
@@ -170,7 +170,7 @@ TEST(Quotes, AHandlerErrorEndsOnlyThatHandler) {
   EXPECT_TRUE(s.out.contains("Exception in BrokerLink.OnInstrumentChanged: engine says no"));
 }
 
-TEST(Quotes, ALateChangeOfARemovedInstrumentIsDropped) {
+TEST(BrokerLinkQuotes, ALateChangeOfARemovedInstrumentIsDropped) {
   Stack s;
   s.vendor.add_instrument("EP", "F.US.EPZ23");
   s.link->subscribe_quote("EP");
@@ -184,7 +184,7 @@ TEST(Quotes, ALateChangeOfARemovedInstrumentIsDropped) {
   EXPECT_EQ(s.gateway.records<Quote>().size(), 1u);
 }
 
-TEST(Quotes, WaitingOperationsRefuseToRunOnTheWorker) {
+TEST(BrokerLinkQuotes, WaitingOperationsRefuseToRunOnTheWorker) {
   Stack s;
   std::string error;
   automation::call_in_apartment(s.host.cqgCEL, [&](const automation::Object&) {
@@ -198,7 +198,7 @@ TEST(Quotes, WaitingOperationsRefuseToRunOnTheWorker) {
   EXPECT_NE(error.find("worker"), std::string::npos);
 }
 
-TEST(Quotes, EngineThreadsReadQuotesWhileTheyArrive) {
+TEST(BrokerLinkQuotes, EngineThreadsReadQuotesWhileTheyArrive) {
   Stack s;
   std::atomic<bool> done{false};
   std::atomic<int> seen{0};

@@ -21,9 +21,9 @@ using automation::Object;
 using cqgsim::AnswerBehaviour;
 using cqgsim::GatewayBehaviour;
 
-class OverSimulator : public ::testing::Test {
+class BrokerLinkOverSimulator : public ::testing::Test {
  protected:
-  OverSimulator() {
+  BrokerLinkOverSimulator() {
     sim.controls().use_manual_clock();
     sim.controls().set_gateway(GatewayBehaviour::after(0ms));
     sim.controls().set_account_reload(AnswerBehaviour::after(0ms));
@@ -35,7 +35,7 @@ class OverSimulator : public ::testing::Test {
     worker = automation::call_in_apartment(
         host.cqgCEL, [](const Object&) { return automation::Apartment::current(); });
   }
-  ~OverSimulator() override { host.Shutdown(); }
+  ~BrokerLinkOverSimulator() override { host.Shutdown(); }
 
   template <class F>
   std::uint64_t hops(F&& op) {
@@ -68,7 +68,7 @@ class OverSimulator : public ::testing::Test {
   std::shared_ptr<automation::Apartment> worker;
 };
 
-TEST_F(OverSimulator, LogonAccountsAndLogoff) {
+TEST_F(BrokerLinkOverSimulator, LogonAccountsAndLogoff) {
   EXPECT_EQ(hops([&] { link->Logon("user", "secret"); }), 1u);
   EXPECT_TRUE(out.contains("GW connection is UP!"));
   // The first subscription loads the accounts; the id is then known.
@@ -88,7 +88,7 @@ TEST_F(OverSimulator, LogonAccountsAndLogoff) {
   EXPECT_EQ(lines.back().rfind("Successfully logoff account ", 0), 0u) << lines.back();
 }
 
-TEST_F(OverSimulator, ExactQuoteBatchesFollowTheStoringRules) {
+TEST_F(BrokerLinkOverSimulator, ExactQuoteBatchesFollowTheStoringRules) {
   EXPECT_EQ(hops([&] { link->subscribe_quote("EP"); }), 1u);
   const Security ep = subscribe("EP");
   gateway.clear_calls();
@@ -102,7 +102,7 @@ TEST_F(OverSimulator, ExactQuoteBatchesFollowTheStoringRules) {
   EXPECT_EQ(hops([&] { link->unsubscribe_quote("EP"); }), 1u);
 }
 
-TEST_F(OverSimulator, AMarketOrderIsPlacedAndFilled) {
+TEST_F(BrokerLinkOverSimulator, AMarketOrderIsPlacedAndFilled) {
   link->Logon("user", "secret");
   link->set_timeout(200ms);
   EXPECT_THROW(link->subscribe_account_and_positions(-1), std::invalid_argument);
@@ -123,7 +123,7 @@ TEST_F(OverSimulator, AMarketOrderIsPlacedAndFilled) {
   EXPECT_EQ(link->positions()[0].security, ep);
 }
 
-TEST_F(OverSimulator, TicksBuildTheBookAndBarsFillTheWindow) {
+TEST_F(BrokerLinkOverSimulator, TicksBuildTheBookAndBarsFillTheWindow) {
   const Security ep = subscribe("EP");
   // Ticks name the symbol as requested: the engine maps that one too.
   gateway.add_symbol("EP", ep);
@@ -145,7 +145,7 @@ TEST_F(OverSimulator, TicksBuildTheBookAndBarsFillTheWindow) {
   EXPECT_EQ(link->get_subscribe_bars_data(ep), std::nullopt);
 }
 
-TEST_F(OverSimulator, AnUnansweredBarRequestAndAnEmptyOneReturn) {
+TEST_F(BrokerLinkOverSimulator, AnUnansweredBarRequestAndAnEmptyOneReturn) {
   const Security ep = subscribe("EP");
   sim.controls().set_bars_resolution(AnswerBehaviour::empty());
   link->set_timeout(60s);  // released at once, or the test takes a minute

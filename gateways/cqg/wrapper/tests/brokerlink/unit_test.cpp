@@ -52,7 +52,7 @@ class BrokerLinkUnit : public ::testing::Test {
   std::shared_ptr<BrokerLink> link;
 };
 
-TEST(TypeNames, TablesNameEveryVendorTypeAndRefuseOthers) {
+TEST(BrokerLinkTypeNames, TablesNameEveryVendorTypeAndRefuseOthers) {
   cqgsim::register_simulator();
   EXPECT_EQ(QuoteType2String(k("qtMarker")), "Marker price");
   EXPECT_EQ(QuoteType2String(k("qtTodayMarker")), "Marker price");
@@ -71,7 +71,7 @@ TEST(TypeNames, TablesNameEveryVendorTypeAndRefuseOthers) {
   EXPECT_THROW(TickType2String(k("qtAsk") + 1000), std::out_of_range);
 }
 
-TEST(ModuleConstants, Values) {
+TEST(BrokerLinkModuleConstants, Values) {
   EXPECT_EQ(TIMEOUT, std::chrono::seconds(10));
   EXPECT_EQ(INVALID_VALUE, -2147483648LL);
   ASSERT_NE(TIMEZONE, nullptr);
@@ -183,7 +183,7 @@ TEST_F(BrokerLinkUnit, InstrumentChangedDecodesTheVendorQuotes) {
   EXPECT_EQ(records[0].ask_price(), 100);
 }
 
-TEST(OrderStatus, TableAndUnknownValue) {
+TEST(BrokerLinkOrderStatus, TableAndUnknownValue) {
   cqgsim::register_simulator();
   EXPECT_EQ(convert_orderstatus_cqg2eng(k("osBusted")), OrderStatus::FILLED);
   EXPECT_EQ(convert_orderstatus_cqg2eng(k("osFilled")), OrderStatus::FILLED);
@@ -201,7 +201,7 @@ TEST(OrderStatus, TableAndUnknownValue) {
   }
 }
 
-class OrderEvents : public BrokerLinkUnit {
+class BrokerLinkOrderEvents : public BrokerLinkUnit {
  protected:
   void changed(std::string_view change, const testing::FakePtr& order,
                const testing::FakePtr& fill = nullptr, const Variant& error = {}) {
@@ -209,7 +209,7 @@ class OrderEvents : public BrokerLinkUnit {
   }
 };
 
-TEST_F(OrderEvents, AddedWhilePlacingFillsTheSlotAndAddedOtherwiseIsNotOurs) {
+TEST_F(BrokerLinkOrderEvents, AddedWhilePlacingFillsTheSlotAndAddedOtherwiseIsNotOurs) {
   CapturedOutput out;
   const auto order = testing::fake_order("A1", "osInOrderBook");
   changed("ctAdded", order, testing::fake_fill("F1", order, "fsNormal", 99.25, 2));
@@ -233,7 +233,7 @@ TEST_F(OrderEvents, AddedWhilePlacingFillsTheSlotAndAddedOtherwiseIsNotOurs) {
   EXPECT_EQ(link->order_id(), "A1");
 }
 
-TEST_F(OrderEvents, ChangesAndRemovalsAreReportedWithWholeSeconds) {
+TEST_F(BrokerLinkOrderEvents, ChangesAndRemovalsAreReportedWithWholeSeconds) {
   const auto order = testing::fake_order("A1", "osFilled", 101.5, 3);
   changed("ctChanged", order, testing::fake_fill("F1", order, "fsBusted", 101.5, 3));
   changed("ctRemoved", testing::fake_order("A2", "osCanceled"));
@@ -249,7 +249,7 @@ TEST_F(OrderEvents, ChangesAndRemovalsAreReportedWithWholeSeconds) {
   EXPECT_TRUE(gateway.records<Deal>().empty());  // a busted fill is not a deal
 }
 
-TEST_F(OrderEvents, AnErrorOrAnUnknownStatusReportsNothing) {
+TEST_F(BrokerLinkOrderEvents, AnErrorOrAnUnknownStatusReportsNothing) {
   changed("ctChanged", testing::fake_order("A1", "osFilled"), nullptr,
           Variant(testing::fake_error(1, "bad")));
   auto odd = testing::fake_order("A2", "osFilled");
@@ -274,7 +274,7 @@ Bar bar_at(int minute, double open, double volume = 1) {
              .volume = volume};
 }
 
-TEST(BarWindow, MissingValuesTakeTheNearestEarlierElseLaterValue) {
+TEST(BrokerLinkBarWindow, MissingValuesTakeTheNearestEarlierElseLaterValue) {
   constexpr double m = static_cast<double>(INVALID_VALUE);
   std::vector<Bar> bars{bar_at(0, m), bar_at(1, 10), bar_at(2, m), bar_at(3, m), bar_at(4, 12)};
   fill_missing_bar_values(bars);
@@ -296,7 +296,7 @@ TEST(BarWindow, MissingValuesTakeTheNearestEarlierElseLaterValue) {
   EXPECT_THROW(fill_missing_bar_values(one), std::invalid_argument);
 }
 
-TEST(BarWindow, OnlyALaterBarRollsTheWindow) {
+TEST(BrokerLinkBarWindow, OnlyALaterBarRollsTheWindow) {
   std::vector<Bar> window{bar_at(0, 1), bar_at(1, 2)};
   EXPECT_FALSE(roll_bar_window(window, bar_at(1, 9)));
   EXPECT_FALSE(roll_bar_window(window, bar_at(0, 9)));
@@ -308,7 +308,7 @@ TEST(BarWindow, OnlyALaterBarRollsTheWindow) {
   EXPECT_THROW(roll_bar_window(empty, bar_at(2, 3)), std::out_of_range);
 }
 
-class TicksUnit : public BrokerLinkUnit {
+class BrokerLinkTicksUnit : public BrokerLinkUnit {
  protected:
   TickUpdate t(std::string_view type, double price, double volume) const {
     return {k(type), price, volume};
@@ -318,7 +318,7 @@ class TicksUnit : public BrokerLinkUnit {
   }
 };
 
-TEST_F(TicksUnit, TheBookCompletesAndAZeroVolumeHoldsItBack) {
+TEST_F(BrokerLinkTicksUnit, TheBookCompletesAndAZeroVolumeHoldsItBack) {
   apply({t("tptAsk", 101, 3)});
   const auto stored = gateway.cqg_orderbooks().get(ep());
   ASSERT_TRUE(stored);
@@ -339,7 +339,7 @@ TEST_F(TicksUnit, TheBookCompletesAndAZeroVolumeHoldsItBack) {
   EXPECT_FALSE(apply_ticks_added(gateway, {"ZZZ", {t("tptAsk", 1, 1)}}));
 }
 
-TEST_F(TicksUnit, TicksAddedReadsOnlyTheNewTicksAndDropsUnmappedSymbolsWithOneLine) {
+TEST_F(BrokerLinkTicksUnit, TicksAddedReadsOnlyTheNewTicksAndDropsUnmappedSymbolsWithOneLine) {
   CapturedOutput out;
   std::vector<Variant> ticks;
   for (int i = 0; i < 12; ++i) {
@@ -362,7 +362,7 @@ TEST_F(TicksUnit, TicksAddedReadsOnlyTheNewTicksAndDropsUnmappedSymbolsWithOneLi
             (Strings{"OnTicksAdded: no security is mapped to ZZZ; its ticks are dropped"}));
 }
 
-class BarsUnit : public BrokerLinkUnit {
+class BrokerLinkBarsUnit : public BrokerLinkUnit {
  protected:
   testing::FakePtr bars(int count, int first_minute = 0) {
     std::vector<Variant> items;
@@ -375,7 +375,7 @@ class BarsUnit : public BrokerLinkUnit {
   }
 };
 
-TEST_F(BarsUnit, AResolutionStoresAllButTheFormingBar) {
+TEST_F(BrokerLinkBarsUnit, AResolutionStoresAllButTheFormingBar) {
   link->OnTimedBarsResolved(Variant(bars(5)), Variant());
   EXPECT_TRUE(link->eventBarDone.is_set());
   const auto window = link->get_subscribe_bars_data(ep());
@@ -389,7 +389,7 @@ TEST_F(BarsUnit, AResolutionStoresAllButTheFormingBar) {
   EXPECT_EQ(link->get_subscribe_bars_data(ep())->size(), 4u);
 }
 
-TEST_F(BarsUnit, EmptyAndFailedResolutionsLeaveNoWindowButRelease) {
+TEST_F(BrokerLinkBarsUnit, EmptyAndFailedResolutionsLeaveNoWindowButRelease) {
   link->OnTimedBarsResolved(Variant(bars(1)), Variant());
   EXPECT_EQ(link->get_subscribe_bars_data(ep()), std::nullopt);
   link->eventBarDone.clear();
@@ -401,7 +401,7 @@ TEST_F(BarsUnit, EmptyAndFailedResolutionsLeaveNoWindowButRelease) {
   EXPECT_EQ(link->get_subscribe_bars_data(ep()), std::nullopt);
 }
 
-TEST_F(BarsUnit, AdditionsRollTheWindowOnlyForALaterBar) {
+TEST_F(BrokerLinkBarsUnit, AdditionsRollTheWindowOnlyForALaterBar) {
   CapturedOutput out;
   EXPECT_THROW(link->OnTimedBarsAdded(Variant(bars(3))), std::out_of_range);  // no window yet
   link->OnTimedBarsResolved(Variant(bars(5)), Variant());
@@ -418,7 +418,7 @@ TEST_F(BarsUnit, AdditionsRollTheWindowOnlyForALaterBar) {
   EXPECT_EQ(out.lines()[0].message, "[2] OnTimedBarsAdded: " + to_text(window->back()));
 }
 
-TEST_F(BarsUnit, RepairsPersistInTheStore) {
+TEST_F(BrokerLinkBarsUnit, RepairsPersistInTheStore) {
   auto c = bars(4);
   FakeObject& second = static_cast<FakeObject&>(*c->items()[1].as_object());
   second.set("Open", static_cast<double>(INVALID_VALUE));
