@@ -1,0 +1,263 @@
+#pragma once
+
+// BrokerLink: the engine's CQG gateway and, at the same time, the event
+// sink of the vendor object CQGCEL.
+//
+// Threads. The engine calls the operations on its own threads; each runs
+// its sequence of vendor calls on the API host's worker in one hop (a
+// closure run in the worker's apartment; the closure is destroyed on the
+// calling thread after the call) and writes its traced lines afterwards on
+// the calling thread. Every On... handler runs on the worker, inside its
+// pump, decodes the event into a small struct and applies it; the engine's
+// process hooks are called there. The two sides meet only through the
+// events below, the engine's thread-safe maps and the members under the
+// locks named in the private blocks.
+//
+// Operations that wait for a vendor event raise std::logic_error at once
+// when called on the worker itself (from inside a hook), where the event
+// could never be delivered. Every operation but the handlers raises
+// std::logic_error before Init has bound a gateway with its API host.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "orbrix/automation/event.hpp"
+#include "orbrix/automation/object.hpp"
+#include "orbrix/common/mutex.hpp"
+#include "orbrix/core/balance.hpp"
+#include "orbrix/core/bar.hpp"
+#include "orbrix/core/base_gateway.hpp"
+#include "orbrix/core/order.hpp"
+#include "orbrix/core/position.hpp"
+#include "orbrix/cqg/broker_link_apply.hpp"
+#include "orbrix/cqg/broker_link_constants.hpp"
+#include "orbrix/cqg/cel_sink_base.hpp"
+
+namespace orbrix::cqg {
+
+class ApiHost;
+namespace detail {
+struct AccountSnapshot;
+}  // namespace detail
+
+class BrokerLink : public CELSinkBase {
+ public:
+  static constexpr std::string_view description = kBrokerLinkDescription;
+
+  // Made by the API host's worker when it connects the sink; touches no
+  // vendor object and writes nothing.
+  BrokerLink();
+  ~BrokerLink() override;
+
+  // Binds the engine's gateway and the API host it carries (gateway.apiHost(),
+  // which may still be null for a gateway used without a host, e.g. in
+  // tests: then only the handlers work). Any thread; call it before any
+  // operation. Never blocks.
+  void Init(BaseGateway& gateway);
+  // The bound host and gateway, or null before Init. Any thread.
+  ApiHost* apiHost() const noexcept { return api_host_.load(std::memory_order_acquire); }
+  BaseGateway* gateway() const noexcept { return gateway_.load(std::memory_order_acquire); }
+
+  // The bound of every wait for a vendor event; TIMEOUT unless changed.
+  // Any thread.
+  void set_timeout(std::chrono::milliseconds timeout) noexcept;
+  std::chrono::milliseconds timeout() const noexcept;
+  // The pause between dropping and restoring the account subscription in
+  // subscribe_account_and_positions (2 s unless changed). Any thread.
+  void set_account_reload_pause(std::chrono::milliseconds pause) noexcept;
+
+  // --- connection (connection.cpp) ---
+
+  // Logs on to the vendor's gateway and waits until it is reported up;
+  // returns at once once it has been reported up (the event is never
+  // cleared). Engine thread; blocks up to timeout(). Raises
+  // std::runtime_error "GW connection timeout!" and the vendor's errors.
+  void Logon(std::string_view user_name, std::string_view password);
+  // Logs off and waits until the gateway is reported down. Engine thread;
+  // blocks up to timeout(). Raises std::runtime_error "GW disconnection
+  // timeout!" and the vendor's errors. Without a selected account, or when
+  // the account is not found, it still logs off and says so in its last line.
+  void Logoff();
+  // The vendor account whose GWAccountID is `GWAccountID` (a proxy), or a
+  // null Object; traces one line per account visited. Engine thread; one
+  // round trip.
+  automation::Object get_account_from_gwaccountid(std::int64_t GWAccountID);
+
+  // --- instruments and quotes (quotes.cpp) ---
+
+  // The first subscribed instrument whose FullName contains `cqg_symbol`,
+  // or a null Object. Engine thread; one round trip.
+  automation::Object get_instrument_from_cqg_symbol(std::string_view cqg_symbol);
+  // Subscribes a symbol and waits for its resolution; a time-out or a
+  // resolution error is not an error. Engine thread; blocks up to timeout().
+  void subscribe_quote(std::string_view cqg_symbol);
+  // Removes the instrument found for `cqg_symbol`; nothing when none is.
+  // Engine thread; one round trip.
+  void unsubscribe_quote(std::string_view cqg_symbol);
+
+  // --- order book (order_book.cpp) ---
+
+  // The first live tick collection whose request symbol contains
+  // `cqg_symbol`, or a null Object. Engine thread; one round trip.
+  automation::Object get_ticks_from_cqg_symbol(std::string_view cqg_symbol);
+  // Requests ticks for a symbol and waits for the resolution; a time-out or
+  // an error is not an error. Engine thread; blocks up to timeout().
+  void subscribe_orderbook(std::string_view cqg_symbol);
+  // Removes the tick request found for `cqg_symbol`; nothing when none is.
+  // Engine thread; one round trip.
+  void unsubscribe_orderbook(std::string_view cqg_symbol);
+
+  // --- timed bars (bars.cpp) ---
+
+  // The first live timed-bars collection whose request symbol contains
+  // `cqg_symbol`, or a null Object. Engine thread; one round trip.
+  automation::Object get_timedbars_from_cqg_symbol(std::string_view cqg_symbol);
+  // Requests `lookback_period` bars of `freq` ("1Day" or "1Min") and waits
+  // for the resolution; a time-out is not an error. Engine thread; blocks up
+  // to timeout(). Raises std::invalid_argument for another frequency,
+  // before anything is sent.
+  void subscribe_bar(std::string_view cqg_symbol, std::int64_t lookback_period,
+                     std::string_view freq = "1Min");
+  // Removes the bars request of `cqg_symbol` and its window. Runs under the
+  // engine's safe_call: a failure is reported there, never raised. Engine
+  // thread; one round trip.
+  void unsubscribe_bar(std::string_view cqg_symbol);
+  // The security's bar window, oldest first, after filling missing values
+  // in the stored window; none when there is no window or it is empty.
+  // Any thread; blocks only for the window's lock. Raises
+  // std::invalid_argument "The latest bar is INVALID: ..." (the fills stay).
+  std::optional<std::vector<Bar>> get_subscribe_bars_data(const Security& security);
+  // Traces one line with a vendor bar's values (a diagnostic; nothing calls
+  // it). Thread of the bar's apartment.
+  void dumpBar(const Variant& bar, const Variant& index);
+
+  // --- accounts and positions (accounts.cpp) ---
+
+  // Reloads the vendor's account list, waits for it, selects the account,
+  // subscribes its positions and fills balance and positions. Engine
+  // thread; blocks for the reload pause plus up to timeout(); at most four
+  // round trips. Raises std::runtime_error "Accounts coming timeout!",
+  // std::invalid_argument "GWAccountID <id> can not be found!".
+  void subscribe_account_and_positions(std::int64_t GWAccountID);
+  // Drops the account subscription (the account is looked up first, while
+  // the vendor still lists it). Engine thread; one round trip. Raises
+  // std::invalid_argument "GWAccountID <id> can not be found!".
+  void unsubscribe_account_and_positions(std::int64_t GWAccountID);
+  // Rebuilds the balance of the selected account and publishes it whole
+  // under `lock`; an error is written with its time and not raised (the
+  // balance then reads as a default record). Engine thread; one round trip.
+  void update_account_balance();
+  // Rebuilds the positions of the selected account and publishes the list
+  // whole under `lock`. On an error midway nothing is published (the
+  // previous list stays) and the error is raised. Engine thread; one round
+  // trip.
+  void update_positions();
+  // Copies taken under `lock`. Any thread.
+  AccountBalance account_balance() const EXCLUDES(lock);
+  std::vector<PositionData> positions() const EXCLUDES(lock);
+  // The selected account, none before a subscription. Any thread.
+  std::optional<std::int64_t> GWAccountID() const EXCLUDES(lock);
+
+  // --- orders (orders.cpp) ---
+
+  // Places an order on the selected account and returns the vendor's order
+  // id once the vendor announces it. Placements are serialised: a second
+  // caller waits for the first. Engine thread; blocks up to timeout() for
+  // the announcement (plus the placement before it); one round trip besides
+  // that wait. Raises std::invalid_argument for an unsubscribed instrument,
+  // an unsupported type or side (nothing sent) and std::runtime_error
+  // "Order placing timeout!...".
+  std::string place_order(const Order& order);
+  // Cancels a placed order by its id. Engine thread; one round trip. Raises
+  // the vendor's error for an unknown id.
+  void cancel_order(std::string_view orderid);
+  // The id slot of the placement in flight. Any thread.
+  std::optional<std::string> order_id() const;
+
+  // --- vendor events (worker thread) ---
+  void OnGWConnectionStatusChanged(const Variant& connectionStatus) override;
+  void OnDataConnectionStatusChanged(const Variant& newStatus) override;
+  void OnDataError(const Variant& cqgError, const Variant& errorDescription) override;
+  void OnInstrumentResolved(const Variant& symbol, const Variant& cqgInstrument,
+                            const Variant& cqgError) override;
+  void OnInstrumentChanged(const Variant& cqgInstrument, const Variant& cqgQuotes,
+                           const Variant& cqgInstrumentProperties) override;
+  void OnTicksResolved(const Variant& cqgTicks, const Variant& cqgError) override;
+  void OnTicksAdded(const Variant& cqgTicks, const Variant& addedTicksCount) override;
+  void OnTicksRemoved(const Variant& cqgTicks, const Variant& removedTickIndex) override;
+  void OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant& cqgError) override;
+  void OnTimedBarsAdded(const Variant& cqgTimedBars) override;
+  void OnTimedBarsUpdated(const Variant& cqgTimedBars, const Variant& index) override;
+  void OnTimedBarsRemoved(const Variant& cqgTimedBars, const Variant& index) override;
+  void OnAccountChanged(const Variant& change, const Variant& cqgAccount,
+                        const Variant& cqgPosition) override;
+  void OnOrderChanged(const Variant& changeType, const Variant& cqgOrder,
+                      const Variant& oldProperties, const Variant& cqgFill,
+                      const Variant& cqgError) override;
+
+  // One-shot hand-overs between the worker and the engine's threads; any
+  // thread may set, clear, test and wait.
+  automation::Event eventGatewayIsUp;
+  automation::Event eventGatewayIsDown;
+  automation::Event eventAccountIsReady;
+  automation::Event eventOrderPlaced;
+  automation::Event eventQuoteDone;
+  automation::Event eventOrderbookDone;
+  automation::Event eventBarDone;
+
+ private:
+  // The host's vendor object as the calling thread reaches it; raises
+  // std::logic_error before Init or after the host let it go.
+  const automation::Object& cel(std::string_view operation) const;
+  // Raises std::logic_error on the worker thread, naming the operation.
+  void ensure_not_on_worker(std::string_view operation) const;
+  // The bound gateway; raises std::logic_error naming the handler before Init.
+  BaseGateway& bound_gateway(std::string_view where) const;
+  bool wait(const automation::Event& event) const;
+  // Turns the read amounts and positions into records and publishes them.
+  void publish_balance(const detail::AccountSnapshot& snapshot);
+  void publish_positions(const detail::AccountSnapshot& snapshot);
+
+  // Constant after Init (written once, before the operations; handlers may
+  // run before it, hence the atomics).
+  std::atomic<ApiHost*> api_host_{nullptr};
+  std::atomic<BaseGateway*> gateway_{nullptr};
+  // Test knobs; any thread.
+  std::atomic<std::int64_t> timeout_ms_{std::chrono::milliseconds(TIMEOUT).count()};
+  std::atomic<std::int64_t> reload_pause_ms_{2000};
+
+  // Accounts: shared with every reader under the module's `lock`; rebuilt
+  // aside and published whole.
+  AccountBalance account_balance_ GUARDED_BY(lock);
+  std::vector<PositionData> positions_ GUARDED_BY(lock);
+  std::optional<std::int64_t> gw_account_id_ GUARDED_BY(lock);
+
+  // Orders: placements take `place_mutex_` for their whole length; the id
+  // slot is written by the worker and read by the placing thread under
+  // `order_mutex_`.
+  Mutex place_mutex_;
+  mutable Mutex order_mutex_;
+  std::optional<std::string> order_id_ GUARDED_BY(order_mutex_);
+
+  // Bars: the windows, written by the worker's handlers and repaired and
+  // copied by engine threads, under `bars_mutex_`.
+  mutable Mutex bars_mutex_;
+  std::unordered_map<Security, std::vector<Bar>> subscribe_bars_data_ GUARDED_BY(bars_mutex_);
+
+  // Touched only on the worker (inside hops and handlers): what was removed,
+  // so late events for it are dropped, and the unmapped tick symbols
+  // already reported.
+  std::unordered_set<std::string> removed_instruments_;
+  std::unordered_set<std::string> removed_tick_symbols_;
+  std::unordered_set<std::string> removed_bar_symbols_;
+  std::unordered_set<std::string> unmapped_tick_symbols_;
+};
+
+}  // namespace orbrix::cqg

@@ -1,0 +1,76 @@
+#pragma once
+
+// The decoded form of the hot vendor events and the plain functions that
+// apply them to the engine's gateway. BrokerLink's handlers decode the
+// vendor objects into these structs and call these functions; tests drive
+// them without an apartment.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "orbrix/core/bar.hpp"
+#include "orbrix/core/base_gateway.hpp"
+
+namespace orbrix::cqg {
+
+// The part of a vendor full name after its last "." (F.US.EPZ23 gives
+// EPZ23); the whole name when it has none.
+std::string_view symbol_of_full_name(std::string_view full_name) noexcept;
+
+// One changed vendor quote. `type` and `price` are read only when valid.
+struct QuoteUpdate {
+  bool valid = false;
+  std::int64_t type = 0;
+  double price = 0;
+};
+
+// OnInstrumentChanged: the instrument's full name and its changed quotes in
+// collection order.
+struct InstrumentChange {
+  std::string full_name;
+  std::vector<QuoteUpdate> quotes;
+};
+
+// Updates the security's Quote for each valid quote, stores it in
+// cqg_quotes and passes it to process_quote once it holds a last price or
+// both bid and ask. Quotes of a symbol the engine does not map are skipped.
+// Runs where called (the worker, in BrokerLink). Throws std::out_of_range
+// for a quote type outside the name table or a security that is not a key
+// of cqg_quotes, and whatever the hooks throw; the quotes after the failing
+// one are not applied.
+void apply_instrument_change(BaseGateway& gateway, const InstrumentChange& change);
+
+struct TickUpdate {
+  std::int64_t price_type = 0;
+  double price = 0;
+  double volume = 0;
+};
+
+// OnTicksAdded: the requested symbol and the newly added ticks, oldest first.
+struct TicksAdded {
+  std::string symbol;
+  std::vector<TickUpdate> ticks;
+};
+
+// Updates the first level of the security's OrderBook tick by tick, stores
+// it in cqg_orderbooks after each tick and passes it to process_orderbook
+// whenever both sides hold a price and a volume. Returns false, applying
+// nothing, when the engine maps no security to the symbol. Throws as
+// apply_instrument_change (for tick price types and cqg_orderbooks).
+bool apply_ticks_added(BaseGateway& gateway, const TicksAdded& added);
+
+// Fills each missing value (INVALID_VALUE) of open, high, low, close and
+// volume from the nearest earlier bar that has it, else from the nearest
+// later one, in place. Throws std::invalid_argument "The latest bar is
+// INVALID: <bar>." when the newest bar still lacks a value (the fills made
+// stay). An empty list is left alone.
+void fill_missing_bar_values(std::vector<Bar>& bars);
+
+// Rolls a bar window: when `bar` is later than the newest bar, drops the
+// oldest and appends `bar` and returns true; otherwise leaves the window
+// and returns false. Throws std::out_of_range for an empty window.
+bool roll_bar_window(std::vector<Bar>& window, const Bar& bar);
+
+}  // namespace orbrix::cqg

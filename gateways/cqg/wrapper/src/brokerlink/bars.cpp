@@ -1,0 +1,257 @@
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+#include "internal.hpp"
+#include "orbrix/automation/call_in_apartment.hpp"
+#include "orbrix/core/safe_call.hpp"
+#include "orbrix/cqg/broker_link.hpp"
+#include "orbrix/cqg/trace.hpp"
+
+namespace orbrix::cqg {
+
+using automation::Object;
+
+namespace {
+
+constexpr std::array<std::string_view, 2> kFreqAllowed{"1Day", "1Min"};
+
+std::string request_symbol_of(const Object& bars) {
+  return bars.object("Request").get("Symbol").as_string();
+}
+
+// A Bar of the engine from one vendor bar.
+Bar make_bar(const Object& bar, const Security& security) {
+  return Bar{.datetime = detail::vendor_time(bar.get("Timestamp")),
+             .security = security,
+             .open = bar.get("Open").as_double(),
+             .high = bar.get("High").as_double(),
+             .low = bar.get("Low").as_double(),
+             .close = bar.get("Close").as_double(),
+             .volume = bar.get("ActualVolume").as_double()};
+}
+
+constexpr double kInvalid = static_cast<double>(INVALID_VALUE);
+
+// The five values a repair looks at, in the order they are tested.
+constexpr std::array<double Bar::*, 5> kBarValues{&Bar::open, &Bar::high, &Bar::low, &Bar::close,
+                                                  &Bar::volume};
+
+}  // namespace
+
+void fill_missing_bar_values(std::vector<Bar>& bars) {
+  const std::size_t n = bars.size();
+  if (n == 0) {
+    return;
+  }
+  for (std::size_t i = 1; i < n; ++i) {
+    for (const auto field : kBarValues) {
+      if (bars[i].*field == kInvalid && bars[i - 1].*field != kInvalid) {
+        bars[i].*field = bars[i - 1].*field;
+      }
+    }
+  }
+  for (std::size_t i = n - 1; i-- > 0;) {
+    for (const auto field : kBarValues) {
+      if (bars[i].*field == kInvalid && bars[i + 1].*field != kInvalid) {
+        bars[i].*field = bars[i + 1].*field;
+      }
+    }
+  }
+  const Bar& last_bar = bars[n - 1];
+  for (const auto field : kBarValues) {
+    if (last_bar.*field == kInvalid) {
+      throw std::invalid_argument("The latest bar is INVALID: " + to_text(last_bar) + ".");
+    }
+  }
+}
+
+bool roll_bar_window(std::vector<Bar>& window, const Bar& bar) {
+  if (window.empty()) {
+    throw std::out_of_range("the bar window is empty");
+  }
+  if (!(bar.datetime > window.back().datetime)) {
+    return false;
+  }
+  window.erase(window.begin());
+  window.push_back(bar);
+  return true;
+}
+
+Object BrokerLink::get_timedbars_from_cqg_symbol(std::string_view cqg_symbol) {
+  return automation::call_in_apartment(
+      cel("get_timedbars_from_cqg_symbol"), [&](const Object& home) {
+        return detail::first_containing(home.object("AllTimedBars"), cqg_symbol, request_symbol_of);
+      });
+}
+
+void BrokerLink::subscribe_bar(std::string_view cqg_symbol, std::int64_t lookback_period,
+                               std::string_view freq) {
+  if (std::find(kFreqAllowed.begin(), kFreqAllowed.end(), freq) == kFreqAllowed.end()) {
+    throw std::invalid_argument(fmt::format(
+        "Parameter freq={} is Not supported. Only ('1Day', '1Min') are allowed.", freq));
+  }
+  ensure_not_on_worker("subscribe_bar");
+  const Object& proxy = cel("subscribe_bar");
+  const auto& k = detail::vendor();
+  Trace(fmt::format("Create {} timed bars request for {}", freq, cqg_symbol));
+  automation::call_in_apartment(proxy, [&](const Object& home) {
+    const Object request(home.call("CreateTimedBarsRequest"));
+    request.put("Symbol", cqg_symbol);
+    request.put("RangeStart", 0);
+    request.put("RangeEnd", -lookback_period - 1);
+    if (freq == "1Day") {
+      request.put("HistoricalPeriod", k.hpDaily);
+    } else {
+      request.put("IntradayPeriod", k.pfds1Min);
+    }
+    request.put("DailyBarClose", k.dbcLastQuoteOrSettlement);
+    request.put("UpdatesEnabled", true);
+    request.call("IncludeOutput", k.tbrContractVolume, true);
+    request.call("IncludeOutput", k.tbrCommodityVolume, true);
+    request.put("SessionsFilter", "all");
+    eventBarDone.clear();
+    home.call("RequestTimedBars", request.dispatch());
+  });
+  Trace(fmt::format("Waiting for eventBarDone in subscribe_bar({})...", cqg_symbol));
+  (void)wait(eventBarDone);
+  Trace("eventBarDone is done.");
+}
+
+void BrokerLink::unsubscribe_bar(std::string_view cqg_symbol) {
+  safe_call([&] {
+    const bool removed =
+        automation::call_in_apartment(cel("unsubscribe_bar"), [&](const Object& home) {
+          const Object bars =
+              detail::first_containing(home.object("AllTimedBars"), cqg_symbol, request_symbol_of);
+          if (!bars) {
+            return false;
+          }
+          const std::string symbol = request_symbol_of(bars);
+          home.call("RemoveTimedBars", bars.dispatch());
+          removed_bar_symbols_.insert(symbol);
+          return true;
+        });
+    if (!removed) {
+      return;
+    }
+    const std::optional<Security> security =
+        bound_gateway("unsubscribe_bar").get_eng_security_from_cqg_symbol(cqg_symbol);
+    eventBarDone.clear();
+    if (security) {
+      MutexLock guard(bars_mutex_);
+      subscribe_bars_data_.erase(*security);
+    }
+    Trace(fmt::format("Successfully unsubscribe timedbar for {}", cqg_symbol));
+  });
+}
+
+std::optional<std::vector<Bar>> BrokerLink::get_subscribe_bars_data(const Security& security) {
+  MutexLock guard(bars_mutex_);
+  const auto it = subscribe_bars_data_.find(security);
+  if (it == subscribe_bars_data_.end() || it->second.empty()) {
+    return std::nullopt;
+  }
+  // Repaired in the store, so the fills persist for later reads and rolls.
+  fill_missing_bar_values(it->second);
+  return it->second;
+}
+
+void BrokerLink::dumpBar(const Variant& bar, const Variant& index) {
+  const Object b(bar);
+  Trace(fmt::format(
+      "Bar index: {} Timestamp {} Open {} High {} Low {} Close {} ActualVolumeFractional {} "
+      "CommodityVolumeFractional {} ContractVolumeFractional {} TickVolume {}",
+      index.to_text(), b.get("Timestamp").to_text(), b.get("Open").to_text(),
+      b.get("High").to_text(), b.get("Low").to_text(), b.get("Close").to_text(),
+      b.get("ActualVolumeFractional").to_text(), b.get("CommodityVolumeFractional").to_text(),
+      b.get("ContractVolumeFractional").to_text(), b.get("TickVolume").to_text()));
+}
+
+void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant& cqgError) {
+  // Every outcome releases the waiting caller, also an error.
+  struct Release {
+    automation::Event& event;
+    ~Release() {
+      if (!event.is_set()) {
+        event.set();
+      }
+    }
+  } release{eventBarDone};
+  if (!cqgError.is_empty()) {
+    return;
+  }
+  const Object bars(cqgTimedBars);
+  const std::int64_t count = bars.get("Count").as_int();
+  if (count == 0) {
+    return;
+  }
+  const std::string symbol = request_symbol_of(bars);
+  removed_bar_symbols_.erase(symbol);
+  BaseGateway& g = bound_gateway("OnTimedBarsResolved");
+  const std::optional<Security> security = g.get_eng_security_from_cqg_symbol(symbol);
+  if (!security) {
+    return;  // no security to key a window with
+  }
+  {
+    MutexLock guard(bars_mutex_);
+    const auto it = subscribe_bars_data_.find(*security);
+    if (it != subscribe_bars_data_.end() && !it->second.empty()) {
+      return;  // an existing window is kept
+    }
+  }
+  // Read aside (vendor calls outside the lock), stored whole. The newest bar
+  // is still forming and is never stored.
+  std::vector<Bar> window;
+  window.reserve(static_cast<std::size_t>(count - 1));
+  for (std::int64_t i = 0; i + 1 < count; ++i) {
+    window.push_back(make_bar(Object(bars.call("Item", i)), *security));
+  }
+  MutexLock guard(bars_mutex_);
+  subscribe_bars_data_[*security] = std::move(window);
+}
+
+void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
+  const Object bars(cqgTimedBars);
+  const std::int64_t count = bars.get("Count").as_int();
+  if (count < 2) {
+    return;
+  }
+  const std::string symbol = request_symbol_of(bars);
+  if (removed_bar_symbols_.contains(symbol)) {
+    return;  // a late addition of a removed request
+  }
+  const std::optional<Security> security =
+      bound_gateway("OnTimedBarsAdded").get_eng_security_from_cqg_symbol(symbol);
+  if (!security) {
+    throw std::out_of_range(
+        fmt::format("OnTimedBarsAdded: no security is mapped to {}; no window to roll", symbol));
+  }
+  {
+    MutexLock guard(bars_mutex_);
+    if (!subscribe_bars_data_.contains(*security)) {
+      throw std::out_of_range(fmt::format(
+          "OnTimedBarsAdded: no bar window for {}; it is made by the resolution", symbol));
+    }
+  }
+  const Bar bar = make_bar(Object(bars.call("Item", count - 2)), *security);
+  bool rolled = false;
+  {
+    MutexLock guard(bars_mutex_);
+    const auto it = subscribe_bars_data_.find(*security);
+    if (it == subscribe_bars_data_.end()) {
+      return;  // removed by the engine meanwhile
+    }
+    rolled = roll_bar_window(it->second, bar);
+  }
+  if (rolled) {
+    WriteLine("[2] OnTimedBarsAdded: " + to_text(bar));
+  }
+}
+
+void BrokerLink::OnTimedBarsUpdated(const Variant&, const Variant&) {}
+void BrokerLink::OnTimedBarsRemoved(const Variant&, const Variant&) {}
+
+}  // namespace orbrix::cqg

@@ -1,0 +1,186 @@
+#include <fmt/format.h>
+
+#include <stdexcept>
+
+#include "internal.hpp"
+#include "orbrix/automation/call_in_apartment.hpp"
+#include "orbrix/cqg/broker_link.hpp"
+#include "orbrix/cqg/trace.hpp"
+
+namespace orbrix::cqg {
+
+using automation::Object;
+
+namespace {
+
+// The order handler's member ids, per worker thread.
+thread_local detail::MemberIds<1> order_ids({"Properties"});
+thread_local detail::MemberIds<1> property_ids({"Value"});
+thread_local detail::MemberIds<6> fill_ids({"Status", "Id", "Order", "Timestamp", "Price",
+                                            "Quantity"});
+
+// One OnOrderChanged, decoded.
+struct OrderChange {
+  std::int64_t change_type = 0;
+  OrderUpdate update;
+  std::optional<Deal> deal;  // a normal fill only
+};
+
+Variant property_value(const Object& properties, std::int64_t id) {
+  const Object property = properties.item(id);
+  return detail::get_by_id(property, property_ids.of(property)[0]);
+}
+
+}  // namespace
+
+std::string BrokerLink::place_order(const Order& order) {
+  ensure_not_on_worker("place_order");
+  const Object& proxy = cel("place_order");
+  BaseGateway& g = bound_gateway("place_order");
+  // One placement at a time: the id slot and the event serve one placement.
+  MutexLock placing(place_mutex_);
+  const std::string cqg_symbol = g.get_cqg_symbol_from_eng_security(order.security);
+  const std::optional<std::int64_t> account_id = GWAccountID();
+  const auto& k = detail::vendor();
+  std::vector<std::string> lines;
+  automation::call_in_apartment(proxy, [&](const Object& home) {
+    const Object instrument =
+        detail::first_containing(home.object("Instruments"), cqg_symbol,
+                                 [](const Object& i) { return i.get("FullName").as_string(); });
+    if (!instrument) {
+      throw std::invalid_argument(
+          fmt::format("cqg_symbol {} has not been subscribed.", cqg_symbol));
+    }
+    std::int64_t type = 0;
+    switch (order.order_type) {
+      case OrderType::LIMIT:
+        type = k.otLimit;
+        break;
+      case OrderType::MARKET:
+        type = k.otMarket;
+        break;
+      case OrderType::STOP:
+        type = k.otStop;
+        break;
+      default:
+        throw std::invalid_argument("Unsupported order type " + to_text(order.order_type));
+    }
+    std::int64_t side = 0;
+    switch (order.direction) {
+      case Direction::LONG:
+        side = k.osdBuy;
+        break;
+      case Direction::SHORT:
+        side = k.osdSell;
+        break;
+      default:
+        throw std::invalid_argument("Unsupported order side " + to_text(order.direction));
+    }
+    Variant account;
+    if (account_id) {
+      detail::AccountLookup found = detail::find_account(home, *account_id);
+      lines = std::move(found.lines);
+      account = Variant(found.account.dispatch());
+    }
+    Variant created;
+    switch (order.order_type) {
+      case OrderType::MARKET:
+        created =
+            home.call("CreateOrder", type, instrument.dispatch(), account, order.quantity, side);
+        break;
+      case OrderType::LIMIT:
+        created = home.call("CreateOrder", type, instrument.dispatch(), account, order.quantity,
+                            side, order.price);
+        break;
+      default:
+        created = home.call("CreateOrder", type, instrument.dispatch(), account, order.quantity,
+                            side, order.price, order.stop_price);
+        break;
+    }
+    const Object vendor_order(created);
+    vendor_order.put("Manual", 0);
+    {
+      // A late id of an earlier, timed-out placement is not taken for this one.
+      MutexLock guard(order_mutex_);
+      order_id_.reset();
+    }
+    eventOrderPlaced.clear();
+    vendor_order.call("Place");
+  });
+  detail::trace_lines(lines);
+  AssertMessage(wait(eventOrderPlaced), "Order placing timeout!\n" + to_text(order) + " ");
+  std::optional<std::string> taken;
+  {
+    MutexLock guard(order_mutex_);
+    taken = std::move(order_id_);
+    order_id_.reset();
+  }
+  if (!taken) {
+    throw std::invalid_argument("Order id can not be obtained!\n" + to_text(order));
+  }
+  return *taken;
+}
+
+void BrokerLink::cancel_order(std::string_view orderid) {
+  automation::call_in_apartment(cel("cancel_order"), [&](const Object& home) {
+    Object(home.object("Orders").call("ItemByGuid", orderid)).call("Cancel");
+  });
+}
+
+std::optional<std::string> BrokerLink::order_id() const {
+  MutexLock guard(order_mutex_);
+  return order_id_;
+}
+
+void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrder, const Variant&,
+                                const Variant& cqgFill, const Variant& cqgError) {
+  if (!cqgError.is_empty()) {
+    return;  // a vendor error on an order event is dropped
+  }
+  const auto& k = detail::vendor();
+  const Object order(cqgOrder);
+  const Object properties(detail::get_by_id(order, order_ids.of(order)[0]));
+  OrderChange c;
+  c.change_type = changeType.as_int();
+  const Variant gw_status = property_value(properties, k.opGWStatus);
+  const Variant guid = property_value(properties, k.opGUID);
+  c.update.updated_time = detail::vendor_time(property_value(properties, k.opEventServerTimestamp));
+  c.update.filled_avg_price = property_value(properties, k.opAverageFillPrice).as_double();
+  c.update.filled_quantity = property_value(properties, k.opFilledQuantity).as_double();
+  // An unknown status ends the handler here, before anything is reported.
+  c.update.status = convert_orderstatus_cqg2eng(gw_status.as_int());
+  c.update.order_id = guid.to_text();
+
+  const bool added = c.change_type == k.ctAdded;
+  if (added && eventOrderPlaced.is_set()) {
+    WriteLine("orderid " + c.update.order_id + " is not placed by algo");
+    return;
+  }
+  if (const Object fill(cqgFill); fill) {
+    const auto& f = fill_ids.of(fill);
+    if (detail::get_by_id(fill, f[0]) == Variant(k.fsNormal)) {
+      Deal deal;
+      deal.deal_id = detail::get_by_id(fill, f[1]).to_text();
+      deal.order_id = Object(detail::get_by_id(fill, f[2])).get("GUID").to_text();
+      deal.updated_time = detail::vendor_time(detail::get_by_id(fill, f[3]));
+      deal.filled_avg_price = detail::get_by_id(fill, f[4]).as_double();
+      deal.filled_quantity = detail::get_by_id(fill, f[5]).as_double();
+      c.deal = std::move(deal);
+    }
+  }
+  if (added) {
+    {
+      MutexLock guard(order_mutex_);
+      order_id_ = c.update.order_id;
+    }
+    // After the id is in the slot, so the waiting placement finds it.
+    eventOrderPlaced.set();
+  } else if (c.change_type == k.ctChanged || c.change_type == k.ctRemoved) {
+    bound_gateway("OnOrderChanged").process_order(c.update);
+  }
+  if (c.deal) {
+    bound_gateway("OnOrderChanged").process_deal(*c.deal);
+  }
+}
+
+}  // namespace orbrix::cqg

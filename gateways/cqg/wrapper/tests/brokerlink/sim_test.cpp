@@ -1,0 +1,161 @@
+// BrokerLink over the simulator: each operation end to end through the
+// simulated vendor objects, on a manual market clock.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "orbrix/automation/call_in_apartment.hpp"
+#include "orbrix/core/testing/recording_gateway.hpp"
+#include "orbrix/cqg/api_host.hpp"
+#include "orbrix/cqg/broker_link.hpp"
+#include "orbrix/cqg/testing/captured_output.hpp"
+#include "orbrix/cqg/trace.hpp"
+#include "orbrix/cqgsim/simulator.hpp"
+
+namespace orbrix::cqg {
+namespace {
+
+using namespace std::chrono_literals;
+using automation::Object;
+using cqgsim::AnswerBehaviour;
+using cqgsim::GatewayBehaviour;
+
+class BrokerLinkOverSimulator : public ::testing::Test {
+ protected:
+  BrokerLinkOverSimulator() {
+    sim.controls().use_manual_clock();
+    sim.controls().set_gateway(GatewayBehaviour::after(0ms));
+    sim.controls().set_account_reload(AnswerBehaviour::after(0ms));
+    link = host.Init<BrokerLink>(nullptr);
+    gateway.set_apiHost(&host);
+    link->Init(gateway);
+    link->set_timeout(5s);
+    link->set_account_reload_pause(1ms);
+    worker = automation::call_in_apartment(
+        host.cqgCEL, [](const Object&) { return automation::Apartment::current(); });
+  }
+  ~BrokerLinkOverSimulator() override { host.Shutdown(); }
+
+  template <class F>
+  std::uint64_t hops(F&& op) {
+    const auto before = worker->round_trips();
+    op();
+    return worker->round_trips() - before;
+  }
+  // Subscribes quotes of a short symbol and maps its dated symbol to a
+  // security the engine keys its maps with.
+  Security subscribe(std::string_view symbol) {
+    link->subscribe_quote(symbol);
+    const std::string full =
+        link->get_instrument_from_cqg_symbol(symbol).get("FullName").as_string();
+    const Futures security({.code = std::string(symbol_of_full_name(full)), .security_name = full});
+    gateway.add_symbol(security.code(), security);
+    gateway.cqg_quotes().add_key(security);
+    gateway.cqg_orderbooks().add_key(security);
+    return security;
+  }
+  std::int64_t first_account_id() {
+    const auto accounts = host.cqgCEL.object("Accounts").items();
+    return accounts.empty() ? -1 : Object(accounts[0]).get("GWAccountID").as_int();
+  }
+
+  cqgsim::ScopedSimulator sim;
+  testing::CapturedOutput out;
+  orbrix::testing::RecordingGateway gateway;
+  ApiHost host;
+  std::shared_ptr<BrokerLink> link;
+  std::shared_ptr<automation::Apartment> worker;
+};
+
+TEST_F(BrokerLinkOverSimulator, LogonAccountsAndLogoff) {
+  EXPECT_EQ(hops([&] { link->Logon("user", "secret"); }), 1u);
+  EXPECT_TRUE(out.contains("GW connection is UP!"));
+  // The first subscription loads the accounts; the id is then known.
+  link->set_timeout(200ms);
+  EXPECT_THROW(link->subscribe_account_and_positions(-1), std::invalid_argument);
+  const std::int64_t id = first_account_id();
+  ASSERT_GT(id, 0);
+  link->set_timeout(5s);
+  EXPECT_LE(hops([&] { link->subscribe_account_and_positions(id); }), 4u);
+  EXPECT_GT(link->account_balance().cash, 0);
+  EXPECT_TRUE(link->positions().empty());
+  EXPECT_EQ(hops([&] { link->update_account_balance(); }), 1u);
+  EXPECT_EQ(hops([&] { link->update_positions(); }), 1u);
+  EXPECT_EQ(hops([&] { link->get_account_from_gwaccountid(id); }), 1u);
+  EXPECT_LE(hops([&] { link->Logoff(); }), 2u);
+  const auto lines = out.messages_of(current_thread_id());
+  EXPECT_EQ(lines.back().rfind("Successfully logoff account ", 0), 0u) << lines.back();
+}
+
+TEST_F(BrokerLinkOverSimulator, ExactQuoteBatchesFollowTheStoringRules) {
+  EXPECT_EQ(hops([&] { link->subscribe_quote("EP"); }), 1u);
+  const Security ep = subscribe("EP");
+  gateway.clear_calls();
+  sim.controls().fire_quotes("EP", {{"qtBid", 4000.25, 3}});
+  EXPECT_EQ(gateway.cqg_quotes().get(ep)->bid_price(), 4000.25);
+  sim.controls().fire_quotes("EP", {{"qtAsk", 4000.75, 5}});
+  const auto quotes = gateway.records<Quote>();
+  ASSERT_FALSE(quotes.empty());
+  EXPECT_EQ(quotes.back().bid_price(), 4000.25);
+  EXPECT_EQ(quotes.back().ask_price(), 4000.75);
+  EXPECT_EQ(hops([&] { link->unsubscribe_quote("EP"); }), 1u);
+}
+
+TEST_F(BrokerLinkOverSimulator, AMarketOrderIsPlacedAndFilled) {
+  link->Logon("user", "secret");
+  link->set_timeout(200ms);
+  EXPECT_THROW(link->subscribe_account_and_positions(-1), std::invalid_argument);
+  link->set_timeout(5s);
+  link->subscribe_account_and_positions(first_account_id());
+  const Security ep = subscribe("EP");
+  std::string id;
+  EXPECT_EQ(hops([&] { id = link->place_order(Order(ep, OrderType::MARKET, Direction::LONG, 1)); }),
+            1u);
+  EXPECT_FALSE(id.empty());
+  sim.controls().advance(1s);
+  EXPECT_TRUE(gateway.wait_for_calls(1, 5s));
+  const auto deals = gateway.records<Deal>();
+  ASSERT_FALSE(deals.empty());
+  EXPECT_EQ(deals[0].order_id, id);
+  link->update_positions();
+  ASSERT_EQ(link->positions().size(), 1u);
+  EXPECT_EQ(link->positions()[0].security, ep);
+}
+
+TEST_F(BrokerLinkOverSimulator, TicksBuildTheBookAndBarsFillTheWindow) {
+  const Security ep = subscribe("EP");
+  // Ticks name the symbol as requested: the engine maps that one too.
+  gateway.add_symbol("EP", ep);
+  EXPECT_EQ(hops([&] { link->subscribe_orderbook("EP"); }), 2u);
+  EXPECT_TRUE(out.contains("Limit: 10"));
+  sim.controls().advance(30s);
+  EXPECT_FALSE(gateway.records<OrderBook>().empty());
+  EXPECT_EQ(hops([&] { link->unsubscribe_orderbook("EP"); }), 1u);
+
+  sim.controls().set_missing_bar_values("EP", cqgsim::BarField::Open, {0, 3});
+  EXPECT_EQ(hops([&] { link->subscribe_bar("EP", 20); }), 1u);
+  const auto window = link->get_subscribe_bars_data(ep);
+  ASSERT_TRUE(window);
+  EXPECT_FALSE(window->empty());
+  for (const Bar& b : *window) {
+    EXPECT_NE(b.open, static_cast<double>(INVALID_VALUE));
+  }
+  EXPECT_EQ(hops([&] { link->unsubscribe_bar("EP"); }), 1u);
+  EXPECT_EQ(link->get_subscribe_bars_data(ep), std::nullopt);
+}
+
+TEST_F(BrokerLinkOverSimulator, AnUnansweredBarRequestAndAnEmptyOneReturn) {
+  const Security ep = subscribe("EP");
+  sim.controls().set_bars_resolution(AnswerBehaviour::empty());
+  link->set_timeout(60s);  // released at once, or the test takes a minute
+  link->subscribe_bar("EP", 20);
+  EXPECT_EQ(link->get_subscribe_bars_data(ep), std::nullopt);
+  sim.controls().set_bars_resolution(AnswerBehaviour::never());
+  link->set_timeout(50ms);
+  link->subscribe_bar("EP", 20);
+  EXPECT_EQ(out.messages_of(current_thread_id()).back(), "eventBarDone is done.");
+}
+
+}  // namespace
+}  // namespace orbrix::cqg
