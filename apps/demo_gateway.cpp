@@ -11,11 +11,7 @@
 namespace orbrix::demo {
 namespace {
 
-using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// At most one quote line and one book line per symbol per second.
-constexpr auto kLineEvery = 1s;
 
 // "EPZ26" is the dated form of "EP": the short symbol, a month letter and
 // two year digits.
@@ -26,16 +22,6 @@ std::string_view undated(std::string_view symbol) {
     return symbol.substr(0, symbol.size() - 3);
   }
   return symbol;
-}
-
-bool throttled(std::map<std::string, Clock::time_point, std::less<>>& last, const std::string& key,
-               Clock::time_point now) {
-  auto [it, fresh] = last.try_emplace(key, now);
-  if (!fresh && now - it->second < kLineEvery) {
-    return true;
-  }
-  it->second = now;
-  return false;
 }
 
 }  // namespace
@@ -110,29 +96,19 @@ void DemoGateway::note_latency() {
   latency_us_.push_back(us);
 }
 
-void DemoGateway::process_quote(const Quote& q) {
+void DemoGateway::process_quote(const Quote&) {
   note_latency();
   {
     MutexLock lock(mutex_);
     ++counts_.quotes;
   }
-  if (print_ && !throttled(last_quote_line_, q.security().code(), Clock::now())) {
-    cqg::WriteLine(fmt::format("quote  {:<5} bid {:>10.2f}  ask {:>10.2f}  last {:>10.2f}  {}",
-                               q.security().code(), q.bid_price(), q.ask_price(), q.last_price(),
-                               to_text(truncate_to_seconds(q.datetime()))));
-  }
 }
 
-void DemoGateway::process_orderbook(const OrderBook& b) {
+void DemoGateway::process_orderbook(const OrderBook&) {
   note_latency();
   {
     MutexLock lock(mutex_);
     ++counts_.books;
-  }
-  if (print_ && !throttled(last_book_line_, b.security().code(), Clock::now())) {
-    cqg::WriteLine(fmt::format("book   {:<5} {:>10.2f} x {:<4} | {:>10.2f} x {:<4}",
-                               b.security().code(), b.bid_price_1(), b.bid_volume_1(),
-                               b.ask_price_1(), b.ask_volume_1()));
   }
 }
 

@@ -2,8 +2,7 @@
 
 // The demo engine's gateway object: the symbol table, the four process
 // hooks and what they collect (counts, orders, deals, the latency from a
-// vendor event to its hook), and the console lines, throttled so a person
-// can read them.
+// vendor event to its hook), and a line per order update and deal.
 //
 // Threads: the hooks run on the API host's worker; everything read by the
 // engine's thread is under `mutex_`.
@@ -37,7 +36,7 @@ class DemoGateway final : public BaseGateway {
  public:
   // `symbols` are the short vendor symbols the engine trades ("EP"); each
   // gets a futures record and a key in both maps. `print` false keeps the
-  // per-event lines off the console.
+  // order and deal lines off the console.
   DemoGateway(const std::vector<std::string>& symbols, bool print);
 
   std::optional<Security> get_eng_security_from_cqg_symbol(std::string_view cqg_symbol) override;
@@ -74,8 +73,6 @@ class DemoGateway final : public BaseGateway {
 
   // Worker thread only.
   std::chrono::steady_clock::time_point event_start_{};
-  std::map<std::string, std::chrono::steady_clock::time_point, std::less<>> last_quote_line_;
-  std::map<std::string, std::chrono::steady_clock::time_point, std::less<>> last_book_line_;
 
   // Shared with the engine's thread.
   mutable Mutex mutex_;

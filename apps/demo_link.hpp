@@ -12,6 +12,8 @@ namespace orbrix::demo {
 // vendor event to the engine's hook. Worker thread, like every handler.
 class DemoLink final : public cqg::BrokerLink {
  public:
+  using Variant = automation::Variant;
+
   // Any thread, before events are to be timed.
   void attach(DemoGateway& gateway) noexcept { demo_.store(&gateway, std::memory_order_release); }
 

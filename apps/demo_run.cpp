@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
@@ -24,6 +26,10 @@ using Clock = std::chrono::steady_clock;
 using cqg::WriteLine;
 
 constexpr auto kStep = 100ms;
+
+void write_line(const std::string& line) {
+  WriteLine(line);
+}
 
 std::vector<std::string> split_list(std::string_view text) {
   std::vector<std::string> out;
@@ -60,20 +66,63 @@ void print_bars(const std::string& symbol, const std::vector<Bar>& bars) {
                   last.open, last.high, last.low, last.close, last.volume));
 }
 
-void print_account(cqg::BrokerLink& link) {
+// One quote line and one book line per symbol, at most once a second and
+// only when it changed: read from the engine's maps, where each record is
+// whole.
+class MarketLines {
+ public:
+  explicit MarketLines(const DemoGateway& gateway) : gateway_(gateway) {}
+  void print() {
+    const auto now = Clock::now();
+    if (now - last_ < 1s) {
+      return;
+    }
+    last_ = now;
+    for (const auto& s : gateway_.securities()) {
+      if (const auto q = gateway_.cqg_quotes().find(s); q && q != quotes_[s.code()]) {
+        quotes_[s.code()] = q;
+        WriteLine(fmt::format("quote  {:<5} bid {:>10.2f}  ask {:>10.2f}  last {:>10.2f}  {}",
+                              s.code(), q->bid_price(), q->ask_price(), q->last_price(),
+                              to_text(truncate_to_seconds(q->datetime()))));
+      }
+      if (const auto b = gateway_.cqg_orderbooks().find(s); b && b != books_[s.code()]) {
+        books_[s.code()] = b;
+        WriteLine(fmt::format("book   {:<5} {:>10.2f} x {:<4} | {:>10.2f} x {:<4}", s.code(),
+                              b->bid_price_1(), b->bid_volume_1(), b->ask_price_1(),
+                              b->ask_volume_1()));
+      }
+    }
+  }
+
+ private:
+  const DemoGateway& gateway_;
+  Clock::time_point last_{};
+  std::map<std::string, std::shared_ptr<const Quote>> quotes_;
+  std::map<std::string, std::shared_ptr<const OrderBook>> books_;
+};
+
+// After the run, when no other thread writes: straight to standard output,
+// so --quiet (which silences the gateway's lines) still shows it.
+void print_final(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void print_account(cqg::BrokerLink& link, void (*out)(const std::string&)) {
   const auto b = link.account_balance();
-  WriteLine(
+  out(
       fmt::format("balance cash {:.2f}  available {:.2f}  net liquidating {:.2f}  margin {:.2f}  "
                   "realized {:.2f}  unrealized {:.2f}",
                   b.cash, b.available_cash, b.net_cash_power, b.maintenance_margin, b.realized_pnl,
                   b.unrealized_pnl));
   const auto positions = link.positions();
   if (positions.empty()) {
-    WriteLine("position none open");
+    out("position none open");
   }
   for (const auto& p : positions) {
-    WriteLine(fmt::format("position {:<5} {:<5} {:>4} @ {:.2f}", p.security.code(),
-                          to_text(p.direction), p.quantity, p.holding_price));
+    out(fmt::format("position {:<5} {:<5} {:>4} @ {:.2f}", p.security.code(), to_text(p.direction),
+                    p.quantity, p.holding_price));
   }
 }
 
@@ -228,10 +277,11 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
       link->subscribe_bar(s, options.bar_lookback, "1Min");
     }
     if (!options.quiet) {
-      print_account(*link);
+      print_account(*link, &write_line);
     }
 
     DemoEngine engine(*link, gateway);
+    MarketLines market(gateway);
     Strategy strategy(*link, gateway, options.duration);
     std::vector<DateTime> last_bar(options.symbols.size());
     std::uint64_t deals_seen = 0;
@@ -239,6 +289,9 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
     while (!stop.load() && Clock::now() - start < options.duration) {
       if (options.strategy) {
         strategy.step(Clock::now() - start);
+      }
+      if (!options.quiet) {
+        market.print();
       }
       for (std::size_t i = 0; i < options.symbols.size(); ++i) {
         try {
@@ -260,7 +313,7 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
         link->update_account_balance();
         safe_call([&] { link->update_positions(); });
         if (!options.quiet) {
-          print_account(*link);
+          print_account(*link, &write_line);
         }
       }
       if (bot) {
@@ -289,7 +342,7 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
   }
   host.Shutdown();
 
-  print_account(*link);
+  print_account(*link, &print_final);
   const auto counts = gateway.counts();
   const auto latency = gateway.latency();
   summary.quotes = counts.quotes;
@@ -299,7 +352,7 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
   summary.deals = counts.deals;
   summary.latency_median_us = latency.median_us;
   summary.latency_p99_us = latency.p99_us;
-  WriteLine(
+  print_final(
       fmt::format("summary {:.1f} s: quotes {}  books {}  bars {}  order updates {}  deals {}  "
                   "vendor event to hook: median {:.1f} us, p99 {:.1f} us ({} events)",
                   std::chrono::duration<double>(Clock::now() - start).count(), counts.quotes,

@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   try {
     const auto parsed = demo::parse_order_string(
-        text, [](std::string_view c) { return c == "EP" ? std::optional<Security>(ep) : std::nullopt; },
+        text,
+        [](std::string_view c) { return c == "EP" ? std::optional<Security>(ep) : std::nullopt; },
         "CQG");
     if (parsed.order.quantity <= 0) {
       __builtin_trap();  // accepted, but not an order anyone can place

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/telegram/telegram_bot.hpp"
 #include "orbrix/telegram/testing/fake_bot_api.hpp"
 
 namespace orbrix::demo {
