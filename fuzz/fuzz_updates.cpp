@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const auto batch = orbrix::telegram::parse_update_batch(text, 0);
     for (const auto& u : batch.updates) {
-      (void)u.chat_id();
+      (void)u.effective_chat_id();
     }
   } catch (const orbrix::telegram::BadResponse&) {
     // A refusal is the expected answer to garbage; anything else is a finding.
