@@ -181,7 +181,7 @@ void BM_QuotePath(benchmark::State& state) {
   s.sim.controls().fire_quotes("EP", {{"qtBid", 4000.5, 3}});
   const auto event = s.link->get_id_of_name("OnInstrumentChanged");
   const std::vector<Variant> args = s.link->captured;
-  const std::size_t n = static_cast<std::size_t>(state.max_iterations);
+  constexpr std::size_t n = 100000;  // events per pass
   double sink_ns = 0, direct_ns = 0;
   for (auto _ : state) {
     // Both loops on the worker, where the handler runs.
@@ -204,13 +204,12 @@ void BM_QuotePath(benchmark::State& state) {
       }
       direct_ns = ns_since(t0);
     });
-    break;  // one pass of n events
   }
   state.counters["events_per_s"] = static_cast<double>(n) / (sink_ns / 1e9);
   state.counters["direct_per_s"] = static_cast<double>(n) / (direct_ns / 1e9);
   state.counters["ratio"] = sink_ns / direct_ns;  // target <= 3
 }
-BENCHMARK(BM_QuotePath)->Iterations(100000)->UseRealTime();
+BENCHMARK(BM_QuotePath)->Iterations(1)->UseRealTime();
 
 void BM_PlaceOrder(benchmark::State& state) {
   Stack s;
