@@ -1,76 +1,68 @@
 // orbrix-demo: a small engine over the CQGCEL simulator. It hosts the vendor
-// object in its apartment, connects a sink, starts the vendor library and
-// shows what arrives. With TELEGRAM_TOKEN configured it also runs the
-// Telegram control bot and serves the operator's requests from this thread
-// until /stop (or --seconds pass), then shuts everything down.
+// object, logs on, subscribes an account, quotes, order books and one-minute
+// bars, runs a tiny strategy with limit, market and stop orders, prints what
+// arrives, and ends after --seconds (20 by default), on Ctrl-C or on the
+// operator's /stop, with a summary. With TELEGRAM_TOKEN configured it also
+// runs the Telegram control bot and serves its requests through the gateway.
 //
-//   orbrix-demo [--seconds N]
-#include <chrono>
+//   orbrix-demo [--seconds N] [--symbols EP,ENQ,GCE] [--seed N] [--history FILE]
+//               [--account N] [--quiet]
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <string>
-#include <string_view>
 
-#include "demo_engine.hpp"
+#include "demo_run.hpp"
 #include "orbrix/config/orbrix_config.hpp"
-#include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/telegram/plugin.hpp"
 
 namespace {
 
-using orbrix::cqg::Trace;
+std::atomic<bool> interrupted{false};
 
-// The demo's sink: reports the vendor's start and data errors as they come.
-class DemoSink : public orbrix::cqg::CELSinkBase {
- public:
-  void OnCELStarted() override { Trace("demo: the vendor library reports it has started"); }
-  void OnDataError(const orbrix::cqg::Variant&, const orbrix::cqg::Variant& description) override {
-    Trace("demo: data error: " + description.to_text());
-  }
-  std::string_view type_name() const noexcept override { return "DemoSink"; }
-};
-
-// With the bot the demo serves until /stop, or for an hour at most unless
-// --seconds says otherwise.
-std::chrono::seconds run_time(int argc, char** argv) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::string_view(argv[i]) == "--seconds") {
-      return std::chrono::seconds(std::strtol(argv[i + 1], nullptr, 10));
-    }
-  }
-  return std::chrono::hours(1);
+extern "C" void on_interrupt(int) {
+  interrupted.store(true);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  orbrix::demo::DemoOptions options;
+  try {
+    options = orbrix::demo::parse_options(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 2;
+  }
+  std::signal(SIGINT, on_interrupt);
+  std::signal(SIGTERM, on_interrupt);
+  std::FILE* devnull = nullptr;
+  if (options.quiet) {
+    devnull = std::fopen("/dev/null", "w");
+    // The gateway's own trace lines go; the demo's lines and summary stay.
+    orbrix::cqg::set_output_stream(devnull);
+  }
+  int status = 0;
   try {
     const auto config = orbrix::config::Config::load();
-    const bool has_bot = !config.get("TELEGRAM_TOKEN").value_or("").empty();
-
-    orbrix::cqg::ApiHost host;
-    auto sink = host.Init<DemoSink>(nullptr);
-    if (host.errorHappened) {
-      host.Shutdown();
-      std::fprintf(stderr, "orbrix-demo: the vendor library reported an error at start-up\n");
-      return 1;
+    orbrix::telegram::TelegramBot* bot = nullptr;
+    if (!config.get("TELEGRAM_TOKEN").value_or("").empty()) {
+      bot = &orbrix::telegram::load_plugin(config);
+      std::printf("demo: Telegram bot running; the operator's commands are served\n");
     }
-
-    orbrix::demo::DemoEngine engine;
-    if (has_bot) {
-      auto& bot = orbrix::telegram::load_plugin(config);
-      orbrix::cqg::WriteLine("demo: Telegram bot running; send /balance, /positions or /stop");
-      engine.serve_until_stopped(bot, run_time(argc, argv));
+    orbrix::demo::run_demo(options, interrupted, bot);
+    if (bot) {
       orbrix::telegram::unload_plugin();
-    } else {
-      orbrix::cqg::WriteLine("demo: TELEGRAM_TOKEN is not set; the Telegram bot is not started");
     }
-    host.Shutdown();
-    return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orbrix-demo: %s\n", e.what());
-    return 1;
+    status = 1;
   }
+  if (devnull) {
+    orbrix::cqg::set_output_stream(nullptr);
+    std::fclose(devnull);
+  }
+  std::fflush(stdout);
+  return status;
 }

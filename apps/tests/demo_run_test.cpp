@@ -1,0 +1,96 @@
+// The demo engine end to end: the whole stack over the simulator, steered
+// through the local Bot API stand-in as an operator would.
+#include "demo_run.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/telegram/telegram_bot.hpp"
+#include "orbrix/telegram/testing/fake_bot_api.hpp"
+
+namespace orbrix::demo {
+namespace {
+
+using namespace std::chrono_literals;
+using telegram::testing::FakeBotApi;
+
+constexpr std::int64_t kOperator = 408258968;
+
+telegram::BotOptions options_for(const FakeBotApi& api) {
+  telegram::BotOptions o;
+  o.api.api_url = api.url();
+  o.polling.poll_timeout = 1s;
+  o.polling.poll_margin = 500ms;
+  o.polling.backoff_initial = 20ms;
+  o.polling.backoff_max = 100ms;
+  o.polling.close_timeout = 1s;
+  o.default_chat_id = kOperator;
+  o.log = [](std::string_view) {};
+  return o;
+}
+
+// Sends a command and waits for the engine's answer (the first reply after
+// the bot's own time-stamped acknowledgement) that contains `expected`,
+// sending again while it does not (orders fill on later market events).
+std::string ask(FakeBotApi& api, const std::string& command, const std::string& expected) {
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    const auto before = api.sent().size();
+    api.push_text(kOperator, command);
+    std::string answer;
+    for (int i = 0; i < 100 && answer.empty(); ++i) {
+      const auto sent = api.sent();
+      for (std::size_t j = before; j < sent.size(); ++j) {
+        if (sent[j].text.rfind("[", 0) != 0) {
+          answer = sent[j].text;
+        }
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    if (answer.find(expected) != std::string::npos) {
+      return answer;
+    }
+    std::this_thread::sleep_for(200ms);
+  }
+  return "no answer containing \"" + expected + "\" to " + command;
+}
+
+TEST(DemoRun, AnOperatorTradesThroughTheBotAndTheGatewayEndToEnd) {
+  FakeBotApi api;
+  telegram::TelegramBot bot(api.token(), options_for(api));
+  DemoOptions options;
+  options.duration = 60s;  // ended by /stop long before
+  options.symbols = {"EP"};
+  options.strategy = false;
+  options.quiet = true;
+  std::atomic<bool> stop{false};
+  std::vector<std::string> answers;
+  std::thread operator_thread([&] {
+    answers.push_back(ask(api, "/balance", "Balance:"));
+    answers.push_back(ask(api, "/send_order EP,2,l,o,m,CQG,None,None", "placed"));
+    answers.push_back(ask(api, "/deals 5", "filled_quantity"));
+    answers.push_back(ask(api, "/positions", "LONG"));
+    answers.push_back(ask(api, "/send_order XX,1,l,o,m,CQG,None,None", "piece 1"));
+    answers.push_back(ask(api, "/cancel_order no-such-id CQG", "Cannot cancel order no-such-id"));
+    answers.push_back(ask(api, "/close_positions", "Closing 1 position(s)"));
+    answers.push_back(ask(api, "/positions", "none open"));
+    answers.push_back(ask(api, "/orders 5", "Orders:"));
+    api.push_text(kOperator, "/stop");
+  });
+  const auto summary = run_demo(options, stop, &bot);
+  operator_thread.join();
+  bot.close();
+  EXPECT_TRUE(summary.stopped_by_operator);
+  ASSERT_EQ(answers.size(), 9u);
+  EXPECT_NE(answers[2].find("\"filled_quantity\": 2"), std::string::npos) << answers[2];
+  EXPECT_NE(answers[3].find("quantity=2"), std::string::npos) << answers[3];
+  EXPECT_NE(answers[4].find("is not a security this engine trades"), std::string::npos);
+  for (const auto& a : answers) {
+    EXPECT_EQ(a.rfind("no answer", 0), std::string::npos) << a;
+  }
+  EXPECT_GE(summary.deals, 2u);  // the buy and the closing sell
+}
+
+}  // namespace
+}  // namespace orbrix::demo
