@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -16,6 +17,7 @@ namespace {
 
 // The quote handler's member ids, per worker thread.
 thread_local detail::MemberIds<1> instrument_ids({"FullName"});
+thread_local detail::MemberIds<2> quotes_ids({"Count", "ItemByIndex"});
 thread_local detail::MemberIds<3> quote_ids({"IsValid", "Type", "price"});
 
 std::string full_name_of(const Object& instrument) {
@@ -135,10 +137,16 @@ void BrokerLink::OnInstrumentChanged(const Variant& cqgInstrument, const Variant
   if (removed_instruments_.contains(change.full_name)) {
     return;  // a late event of an unsubscribed instrument
   }
-  const auto items = Object(cqgQuotes).items();
-  change.quotes.reserve(items.size());
-  for (const Variant& item : items) {
-    const Object quote(item);
+  // By index rather than through an enumerator: no snapshot of the
+  // collection per event.
+  const Object quotes(cqgQuotes);
+  const auto& c = quotes_ids.of(quotes);
+  const std::int64_t count = detail::get_by_id(quotes, c[0]).as_int();
+  change.quotes.reserve(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+  for (std::int64_t i = 0; i < count; ++i) {
+    const Variant index(i);
+    const Object quote(
+        quotes.invoke(c[1], automation::InvokeKind::Method, automation::Args(&index, 1)));
     const auto& ids = quote_ids.of(quote);
     QuoteUpdate u;
     u.valid = detail::get_by_id(quote, ids[0]).truthy();

@@ -136,7 +136,8 @@ TEST(BrokerLinkOrderBook, SubscribeWritesTheLimitBeforeSendingInTwoHops) {
   EXPECT_FALSE(s.link->get_ticks_from_cqg_symbol("EP"));
 }
 
-TEST(BrokerLinkOrderBook, AResolutionErrorReleasesTheCallerAndLateTicksOfARemovedRequestAreDropped) {
+TEST(BrokerLinkOrderBook,
+     AResolutionErrorReleasesTheCallerAndLateTicksOfARemovedRequestAreDropped) {
   Stack s;
   s.link->set_timeout(60s);
   s.vendor.settings().resolution_error = true;

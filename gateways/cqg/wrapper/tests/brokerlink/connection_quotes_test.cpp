@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "orbrix/automation/errors.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
 #include "stack.hpp"
@@ -196,6 +197,18 @@ TEST(BrokerLinkQuotes, WaitingOperationsRefuseToRunOnTheWorker) {
   });
   EXPECT_NE(error.find("subscribe_quote"), std::string::npos);
   EXPECT_NE(error.find("worker"), std::string::npos);
+}
+
+TEST(BrokerLinkQuotes, AfterShutdownOperationsRefuseAndALateEventIsHarmless) {
+  Stack s;
+  s.host.Shutdown();
+  EXPECT_THROW(s.link->subscribe_quote("EP"), automation::DisconnectedError);
+  EXPECT_THROW(s.link->get_instrument_from_cqg_symbol("EP"), automation::DisconnectedError);
+  s.link->unsubscribe_bar("EP");  // under safe_call: reported, not raised
+  const auto instrument = FakeObject::make("FakeInstrument", {{"FullName", "F.US.EPZ23"}});
+  s.link->OnInstrumentChanged(
+      instrument, FakeObject::collection("FakeQuotes", {testing::fake_quote("qtTrade", 2)}), {});
+  EXPECT_EQ(s.gateway.records<Quote>().size(), 1u);
 }
 
 TEST(BrokerLinkQuotes, EngineThreadsReadQuotesWhileTheyArrive) {

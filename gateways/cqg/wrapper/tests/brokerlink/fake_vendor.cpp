@@ -496,10 +496,12 @@ FakePtr FakeVendor::make_cel() {
     }
     auto order = fake_order(guid, "osInOrderBook");
     order->on("Cancel", [](FakeObject&, Args) -> Variant { return {}; });
+    // Weak references: the order list holds the order, which holds this.
     std::weak_ptr<FakeObject> weak = order;
-    order->on("Place", [this, orders, self, weak](FakeObject&, Args) -> Variant {
+    std::weak_ptr<FakeObject> weak_orders = orders;
+    order->on("Place", [this, weak_orders, self, weak](FakeObject&, Args) -> Variant {
       auto o = weak.lock();
-      orders->add_item(o);
+      weak_orders.lock()->add_item(o);
       if (settings_.announce_orders) {
         self->fire("OnOrderChanged", {k("ctAdded"), o, {}, {}, {}});
       }

@@ -77,6 +77,8 @@ TEST(BrokerLinkModuleConstants, Values) {
   ASSERT_NE(TIMEZONE, nullptr);
   EXPECT_EQ(TIMEZONE->name(), "Asia/Hong_Kong");
   EXPECT_EQ(BrokerLink::description, "CQG Integrated Client API");
+  cqgsim::register_simulator();
+  EXPECT_EQ(BrokerLink().timeout(), TIMEOUT);  // the product's bound unless a test sets one
   EXPECT_EQ(symbol_of_full_name("F.US.EPZ23"), "EPZ23");
   EXPECT_EQ(symbol_of_full_name("EPZ23"), "EPZ23");
 }

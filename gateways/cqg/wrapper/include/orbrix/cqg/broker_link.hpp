@@ -16,7 +16,11 @@
 // Operations that wait for a vendor event raise std::logic_error at once
 // when called on the worker itself (from inside a hook), where the event
 // could never be delivered. Every operation but the handlers raises
-// std::logic_error before Init has bound a gateway with its API host.
+// std::logic_error before Init has bound a gateway with its API host, and
+// automation::DisconnectedError after the host's Shutdown. The handlers
+// never touch the host, so an event that still comes after Shutdown is
+// handled harmlessly; a late event of an unsubscribed instrument, tick or
+// bar request is dropped.
 
 #include <atomic>
 #include <chrono>
