@@ -153,7 +153,8 @@ const automation::ClassInfo& Position::class_info() {
                    [self](Dispatch& d, Args) -> Variant { return self(d).open_trade_equity(); });
     c.add_property("ProfitLoss",
                    [self](Dispatch& d, Args) -> Variant { return self(d).realized_; });
-    c.add_property("Account", [self](Dispatch& d, Args) -> Variant { return self(d).account_; });
+    c.add_property("Account",
+                   [self](Dispatch& d, Args) -> Variant { return self(d).account_.lock(); });
     return c;
   }();
   return info;

@@ -51,19 +51,21 @@ class Account final : public automation::AutomationObject<Account> {
 };
 
 // A position of an account in an instrument, as the latest position event
-// showed it (so a handler reads the figures of the event it handles).
+// showed it (so a handler reads the figures of the event it handles). It
+// refers to its account weakly: the account's Positions collection holds
+// the position, and the hub holds both.
 class Position final : public automation::AutomationObject<Position> {
  public:
-  Position(std::weak_ptr<CQGCEL> cel, std::size_t index, std::shared_ptr<Account> account,
+  Position(std::weak_ptr<CQGCEL> cel, std::size_t index, const std::shared_ptr<Account>& account,
            std::string instrument_name)
       : cel_(std::move(cel)),
         index_(index),
-        account_(std::move(account)),
+        account_id_(account->id()),
+        account_(account),
         instrument_name_(std::move(instrument_name)) {}
   static const automation::ClassInfo& class_info();
 
-  venue::AccountId account_id() const { return account_->id(); }
-  const std::shared_ptr<Account>& account() const { return account_; }
+  venue::AccountId account_id() const { return account_id_; }
   void present(const venue::PositionUpdate& update) {
     quantity_ = update.quantity;
     average_ticks_ = update.average_price;
@@ -75,7 +77,8 @@ class Position final : public automation::AutomationObject<Position> {
 
   std::weak_ptr<CQGCEL> cel_;
   std::size_t index_;
-  std::shared_ptr<Account> account_;
+  venue::AccountId account_id_;
+  std::weak_ptr<Account> account_;
   std::string instrument_name_;
   std::int64_t quantity_ = 0;
   double average_ticks_ = 0;

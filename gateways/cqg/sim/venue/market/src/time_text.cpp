@@ -56,7 +56,10 @@ std::optional<Timestamp> parse_timestamp(std::string_view text) {
   if (all_digits(text)) {
     long long ns = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), ns);
-    if (ec != std::errc{} || end != text.data() + text.size()) {
+    // Up to the end of 2261, as for the calendar form: later times leave no
+    // room for the arithmetic a replay does on them.
+    constexpr long long kLast = 9'214'646'399'999'999'999LL;  // 2261-12-31T23:59:59.999999999Z
+    if (ec != std::errc{} || end != text.data() + text.size() || ns > kLast) {
       return std::nullopt;
     }
     return Timestamp{nanoseconds{ns}};
@@ -80,7 +83,10 @@ std::optional<Timestamp> parse_timestamp(std::string_view text) {
   const int hh = to_int(part(11, 2));
   const int mm = to_int(part(14, 2));
   const int ss = to_int(part(17, 2));
-  if (!ymd.ok() || hh > 23 || mm > 59 || ss > 59) {
+  // Venue time is nanoseconds in 64 bits: 1678 up to 2261; other years
+  // would overflow, so they are not time stamps here.
+  if (!ymd.ok() || int(ymd.year()) < 1678 || int(ymd.year()) > 2261 || hh > 23 || mm > 59 ||
+      ss > 59) {
     return std::nullopt;
   }
   long long frac_ns = 0;

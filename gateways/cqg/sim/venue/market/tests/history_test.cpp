@@ -111,6 +111,9 @@ TEST(VenueMarketHistory, RefusesBadRowsNamingLineAndColumn) {
   expect_refused(q + ok + "2026-12-07 14:30:01,6050.00,6050.25,1,1,,\n", 3, "ts_event", "ISO 8601");
   expect_refused(q + ok + "2026-02-30T14:30:01Z,6050.00,6050.25,1,1,,\n", 3, "ts_event",
                  "ISO 8601");
+  // Beyond what 64-bit nanoseconds hold (found by fuzzing: it overflowed).
+  expect_refused(q + "9240-12-07T14:30:04Z,6050.00,6050.25,1,1,,\n", 2, "ts_event", "ISO 8601");
+  expect_refused(q + "9223372036854775807,6050.00,6050.25,1,1,,\n", 2, "ts_event", "ISO 8601");
 
   const std::string b = "ts_event,open,high,low,close,volume\n";
   const std::string bar = "2026-12-07T14:30:00Z,10,12,9,11,5\n";
