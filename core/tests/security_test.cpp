@@ -93,6 +93,9 @@ TEST(SecurityTest, EachKindAppliesItsDefaults) {
     EXPECT_EQ(e.record.expiry_date(), std::nullopt);
     EXPECT_EQ(e.record.quote_currency(), "");
   }
+  EXPECT_EQ(description(SecurityKind::base), "Base class for different asset types");
+  EXPECT_EQ(description(SecurityKind::stock), "Cash equity");
+  EXPECT_EQ(description(SecurityKind::currency), "Foreign exchange");
 }
 
 TEST(SecurityTest, NamedAndPositionalFormsBuildTheSameRecord) {

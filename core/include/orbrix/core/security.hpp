@@ -33,6 +33,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "orbrix/core/constants.hpp"
@@ -41,6 +42,23 @@
 namespace orbrix {
 
 enum class SecurityKind : std::uint8_t { base, stock, futures, currency, commodity };
+
+// The description text of each kind's record.
+constexpr std::string_view description(SecurityKind kind) {
+  switch (kind) {
+    case SecurityKind::base:
+      return "Base class for different asset types";
+    case SecurityKind::stock:
+      return "Cash equity";
+    case SecurityKind::futures:
+      return "Futures";
+    case SecurityKind::currency:
+      return "Foreign exchange";
+    case SecurityKind::commodity:
+      return "Commodity";
+  }
+  return {};
+}
 
 // Default lot size and exchange of each kind.
 constexpr std::optional<std::int64_t> default_lot_size(SecurityKind kind) {
