@@ -42,10 +42,10 @@ const automation::ClassInfo& Quote::class_info() {
 }
 
 Instrument::Instrument(std::weak_ptr<CQGCEL> cel, venue::InstrumentId id,
-                       venue::InstrumentSpec spec)
+                       venue::InstrumentSpec contract)
     : cel_(std::move(cel)),
       id_(id),
-      spec_(std::move(spec)),
+      spec_(std::move(contract)),
       level_(constants().dsNone),
       changed_(std::make_shared<Quotes>()) {
   for (std::size_t i = 0; i < quotes_.size(); ++i) {
@@ -157,8 +157,8 @@ void CQGCEL::new_instrument(const std::string& symbol) {
     auto& object = instrument_of_[*id];
     if (!object) {
       object = std::make_shared<Instrument>(std::static_pointer_cast<CQGCEL>(shared_from_this()),
-                                            *id, venue_->catalogue().spec(*id));
-      instruments_->add(object, object->spec().full_name);
+                                            *id, venue_->catalogue().contract(*id));
+      instruments_->add(object, object->contract().full_name);
     }
     const std::array<Variant, 3> args{Variant(symbol), Variant(object), Variant()};
     fire(cqg::CelEvent::OnInstrumentResolved, args);
@@ -223,8 +223,8 @@ void CQGCEL::fire_quotes(std::string_view symbol, const std::vector<QuoteSpec>& 
     if (!type) {
       throw std::invalid_argument(fmt::format("fire_quotes: no quote type is named {}", q.type));
     }
-    changes.push_back(venue::QuoteChange{*type, venue::to_ticks(q.price, target->spec().tick_size),
-                                         q.volume, q.valid});
+    changes.push_back(venue::QuoteChange{
+        *type, venue::to_ticks(q.price, target->contract().tick_size), q.volume, q.valid});
   }
   flush();
   venue_->market().inject(target->id(), venue_->now(), std::move(changes));

@@ -46,11 +46,11 @@ using Quotes = NamedCollection<kQuotesName>;
 // writable DataSubscriptionLevel that starts and stops its quote stream.
 class Instrument final : public automation::AutomationObject<Instrument> {
  public:
-  Instrument(std::weak_ptr<CQGCEL> cel, venue::InstrumentId id, venue::InstrumentSpec spec);
+  Instrument(std::weak_ptr<CQGCEL> cel, venue::InstrumentId id, venue::InstrumentSpec contract);
   static const automation::ClassInfo& class_info();
 
   venue::InstrumentId id() const { return id_; }
-  const venue::InstrumentSpec& spec() const { return spec_; }
+  const venue::InstrumentSpec& contract() const { return spec_; }
   std::int64_t level() const { return level_; }
   bool streaming() const;
   bool removed() const { return removed_; }

@@ -158,7 +158,7 @@ Variant Order::property_value(std::int64_t id) const {
     return request_.quantity;
   }
   if (id == k.opInstrumentName) {
-    return request_.instrument->spec().full_name;
+    return request_.instrument->contract().full_name;
   }
   if (id == k.opSide) {
     return request_.side;
@@ -229,7 +229,7 @@ void CQGCEL::place(Order& o) {
   }
   const auto& k = constants();
   const auto& r = o.request();
-  const double tick = r.instrument->spec().tick_size;
+  const double tick = r.instrument->contract().tick_size;
   venue::OrderRequest req;
   req.account = r.account->id();
   req.instrument = r.instrument->id();
@@ -288,7 +288,7 @@ void CQGCEL::deliver_trading(const venue::TradingEvent& event) {
   }
   if (const auto* changed = std::get_if<venue::OrderChanged>(&event)) {
     const auto& o = order_of_.at(changed->order);
-    const double tick = o->request().instrument->spec().tick_size;
+    const double tick = o->request().instrument->contract().tick_size;
     o->present(vendor_status(changed->status), changed->filled_quantity,
                changed->average_fill_price * tick, vendor_time(changed->time));
     Variant fill;

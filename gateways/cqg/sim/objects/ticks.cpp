@@ -144,7 +144,7 @@ void CQGCEL::remove_ticks(const Variant& ticks) {
 }
 
 void CQGCEL::deliver_ticks(Ticks& ticks, const venue::MarketEvent& event) {
-  const double tick_size = venue_->catalogue().spec(event.instrument).tick_size;
+  const double tick_size = venue_->catalogue().contract(event.instrument).tick_size;
   std::int64_t added = 0;
   for (const auto& t : event.ticks) {
     if (!ticks.takes(t.type)) {

@@ -179,7 +179,7 @@ Variant CQGCEL::request_timed_bars(const Variant& request) {
       const auto wanted = std::max<std::int64_t>(0, req.range_start - req.range_end - 1);
       const auto series = venue_->market().bars(*bars->instrument(), bars->period(),
                                                 static_cast<std::size_t>(wanted));
-      const double tick = venue_->catalogue().spec(*bars->instrument()).tick_size;
+      const double tick = venue_->catalogue().contract(*bars->instrument()).tick_size;
       auto& list = bars->bars();
       for (const auto& bar : series.completed) {
         list.push_back(make_bar(bar, tick, req.symbol, list.size()));
@@ -208,7 +208,7 @@ void CQGCEL::remove_timed_bars(const Variant& bars) {
 }
 
 void CQGCEL::deliver_bars(TimedBars& bars, const venue::BarUpdate& update) {
-  const double tick = venue_->catalogue().spec(*bars.instrument()).tick_size;
+  const double tick = venue_->catalogue().contract(*bars.instrument()).tick_size;
   const auto& symbol = bars.request()->symbol;
   auto& list = bars.bars();
   const auto self = bars.shared_from_this();

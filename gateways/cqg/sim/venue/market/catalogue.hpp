@@ -27,7 +27,7 @@ class Catalogue {
   // `full_name` must be non-empty and unique ignoring case; the dated symbol
   // is the part of the full name after its last dot. Throws
   // std::invalid_argument otherwise.
-  explicit Catalogue(std::vector<InstrumentSpec> specs,
+  explicit Catalogue(std::vector<InstrumentSpec> contracts,
                      std::vector<std::chrono::sys_days> last_days = {});
 
   // The instrument named by its short symbol ("EP"), dated symbol ("EPZ26")
@@ -36,13 +36,13 @@ class Catalogue {
   std::optional<InstrumentId> resolve(std::string_view text) const;
 
   // Throws std::out_of_range for an id not below size().
-  const InstrumentSpec& spec(InstrumentId id) const;
+  const InstrumentSpec& contract(InstrumentId id) const;
   // The last day the contract is front; none for a catalogue built without.
   std::optional<std::chrono::sys_days> last_day(InstrumentId id) const;
 
   std::size_t size() const { return specs_.size(); }
   // The whole table, indexed by InstrumentId: what the trading side takes.
-  const std::vector<InstrumentSpec>& specs() const { return specs_; }
+  const std::vector<InstrumentSpec>& contracts() const { return specs_; }
 
  private:
   std::vector<InstrumentSpec> specs_;

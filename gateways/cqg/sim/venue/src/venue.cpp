@@ -8,7 +8,7 @@ namespace orbrix::cqgsim::venue {
 Venue::Venue(VenueConfig config)
     : clock_(config.start),
       market_(Catalogue::standard(config.start), config.seed, config.start, config.market),
-      broker_(market_.catalogue().specs(), std::move(config.accounts), config.trading) {}
+      broker_(market_.catalogue().contracts(), std::move(config.accounts), config.trading) {}
 
 void Venue::advance_to(Timestamp t, VenueObserver& observer) {
   if (t < clock_.now()) {

@@ -164,31 +164,31 @@ std::vector<Standard> standard_set() {
 
 Catalogue Catalogue::standard(Timestamp as_of) {
   const auto day = std::chrono::floor<std::chrono::days>(as_of);
-  std::vector<InstrumentSpec> specs;
+  std::vector<InstrumentSpec> contracts;
   std::vector<std::chrono::sys_days> last_days;
   for (const Standard& s : standard_set()) {
     const FrontContract front = front_contract(s.cycle, day);
-    InstrumentSpec spec;
-    spec.symbol = s.symbol;
-    spec.full_name = std::string("F.US.") + s.symbol + front.code;
-    spec.description = s.description;
-    spec.kind = s.kind;
-    spec.tick_size = s.tick_size;
-    spec.tick_value = s.tick_value;
-    spec.currency = "USD";
-    spec.initial_price = to_ticks(s.price, s.tick_size);
-    spec.annual_volatility = s.volatility;
-    spec.spread_ticks = s.spread;
-    spec.maintenance_margin = s.margin;
-    specs.push_back(std::move(spec));
+    InstrumentSpec contract;
+    contract.symbol = s.symbol;
+    contract.full_name = std::string("F.US.") + s.symbol + front.code;
+    contract.description = s.description;
+    contract.kind = s.kind;
+    contract.tick_size = s.tick_size;
+    contract.tick_value = s.tick_value;
+    contract.currency = "USD";
+    contract.initial_price = to_ticks(s.price, s.tick_size);
+    contract.annual_volatility = s.volatility;
+    contract.spread_ticks = s.spread;
+    contract.maintenance_margin = s.margin;
+    contracts.push_back(std::move(contract));
     last_days.push_back(front.last_day);
   }
-  return Catalogue(std::move(specs), std::move(last_days));
+  return Catalogue(std::move(contracts), std::move(last_days));
 }
 
-Catalogue::Catalogue(std::vector<InstrumentSpec> specs,
+Catalogue::Catalogue(std::vector<InstrumentSpec> contracts,
                      std::vector<std::chrono::sys_days> last_days)
-    : specs_(std::move(specs)), last_days_(std::move(last_days)) {
+    : specs_(std::move(contracts)), last_days_(std::move(last_days)) {
   if (!last_days_.empty() && last_days_.size() != specs_.size()) {
     throw std::invalid_argument("Catalogue: one last day per instrument, or none");
   }
@@ -222,7 +222,7 @@ std::optional<InstrumentId> Catalogue::resolve(std::string_view text) const {
   return it->second;
 }
 
-const InstrumentSpec& Catalogue::spec(InstrumentId id) const {
+const InstrumentSpec& Catalogue::contract(InstrumentId id) const {
   if (id >= specs_.size()) {
     throw std::out_of_range("Catalogue: no instrument " + std::to_string(id));
   }
@@ -230,7 +230,7 @@ const InstrumentSpec& Catalogue::spec(InstrumentId id) const {
 }
 
 std::optional<std::chrono::sys_days> Catalogue::last_day(InstrumentId id) const {
-  spec(id);
+  contract(id);
   if (last_days_.empty()) {
     return std::nullopt;
   }

@@ -71,12 +71,12 @@ struct Market::Impl {
       throw std::invalid_argument("Market: the mean interval between events must be positive");
     }
     records.reserve(catalogue.size());
-    for (const InstrumentSpec& spec : catalogue.specs()) {
-      records.emplace_back(RandomWalk(stream_seed(seed, spec.symbol), spec, config, start));
+    for (const InstrumentSpec& contract : catalogue.contracts()) {
+      records.emplace_back(RandomWalk(stream_seed(seed, contract.symbol), contract, config, start));
       records.back().state.time = start;
       // The opening trade is at the initial price, which is also where the
       // synthesised daily history closed yesterday.
-      records.back().yesterday = std::max<Ticks>(1, spec.initial_price);
+      records.back().yesterday = std::max<Ticks>(1, contract.initial_price);
       for (auto& q : records.back().state.quotes) {
         q.valid = false;
       }
@@ -305,14 +305,14 @@ struct Market::Impl {
   HistorySynthesis& synthesis(InstrumentId id, BarPeriod period) {
     auto& slot = records[id].synthesis[static_cast<std::size_t>(period)];
     if (!slot) {
-      const InstrumentSpec& spec = catalogue.spec(id);
+      const InstrumentSpec& contract = catalogue.contract(id);
       const double period_s = std::chrono::duration<double>(length_of(period)).count();
       const double mean_s = std::chrono::duration<double>(config.mean_interval).count();
       SynthesisParams p;
-      p.seed = stream_seed(seed, spec.symbol + "/bars/" + std::string(to_string(period)));
-      p.anchor = std::max<Ticks>(1, spec.initial_price);
+      p.seed = stream_seed(seed, contract.symbol + "/bars/" + std::string(to_string(period)));
+      p.anchor = std::max<Ticks>(1, contract.initial_price);
       p.end = period_start(period, start);
-      p.volatility = spec.annual_volatility;
+      p.volatility = contract.annual_volatility;
       p.trades_per_bar = period_s / mean_s * config.trade_probability;
       p.mean_trade_size = config.mean_trade_size;
       slot.emplace(period, p);
@@ -401,7 +401,7 @@ void Market::replay(InstrumentId id, const History& history) {
     throw std::logic_error("Market::replay: set up replays before the market produces events");
   }
   // Everything that can be refused is checked before the record changes.
-  std::vector<BookStep> steps = replay_steps(history, impl_->catalogue.spec(id));
+  std::vector<BookStep> steps = replay_steps(history, impl_->catalogue.contract(id));
   Impl::Record fresh(r.walk);
   fresh.state.time = impl_->start;
   for (std::size_t i = 0; i < kQuoteTypeCount; ++i) {

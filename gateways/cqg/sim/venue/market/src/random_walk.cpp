@@ -20,9 +20,9 @@ constexpr std::array<QuoteType, 10> kRareTypes{QuoteType::CohUndAsk,      QuoteT
 
 }  // namespace
 
-RandomWalk::RandomWalk(std::uint64_t seed, const InstrumentSpec& spec, const MarketConfig& config,
-                       Timestamp start)
-    : spec_(&spec), config_(&config), rng_(seed), next_time_(start) {}
+RandomWalk::RandomWalk(std::uint64_t seed, const InstrumentSpec& contract,
+                       const MarketConfig& config, Timestamp start)
+    : spec_(&contract), config_(&config), rng_(seed), next_time_(start) {}
 
 std::int64_t RandomWalk::book_size() {
   const auto mean = std::max<std::int64_t>(1, std::llround(config_->mean_book_size));

@@ -14,7 +14,7 @@ namespace orbrix::cqgsim::venue {
 
 class RandomWalk {
  public:
-  RandomWalk(std::uint64_t seed, const InstrumentSpec& spec, const MarketConfig& config,
+  RandomWalk(std::uint64_t seed, const InstrumentSpec& contract, const MarketConfig& config,
              Timestamp start);
 
   Timestamp next_time() const { return next_time_; }

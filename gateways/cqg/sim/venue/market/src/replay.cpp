@@ -9,46 +9,46 @@ namespace orbrix::cqgsim::venue {
 
 namespace {
 
-Ticks on_grid(double price, const InstrumentSpec& spec, const History& h, std::size_t line,
+Ticks on_grid(double price, const InstrumentSpec& contract, const History& h, std::size_t line,
               const char* column) {
-  const double ticks = price / spec.tick_size;
+  const double ticks = price / contract.tick_size;
   const double nearest = std::round(ticks);
   if (std::abs(ticks - nearest) > 1e-6) {
     throw HistoryError(h.source, line, column,
                        fmt::format("price {} is not on the tick grid of {} ({})", price,
-                                   spec.symbol, spec.tick_size));
+                                   contract.symbol, contract.tick_size));
   }
   return static_cast<Ticks>(nearest);
 }
 
 }  // namespace
 
-std::vector<BookStep> replay_steps(const History& h, const InstrumentSpec& spec) {
+std::vector<BookStep> replay_steps(const History& h, const InstrumentSpec& contract) {
   std::vector<BookStep> steps;
   if (h.format == HistoryFormat::QuotesAndTrades) {
     steps.reserve(h.quotes.size());
     for (const QuoteRecord& r : h.quotes) {
       BookStep s;
       s.time = r.time;
-      s.bid = on_grid(r.bid, spec, h, r.line, "bid_price");
-      s.ask = on_grid(r.ask, spec, h, r.line, "ask_price");
+      s.bid = on_grid(r.bid, contract, h, r.line, "bid_price");
+      s.ask = on_grid(r.ask, contract, h, r.line, "ask_price");
       // Absent sizes are unknown and shown as 0.
       s.bid_size = r.bid_size.value_or(0);
       s.ask_size = r.ask_size.value_or(0);
       if (r.last_price) {
-        s.trade = TopOfBook::Trade{on_grid(*r.last_price, spec, h, r.line, "last_price"),
+        s.trade = TopOfBook::Trade{on_grid(*r.last_price, contract, h, r.line, "last_price"),
                                    r.last_size.value_or(0)};
       }
       steps.push_back(s);
     }
     return steps;
   }
-  const Ticks spread = std::max<Ticks>(1, spec.spread_ticks);
+  const Ticks spread = std::max<Ticks>(1, contract.spread_ticks);
   steps.reserve(h.bars.size() * 4);
   for (const BarRecord& r : h.bars) {
     const Ticks path[4] = {
-        on_grid(r.open, spec, h, r.line, "open"), on_grid(r.high, spec, h, r.line, "high"),
-        on_grid(r.low, spec, h, r.line, "low"), on_grid(r.close, spec, h, r.line, "close")};
+        on_grid(r.open, contract, h, r.line, "open"), on_grid(r.high, contract, h, r.line, "high"),
+        on_grid(r.low, contract, h, r.line, "low"), on_grid(r.close, contract, h, r.line, "close")};
     // The bar's volume shared over its four trades, the remainder to the
     // first ones, so the bar rebuilt from them has the file's volume.
     const std::int64_t share = r.volume / 4;

@@ -18,6 +18,6 @@ inline constexpr std::chrono::seconds kBarPathOffsets[4] = {
 // (open, high, low, close, the volume shared among them, each at the touch
 // of a quote the instrument's usual spread wide). Throws HistoryError naming the
 // record's line and column for a price off the instrument's tick grid.
-std::vector<BookStep> replay_steps(const History& history, const InstrumentSpec& spec);
+std::vector<BookStep> replay_steps(const History& history, const InstrumentSpec& contract);
 
 }  // namespace orbrix::cqgsim::venue

@@ -160,7 +160,7 @@ TEST(VenueMarketBars, SynthesisedHistoryIsDeterministicAndJoinsTheLiveSeries) {
     EXPECT_EQ(many.forming->start, period_start(period, kStart));
     EXPECT_EQ(many.completed.back().start + len, many.forming->start);
     EXPECT_EQ(many.completed.back().close, many.forming->open);
-    EXPECT_EQ(many.forming->open, all.spec(gc).initial_price);
+    EXPECT_EQ(many.forming->open, all.contract(gc).initial_price);
   }
 }
 

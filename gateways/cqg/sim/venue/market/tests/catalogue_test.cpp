@@ -15,7 +15,7 @@ using testing::at;
 
 std::string front(const char* symbol, const char* day) {
   const Catalogue c = Catalogue::standard(at(std::string(day) + "T12:00:00Z"));
-  return c.spec(*c.resolve(symbol)).full_name;
+  return c.contract(*c.resolve(symbol)).full_name;
 }
 
 TEST(VenueMarketCatalogue, ListsTheStandardFuturesWithTheirFrontContracts) {
@@ -23,7 +23,7 @@ TEST(VenueMarketCatalogue, ListsTheStandardFuturesWithTheirFrontContracts) {
   ASSERT_EQ(c.size(), 12u);
   std::set<std::string> names;
   for (InstrumentId id = 0; id < c.size(); ++id) {
-    const InstrumentSpec& s = c.spec(id);
+    const InstrumentSpec& s = c.contract(id);
     names.insert(s.full_name);
     EXPECT_EQ(s.full_name.rfind("F.US." + s.symbol, 0), 0u) << s.full_name;
     EXPECT_EQ(s.full_name.size(), 5 + s.symbol.size() + 3) << s.full_name;
@@ -37,10 +37,10 @@ TEST(VenueMarketCatalogue, ListsTheStandardFuturesWithTheirFrontContracts) {
                                    "F.US.USAH27", "F.US.EU6Z26", "F.US.JY6Z26", "F.US.BP6Z26",
                                    "F.US.GCEG27", "F.US.SIEH27", "F.US.CLEF27", "F.US.NGEF27"}));
   // An E-mini S&P tick: 0.25 points of a $50 multiplier.
-  const InstrumentSpec& ep = c.spec(*c.resolve("EP"));
+  const InstrumentSpec& ep = c.contract(*c.resolve("EP"));
   EXPECT_EQ(ep.tick_size, 0.25);
   EXPECT_EQ(ep.tick_value, 12.5);
-  EXPECT_EQ(c.specs().size(), c.size());
+  EXPECT_EQ(c.contracts().size(), c.size());
 }
 
 TEST(VenueMarketCatalogue, ResolvesShortDatedAndFullNamesIgnoringCase) {
@@ -108,7 +108,7 @@ TEST(VenueMarketCatalogue, RefusesAmbiguousOrIncompleteInstrumentsAndUnknownIds)
   const Catalogue one({a});
   EXPECT_EQ(one.resolve("aaz26"), InstrumentId{0});
   EXPECT_FALSE(one.last_day(0));
-  EXPECT_THROW(one.spec(1), std::out_of_range);
+  EXPECT_THROW(one.contract(1), std::out_of_range);
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ TEST(VenueMarket, TheSameSeedReplaysTheSameEventsAndAnotherSeedDoesNot) {
 TEST(VenueMarket, AnInstrumentsStreamDoesNotDependOnTheOthers) {
   const Catalogue all = standard();
   const InstrumentId cle = *all.resolve("CLE");
-  const Catalogue alone({all.spec(cle)});
+  const Catalogue alone({all.contract(cle)});
   Market full(all, 7, kStart);
   Market single(alone, 7, kStart);
   // Asking about other instruments on the way must not disturb anything.
@@ -97,23 +97,23 @@ TEST(VenueMarket, EveryInstrumentOpensAtStartWithItsFullPicture) {
   std::vector<InstrumentId> opened;
   m.advance_to(kStart, [&](const MarketEvent& e) {
     opened.push_back(e.instrument);
-    const InstrumentSpec& spec = all.spec(e.instrument);
+    const InstrumentSpec& contract = all.contract(e.instrument);
     EXPECT_EQ(e.time, kStart);
     ASSERT_TRUE(e.book.trade);
-    EXPECT_EQ(e.book.trade->price, spec.initial_price);
+    EXPECT_EQ(e.book.trade->price, contract.initial_price);
     std::set<QuoteType> types;
     for (const QuoteChange& q : e.quotes) {
       types.insert(q.type);
     }
     for (QuoteType t : {QuoteType::Bid, QuoteType::Ask, QuoteType::Trade, QuoteType::DayOpen,
                         QuoteType::DayHigh, QuoteType::DayLow, QuoteType::YesterdaySettlement}) {
-      EXPECT_TRUE(types.count(t)) << spec.symbol << " " << to_string(t);
+      EXPECT_TRUE(types.count(t)) << contract.symbol << " " << to_string(t);
     }
   });
   EXPECT_EQ(opened, (std::vector<InstrumentId>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
   const InstrumentState& s = m.state(0);
-  EXPECT_EQ(s.price(QuoteType::YesterdaySettlement), all.spec(0).initial_price);
-  EXPECT_EQ(s.price(QuoteType::DayOpen), all.spec(0).initial_price);
+  EXPECT_EQ(s.price(QuoteType::YesterdaySettlement), all.contract(0).initial_price);
+  EXPECT_EQ(s.price(QuoteType::DayOpen), all.contract(0).initial_price);
   EXPECT_FALSE(s.price(QuoteType::ImpliedBid));
 }
 
@@ -133,7 +133,7 @@ TEST(VenueMarket, ALongRunKeepsTheBookSaneAndShowsEveryQuoteType) {
     ASSERT_TRUE(e.book.bid && e.book.ask);
     ASSERT_LT(*e.book.bid, *e.book.ask) << describe(e);
     ASSERT_GT(*e.book.bid, 0);
-    ASSERT_LE(*e.book.ask - *e.book.bid, all.spec(e.instrument).spread_ticks + 2);
+    ASSERT_LE(*e.book.ask - *e.book.bid, all.contract(e.instrument).spread_ticks + 2);
     ASSERT_GT(e.book.bid_size, 0);
     ASSERT_GT(e.book.ask_size, 0);
     ASSERT_FALSE(e.quotes.empty());
@@ -272,8 +272,8 @@ TEST(VenueMarket, RefusesBadInjectionsAndGoingBack) {
 TEST(VenueMarket, PricesMoveWithTheInstrumentsVolatility) {
   const Catalogue all = standard();
   for (const char* symbol : {"EP", "NGE"}) {
-    const InstrumentSpec& spec = all.spec(*all.resolve(symbol));
-    Market m(Catalogue({spec}), 4, kStart);
+    const InstrumentSpec& contract = all.contract(*all.resolve(symbol));
+    Market m(Catalogue({contract}), 4, kStart);
     m.advance_to(kStart + 6h, [](const MarketEvent&) {});
     const auto bars = m.bars(0, BarPeriod::OneMinute, 6 * 60 - 1).completed;
     ASSERT_EQ(bars.size(), 6u * 60 - 1);
@@ -283,8 +283,8 @@ TEST(VenueMarket, PricesMoveWithTheInstrumentsVolatility) {
       sum2 += r * r;
     }
     const double annual = std::sqrt(sum2 / double(bars.size() - 1) * 365.25 * 24 * 60);
-    EXPECT_GT(annual, 0.7 * spec.annual_volatility) << symbol;
-    EXPECT_LT(annual, 1.4 * spec.annual_volatility) << symbol;
+    EXPECT_GT(annual, 0.7 * contract.annual_volatility) << symbol;
+    EXPECT_LT(annual, 1.4 * contract.annual_volatility) << symbol;
   }
 }
 

@@ -20,7 +20,7 @@ History parse(const std::string& text) {
 
 Catalogue ep_only() {
   const Catalogue all = Catalogue::standard(at("2026-12-07T00:00:00Z"));
-  return Catalogue({all.spec(*all.resolve("EP"))});
+  return Catalogue({all.contract(*all.resolve("EP"))});
 }
 
 struct Seen {
