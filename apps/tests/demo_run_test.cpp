@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "operator_bot.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
 #include "orbrix/telegram/telegram_bot.hpp"
 #include "orbrix/telegram/testing/fake_bot_api.hpp"
@@ -16,19 +17,10 @@ namespace {
 using namespace std::chrono_literals;
 using telegram::testing::FakeBotApi;
 
-constexpr std::int64_t kOperator = 408258968;
+using testing::kOperator;
 
 telegram::BotOptions options_for(const FakeBotApi& api) {
-  telegram::BotOptions o;
-  o.api.api_url = api.url();
-  o.polling.poll_timeout = 1s;
-  o.polling.poll_margin = 500ms;
-  o.polling.backoff_initial = 20ms;
-  o.polling.backoff_max = 100ms;
-  o.polling.close_timeout = 1s;
-  o.default_chat_id = kOperator;
-  o.log = [](std::string_view) {};
-  return o;
+  return testing::operator_bot_options(api);
 }
 
 // Sends a command and waits for the engine's answer (the first reply after
