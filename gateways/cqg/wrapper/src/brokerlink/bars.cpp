@@ -148,15 +148,26 @@ void BrokerLink::unsubscribe_bar(std::string_view cqg_symbol) {
   });
 }
 
-std::optional<std::vector<Bar>> BrokerLink::get_subscribe_bars_data(const Security& security) {
+BrokerLink::BarWindow BrokerLink::get_subscribe_bars_data(const Security& security) {
   MutexLock guard(bars_mutex_);
   const auto it = subscribe_bars_data_.find(security);
-  if (it == subscribe_bars_data_.end() || it->second.empty()) {
-    return std::nullopt;
+  if (it == subscribe_bars_data_.end() || it->second->empty()) {
+    return nullptr;
   }
-  // Repaired in the store, so the fills persist for later reads and rolls.
-  fill_missing_bar_values(it->second);
-  return it->second;
+  auto& window = it->second;
+  const bool missing = std::any_of(window->begin(), window->end(), [](const Bar& b) {
+    return std::any_of(kBarValues.begin(), kBarValues.end(),
+                       [&b](double Bar::*field) { return b.*field == kInvalid; });
+  });
+  if (missing) {
+    // Repaired in the store, so the fills persist for later reads and rolls;
+    // a snapshot a reader still holds is left as it was.
+    if (window.use_count() > 1) {
+      window = std::make_shared<std::vector<Bar>>(*window);
+    }
+    fill_missing_bar_values(*window);
+  }
+  return window;
 }
 
 void BrokerLink::dumpBar(const Variant& bar, const Variant& index) {
@@ -198,7 +209,7 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
   {
     MutexLock guard(bars_mutex_);
     const auto it = subscribe_bars_data_.find(*security);
-    if (it != subscribe_bars_data_.end() && !it->second.empty()) {
+    if (it != subscribe_bars_data_.end() && !it->second->empty()) {
       return;  // an existing window is kept
     }
   }
@@ -210,7 +221,7 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
     window.push_back(make_bar(Object(bars.call("Item", i)), *security));
   }
   MutexLock guard(bars_mutex_);
-  subscribe_bars_data_[*security] = std::move(window);
+  subscribe_bars_data_[*security] = std::make_shared<std::vector<Bar>>(std::move(window));
 }
 
 void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
@@ -244,7 +255,11 @@ void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
     if (it == subscribe_bars_data_.end()) {
       return;  // removed by the engine meanwhile
     }
-    rolled = roll_bar_window(it->second, bar);
+    auto& window = it->second;
+    if (window.use_count() > 1 && !window->empty() && bar.datetime > window->back().datetime) {
+      window = std::make_shared<std::vector<Bar>>(*window);  // a reader holds the old one
+    }
+    rolled = roll_bar_window(*window, bar);
   }
   if (rolled) {
     WriteLine("[2] OnTimedBarsAdded: " + to_text(bar));

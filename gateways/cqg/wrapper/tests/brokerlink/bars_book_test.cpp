@@ -74,7 +74,7 @@ TEST(BrokerLinkBars, ErrorsAndEmptyResolutionsReleaseTheCallerAtOnce) {
   s.vendor.set_bars("EPZ23", some_bars(5));
   s.vendor.settings().resolution_error = true;
   s.link->subscribe_bar("EPZ23", 10);
-  EXPECT_EQ(s.link->get_subscribe_bars_data(testing::ep()), std::nullopt);
+  EXPECT_EQ(s.link->get_subscribe_bars_data(testing::ep()), nullptr);
 }
 
 TEST(BrokerLinkBars, UnsubscribeRemovesTheRequestAndTheWindow) {
@@ -88,7 +88,7 @@ TEST(BrokerLinkBars, UnsubscribeRemovesTheRequestAndTheWindow) {
   EXPECT_EQ(testing::hops(s, [&] { s.link->unsubscribe_bar("EPZ23"); }), 1u);
   EXPECT_EQ(s.caller_lines().back(), "Successfully unsubscribe timedbar for EPZ23");
   EXPECT_FALSE(s.link->get_timedbars_from_cqg_symbol("EP"));
-  EXPECT_EQ(s.link->get_subscribe_bars_data(testing::ep()), std::nullopt);
+  EXPECT_EQ(s.link->get_subscribe_bars_data(testing::ep()), nullptr);
   EXPECT_FALSE(s.link->eventBarDone.is_set());
 }
 

@@ -142,7 +142,7 @@ TEST_F(BrokerLinkOverSimulator, TicksBuildTheBookAndBarsFillTheWindow) {
     EXPECT_NE(b.open, static_cast<double>(INVALID_VALUE));
   }
   EXPECT_EQ(hops([&] { link->unsubscribe_bar("EP"); }), 1u);
-  EXPECT_EQ(link->get_subscribe_bars_data(ep), std::nullopt);
+  EXPECT_EQ(link->get_subscribe_bars_data(ep), nullptr);
 }
 
 TEST_F(BrokerLinkOverSimulator, AnUnansweredBarRequestAndAnEmptyOneReturn) {
@@ -150,7 +150,7 @@ TEST_F(BrokerLinkOverSimulator, AnUnansweredBarRequestAndAnEmptyOneReturn) {
   sim.controls().set_bars_resolution(AnswerBehaviour::empty());
   link->set_timeout(60s);  // released at once, or the test takes a minute
   link->subscribe_bar("EP", 20);
-  EXPECT_EQ(link->get_subscribe_bars_data(ep), std::nullopt);
+  EXPECT_EQ(link->get_subscribe_bars_data(ep), nullptr);
   sim.controls().set_bars_resolution(AnswerBehaviour::never());
   link->set_timeout(50ms);
   link->subscribe_bar("EP", 20);

@@ -393,14 +393,14 @@ TEST_F(BrokerLinkBarsUnit, AResolutionStoresAllButTheFormingBar) {
 
 TEST_F(BrokerLinkBarsUnit, EmptyAndFailedResolutionsLeaveNoWindowButRelease) {
   link->OnTimedBarsResolved(Variant(bars(1)), Variant());
-  EXPECT_EQ(link->get_subscribe_bars_data(ep()), std::nullopt);
+  EXPECT_EQ(link->get_subscribe_bars_data(ep()), nullptr);
   link->eventBarDone.clear();
   link->OnTimedBarsResolved(Variant(bars(0)), Variant());
   EXPECT_TRUE(link->eventBarDone.is_set());
   link->eventBarDone.clear();
   link->OnTimedBarsResolved(Variant(bars(5)), Variant(testing::fake_error(3, "no data")));
   EXPECT_TRUE(link->eventBarDone.is_set());
-  EXPECT_EQ(link->get_subscribe_bars_data(ep()), std::nullopt);
+  EXPECT_EQ(link->get_subscribe_bars_data(ep()), nullptr);
 }
 
 TEST_F(BrokerLinkBarsUnit, AdditionsRollTheWindowOnlyForALaterBar) {
@@ -429,6 +429,23 @@ TEST_F(BrokerLinkBarsUnit, RepairsPersistInTheStore) {
   // The repaired value is what a later roll keeps.
   link->OnTimedBarsAdded(Variant(bars(5)));
   EXPECT_EQ(link->get_subscribe_bars_data(ep())->front().open, 10);
+}
+
+TEST_F(BrokerLinkBarsUnit, AWindowHandedOutNeverChangesUnderItsReader) {
+  auto c = bars(4);
+  static_cast<FakeObject&>(*c->items()[2].as_object())
+      .set("Open", static_cast<double>(INVALID_VALUE));
+  link->OnTimedBarsResolved(Variant(c), Variant());
+  const auto first = link->get_subscribe_bars_data(ep());  // repaired: minute 2 takes 11
+  EXPECT_EQ((*first)[2].open, 11);
+  const std::vector<Bar> seen = *first;
+  link->OnTimedBarsAdded(Variant(bars(5)));  // rolls the store, not the reader's snapshot
+  EXPECT_EQ(*first, seen);
+  const auto second = link->get_subscribe_bars_data(ep());
+  EXPECT_NE(second, first);
+  EXPECT_EQ(second->back().open, 13);
+  // Unchanged and repaired already: the same snapshot again, no copy.
+  EXPECT_EQ(link->get_subscribe_bars_data(ep()), second);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -134,10 +135,14 @@ class BrokerLink : public CELSinkBase {
   // thread; one round trip.
   void unsubscribe_bar(std::string_view cqg_symbol);
   // The security's bar window, oldest first, after filling missing values
-  // in the stored window; none when there is no window or it is empty.
-  // Any thread; blocks only for the window's lock. Raises
-  // std::invalid_argument "The latest bar is INVALID: ..." (the fills stay).
-  std::optional<std::vector<Bar>> get_subscribe_bars_data(const Security& security);
+  // in the stored window; null when there is no window or it is empty.
+  // The window is an immutable snapshot: later bars and repairs go to a new
+  // one, so the engine may keep and read it on any thread. Any thread;
+  // blocks only for the window's lock; copies only when a repair or a roll
+  // meets a snapshot still held by a reader. Raises std::invalid_argument
+  // "The latest bar is INVALID: ..." (the fills stay).
+  using BarWindow = std::shared_ptr<const std::vector<Bar>>;
+  BarWindow get_subscribe_bars_data(const Security& security);
   // Traces one line with a vendor bar's values (a diagnostic; nothing calls
   // it). Thread of the bar's apartment.
   void dumpBar(const Variant& bar, const Variant& index);
@@ -253,7 +258,10 @@ class BrokerLink : public CELSinkBase {
   // Bars: the windows, written by the worker's handlers and repaired and
   // copied by engine threads, under `bars_mutex_`.
   mutable Mutex bars_mutex_;
-  std::unordered_map<Security, std::vector<Bar>> subscribe_bars_data_ GUARDED_BY(bars_mutex_);
+  // A window is changed in place only while nobody else holds it (copy on
+  // write), so a snapshot handed out never changes.
+  std::unordered_map<Security, std::shared_ptr<std::vector<Bar>>> subscribe_bars_data_
+      GUARDED_BY(bars_mutex_);
 
   // Touched only on the worker (inside hops and handlers): what was removed,
   // so late events for it are dropped, and the unmapped tick symbols
