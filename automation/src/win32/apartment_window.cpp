@@ -81,8 +81,16 @@ void Win32Apartment::attach(Apartment& apartment) {
     throw ApartmentError(fmt::format("CoInitialize failed: {}", win32::describe_hresult(hr)));
   }
   register_window_class();
-  HWND window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                this_module(), nullptr);
+  // Under Wine the first window of a process can fail while the prefix's
+  // desktop is still starting; a few short retries ride that out.
+  HWND window = nullptr;
+  for (int attempt = 0; !window && attempt < 50; ++attempt) {
+    if (attempt > 0) {
+      Sleep(20);
+    }
+    window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                             this_module(), nullptr);
+  }
   if (!window) {
     const DWORD error = GetLastError();
     CoUninitialize();
