@@ -10,6 +10,10 @@ if(ORBRIX_SANITIZE)
   add_link_options(-fsanitize=${ORBRIX_SANITIZE})
 endif()
 
+# The kind of the module libraries: shared here, static in the Windows build
+# (cmake/OrbrixWindows.cmake).
+set(ORBRIX_LIBRARY_TYPE SHARED)
+
 # Applies the project's warning set to a target.
 function(orbrix_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)

@@ -7,6 +7,7 @@
 #include "orbrix/automation/diagnostics.hpp"
 #include "orbrix/automation/errors.hpp"
 #include "orbrix/automation/wait.hpp"
+#include "platform.hpp"
 
 namespace orbrix::automation {
 namespace {
@@ -20,6 +21,7 @@ struct ThreadApartment {
   ~ThreadApartment() {
     if (apartment) {
       apartment->shut_down();
+      detail::detach_thread(*apartment);
     }
   }
 };
@@ -59,12 +61,6 @@ std::uint64_t Apartment::round_trips() const noexcept {
   return round_trips_.load(std::memory_order_relaxed);
 }
 
-void Apartment::notify() {
-  // Taking the mutex orders this wake-up after the waiter's last check.
-  { MutexLock lock(mutex_); }
-  wake_.notify_all();
-}
-
 bool Apartment::enqueue(Message message) {
   {
     MutexLock lock(mutex_);
@@ -73,7 +69,7 @@ bool Apartment::enqueue(Message message) {
     }
     queue_.push_back(std::move(message));
   }
-  wake_.notify_all();
+  wake_owner();
   return true;
 }
 
@@ -95,7 +91,7 @@ bool Apartment::post_after(Clock::duration delay, Task task) {
   }
   // The pump recomputes its deadline on every wake-up, so a timer due
   // before the one it sleeps for is not missed.
-  wake_.notify_all();
+  wake_owner();
   return true;
 }
 
@@ -215,7 +211,7 @@ void Apartment::release_export(const Dispatch* object) noexcept {
     }
   }
   if (posted) {
-    wake_.notify_all();
+    wake_owner();
   }
 }
 
@@ -231,51 +227,6 @@ void Apartment::move_due_timers() {
 
 bool Apartment::has_work() const {
   return !queue_.empty() || (!timers_.empty() && timers_.top().due <= Clock::now());
-}
-
-int Apartment::wait(std::span<WaitHandle* const> handles, std::chrono::milliseconds timeout,
-                    bool infinite, bool wake_on_messages) {
-  for (auto* h : handles) {
-    h->add_waiter(this);
-  }
-  const auto deadline = infinite ? Clock::time_point::max() : Clock::now() + timeout;
-  int result = -1;
-  {
-    MutexLock lock(mutex_);
-    for (;;) {
-      // Handles first, as the Win32 wait reports them ahead of messages.
-      for (std::size_t i = 0; i < handles.size() && result < 0; ++i) {
-        if (handles[i]->is_signalled() && handles[i]->acquire()) {
-          result = static_cast<int>(i);
-        }
-      }
-      if (result >= 0) {
-        break;
-      }
-      if (wake_on_messages && has_work()) {
-        result = static_cast<int>(handles.size());
-        break;
-      }
-      if (!infinite && Clock::now() >= deadline) {
-        break;
-      }
-      // Recomputed on every pass: a timer posted meanwhile may be due
-      // before the deadline slept for last time.
-      auto until = deadline;
-      if (wake_on_messages && !timers_.empty() && timers_.top().due < until) {
-        until = timers_.top().due;
-      }
-      if (until == Clock::time_point::max()) {
-        wake_.wait(lock);
-      } else {
-        wake_.wait_until(lock, until);
-      }
-    }
-  }
-  for (auto* h : handles) {
-    h->remove_waiter(this);
-  }
-  return result;
 }
 
 bool Apartment::pump() {
@@ -325,7 +276,7 @@ void Apartment::shut_down() {
     timers.swap(timers_);
     exports.swap(exports_);
   }
-  wake_.notify_all();
+  wake_owner();
   for (auto& message : queued) {
     if (message.cancel) {
       message.cancel();
@@ -337,9 +288,12 @@ void Apartment::shut_down() {
 
 void co_initialize() {
   auto& tls = this_thread_apartment;
-  if (tls.refs++ == 0) {
-    tls.apartment = std::make_shared<Apartment>(Apartment::Key{});
+  if (tls.refs == 0) {
+    auto apartment = std::make_shared<Apartment>(Apartment::Key{});
+    detail::attach_thread(*apartment);
+    tls.apartment = std::move(apartment);
   }
+  ++tls.refs;
 }
 
 void co_uninitialize() {
@@ -351,6 +305,7 @@ void co_uninitialize() {
     auto apartment = std::move(tls.apartment);
     tls.apartment.reset();
     apartment->shut_down();
+    detail::detach_thread(*apartment);
   }
 }
 

@@ -20,6 +20,10 @@ Cookie Dispatch::advise(const DispatchPtr&) {
 
 void Dispatch::unadvise(Cookie) {}
 
+Variant Dispatch::invoke_by_name(std::string_view name, InvokeKind kind, Args args) {
+  return invoke(get_id_of_name(name), kind, args);
+}
+
 std::string Dispatch::name_of(DispId id) const {
   return fmt::format("#{}", id);
 }

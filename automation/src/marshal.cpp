@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -56,8 +57,7 @@ class Proxy final : public Dispatch {
     }
     DispId id = 0;
     run_at_home(name, [&](Dispatch& t) { id = t.get_id_of_name(name); });
-    MutexLock lock(mutex_);
-    ids_.emplace(key, id);
+    remember(std::string(key), id);
     return id;
   }
 
@@ -71,6 +71,36 @@ class Proxy final : public Dispatch {
     }
     Variant result;
     run_at_home(id, [&](Dispatch& t) { result = t.invoke(id, kind, in); });
+    return marshal_to(Apartment::current(), result);
+  }
+
+  Variant invoke_by_name(std::string_view name, InvokeKind kind, Args args) override {
+    if (names_anywhere_ || home_->is_current()) {
+      return invoke(get_id_of_name(name), kind, args);
+    }
+    std::string key = fold_case(name);
+    if (const auto known = known_id(key)) {
+      return invoke(*known, kind, args);
+    }
+    // A name new to this proxy: resolved and called in the same round trip.
+    std::vector<Variant> storage;
+    const Args in = marshal_args(args, storage);
+    DispId id = 0;
+    bool resolved = false;
+    Variant result;
+    try {
+      run_at_home(name, [&](Dispatch& t) {
+        id = t.get_id_of_name(name);
+        resolved = true;
+        result = t.invoke(id, kind, in);
+      });
+    } catch (...) {
+      if (resolved) {
+        remember(std::move(key), id);
+      }
+      throw;
+    }
+    remember(std::move(key), id);
     return marshal_to(Apartment::current(), result);
   }
 
@@ -110,6 +140,16 @@ class Proxy final : public Dispatch {
   }
 
  private:
+  std::optional<DispId> known_id(const std::string& key) {
+    MutexLock lock(mutex_);
+    const auto it = ids_.find(key);
+    return it == ids_.end() ? std::nullopt : std::optional<DispId>(it->second);
+  }
+  void remember(std::string key, DispId id) {
+    MutexLock lock(mutex_);
+    ids_.emplace(std::move(key), id);
+  }
+
   // "CQGCEL.NewInstrument", for a member given by id or by name.
   std::string describe(DispId id) const { return fmt::format("{}.{}", type_name_, name_of(id)); }
   std::string describe(std::string_view member) const {

@@ -26,8 +26,7 @@ Variant Object::invoke(DispId id, InvokeKind kind, Args args) const {
 }
 
 Variant Object::invoke_named(std::string_view name, InvokeKind kind, Args args) const {
-  const auto& p = checked();
-  return p->invoke(p->get_id_of_name(name), kind, args);
+  return checked()->invoke_by_name(name, kind, args);
 }
 
 void Object::put(std::string_view name, Variant value) const {

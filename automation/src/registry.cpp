@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "orbrix/automation/errors.hpp"
+#include "platform.hpp"
 
 namespace orbrix::automation {
 
@@ -45,6 +46,11 @@ DispatchPtr ClassRegistry::create_object(std::string_view prog_id) const {
     }
   }
   if (!factory) {
+    // Not registered in this process: the platform's own classes (COM's
+    // registry on Windows) are asked next.
+    if (auto object = detail::create_native_object(prog_id)) {
+      return object;
+    }
     throw ClassNotRegisteredError(
         fmt::format("Invalid class string: no class is registered as \"{}\"", prog_id));
   }

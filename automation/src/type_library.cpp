@@ -6,6 +6,7 @@
 
 #include "orbrix/automation/class_info.hpp"
 #include "orbrix/automation/errors.hpp"
+#include "platform.hpp"
 
 namespace orbrix::automation {
 
@@ -74,7 +75,24 @@ void TypeLibraryRegistry::register_library(std::shared_ptr<const TypeLibrary> li
 }
 
 std::shared_ptr<const TypeLibrary> TypeLibraryRegistry::load(std::string_view guid, int major,
-                                                             int minor, std::uint32_t) const {
+                                                             int minor, std::uint32_t lcid) const {
+  if (auto library = find(guid, major, minor)) {
+    return library;
+  }
+  // Not registered in this process: the platform's registered libraries
+  // (COM's on Windows), read once and kept here.
+  if (auto native = detail::load_native_type_library(guid, major, minor, lcid)) {
+    const_cast<TypeLibraryRegistry*>(this)->register_library(native);
+    if (auto library = find(guid, major, minor)) {
+      return library;
+    }
+  }
+  throw std::runtime_error(
+      fmt::format("Library not registered: type library {} version {}.{}", guid, major, minor));
+}
+
+std::shared_ptr<const TypeLibrary> TypeLibraryRegistry::find(std::string_view guid, int major,
+                                                             int minor) const {
   MutexLock lock(mutex_);
   // A real registration wins over a fallback of any minor version.
   std::shared_ptr<const TypeLibrary> best;
@@ -89,10 +107,6 @@ std::shared_ptr<const TypeLibrary> TypeLibraryRegistry::load(std::string_view gu
     if (best) {
       break;
     }
-  }
-  if (!best) {
-    throw std::runtime_error(
-        fmt::format("Library not registered: type library {} version {}.{}", guid, major, minor));
   }
   return best;
 }

@@ -21,6 +21,7 @@ namespace orbrix::automation {
 
 class WaitHandle;
 class Dispatch;
+struct Win32Apartment;
 
 // A non-owning reference to a callable, for calls that run it before they
 // return: no allocation, unlike std::function.
@@ -114,12 +115,14 @@ class Apartment {
   // --- used by the message wait and pump (owning thread only) ---
 
   // Waits until a handle is signalled, a message is waiting (when
-  // `wake_on_messages`) or the time-out passes. Returns the index of the
+  // `wake_on_messages`; on Windows any window message too) or the time-out
+  // passes. Returns the index of the
   // signalled handle, handles.size() for "messages waiting", or -1 on time-out.
   int wait(std::span<WaitHandle* const> handles, std::chrono::milliseconds timeout, bool infinite,
            bool wake_on_messages);
-  // Runs the messages waiting now (due timers included). Returns true when it
-  // met a quit message; the messages behind it stay queued.
+  // Runs the messages of this queue waiting now (due timers included).
+  // Returns true when it met a quit message; the messages behind it stay
+  // queued.
   bool pump();
 
   // Uninitialises: rejects new work, fails every queued call and releases
@@ -128,7 +131,9 @@ class Apartment {
 
  private:
   friend class WaitHandle;
+  friend struct Win32Apartment;
   friend void co_initialize();
+  friend void co_uninitialize();
 
   struct Message {
     Task run;
@@ -153,7 +158,11 @@ class Apartment {
   bool withdraw(const void* owner);
   void move_due_timers() REQUIRES(mutex_);
   bool has_work() const REQUIRES(mutex_);
+  // Wakes a wait of the owning thread for a handle (WaitHandle::set).
   void notify();
+  // Wakes the owning thread for new work in the queue: its condition
+  // variable in the portable build, a message to its window on Windows.
+  void wake_owner();
 
   const std::thread::id thread_;
   std::atomic<std::int64_t> call_timeout_ms_{kDefaultCallTimeout.count()};
@@ -165,12 +174,22 @@ class Apartment {
   std::priority_queue<Timer, std::vector<Timer>, std::greater<>> timers_ GUARDED_BY(mutex_);
   std::uint64_t timer_seq_ GUARDED_BY(mutex_) = 0;
   std::unordered_map<const Dispatch*, Export> exports_ GUARDED_BY(mutex_);
+#if defined(_WIN32)
+  // The owner's message-only window (an HWND) and whether a wake-up message
+  // is on its way to it, so a burst of posts sends one message.
+  std::atomic<void*> window_{nullptr};
+  std::atomic<bool> wake_posted_{false};
+#endif
 };
 
 // CoInitialize: makes the calling thread a single-threaded apartment, or
-// adds a reference when it is one already.
+// adds a reference when it is one already. On Windows the first call also
+// initialises COM on the thread (an STA) and creates the message-only window
+// that carries posted work into the pump; it throws ApartmentError when COM
+// refuses (the thread is in the multithreaded apartment).
 void co_initialize();
-// CoUninitialize: drops a reference; the last one shuts the apartment down.
+// CoUninitialize: drops a reference; the last one shuts the apartment down
+// (and on Windows destroys its window and uninitialises COM on the thread).
 // Throws ApartmentError when the thread has no apartment.
 void co_uninitialize();
 

@@ -42,6 +42,10 @@ class Dispatch : public std::enable_shared_from_this<Dispatch> {
   virtual DispId get_id_of_name(std::string_view name) = 0;
   // Calls a member by id. Throws what the member throws.
   virtual Variant invoke(DispId id, InvokeKind kind, Args args) = 0;
+  // Resolves `name` and calls it: what a call by name does. A proxy does
+  // both in one round trip into the object's apartment when the name is new
+  // to it. Throws what get_id_of_name and invoke throw.
+  virtual Variant invoke_by_name(std::string_view name, InvokeKind kind, Args args);
   // The object's type name, for messages ("CQGCEL").
   virtual std::string_view type_name() const noexcept = 0;
   // The name of a member id, for messages ("NewInstrument"); "#<id>" when

@@ -26,8 +26,10 @@ class ClassRegistry {
   void unregister_class(std::string_view prog_id);
   bool is_registered(std::string_view prog_id) const;
 
-  // Creates an object by ProgID. Throws ClassNotRegisteredError for an
-  // unknown ProgID; a factory's own error passes unchanged.
+  // Creates an object by ProgID: a class registered here first, then (on
+  // Windows) a COM class registered with the system, created in the calling
+  // thread's apartment. Throws ClassNotRegisteredError for an unknown
+  // ProgID; a factory's own error passes unchanged.
   DispatchPtr create_object(std::string_view prog_id) const;
 
  private:

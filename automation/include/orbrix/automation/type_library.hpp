@@ -75,11 +75,14 @@ class TypeLibraryRegistry {
   // whichever came first: a fallback never shadows a real registration.
   void register_library(std::shared_ptr<const TypeLibrary> library, bool fallback = false);
   // LoadRegTypeLib: the library of that GUID with that major version and at
-  // least that minor version. Throws std::runtime_error when none is registered.
+  // least that minor version; on Windows one registered with the system is
+  // read (ITypeLib, its enumerations and dispinterfaces) when the process
+  // registered none. Throws std::runtime_error when none is registered.
   std::shared_ptr<const TypeLibrary> load(std::string_view guid, int major, int minor,
                                           std::uint32_t lcid = 0) const;
 
  private:
+  std::shared_ptr<const TypeLibrary> find(std::string_view guid, int major, int minor) const;
   mutable Mutex mutex_;
   struct Entry {
     std::shared_ptr<const TypeLibrary> library;

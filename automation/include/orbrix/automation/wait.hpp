@@ -14,21 +14,27 @@ class Apartment;
 // A Win32-style event handle (CreateEvent): manual- or auto-reset. An
 // auto-reset handle releases one wait and resets itself. Waited on together
 // with the apartment's message queue by msg_wait_for_multiple_objects.
+//
+// On Windows the handle is a real event object (CreateEvent), which
+// MsgWaitForMultipleObjects waits on; the flag mirrors it for is_signalled.
 class WaitHandle {
  public:
-  WaitHandle(bool manual_reset, bool initial_state) noexcept
-      : signalled_(initial_state), manual_reset_(manual_reset) {}
+  // Windows: aborts the process when no event object can be created (the
+  // system is out of handles), as it cannot be reported from here.
+  WaitHandle(bool manual_reset, bool initial_state) noexcept;
+  ~WaitHandle();
   WaitHandle(const WaitHandle&) = delete;
   WaitHandle& operator=(const WaitHandle&) = delete;
 
   // SetEvent: signals the handle and wakes the threads waiting on it.
   void set();
   // ResetEvent.
-  void reset() noexcept { signalled_.store(false, std::memory_order_release); }
+  void reset() noexcept;
   bool is_signalled() const noexcept { return signalled_.load(std::memory_order_acquire); }
 
  private:
   friend class Apartment;
+  friend struct Win32Apartment;
   // Takes the signal for a wait that returns on it; an auto-reset handle
   // resets. Returns false when another waiter took it first.
   bool acquire() noexcept;
@@ -39,6 +45,9 @@ class WaitHandle {
   const bool manual_reset_;
   Mutex mutex_;
   std::vector<Apartment*> waiters_ GUARDED_BY(mutex_);
+#if defined(_WIN32)
+  void* native_;  // the event object's HANDLE
+#endif
 };
 
 // Results and arguments of msg_wait_for_multiple_objects, after Win32.
@@ -59,7 +68,8 @@ std::uint32_t msg_wait_for_multiple_objects(std::span<WaitHandle* const> handles
                                             std::uint32_t timeout_ms, std::uint32_t wake_mask);
 
 // PeekMessage/TranslateMessage/DispatchMessage over the messages waiting on
-// the calling thread's apartment. Returns true when it met a quit message.
+// the calling thread's apartment (on Windows the thread's window messages,
+// then the apartment's own queue). Returns true when it met a quit message.
 // An exception escaping a message is reported (report_error) and the pump
 // goes on.
 bool pump_waiting_messages();

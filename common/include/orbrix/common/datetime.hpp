@@ -41,10 +41,17 @@ inline DateTime local_now() {
   const auto now = system_clock::now();
   const std::time_t tt = system_clock::to_time_t(now);
   std::tm tm{};
+#if defined(_WIN32)
+  // No tm_gmtoff: the offset is the local fields read back as UTC.
+  localtime_s(&tm, &tt);
+  const std::time_t local = _mkgmtime(&tm);
+#else
   localtime_r(&tt, &tm);
+  const std::time_t local = tt + tm.tm_gmtoff;
+#endif
   const auto whole = sys_seconds{seconds{tt}};
   const auto frac = duration_cast<microseconds>(now - time_point_cast<microseconds>(whole));
-  return DateTime{duration_cast<microseconds>(seconds{tt + tm.tm_gmtoff}) +
+  return DateTime{duration_cast<microseconds>(seconds{local}) +
                   (frac.count() >= 0 ? frac : microseconds{0})};
 }
 

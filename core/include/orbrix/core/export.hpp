@@ -2,8 +2,11 @@
 
 // Symbol visibility of the shared library `security`. The library is built
 // with hidden visibility; only what carries ORBRIX_SECURITY_API is exported.
+// Built as a static library (the Windows build), nothing is exported.
 
-#if defined(_WIN32)
+#if defined(ORBRIX_SECURITY_STATIC)
+#define ORBRIX_SECURITY_API
+#elif defined(_WIN32)
 #if defined(ORBRIX_SECURITY_BUILD)
 #define ORBRIX_SECURITY_API __declspec(dllexport)
 #else

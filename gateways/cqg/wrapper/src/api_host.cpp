@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "embedded_server.hpp"
 #include "orbrix/automation/apartment.hpp"
 #include "orbrix/automation/diagnostics.hpp"
 #include "orbrix/automation/registry.hpp"
@@ -14,7 +15,6 @@
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
-#include "orbrix/cqgsim/simulator.hpp"
 
 namespace orbrix::cqg {
 namespace {
@@ -63,19 +63,23 @@ void trace_on_worker(std::string_view message) noexcept {
 bool simulator_enabled_by_environment() {
   const char* v = std::getenv("ORBRIX_CQG_SIMULATOR");
   if (!v) {
-    return true;
+    return detail::embedded_server_by_default();
   }
   const std::string_view value(v);
-  return !(value == "off" || value == "0" || value == "OFF" || value == "false");
+  if (value == "off" || value == "0" || value == "OFF" || value == "false") {
+    return false;
+  }
+  if (value == "on" || value == "1" || value == "ON" || value == "true") {
+    return true;
+  }
+  return detail::embedded_server_by_default();
 }
 
 ApiHost::ApiHost() : ApiHost(Options{}) {}
 
 ApiHost::ApiHost(Options options) : options_(std::move(options)) {
   if (options_.use_simulator) {
-    // A stand-in only: it never replaces a server or library someone else
-    // registered.
-    cqgsim::register_simulator();
+    detail::register_embedded_server();
   }
   // The vendor's type library must be there before any sink can map events.
   (void)vendor_type_library();
@@ -161,6 +165,8 @@ void ApiHost::run_worker(const SinkClass& sinkType) {
     return;
   }
   automation::co_initialize();
+  // Released on the worker just before its apartment is uninitialised.
+  std::shared_ptr<void> worker_scope;
   worker_apartment_hold_ = automation::Apartment::current();
   worker_apartment_hold_->set_call_timeout(options_.call_timeout);
   worker_apartment_.store(worker_apartment_hold_.get(), std::memory_order_release);
@@ -171,10 +177,13 @@ void ApiHost::run_worker(const SinkClass& sinkType) {
     automation::Cookie internal_cookie = 0, sink_cookie = 0;
     try {
       Trace("COM framework is initialized!");
+      if (options_.worker_scope) {
+        worker_scope = options_.worker_scope();
+      }
       Trace("CQG.CQGCEL.4 creation...");
       cqgCELLocal = automation::create_object(kCqgProgId);
       Trace("CQG.CQGCEL.4 created!");
-      if (cqgsim::is_simulator(*cqgCELLocal)) {
+      if (detail::is_embedded_server(*cqgCELLocal)) {
         Trace(kSimulatorInUse);
       }
       Trace("Marshal CQGCEL in stream");
@@ -215,6 +224,7 @@ void ApiHost::run_worker(const SinkClass& sinkType) {
   // are failed and later ones refused instead of hanging; the objects the
   // apartment still holds for proxies go with it.
   trace_on_worker("COM framework is uninitializing...");
+  worker_scope.reset();
   automation::co_uninitialize();
   trace_on_worker("COM framework is uninitialized!");
 }
@@ -222,10 +232,14 @@ void ApiHost::run_worker(const SinkClass& sinkType) {
 void ApiHost::pumpMessages() {
   automation::WaitHandle* handles[] = {&shutdownEvent};
   for (;;) {
-    const std::uint32_t res = options_.message_wait ? options_.message_wait(handles)
-                                                    : automation::msg_wait_for_multiple_objects(
-                                                          handles, false, automation::kInfinite,
-                                                          automation::kQsAllEvents);
+    // QS_ALLINPUT rather than QS_ALLEVENTS: it also wakes for messages sent
+    // (not posted) to the worker's windows from other threads, which a COM
+    // server may do from its own threads; QS_ALLEVENTS would leave them
+    // waiting until something else wakes the pump.
+    const std::uint32_t res =
+        options_.message_wait ? options_.message_wait(handles)
+                              : automation::msg_wait_for_multiple_objects(
+                                    handles, false, automation::kInfinite, automation::kQsAllInput);
     if (res == automation::kWaitObject0) {
       break;
     } else if (res == automation::kWaitObject0 + 1) {

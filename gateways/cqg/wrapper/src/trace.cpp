@@ -1,8 +1,19 @@
 #include "orbrix/cqg/trace.hpp"
 
 #include <fmt/format.h>
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <stdexcept>
@@ -15,10 +26,17 @@ std::atomic<std::FILE*> redirected{nullptr};
 // Writes the bytes and flushes under the stream's lock, so the whole line
 // reaches the file as one piece whatever other threads write.
 void write_locked(std::FILE* out, const char* data, std::size_t size, bool flush) {
+#if defined(_WIN32)
+  // The stream's lock is recursive: fwrite and fflush take it again.
+  _lock_file(out);
+  const bool ok = std::fwrite(data, 1, size, out) == size && (!flush || std::fflush(out) == 0);
+  _unlock_file(out);
+#else
   flockfile(out);
   const bool ok =
       fwrite_unlocked(data, 1, size, out) == size && (!flush || fflush_unlocked(out) == 0);
   funlockfile(out);
+#endif
   if (!ok) {
     throw std::runtime_error("cannot write to standard output");
   }
@@ -37,7 +55,11 @@ std::FILE* set_output_stream(std::FILE* stream) noexcept {
 }
 
 long current_thread_id() noexcept {
+#if defined(_WIN32)
+  thread_local const long id = static_cast<long>(::GetCurrentThreadId());
+#else
   thread_local const long id = static_cast<long>(::syscall(SYS_gettid));
+#endif
   return id;
 }
 

@@ -12,6 +12,10 @@ namespace orbrix::cqg {
 namespace {
 
 const date::time_zone* locate_hong_kong() noexcept {
+#if defined(_WIN32)
+  // The Windows build has no tz database (see cmake/win32/date).
+  return nullptr;
+#else
   try {
     return date::locate_zone("Asia/Hong_Kong");
   } catch (...) {
@@ -19,6 +23,7 @@ const date::time_zone* locate_hong_kong() noexcept {
     // library failing to load.
     return nullptr;
   }
+#endif
 }
 
 }  // namespace

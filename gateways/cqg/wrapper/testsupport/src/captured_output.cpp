@@ -1,6 +1,8 @@
 #include "orbrix/cqg/testing/captured_output.hpp"
 
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <stdexcept>
@@ -23,6 +25,21 @@ CapturedOutput::~CapturedOutput() {
 }
 
 std::string CapturedOutput::text() const {
+#if defined(_WIN32)
+  // No pread: read from the start under the stream's lock, then go back to
+  // where the writers write.
+  _lock_file(file_);
+  std::fflush(file_);
+  std::string all;
+  const long end = std::ftell(file_);
+  if (end > 0 && std::fseek(file_, 0, SEEK_SET) == 0) {
+    all.resize(static_cast<std::size_t>(end));
+    all.resize(std::fread(all.data(), 1, all.size(), file_));
+  }
+  std::fseek(file_, 0, SEEK_END);
+  _unlock_file(file_);
+  return all;
+#else
   flockfile(file_);
   fflush_unlocked(file_);
   std::string all;
@@ -38,6 +55,7 @@ std::string CapturedOutput::text() const {
   }
   funlockfile(file_);
   return all;
+#endif
 }
 
 std::vector<CapturedOutput::Line> CapturedOutput::lines() const {

@@ -33,8 +33,10 @@ sink_class() {
 // Applies extra vendor configuration to the APIConfiguration object.
 using CustomConfiguration = std::function<void(const automation::Object& apiConfiguration)>;
 
-// False when the environment variable ORBRIX_CQG_SIMULATOR is "off" or "0":
-// then the embedded simulator never stands in for the vendor's server.
+// Whether the embedded simulator stands in for the vendor's server: the
+// environment variable ORBRIX_CQG_SIMULATOR "off" (or "0") says no, "on" (or
+// "1") says yes; unset, the build decides: yes in the portable build, no on
+// Windows, where "CQG.CQGCEL.4" is the vendor's installed COM server.
 bool simulator_enabled_by_environment();
 
 // The apartment in which the vendor object CQGCEL lives: a worker thread
@@ -55,10 +57,17 @@ class ApiHost {
     // caller holds).
     std::chrono::milliseconds call_timeout{std::chrono::seconds(60)};
     // Whether the embedded simulator stands in for "CQG.CQGCEL.4" when no
-    // other class is registered under it. Default on, unless the
-    // environment variable ORBRIX_CQG_SIMULATOR is "off" (or "0"); off, a
-    // missing vendor server fails Init with "no class is registered".
+    // other class is registered under it (see
+    // simulator_enabled_by_environment); off, a missing vendor server fails
+    // Init with "no class is registered". The Windows build has no
+    // simulator: asking for it there makes the constructor raise
+    // std::logic_error.
     bool use_simulator = simulator_enabled_by_environment();
+    // Called on the worker once its apartment is initialised, before the
+    // vendor object is created; what it returns is released on the worker
+    // just before the apartment is uninitialised. For a server that must be
+    // registered inside the worker's apartment (a test's COM class object).
+    std::function<std::shared_ptr<void>()> worker_scope;
     // Replaces the pump's message wait (diagnostics and tests); empty means
     // msg_wait_for_multiple_objects.
     std::function<std::uint32_t(std::span<automation::WaitHandle* const>)> message_wait;

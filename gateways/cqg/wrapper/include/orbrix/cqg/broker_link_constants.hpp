@@ -19,7 +19,8 @@ inline constexpr std::chrono::seconds TIMEOUT{10};
 
 // The exchange's zone, for the engine; nothing in this module reads it.
 // Located in the tz database when the library loads; null only when the
-// database lacks "Asia/Hong_Kong".
+// database lacks "Asia/Hong_Kong", and in the Windows build, which has no tz
+// database.
 extern const date::time_zone* const TIMEZONE;
 
 // Marks a missing bar value.

@@ -60,7 +60,8 @@ requires(!std::is_same_v<T, bool>) void AssertMessage(const T& condition, const 
 std::FILE* output_stream() noexcept;
 std::FILE* set_output_stream(std::FILE* stream) noexcept;
 
-// The OS thread id Trace writes (gettid on Linux).
+// The OS thread id Trace writes (gettid on Linux, GetCurrentThreadId on
+// Windows).
 long current_thread_id() noexcept;
 
 }  // namespace orbrix::cqg

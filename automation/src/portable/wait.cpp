@@ -6,6 +6,70 @@
 
 namespace orbrix::automation {
 
+WaitHandle::WaitHandle(bool manual_reset, bool initial_state) noexcept
+    : signalled_(initial_state), manual_reset_(manual_reset) {}
+
+WaitHandle::~WaitHandle() = default;
+
+void WaitHandle::reset() noexcept {
+  signalled_.store(false, std::memory_order_release);
+}
+
+void Apartment::notify() {
+  // Taking the mutex orders this wake-up after the waiter's last check.
+  { MutexLock lock(mutex_); }
+  wake_.notify_all();
+}
+
+void Apartment::wake_owner() {
+  wake_.notify_all();
+}
+
+int Apartment::wait(std::span<WaitHandle* const> handles, std::chrono::milliseconds timeout,
+                    bool infinite, bool wake_on_messages) {
+  for (auto* h : handles) {
+    h->add_waiter(this);
+  }
+  const auto deadline = infinite ? Clock::time_point::max() : Clock::now() + timeout;
+  int result = -1;
+  {
+    MutexLock lock(mutex_);
+    for (;;) {
+      // Handles first, as the Win32 wait reports them ahead of messages.
+      for (std::size_t i = 0; i < handles.size() && result < 0; ++i) {
+        if (handles[i]->is_signalled() && handles[i]->acquire()) {
+          result = static_cast<int>(i);
+        }
+      }
+      if (result >= 0) {
+        break;
+      }
+      if (wake_on_messages && has_work()) {
+        result = static_cast<int>(handles.size());
+        break;
+      }
+      if (!infinite && Clock::now() >= deadline) {
+        break;
+      }
+      // Recomputed on every pass: a timer posted meanwhile may be due
+      // before the deadline slept for last time.
+      auto until = deadline;
+      if (wake_on_messages && !timers_.empty() && timers_.top().due < until) {
+        until = timers_.top().due;
+      }
+      if (until == Clock::time_point::max()) {
+        wake_.wait(lock);
+      } else {
+        wake_.wait_until(lock, until);
+      }
+    }
+  }
+  for (auto* h : handles) {
+    h->remove_waiter(this);
+  }
+  return result;
+}
+
 void WaitHandle::set() {
   MutexLock lock(mutex_);
   signalled_.store(true, std::memory_order_release);
