@@ -122,10 +122,15 @@ void Apartment::call(FunctionRef fn) {
     Mutex mutex;
     CondVar cv;
     bool done GUARDED_BY(mutex) = false;
+    // Set when the apartment shut down with the call queued; the caller
+    // raises DisconnectedError itself, so no exception object made on the
+    // worker is shared with it.
+    bool disconnected = false;
     std::exception_ptr error;
-    void finish(std::exception_ptr e) {
+    void finish(std::exception_ptr e, bool gone = false) {
       MutexLock lock(mutex);
       error = std::move(e);
+      disconnected = gone;
       done = true;
       // Notified under the lock: the waiter owns this object and may destroy
       // it as soon as it sees `done`.
@@ -143,9 +148,7 @@ void Apartment::call(FunctionRef fn) {
     }
     p->finish(std::move(error));
   };
-  auto cancel = [p = &pending] {
-    p->finish(std::make_exception_ptr(DisconnectedError(kDisconnected)));
-  };
+  auto cancel = [p = &pending] { p->finish(nullptr, /*gone=*/true); };
   const auto timeout = call_timeout();
   if (!enqueue(Message{run, cancel, &pending, false})) {
     throw DisconnectedError(kDisconnected);
@@ -170,6 +173,9 @@ void Apartment::call(FunctionRef fn) {
       }
     }
     pending.cv.wait(lock, done);
+  }
+  if (pending.disconnected) {
+    throw DisconnectedError(kDisconnected);
   }
   if (pending.error) {
     std::rethrow_exception(pending.error);
