@@ -151,23 +151,25 @@ void BrokerLink::unsubscribe_bar(std::string_view cqg_symbol) {
 BrokerLink::BarWindow BrokerLink::get_subscribe_bars_data(const Security& security) {
   MutexLock guard(bars_mutex_);
   const auto it = subscribe_bars_data_.find(security);
-  if (it == subscribe_bars_data_.end() || it->second->empty()) {
+  if (it == subscribe_bars_data_.end() || it->second.bars->empty()) {
     return nullptr;
   }
-  auto& window = it->second;
-  const bool missing = std::any_of(window->begin(), window->end(), [](const Bar& b) {
+  StoredWindow& window = it->second;
+  const bool missing = std::any_of(window.bars->begin(), window.bars->end(), [](const Bar& b) {
     return std::any_of(kBarValues.begin(), kBarValues.end(),
                        [&b](double Bar::*field) { return b.*field == kInvalid; });
   });
   if (missing) {
     // Repaired in the store, so the fills persist for later reads and rolls;
-    // a snapshot a reader still holds is left as it was.
-    if (window.use_count() > 1) {
-      window = std::make_shared<std::vector<Bar>>(*window);
+    // a window already handed out is repaired in a copy.
+    if (window.handed_out) {
+      window.bars = std::make_shared<std::vector<Bar>>(*window.bars);
     }
-    fill_missing_bar_values(*window);
+    window.handed_out = false;
+    fill_missing_bar_values(*window.bars);
   }
-  return window;
+  window.handed_out = true;
+  return window.bars;
 }
 
 void BrokerLink::dumpBar(const Variant& bar, const Variant& index) {
@@ -209,7 +211,7 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
   {
     MutexLock guard(bars_mutex_);
     const auto it = subscribe_bars_data_.find(*security);
-    if (it != subscribe_bars_data_.end() && !it->second->empty()) {
+    if (it != subscribe_bars_data_.end() && !it->second.bars->empty()) {
       return;  // an existing window is kept
     }
   }
@@ -221,7 +223,8 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
     window.push_back(make_bar(Object(bars.call("Item", i)), *security));
   }
   MutexLock guard(bars_mutex_);
-  subscribe_bars_data_[*security] = std::make_shared<std::vector<Bar>>(std::move(window));
+  subscribe_bars_data_[*security] =
+      StoredWindow{std::make_shared<std::vector<Bar>>(std::move(window)), false};
 }
 
 void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
@@ -255,11 +258,13 @@ void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
     if (it == subscribe_bars_data_.end()) {
       return;  // removed by the engine meanwhile
     }
-    auto& window = it->second;
-    if (window.use_count() > 1 && !window->empty() && bar.datetime > window->back().datetime) {
-      window = std::make_shared<std::vector<Bar>>(*window);  // a reader holds the old one
+    StoredWindow& window = it->second;
+    if (window.handed_out && !window.bars->empty() && bar.datetime > window.bars->back().datetime) {
+      // A reader may hold the stored window: roll a copy.
+      window.bars = std::make_shared<std::vector<Bar>>(*window.bars);
+      window.handed_out = false;
     }
-    rolled = roll_bar_window(*window, bar);
+    rolled = roll_bar_window(*window.bars, bar);
   }
   if (rolled) {
     WriteLine("[2] OnTimedBarsAdded: " + to_text(bar));

@@ -138,8 +138,8 @@ class BrokerLink : public CELSinkBase {
   // in the stored window; null when there is no window or it is empty.
   // The window is an immutable snapshot: later bars and repairs go to a new
   // one, so the engine may keep and read it on any thread. Any thread;
-  // blocks only for the window's lock; copies only when a repair or a roll
-  // meets a snapshot still held by a reader. Raises std::invalid_argument
+  // blocks only for the window's lock; a read is one scan, and copies only
+  // to repair a window already handed out. Raises std::invalid_argument
   // "The latest bar is INVALID: ..." (the fills stay).
   using BarWindow = std::shared_ptr<const std::vector<Bar>>;
   BarWindow get_subscribe_bars_data(const Security& security);
@@ -258,10 +258,14 @@ class BrokerLink : public CELSinkBase {
   // Bars: the windows, written by the worker's handlers and repaired and
   // copied by engine threads, under `bars_mutex_`.
   mutable Mutex bars_mutex_;
-  // A window is changed in place only while nobody else holds it (copy on
-  // write), so a snapshot handed out never changes.
-  std::unordered_map<Security, std::shared_ptr<std::vector<Bar>>> subscribe_bars_data_
-      GUARDED_BY(bars_mutex_);
+  // A window is changed in place only until it is first handed out; after
+  // that a roll or a repair stores a new one (copy on write, decided under
+  // the lock), so a snapshot handed out never changes.
+  struct StoredWindow {
+    std::shared_ptr<std::vector<Bar>> bars;
+    bool handed_out = false;
+  };
+  std::unordered_map<Security, StoredWindow> subscribe_bars_data_ GUARDED_BY(bars_mutex_);
 
   // Touched only on the worker (inside hops and handlers): what was removed,
   // so late events for it are dropped, and the unmapped tick symbols
