@@ -253,19 +253,37 @@ class CountingSink final : public cqg::CELSinkBase {
   std::uint64_t count = 0;
 };
 
-void BM_EventDelivery(benchmark::State& state) {
-  cqgsim::register_simulator();  // the vendor's type library maps the event ids
-  automation::ComScope com;
+// A connection point with one counting sink, and OnInstrumentChanged's id
+// and three object arguments, as the simulator fires the event.
+// The vendor's type library (the simulator's) maps the event ids; it is
+// registered before any sink is made.
+struct SimulatorRegistered {
+  SimulatorRegistered() { cqgsim::register_simulator(); }
+};
+
+struct EventSetup : SimulatorRegistered {
+  EventSetup() {
+    id = cqg::vendor_type_library()
+             .event_interface(cqg::kCqgEventInterface)
+             .find("OnInstrumentChanged")
+             ->id;
+    events.advise(sink);
+  }
   automation::ConnectionPoint events;
-  auto sink = std::make_shared<CountingSink>();
-  events.advise(sink);
-  const auto id = cqg::vendor_type_library()
-                      .event_interface(cqg::kCqgEventInterface)
-                      .find("OnInstrumentChanged")
-                      ->id;
-  const std::array<automation::Variant, 3> args{automation::Variant(std::make_shared<Trivial>()),
-                                                automation::Variant(std::make_shared<Trivial>()),
-                                                automation::Variant(std::make_shared<Trivial>())};
+  std::shared_ptr<CountingSink> sink = std::make_shared<CountingSink>();
+  automation::DispId id = 0;
+  std::array<automation::Variant, 3> args{automation::Variant(std::make_shared<Trivial>()),
+                                          automation::Variant(std::make_shared<Trivial>()),
+                                          automation::Variant(std::make_shared<Trivial>())};
+};
+
+void BM_EventDelivery(benchmark::State& state) {
+  automation::ComScope com;
+  EventSetup setup;
+  auto& events = setup.events;
+  auto& sink = setup.sink;
+  const auto id = setup.id;
+  const auto& args = setup.args;
   // Floor: the handler called directly (a virtual call the compiler cannot
   // see through), with the same arguments.
   cqg::CELSinkBase* direct = sink.get();
@@ -298,19 +316,13 @@ BENCHMARK(BM_EventDelivery)->Iterations(20000);
 // An event posted into the apartment's queue and fired from its pump, as
 // the simulator delivers every event, against firing it directly.
 void BM_PostAndPump(benchmark::State& state) {
-  cqgsim::register_simulator();
   automation::ComScope com;
   auto& apartment = *automation::Apartment::current();
-  automation::ConnectionPoint events;
-  auto sink = std::make_shared<CountingSink>();
-  events.advise(sink);
-  const auto id = cqg::vendor_type_library()
-                      .event_interface(cqg::kCqgEventInterface)
-                      .find("OnInstrumentChanged")
-                      ->id;
-  const std::array<automation::Variant, 3> args{automation::Variant(std::make_shared<Trivial>()),
-                                                automation::Variant(std::make_shared<Trivial>()),
-                                                automation::Variant(std::make_shared<Trivial>())};
+  EventSetup setup;
+  auto& events = setup.events;
+  auto& sink = setup.sink;
+  const auto id = setup.id;
+  const auto& args = setup.args;
   std::vector<double> posted_ns, direct_ns;
   posted_ns.reserve(state.max_iterations);
   direct_ns.reserve(state.max_iterations);
