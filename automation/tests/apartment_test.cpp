@@ -52,9 +52,10 @@ TEST_F(ThisThreadApartment, QuitMessageEndsThePumpAndLeavesLaterMessagesQueued) 
 TEST_F(ThisThreadApartment, TimersWakeTheWaitAndRunInDueOrder) {
   std::vector<int> ran;
   auto& apartment = *Apartment::current();
+  // Read the clock before posting: the 30 ms run from the post, not from a later reading.
+  const auto start = std::chrono::steady_clock::now();
   apartment.post_after(30ms, [&] { ran.push_back(2); });
   apartment.post_after(10ms, [&] { ran.push_back(1); });
-  const auto start = std::chrono::steady_clock::now();
   while (ran.size() < 2) {
     ASSERT_EQ(msg_wait_for_multiple_objects(handles, false, 5000, kQsAllEvents), kWaitObject0 + 1);
     pump_waiting_messages();
