@@ -72,11 +72,10 @@ TEST_F(BrokerLinkOverSimulator, LogonAccountsAndLogoff) {
   EXPECT_EQ(hops([&] { link->Logon("user", "secret"); }), 1u);
   EXPECT_TRUE(out.contains("GW connection is UP!"));
   // The first subscription loads the accounts; the id is then known.
-  link->set_timeout(200ms);
+  link->set_timeout(5s);
   EXPECT_THROW(link->subscribe_account_and_positions(-1), std::invalid_argument);
   const std::int64_t id = first_account_id();
   ASSERT_GT(id, 0);
-  link->set_timeout(5s);
   EXPECT_LE(hops([&] { link->subscribe_account_and_positions(id); }), 4u);
   EXPECT_GT(link->account_balance().cash, 0);
   EXPECT_TRUE(link->positions().empty());
@@ -104,9 +103,8 @@ TEST_F(BrokerLinkOverSimulator, ExactQuoteBatchesFollowTheStoringRules) {
 
 TEST_F(BrokerLinkOverSimulator, AMarketOrderIsPlacedAndFilled) {
   link->Logon("user", "secret");
-  link->set_timeout(200ms);
-  EXPECT_THROW(link->subscribe_account_and_positions(-1), std::invalid_argument);
   link->set_timeout(5s);
+  EXPECT_THROW(link->subscribe_account_and_positions(-1), std::invalid_argument);
   link->subscribe_account_and_positions(first_account_id());
   const Security ep = subscribe("EP");
   std::string id;
