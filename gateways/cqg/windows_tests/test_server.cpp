@@ -181,25 +181,45 @@ std::wstring as_text(const VARIANT& v) {
 }
 
 // An automation object whose members are a table of names and closures.
-class TestObject : public IDispatch {
+// Reference counting for the server's heap objects: each starts with the one
+// reference its creator adopts and deletes itself with the last Release.
+template <class Interface>
+class Counted : public Interface {
  public:
-  explicit TestObject(IID type) : type_(type) { ++g_live; }
-  virtual ~TestObject() { --g_live; }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == type_) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return query_more(riid, out);
-  }
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
   STDMETHODIMP_(ULONG) Release() override {
     const ULONG left = --refs_;
     if (left == 0)
       delete this;
     return left;
+  }
+
+ protected:
+  Counted() = default;
+  virtual ~Counted() = default;
+  // Answers IUnknown and `own` with this interface.
+  HRESULT query(REFIID riid, REFIID own, void** out) {
+    if (riid == IID_IUnknown || riid == own) {
+      *out = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+class TestObject : public Counted<IDispatch> {
+ public:
+  explicit TestObject(IID type) : type_(type) { ++g_live; }
+  ~TestObject() override { --g_live; }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    const HRESULT hr = query(riid == type_ ? IID_IDispatch : riid, IID_IDispatch, out);
+    return SUCCEEDED(hr) ? hr : query_more(riid, out);
   }
   STDMETHODIMP GetTypeInfoCount(UINT* n) override {
     *n = type_library() ? 1 : 0;
@@ -303,7 +323,6 @@ class TestObject : public IDispatch {
     Run run;
   };
   IID type_;
-  std::atomic<ULONG> refs_{1};
   std::vector<Member> members_;
   std::deque<VARIANT> values_;  // stable addresses for the closures
   std::wstring error_text_;
@@ -315,25 +334,12 @@ class TestObject : public IDispatch {
   }
 };
 
-class Enum final : public IEnumVARIANT {
+class Enum final : public Counted<IEnumVARIANT> {
  public:
   explicit Enum(std::vector<Ref<IDispatch>> items) : items_(std::move(items)) { ++g_live; }
-  ~Enum() { --g_live; }
+  ~Enum() override { --g_live; }
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
-      *out = static_cast<IEnumVARIANT*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0)
-      delete this;
-    return left;
+    return query(riid, IID_IEnumVARIANT, out);
   }
   STDMETHODIMP Next(ULONG n, VARIANT* out, ULONG* fetched) override {
     ULONG got = 0;
@@ -354,7 +360,6 @@ class Enum final : public IEnumVARIANT {
   STDMETHODIMP Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
 
  private:
-  std::atomic<ULONG> refs_{1};
   std::vector<Ref<IDispatch>> items_;
   std::size_t next_ = 0;
 };
@@ -877,23 +882,10 @@ class Cel final : public TestObject, public IConnectionPointContainer {
   LONG status_ = 0;
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public Counted<IClassFactory> {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0)
-      delete this;
-    return left;
+    return query(riid, IID_IClassFactory, out);
   }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
     *out = nullptr;
@@ -905,9 +897,6 @@ class Factory final : public IClassFactory {
     return hr;
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-
- private:
-  std::atomic<ULONG> refs_{1};
 };
 
 void write_prog_id() {
