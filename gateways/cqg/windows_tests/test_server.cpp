@@ -89,55 +89,47 @@ struct Ref {  // an owning interface pointer
   T* operator->() const { return p; }
 };
 
-VARIANT v_i4(LONG v) {
+// An empty VARIANT of type `vt`, for the makers below to fill in.
+VARIANT typed(VARTYPE vt) {
   VARIANT x;
   VariantInit(&x);
-  V_VT(&x) = VT_I4;
+  V_VT(&x) = vt;
+  return x;
+}
+VARIANT v_i4(LONG v) {
+  VARIANT x = typed(VT_I4);
   V_I4(&x) = v;
   return x;
 }
 VARIANT v_r8(double v) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_R8;
+  VARIANT x = typed(VT_R8);
   V_R8(&x) = v;
   return x;
 }
 VARIANT v_bool(bool v) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_BOOL;
+  VARIANT x = typed(VT_BOOL);
   V_BOOL(&x) = v ? VARIANT_TRUE : VARIANT_FALSE;
   return x;
 }
 VARIANT v_text(const std::wstring& v) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_BSTR;
+  VARIANT x = typed(VT_BSTR);
   V_BSTR(&x) = SysAllocStringLen(v.data(), static_cast<UINT>(v.size()));
   return x;
 }
 VARIANT v_date(double v) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_DATE;
+  VARIANT x = typed(VT_DATE);
   V_DATE(&x) = v;
   return x;
 }
 VARIANT v_object(IDispatch* d) {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_DISPATCH;
+  VARIANT x = typed(VT_DISPATCH);
   V_DISPATCH(&x) = d;
   if (d)
     d->AddRef();
   return x;
 }
 VARIANT v_null() {
-  VARIANT x;
-  VariantInit(&x);
-  V_VT(&x) = VT_NULL;
-  return x;
+  return typed(VT_NULL);
 }
 
 ITypeLib* type_library() {
