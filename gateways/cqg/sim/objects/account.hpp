@@ -5,6 +5,7 @@
 #include <string>
 
 #include "objects/collection.hpp"
+#include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "venue/trading/paper_broker.hpp"
 
@@ -14,7 +15,7 @@ class CQGCEL;
 
 // An account's summary: amounts indexed by currency slot (0 and 1, the same
 // figures), computed against the venue's current marks when read.
-class Summary final : public automation::AutomationObject<Summary> {
+class Summary final : public SimObject<Summary> {
  public:
   Summary(std::weak_ptr<CQGCEL> cel, venue::AccountId account)
       : cel_(std::move(cel)), account_(account) {}
@@ -29,7 +30,7 @@ class Summary final : public automation::AutomationObject<Summary> {
 inline constexpr char kPositionsName[] = "CQGPositions";
 using Positions = NamedCollection<kPositionsName>;
 
-class Account final : public automation::AutomationObject<Account> {
+class Account final : public SimObject<Account> {
  public:
   Account(std::weak_ptr<CQGCEL> cel, const venue::AccountConfig& config);
   static const automation::ClassInfo& class_info();
@@ -54,7 +55,7 @@ class Account final : public automation::AutomationObject<Account> {
 // showed it (so a handler reads the figures of the event it handles). It
 // refers to its account weakly: the account's Positions collection holds
 // the position, and the hub holds both.
-class Position final : public automation::AutomationObject<Position> {
+class Position final : public SimObject<Position> {
  public:
   Position(std::weak_ptr<CQGCEL> cel, std::size_t index, const std::shared_ptr<Account>& account,
            std::string instrument_name)

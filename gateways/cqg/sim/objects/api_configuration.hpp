@@ -1,5 +1,6 @@
 #pragma once
 
+#include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
 
 namespace orbrix::cqgsim {
@@ -7,7 +8,7 @@ namespace orbrix::cqgsim {
 // CQGCEL.APIConfiguration: the vendor's start-up settings, readable back.
 // Booleans accept only booleans and numbers only integers, as the vendor's
 // typed properties do.
-class ApiConfiguration final : public automation::AutomationObject<ApiConfiguration> {
+class ApiConfiguration final : public SimObject<ApiConfiguration> {
  public:
   static const automation::ClassInfo& class_info();
 
@@ -22,10 +23,10 @@ class ApiConfiguration final : public automation::AutomationObject<ApiConfigurat
 };
 
 // A vendor error object: Code and Description, read-only.
-class CqgError final : public automation::AutomationObject<CqgError> {
+class CqgError final : public SimObject<CqgError> {
  public:
   CqgError(std::int64_t code, std::string description)
-      : automation::AutomationObject<CqgError>(FreeThreaded{}),
+      : SimObject<CqgError>(FreeThreaded{}),
         code_(code),
         description_(std::move(description)) {}
   static const automation::ClassInfo& class_info();

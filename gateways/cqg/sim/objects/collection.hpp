@@ -3,7 +3,7 @@
 // The one collection base of the object model: Count, Item, ItemByIndex,
 // ItemByGuid and _NewEnum over items kept in collection order, each with an
 // optional text key. A collection class is
-//   class Orders final : public automation::AutomationObject<Orders>, public Collection
+//   class Orders final : public SimObject<Orders>, public Collection
 // whose class_info() is built by collection_info<Orders>("CQGOrders").
 
 #include <memory>
@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
 
 namespace orbrix::cqgsim {
@@ -67,7 +68,7 @@ void add_collection_members(automation::ClassInfo& c) {
 
 // A plain collection of one kind of item, named for messages.
 template <const char* Name>
-class NamedCollection final : public automation::AutomationObject<NamedCollection<Name>>,
+class NamedCollection final : public SimObject<NamedCollection<Name>>,
                               public Collection {
  public:
   static const automation::ClassInfo& class_info() {

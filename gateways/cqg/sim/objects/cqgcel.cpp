@@ -67,6 +67,8 @@ CQGCEL::CQGCEL(std::shared_ptr<SimControls> controls)
     throw std::logic_error(
         "CQGCEL answers from an apartment: create it on a thread that called co_initialize");
   }
+  // Every call into this simulator's objects runs on this thread.
+  detail::bind_thread_journal(controls_->shared_journal());
 }
 
 CQGCEL::~CQGCEL() = default;

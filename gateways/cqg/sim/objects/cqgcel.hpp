@@ -12,6 +12,7 @@
 
 #include "objects/collection.hpp"
 #include "objects/event_ids.hpp"
+#include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "orbrix/automation/connection_point.hpp"
 #include "orbrix/automation/task.hpp"
@@ -49,7 +50,7 @@ using AllTimedBars = NamedCollection<kAllTimedBarsName>;
 // event is fired there from the pump: an event a call causes goes into the
 // outbox, which is fired, in order, by a task posted behind the call (or by
 // the next market step, whichever runs first), never from inside the call.
-class CQGCEL final : public automation::AutomationObject<CQGCEL>, private venue::VenueObserver {
+class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver {
  public:
   explicit CQGCEL(std::shared_ptr<SimControls> controls);
   ~CQGCEL() override;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "objects/collection.hpp"
+#include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "venue/market/market_event.hpp"
 #include "venue/types.hpp"
@@ -17,7 +18,7 @@ class CQGCEL;
 
 // One quote of an instrument: Type, Price, Volume, IsValid, Timestamp. The
 // instrument keeps one per type and updates it in place, as the vendor does.
-class Quote final : public automation::AutomationObject<Quote> {
+class Quote final : public SimObject<Quote> {
  public:
   explicit Quote(std::int64_t type) : type_(type) {}
   // A free-standing quote made by a test (any type value).
@@ -44,7 +45,7 @@ using Quotes = NamedCollection<kQuotesName>;
 
 // A subscribed instrument: FullName, Symbol, Description, TickSize and the
 // writable DataSubscriptionLevel that starts and stops its quote stream.
-class Instrument final : public automation::AutomationObject<Instrument> {
+class Instrument final : public SimObject<Instrument> {
  public:
   Instrument(std::weak_ptr<CQGCEL> cel, venue::InstrumentId id, venue::InstrumentSpec contract);
   static const automation::ClassInfo& class_info();

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "venue/trading/paper_broker.hpp"
 
@@ -19,7 +20,7 @@ class Order;
 
 // Order.Properties: called with a property id (opGWStatus, ...) it gives
 // the property object whose Value is read.
-class OrderProperties final : public automation::AutomationObject<OrderProperties> {
+class OrderProperties final : public SimObject<OrderProperties> {
  public:
   explicit OrderProperties(std::weak_ptr<Order> order) : order_(std::move(order)) {}
   static const automation::ClassInfo& class_info();
@@ -29,7 +30,7 @@ class OrderProperties final : public automation::AutomationObject<OrderPropertie
   std::map<std::int64_t, automation::DispatchPtr> made_;
 };
 
-class OrderProperty final : public automation::AutomationObject<OrderProperty> {
+class OrderProperty final : public SimObject<OrderProperty> {
  public:
   OrderProperty(std::weak_ptr<Order> order, std::int64_t id) : order_(std::move(order)), id_(id) {}
   static const automation::ClassInfo& class_info();
@@ -41,7 +42,7 @@ class OrderProperty final : public automation::AutomationObject<OrderProperty> {
 
 // An order: made by CreateOrder, placed by Place. Its status and fill
 // figures are those of the latest order event fired for it.
-class Order final : public automation::AutomationObject<Order> {
+class Order final : public SimObject<Order> {
  public:
   struct Request {
     std::int64_t type = 0;  // otMarket, otLimit, otStop, otStopLimit
@@ -88,7 +89,7 @@ class Order final : public automation::AutomationObject<Order> {
 };
 
 // One execution: Id, Status, Timestamp, Price, Quantity, Side, Order.
-class Fill final : public automation::AutomationObject<Fill> {
+class Fill final : public SimObject<Fill> {
  public:
   Fill(std::string id, std::int64_t status, automation::Date when, double price,
        std::int64_t quantity, std::int64_t side, std::shared_ptr<Order> order)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "venue/market/quotes.hpp"
 #include "venue/types.hpp"
@@ -14,7 +15,7 @@ namespace orbrix::cqgsim {
 
 // What CreateTicksRequest hands out: Symbol, Type, TickFilter,
 // SessionsFilter and Limit, all writable.
-class TicksRequest final : public automation::AutomationObject<TicksRequest> {
+class TicksRequest final : public SimObject<TicksRequest> {
  public:
   TicksRequest();
   static const automation::ClassInfo& class_info();
@@ -27,7 +28,7 @@ class TicksRequest final : public automation::AutomationObject<TicksRequest> {
 };
 
 // One tick: PriceType, Price, Volume, Timestamp.
-class Tick final : public automation::AutomationObject<Tick> {
+class Tick final : public SimObject<Tick> {
  public:
   Tick(std::int64_t price_type, double price, std::int64_t volume, automation::Date when)
       : price_type_(price_type), price_(price), volume_(volume), when_(when) {}
@@ -42,7 +43,7 @@ class Tick final : public automation::AutomationObject<Tick> {
 
 // The ticks of one request: Count, Item(i) (oldest first), Request. It grows
 // as the market prints.
-class Ticks final : public automation::AutomationObject<Ticks> {
+class Ticks final : public SimObject<Ticks> {
  public:
   Ticks(std::shared_ptr<TicksRequest> request, std::optional<venue::InstrumentId> instrument)
       : request_(std::move(request)), instrument_(instrument) {}

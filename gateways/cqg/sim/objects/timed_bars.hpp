@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "venue/market/bars.hpp"
 #include "venue/types.hpp"
@@ -15,7 +16,7 @@ namespace orbrix::cqgsim {
 
 // What CreateTimedBarsRequest hands out. RangeEnd counts bars back from the
 // one forming: RangeStart 0 and RangeEnd -101 ask for 100 completed bars.
-class TimedBarsRequest final : public automation::AutomationObject<TimedBarsRequest> {
+class TimedBarsRequest final : public SimObject<TimedBarsRequest> {
  public:
   static const automation::ClassInfo& class_info();
 
@@ -35,7 +36,7 @@ inline constexpr double kInvalidValue = -2147483648.0;
 
 // One bar: Timestamp, Open, High, Low, Close, ActualVolume, the three
 // fractional volumes and TickVolume. Prices in the instrument's units.
-class TimedBar final : public automation::AutomationObject<TimedBar> {
+class TimedBar final : public SimObject<TimedBar> {
  public:
   static const automation::ClassInfo& class_info();
 
@@ -47,7 +48,7 @@ class TimedBar final : public automation::AutomationObject<TimedBar> {
 
 // The bars of one request: Count, Item(i) (oldest first; the last one
 // forming), Request.
-class TimedBars final : public automation::AutomationObject<TimedBars> {
+class TimedBars final : public SimObject<TimedBars> {
  public:
   TimedBars(std::shared_ptr<TimedBarsRequest> request,
             std::optional<venue::InstrumentId> instrument, venue::BarPeriod period)

@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orbrix/automation/apartment.hpp"
@@ -121,6 +122,33 @@ TEST_F(SimulatorTest, InjectedEventsAreCheckedAndFiredFromThePump) {
   EXPECT_THROW(sim.controls().inject("OnIdle", {Variant(1)}), std::invalid_argument);
   ASSERT_TRUE(pump_until([&] { return !sink->events.empty(); }, 2s));
   EXPECT_EQ(sink->events, std::vector<std::string>{"OnGWConnectionStatusChanged"});
+}
+
+TEST_F(SimulatorTest, TheJournalRecordsEachCallWhileItIsOn) {
+  auto c = cel.object("APIConfiguration");  // before the journal starts: not recorded
+  auto& journal = sim.controls().journal();
+  journal.start();
+  c.put("TimeZoneCode", type_library()->constant("tzChina"));
+  (void)cel.get("isstarted");
+  {
+    CallJournal::Pause pause(journal);
+    (void)cel.get("IsStarted");
+  }
+  EXPECT_THROW(cel.call("NewInstrument", "EP"), std::logic_error);  // not started: still a call
+  journal.stop();
+  (void)cel.get("IsStarted");
+  const auto calls = journal.calls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].object, "APIConfiguration");
+  EXPECT_EQ(calls[0].member, "TimeZoneCode");
+  EXPECT_EQ(calls[0].kind, automation::InvokeKind::PropertyPut);
+  EXPECT_EQ(calls[0].args,
+            std::vector<std::string>{std::to_string(type_library()->constant("tzChina"))});
+  EXPECT_EQ(calls[1].member, "IsStarted");  // the object's own spelling
+  EXPECT_EQ(calls[2].object, "CQGCEL");
+  EXPECT_EQ(calls[2].member, "NewInstrument");
+  EXPECT_EQ(calls[2].args, std::vector<std::string>{"EP"});
+  EXPECT_EQ(calls[2].thread, std::this_thread::get_id());
 }
 
 TEST(Simulator, RefusesToLiveOutsideAnApartment) {

@@ -13,6 +13,7 @@
 #include "orbrix/automation/registry.hpp"
 #include "orbrix/automation/type_library.hpp"
 #include "orbrix/common/mutex.hpp"
+#include "orbrix/cqgsim/call_journal.hpp"
 
 // The simulated CQGCEL: an in-process automation server registered as
 // "CQG.CQGCEL.4" with the vendor's type library. It answers from the
@@ -206,6 +207,11 @@ class SimControls {
   bool inject(std::string_view event, std::vector<automation::Variant> args,
               const automation::DispatchPtr& target = nullptr);
 
+  // The calls made into the objects of the simulators made with these
+  // controls, while it records (off at first).
+  CallJournal& journal() const noexcept { return *journal_; }
+  const std::shared_ptr<CallJournal>& shared_journal() const noexcept { return journal_; }
+
   // Number of Startup() calls seen, the latest instance (or null) and every
   // live instance, oldest first.
   int startup_calls() const;
@@ -224,6 +230,9 @@ class SimControls {
  private:
   // The instance a control acts on: started, on its own apartment.
   automation::DispatchPtr started_instance(std::string_view what) const;
+
+  // Constant after construction.
+  const std::shared_ptr<CallJournal> journal_ = std::make_shared<CallJournal>();
 
   mutable Mutex mutex_;
   StartupBehaviour startup_ GUARDED_BY(mutex_);
