@@ -31,6 +31,9 @@ int main(int argc, char** argv) {
   orbrix::demo::DemoOptions options;
   try {
     options = orbrix::demo::parse_options(argc, argv);
+  } catch (const orbrix::demo::HelpRequested& help) {
+    std::fputs(help.what(), stdout);
+    return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 2;

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -29,32 +31,6 @@ constexpr auto kStep = 100ms;
 
 void write_line(const std::string& line) {
   WriteLine(line);
-}
-
-std::vector<std::string> split_list(std::string_view text) {
-  std::vector<std::string> out;
-  for (std::size_t start = 0; start <= text.size();) {
-    const auto comma = text.find(',', start);
-    const auto piece = text.substr(start, comma == std::string_view::npos ? comma : comma - start);
-    if (!piece.empty()) {
-      out.emplace_back(piece);
-    }
-    if (comma == std::string_view::npos) {
-      break;
-    }
-    start = comma + 1;
-  }
-  return out;
-}
-
-std::int64_t whole_number(std::string_view option, const char* text) {
-  char* end = nullptr;
-  const long long v = std::strtoll(text, &end, 10);
-  if (!*text || *end || v < 0) {
-    throw std::invalid_argument(
-        fmt::format("{} takes a whole number, not '{}'\n{}", option, text, kUsage));
-  }
-  return v;
 }
 
 void print_bars(const std::string& symbol, const std::vector<Bar>& bars) {
@@ -136,16 +112,24 @@ class Strategy {
   void step(Clock::duration elapsed) {
     const auto& securities = gateway_.securities();
     const auto book = gateway_.cqg_orderbooks().find(securities.front());
-    if (!book || book->bid_price_1() <= 0 || book->ask_price_1() <= 0) {
+    if (!book || book->bid_price_1() <= 0 || book->ask_price_1() <= book->bid_price_1()) {
       return;  // nothing to price orders against yet
     }
     const double bid = book->bid_price_1();
+    // Prices away from the market stay on the tick grid: whole spreads
+    // (each a whole number of ticks) below the bid.
+    const double spread = book->ask_price_1() - bid;
+    const auto below = [&](double fraction) {
+      return bid - std::max(1.0, std::round(bid * fraction / spread)) * spread;
+    };
     if (stage_ == 0) {
       // A limit well below the market (it rests), a market order (it fills at
       // the touch) and a protective stop below (it waits for its trigger).
-      resting_ = place(Order(securities.front(), OrderType::LIMIT, Direction::LONG, 1, bid * 0.99));
+      resting_ =
+          place(Order(securities.front(), OrderType::LIMIT, Direction::LONG, 1, below(0.01)));
       place(Order(securities.front(), OrderType::MARKET, Direction::LONG, 2));
-      stop_ = place(Order(securities.front(), OrderType::STOP, Direction::SHORT, 1, 0, bid * 0.98));
+      stop_ =
+          place(Order(securities.front(), OrderType::STOP, Direction::SHORT, 1, 0, below(0.02)));
       stage_ = 1;
       started_ = elapsed;
     } else if (stage_ == 1 && elapsed - started_ > 5s) {
@@ -207,46 +191,6 @@ class Strategy {
 };
 
 }  // namespace
-
-const char* const kUsage =
-    "usage: orbrix-demo [--seconds N] [--symbols EP,ENQ,GCE] [--seed N] [--history FILE] "
-    "[--account N] [--no-strategy] [--quiet]";
-
-DemoOptions parse_options(int argc, char** argv) {
-  DemoOptions o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view a(argv[i]);
-    auto value = [&]() -> const char* {
-      if (i + 1 >= argc) {
-        throw std::invalid_argument(fmt::format("{} needs a value\n{}", a, kUsage));
-      }
-      return argv[++i];
-    };
-    if (a == "--seconds") {
-      o.duration = std::chrono::seconds(whole_number(a, value()));
-    } else if (a == "--symbols") {
-      o.symbols = split_list(value());
-      if (o.symbols.empty()) {
-        throw std::invalid_argument(fmt::format("--symbols needs at least one symbol\n{}", kUsage));
-      }
-    } else if (a == "--seed") {
-      o.seed = static_cast<std::uint64_t>(whole_number(a, value()));
-    } else if (a == "--history") {
-      o.history = value();
-    } else if (a == "--account") {
-      o.account = whole_number(a, value());
-    } else if (a == "--no-strategy") {
-      o.strategy = false;
-    } else if (a == "--quiet") {
-      o.quiet = true;
-    } else if (a == "--help" || a == "-h") {
-      throw std::invalid_argument(kUsage);
-    } else {
-      throw std::invalid_argument(fmt::format("unknown option '{}'\n{}", a, kUsage));
-    }
-  }
-  return o;
-}
 
 DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
                      telegram::TelegramBot* bot) {

@@ -10,32 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "demo_options.hpp"
+
 namespace orbrix::telegram {
 class TelegramBot;
 }  // namespace orbrix::telegram
 
 namespace orbrix::demo {
-
-struct DemoOptions {
-  std::chrono::milliseconds duration{std::chrono::seconds(20)};
-  std::vector<std::string> symbols{"EP", "ENQ", "GCE"};
-  std::uint64_t seed = 1;
-  // A recorded history (see the simulator's README) the first symbol replays.
-  std::optional<std::string> history;
-  // Only the start, the errors and the summary.
-  bool quiet = false;
-  std::int64_t account = 100001;
-  // One-minute bars to look back on.
-  std::int64_t bar_lookback = 20;
-  // Whether the demo's own strategy trades (off: only the operator does).
-  bool strategy = true;
-};
-
-// Parses the command line (--seconds N, --symbols A,B, --seed N, --history
-// FILE, --quiet, --account N, --no-strategy, --help). Throws std::invalid_argument with the
-// usage for anything else.
-DemoOptions parse_options(int argc, char** argv);
-extern const char* const kUsage;
 
 struct DemoSummary {
   std::uint64_t quotes = 0, books = 0, bars = 0, orders = 0, deals = 0;

@@ -42,6 +42,15 @@ std::optional<double> number(std::size_t i, std::string_view s, bool none_allowe
   return v;
 }
 
+// A price: a number above 0, or none for "None".
+std::optional<double> price(std::size_t i, std::string_view s) {
+  const auto v = number(i, s, true);
+  if (v && !(*v > 0)) {
+    refuse(i, s, "is not a price above 0 or None");
+  }
+  return v;
+}
+
 }  // namespace
 
 ParsedOrder parse_order_string(
@@ -101,16 +110,16 @@ ParsedOrder parse_order_string(
   if (pieces[5] != gateway) {
     refuse(5, pieces[5], fmt::format("is not a gateway of this engine (it has {})", gateway));
   }
-  const auto price = number(6, pieces[6], true);
-  const auto stop = number(7, pieces[7], true);
-  if (type == OrderType::LIMIT && !price) {
+  const auto limit = price(6, pieces[6]);
+  const auto stop = price(7, pieces[7]);
+  if (type == OrderType::LIMIT && !limit) {
     refuse(6, pieces[6], "is missing: a limit order needs a price");
   }
   if (type == OrderType::STOP && !stop) {
     refuse(7, pieces[7], "is missing: a stop order needs a stop price");
   }
   return ParsedOrder{
-      Order(*security, type, direction, quantity, price.value_or(0), stop.value_or(0)), offset,
+      Order(*security, type, direction, quantity, limit.value_or(0), stop.value_or(0)), offset,
       std::string(pieces[5])};
 }
 

@@ -24,8 +24,9 @@ struct ParsedOrder {
 
 // Parses an order string. `find_security` gives the security of a code or
 // none. Throws std::invalid_argument naming the piece at fault ("piece 3
-// (direction): 'x' is not l or s"), also for an unknown security or a
-// gateway other than `gateway`. Any thread.
+// (direction): 'x' is not l or s"), also for an unknown security, a
+// gateway other than `gateway`, or a price or stop price that is not a
+// finite number above 0 (or None). Any thread.
 ParsedOrder parse_order_string(
     std::string_view text,
     const std::function<std::optional<Security>(std::string_view)>& find_security,

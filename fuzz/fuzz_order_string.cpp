@@ -1,4 +1,5 @@
 // The operator's /send_order text.
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string_view>
@@ -14,8 +15,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         text,
         [](std::string_view c) { return c == "EP" ? std::optional<Security>(ep) : std::nullopt; },
         "CQG");
-    if (parsed.order.quantity <= 0) {
+    const auto& o = parsed.order;
+    if (!(o.quantity > 0) || !std::isfinite(o.quantity)) {
       __builtin_trap();  // accepted, but not an order anyone can place
+    }
+    // Every price handed on is a finite number above 0, or 0 for none.
+    for (const double p : {o.price, o.stop_price}) {
+      if (!std::isfinite(p) || p < 0) {
+        __builtin_trap();
+      }
+    }
+    if ((o.order_type == OrderType::LIMIT && !(o.price > 0)) ||
+        (o.order_type == OrderType::STOP && !(o.stop_price > 0))) {
+      __builtin_trap();  // the price the order type needs is missing
     }
   } catch (const std::invalid_argument&) {
   }

@@ -55,6 +55,13 @@ TEST(OrderString, AMalformedStringIsRefusedNamingThePiece) {
   EXPECT_EQ(error_of("EP,1,l,o,s,CQG,1,None"),
             "piece 8 (stop_price): 'None' is missing: a stop order needs a stop price");
   EXPECT_EQ(error_of("EP,1,l,o,l,CQG,nan,None"), "piece 7 (price): 'nan' is not a number or None");
+  EXPECT_EQ(error_of("EP,1,s,o,l,CQG,inf,None"), "piece 7 (price): 'inf' is not a number or None");
+  EXPECT_EQ(error_of("EP,1,s,o,l,CQG,-6000,None"),
+            "piece 7 (price): '-6000' is not a price above 0 or None");
+  EXPECT_EQ(error_of("EP,1,l,o,s,CQG,None,0"),
+            "piece 8 (stop_price): '0' is not a price above 0 or None");
+  EXPECT_EQ(error_of("EP,1,l,o,s,CQG,None,1e400"),
+            "piece 8 (stop_price): '1e400' is not a number or None");
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ class Proxy final : public Dispatch {
       : Dispatch(FreeThreaded{}),
         target_(target),
         raw_(target.get()),
+        identity_(target->identity()),
         type_name_(target->type_name()),
         names_anywhere_(target->resolves_names_anywhere()),
         home_(std::move(home)),
@@ -105,6 +106,7 @@ class Proxy final : public Dispatch {
   }
 
   std::string_view type_name() const noexcept override { return type_name_; }
+  const void* identity() const noexcept override { return identity_; }
   std::string name_of(DispId id) const override {
     const auto t = target_.lock();
     return t ? t->name_of(id) : Dispatch::name_of(id);
@@ -185,6 +187,7 @@ class Proxy final : public Dispatch {
 
   std::weak_ptr<Dispatch> target_;
   const Dispatch* raw_;  // identity only, for the home's export table
+  const void* identity_;
   std::string type_name_;
   bool names_anywhere_;
   std::shared_ptr<Apartment> home_;

@@ -66,8 +66,27 @@ WORD invoke_flags(InvokeKind kind) {
 
 }  // namespace
 
+namespace {
+
+// The IUnknown of an object, compared by value only (released at once: it
+// stays valid while the object lives, which the wrapper's reference ensures).
+const void* unknown_of(IDispatch* object) {
+  IUnknown* unknown = nullptr;
+  if (object &&
+      SUCCEEDED(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown))) &&
+      unknown) {
+    unknown->Release();
+    return unknown;
+  }
+  return object;
+}
+
+}  // namespace
+
 ComDispatch::ComDispatch(ComPtr<IDispatch> object)
-    : object_(std::move(object)), type_name_(type_name_of(object_.get())) {}
+    : object_(std::move(object)),
+      identity_(unknown_of(object_.get())),
+      type_name_(type_name_of(object_.get())) {}
 
 ComDispatch::~ComDispatch() {
   const auto& home = apartment();

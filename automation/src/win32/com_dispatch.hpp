@@ -40,6 +40,10 @@ class ComDispatch final : public Dispatch {
   Cookie advise(const DispatchPtr& sink) override;
   void unadvise(Cookie cookie) override;
 
+  // The object's IUnknown, which COM keeps the same for every interface
+  // and wrapper of one object. Any thread.
+  const void* identity() const noexcept override { return identity_; }
+
   // The interface, for passing it back to COM (owning thread).
   IDispatch* get() const noexcept { return object_.get(); }
 
@@ -48,6 +52,7 @@ class ComDispatch final : public Dispatch {
   IID default_source_interface() const;
 
   ComPtr<IDispatch> object_;
+  const void* identity_;
   std::string type_name_;
   mutable Mutex mutex_;
   std::unordered_map<std::string, DispId> ids_ GUARDED_BY(mutex_);

@@ -58,6 +58,11 @@ class Dispatch : public std::enable_shared_from_this<Dispatch> {
   // Disconnects a sink; an unknown cookie is ignored.
   virtual void unadvise(Cookie cookie);
 
+  // The object's identity (COM's IUnknown rule): two references to one
+  // object give the same value, whatever wraps them (a proxy, a new wrapper
+  // around the same COM interface). Any thread.
+  virtual const void* identity() const noexcept { return this; }
+
   // True when get_id_of_name may run on any thread (an immutable member
   // table); proxies then resolve names without a call into the apartment.
   virtual bool resolves_names_anywhere() const noexcept { return false; }

@@ -28,6 +28,10 @@ class Object {
   explicit Object(const Variant& v) : p_(v.as_object_or_null()) {}
 
   bool is_null() const noexcept { return p_ == nullptr; }
+  // Whether both refer to the same object (by identity, not by wrapper).
+  bool same_object(const Object& other) const noexcept {
+    return p_ && other.p_ && p_->identity() == other.p_->identity();
+  }
   explicit operator bool() const noexcept { return p_ != nullptr; }
   const DispatchPtr& dispatch() const noexcept { return p_; }
   std::string_view type_name() const;

@@ -24,7 +24,11 @@ class SimObject : public automation::AutomationObject<T> {
   automation::Variant invoke(automation::DispId id, automation::InvokeKind kind,
                              automation::Args args) override {
     if (CallJournal* journal = detail::thread_journal(); journal && journal->recording()) {
-      journal->record(T::class_info().type_name(), T::class_info().name_of(id), kind, args);
+      // The default member as the caller reached it: by calling the object.
+      journal->record(
+          T::class_info().type_name(),
+          id == automation::kDispIdValue ? std::string("_Default") : T::class_info().name_of(id),
+          kind, args);
     }
     return T::class_info().invoke(*this, id, kind, args);
   }

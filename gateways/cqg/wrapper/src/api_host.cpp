@@ -298,6 +298,7 @@ void ApiHost::Shutdown() {
     return;  // done, by an earlier call or by the one this call waited for
   }
   shut_down_ = true;
+  shutting_down_.store(true, std::memory_order_release);
   // Every step is tried and the worker joined whatever fails; the first
   // failure is raised at the end.
   std::exception_ptr failure;

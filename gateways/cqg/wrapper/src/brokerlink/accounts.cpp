@@ -3,9 +3,12 @@
 #include <exception>
 #include <stdexcept>
 #include <thread>
+#include <unordered_set>
+#include <utility>
 
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
+#include "orbrix/automation/marshal.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
 
@@ -13,31 +16,45 @@ namespace orbrix::cqg {
 
 using automation::Object;
 
-// One vendor position as read on the worker; mapped on the engine's thread.
 namespace detail {
 
+// One vendor position as read on the worker; mapped on the engine's thread.
 struct RawPosition {
+  double quantity = 0;
   std::string instrument_name;
+  // Read only for a symbol the engine maps.
+  bool whole = false;
   Variant side;
   double average_price = 0;
-  double quantity = 0;
+  // The engine's answer, when it was asked between two round trips.
+  bool looked_up = false;
+  std::optional<Security> security;
 };
 
-// What an update reads from the vendor in its hop: the lookup lines, the
-// six amounts or the error that stopped their reading, and the positions
-// read before any error.
+// What an update reads from the vendor: the look-up lines, the six amounts
+// or the error that stopped their reading, and the positions walked so far
+// (with where the walk stands) or the error that stopped it.
 struct AccountSnapshot {
   struct Lookup {
     std::vector<std::string> lines;
     bool found = false;
   };
+  std::optional<std::int64_t> id;
   Lookup balance_lookup;
   std::optional<AccountBalance> balance;
   std::string balance_error;
+
   Lookup positions_lookup;
   std::vector<RawPosition> positions;
   std::exception_ptr positions_error;
-  std::optional<std::int64_t> id;
+  // The walk: the account's Positions (a proxy, for the round trips after
+  // the first), its count, and the position whose symbol the engine is to
+  // be asked about before the walk goes on (a proxy), if any.
+  Object positions_collection;
+  std::int64_t positions_count = 0;
+  Object asking;
+  // Symbols the engine is known to map (a copy taken under `lock`).
+  std::unordered_set<std::string> mapped;
 };
 
 }  // namespace detail
@@ -85,8 +102,40 @@ void read_balance(const Object& cel, detail::AccountSnapshot& s) try {
   s.balance_error = e.what();
 }
 
-// Worker side of update_positions: the positions up to the first error.
-void read_positions(const Object& cel, detail::AccountSnapshot& s) try {
+// Side and average price of the position the walk stands at.
+void read_rest(const Object& position, detail::RawPosition& raw) {
+  raw.side = position.get("Side");
+  raw.average_price = position.get("AveragePrice").as_double();
+  raw.whole = true;
+}
+
+// Worker side of the positions walk, from the position after the last one
+// read: per position its Quantity and (not 0) its InstrumentName, then its
+// Side and AveragePrice when its symbol is one the engine maps. Stops at a
+// symbol the engine has not been asked about, keeping that position (a
+// proxy) for the next round trip.
+void walk_positions(const Object& positions, detail::AccountSnapshot& s) try {
+  for (auto i = static_cast<std::int64_t>(s.positions.size()); i < s.positions_count; ++i) {
+    const Object position(positions.call("ItemByIndex", i));
+    detail::RawPosition& raw = s.positions.emplace_back();
+    raw.quantity = position.get("Quantity").as_double();
+    if (raw.quantity == 0) {
+      continue;
+    }
+    raw.instrument_name = position.get("InstrumentName").as_string();
+    if (!s.mapped.contains(std::string(symbol_of_full_name(raw.instrument_name)))) {
+      s.asking = Object(automation::make_proxy(position.dispatch()));
+      return;
+    }
+    read_rest(position, raw);
+  }
+} catch (...) {
+  s.positions_error = std::current_exception();
+}
+
+// Worker side, the first round trip: the account look-up, its Positions and
+// their count, then the walk.
+void start_positions(const Object& cel, detail::AccountSnapshot& s) try {
   detail::AccountLookup found = lookup(cel, s.id);
   s.positions_lookup.lines = std::move(found.lines);
   s.positions_lookup.found = static_cast<bool>(found.account);
@@ -94,18 +143,9 @@ void read_positions(const Object& cel, detail::AccountSnapshot& s) try {
     return;
   }
   const Object positions = found.account.object("Positions");
-  const std::int64_t count = positions.get("Count").as_int();
-  for (std::int64_t i = 0; i < count; ++i) {
-    const Object p(positions.call("ItemByIndex", i));
-    detail::RawPosition raw;
-    raw.quantity = p.get("Quantity").as_double();
-    if (raw.quantity != 0) {
-      raw.instrument_name = p.get("InstrumentName").as_string();
-      raw.side = p.get("Side");
-      raw.average_price = p.get("AveragePrice").as_double();
-    }
-    s.positions.push_back(std::move(raw));
-  }
+  s.positions_count = positions.get("Count").as_int();
+  s.positions_collection = Object(automation::make_proxy(positions.dispatch()));
+  walk_positions(positions, s);
 } catch (...) {
   s.positions_error = std::current_exception();
 }
@@ -133,6 +173,36 @@ void BrokerLink::publish_balance(const detail::AccountSnapshot& s) {
   }
 }
 
+void BrokerLink::finish_positions_walk(detail::AccountSnapshot& s) {
+  // Each stop asks the engine about one symbol (under `lock`, as every
+  // look-up of an update), then one round trip reads on from there.
+  while (s.asking && !s.positions_error) {
+    detail::RawPosition& raw = s.positions.back();
+    const std::string symbol(symbol_of_full_name(raw.instrument_name));
+    {
+      MutexLock guard(lock);
+      raw.security = bound_gateway("update_positions").get_eng_security_from_cqg_symbol(symbol);
+      raw.looked_up = true;
+      if (raw.security) {
+        mapped_position_symbols_.insert(symbol);
+        s.mapped.insert(symbol);
+      }
+    }
+    const Object asking = std::exchange(s.asking, Object());
+    automation::call_in_apartment(s.positions_collection, [&](const Object& home) {
+      try {
+        if (raw.security) {
+          read_rest(asking, raw);
+        }
+      } catch (...) {
+        s.positions_error = std::current_exception();
+        return;
+      }
+      walk_positions(home, s);
+    });
+  }
+}
+
 void BrokerLink::publish_positions(const detail::AccountSnapshot& s) {
   detail::trace_lines(s.positions_lookup.lines);
   if (!s.positions_lookup.found) {
@@ -147,11 +217,13 @@ void BrokerLink::publish_positions(const detail::AccountSnapshot& s) {
   MutexLock guard(lock);
   BaseGateway& g = bound_gateway("update_positions");
   for (const detail::RawPosition& raw : s.positions) {
-    if (raw.quantity == 0) {
-      continue;
+    if (raw.quantity == 0 || !raw.whole) {
+      continue;  // flat, or a symbol the engine does not map
     }
     const std::optional<Security> security =
-        g.get_eng_security_from_cqg_symbol(symbol_of_full_name(raw.instrument_name));
+        raw.looked_up
+            ? raw.security
+            : g.get_eng_security_from_cqg_symbol(symbol_of_full_name(raw.instrument_name));
     if (!security) {
       continue;
     }
@@ -177,8 +249,21 @@ void BrokerLink::publish_positions(const detail::AccountSnapshot& s) {
   positions_ = std::move(built);
 }
 
+detail::AccountSnapshot BrokerLink::new_snapshot(std::optional<std::int64_t> id) const {
+  detail::AccountSnapshot s;
+  s.id = id;
+  MutexLock guard(lock);
+  s.mapped = mapped_position_symbols_;
+  return s;
+}
+
 void BrokerLink::subscribe_account_and_positions(std::int64_t GWAccountID) {
   ensure_not_on_worker("subscribe_account_and_positions");
+  guarded("subscribe_account_and_positions",
+          [&] { subscribe_account_and_positions_now(GWAccountID); });
+}
+
+void BrokerLink::subscribe_account_and_positions_now(std::int64_t GWAccountID) {
   const Object& proxy = cel("subscribe_account_and_positions");
   const auto& k = detail::vendor();
   // Dropping and restoring the subscription makes the vendor reload its
@@ -188,15 +273,15 @@ void BrokerLink::subscribe_account_and_positions(std::int64_t GWAccountID) {
   proxy.put("AccountSubscriptionLevel", k.aslAccountUpdatesAndOrders);
   Trace("Waiting for accounts coming...");
   // Not cleared first: once the accounts were reported ready it stays set.
-  AssertMessage(wait(eventAccountIsReady), "Accounts coming timeout!");
+  AssertMessage(wait(eventAccountIsReady, "subscribe_account_and_positions"),
+                "Accounts coming timeout!");
   Trace(fmt::format("Select account {}, subscribe to open positions.", GWAccountID));
   {
     MutexLock guard(lock);
     gw_account_id_ = GWAccountID;
   }
   std::vector<std::string> lines;
-  detail::AccountSnapshot s;
-  s.id = GWAccountID;
+  detail::AccountSnapshot s = new_snapshot(GWAccountID);
   const bool found = automation::call_in_apartment(proxy, [&](const Object& home) {
     detail::AccountLookup account = detail::find_account(home, GWAccountID);
     lines = std::move(account.lines);
@@ -206,7 +291,7 @@ void BrokerLink::subscribe_account_and_positions(std::int64_t GWAccountID) {
     account.account.put("AutoSubscribeInstruments", true);
     account.account.put("PositionSubcriptionLevel", k.pslSnapshotAndUpdates);
     read_balance(home, s);
-    read_positions(home, s);
+    start_positions(home, s);
     return true;
   });
   detail::trace_lines(lines);
@@ -214,25 +299,28 @@ void BrokerLink::subscribe_account_and_positions(std::int64_t GWAccountID) {
     throw std::invalid_argument(not_found_text(GWAccountID));
   }
   publish_balance(s);
+  finish_positions_walk(s);
   publish_positions(s);
 }
 
 void BrokerLink::unsubscribe_account_and_positions(std::int64_t GWAccountID) {
   const auto& k = detail::vendor();
   std::vector<std::string> lines;
-  const bool found = automation::call_in_apartment(
-      cel("unsubscribe_account_and_positions"), [&](const Object& home) {
-        // The account is looked up before the level drops: at aslNone the
-        // vendor lists no accounts, so the lookup would never find it.
-        detail::AccountLookup account = detail::find_account(home, GWAccountID);
-        lines = std::move(account.lines);
-        if (account.account) {
-          account.account.put("AutoSubscribeInstruments", false);
-          account.account.put("PositionSubcriptionLevel", k.pslNoPositions);
-        }
-        home.put("AccountSubscriptionLevel", k.aslNone);
-        return static_cast<bool>(account.account);
-      });
+  const bool found = guarded("unsubscribe_account_and_positions", [&] {
+    return automation::call_in_apartment(
+        cel("unsubscribe_account_and_positions"), [&](const Object& home) {
+          // The account is looked up before the level drops: at aslNone the
+          // vendor lists no accounts, so the look-up would never find it.
+          detail::AccountLookup account = detail::find_account(home, GWAccountID);
+          lines = std::move(account.lines);
+          home.put("AccountSubscriptionLevel", k.aslNone);
+          if (account.account) {
+            account.account.put("AutoSubscribeInstruments", false);
+            account.account.put("PositionSubcriptionLevel", k.pslNoPositions);
+          }
+          return static_cast<bool>(account.account);
+        });
+  });
   detail::trace_lines(lines);
   if (!found) {
     throw std::invalid_argument(not_found_text(GWAccountID));
@@ -241,18 +329,21 @@ void BrokerLink::unsubscribe_account_and_positions(std::int64_t GWAccountID) {
 }
 
 void BrokerLink::update_account_balance() {
-  detail::AccountSnapshot s;
-  s.id = GWAccountID();
-  const Object& proxy = cel("update_account_balance");
-  automation::call_in_apartment(proxy, [&](const Object& home) { read_balance(home, s); });
+  detail::AccountSnapshot s = new_snapshot(GWAccountID());
+  guarded("update_account_balance", [&] {
+    automation::call_in_apartment(cel("update_account_balance"),
+                                  [&](const Object& home) { read_balance(home, s); });
+  });
   publish_balance(s);
 }
 
 void BrokerLink::update_positions() {
-  detail::AccountSnapshot s;
-  s.id = GWAccountID();
-  const Object& proxy = cel("update_positions");
-  automation::call_in_apartment(proxy, [&](const Object& home) { read_positions(home, s); });
+  detail::AccountSnapshot s = new_snapshot(GWAccountID());
+  guarded("update_positions", [&] {
+    automation::call_in_apartment(cel("update_positions"),
+                                  [&](const Object& home) { start_positions(home, s); });
+    finish_positions_walk(s);
+  });
   publish_positions(s);
 }
 

@@ -81,10 +81,13 @@ bool roll_bar_window(std::vector<Bar>& window, const Bar& bar) {
 }
 
 Object BrokerLink::get_timedbars_from_cqg_symbol(std::string_view cqg_symbol) {
-  return automation::call_in_apartment(
-      cel("get_timedbars_from_cqg_symbol"), [&](const Object& home) {
-        return detail::first_containing(home.object("AllTimedBars"), cqg_symbol, request_symbol_of);
-      });
+  return guarded("get_timedbars_from_cqg_symbol", [&] {
+    return automation::call_in_apartment(
+        cel("get_timedbars_from_cqg_symbol"), [&](const Object& home) {
+          return detail::first_containing(home.object("AllTimedBars"), cqg_symbol,
+                                          request_symbol_of);
+        });
+  });
 }
 
 void BrokerLink::subscribe_bar(std::string_view cqg_symbol, std::int64_t lookback_period,
@@ -93,7 +96,16 @@ void BrokerLink::subscribe_bar(std::string_view cqg_symbol, std::int64_t lookbac
     throw std::invalid_argument(fmt::format(
         "Parameter freq={} is Not supported. Only ('1Day', '1Min') are allowed.", freq));
   }
+  if (lookback_period < 0 || lookback_period > kMaxBarLookback) {
+    throw std::invalid_argument(fmt::format("subscribe_bar: lookback_period {} is outside 0..{}",
+                                            lookback_period, kMaxBarLookback));
+  }
   ensure_not_on_worker("subscribe_bar");
+  guarded("subscribe_bar", [&] { subscribe_bar_now(cqg_symbol, lookback_period, freq); });
+}
+
+void BrokerLink::subscribe_bar_now(std::string_view cqg_symbol, std::int64_t lookback_period,
+                                   std::string_view freq) {
   const Object& proxy = cel("subscribe_bar");
   const auto& k = detail::vendor();
   Trace(fmt::format("Create {} timed bars request for {}", freq, cqg_symbol));
@@ -116,24 +128,24 @@ void BrokerLink::subscribe_bar(std::string_view cqg_symbol, std::int64_t lookbac
     home.call("RequestTimedBars", request.dispatch());
   });
   Trace(fmt::format("Waiting for eventBarDone in subscribe_bar({})...", cqg_symbol));
-  (void)wait(eventBarDone);
+  (void)wait(eventBarDone, "subscribe_bar");
   Trace("eventBarDone is done.");
 }
 
 void BrokerLink::unsubscribe_bar(std::string_view cqg_symbol) {
   safe_call([&] {
-    const bool removed =
-        automation::call_in_apartment(cel("unsubscribe_bar"), [&](const Object& home) {
-          const Object bars =
-              detail::first_containing(home.object("AllTimedBars"), cqg_symbol, request_symbol_of);
-          if (!bars) {
-            return false;
-          }
-          const std::string symbol = request_symbol_of(bars);
-          home.call("RemoveTimedBars", bars.dispatch());
-          removed_bar_symbols_.insert(symbol);
-          return true;
-        });
+    const bool removed = guarded("unsubscribe_bar", [&] {
+      return automation::call_in_apartment(cel("unsubscribe_bar"), [&](const Object& home) {
+        const Object bars =
+            detail::first_containing(home.object("AllTimedBars"), cqg_symbol, request_symbol_of);
+        if (!bars) {
+          return false;
+        }
+        home.call("RemoveTimedBars", bars.dispatch());
+        removed_bars_.add(bars);
+        return true;
+      });
+    });
     if (!removed) {
       return;
     }
@@ -192,7 +204,11 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
         event.set();
       }
     }
-  } release{eventBarDone};
+  };
+  if (removed_bars_.contains(cqgTimedBars)) {
+    return;  // the late answer of a request the engine removed: nobody waits for it
+  }
+  Release release{eventBarDone};
   if (!cqgError.is_empty()) {
     return;
   }
@@ -202,7 +218,6 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
     return;
   }
   const std::string symbol = request_symbol_of(bars);
-  removed_bar_symbols_.erase(symbol);
   BaseGateway& g = bound_gateway("OnTimedBarsResolved");
   const std::optional<Security> security = g.get_eng_security_from_cqg_symbol(symbol);
   if (!security) {
@@ -228,15 +243,15 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
 }
 
 void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
+  if (removed_bars_.contains(cqgTimedBars)) {
+    return;  // a late addition of a removed request, dropped before any read
+  }
   const Object bars(cqgTimedBars);
   const std::int64_t count = bars.get("Count").as_int();
   if (count < 2) {
     return;
   }
   const std::string symbol = request_symbol_of(bars);
-  if (removed_bar_symbols_.contains(symbol)) {
-    return;  // a late addition of a removed request
-  }
   const std::optional<Security> security =
       bound_gateway("OnTimedBarsAdded").get_eng_security_from_cqg_symbol(symbol);
   if (!security) {

@@ -2,9 +2,11 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "internal.hpp"
+#include "orbrix/automation/errors.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/trace.hpp"
 
@@ -58,6 +60,9 @@ const automation::Object& BrokerLink::cel(std::string_view operation) const {
         "BrokerLink.{}: no API host is bound; call Init with the engine's gateway first",
         operation));
   }
+  if (host->shutting_down()) {
+    rethrow_closing(operation);
+  }
   if (host->cqgCEL.is_null()) {
     throw std::logic_error(fmt::format(
         "BrokerLink.{}: the API host has no vendor object (not started or shut down)", operation));
@@ -84,11 +89,100 @@ BaseGateway& BrokerLink::bound_gateway(std::string_view where) const {
   return *g;
 }
 
-bool BrokerLink::wait(const automation::Event& event) const {
-  return event.wait_for(timeout());
+bool BrokerLink::closing() const noexcept {
+  const ApiHost* host = apiHost();
+  return host != nullptr && host->shutting_down();
+}
+
+void BrokerLink::rethrow_closing(std::string_view operation) const {
+  const std::exception_ptr error = std::current_exception();
+  if (closing()) {
+    // What the vendor said as it went away, for the curious.
+    std::string cause;
+    if (error) {
+      try {
+        std::rethrow_exception(error);
+      } catch (const std::exception& e) {
+        cause = fmt::format(" ({})", e.what());
+      } catch (...) {
+      }
+    }
+    throw automation::DisconnectedError(
+        fmt::format("BrokerLink.{}: the API host is shutting down{}", operation, cause));
+  }
+  if (error) {
+    std::rethrow_exception(error);
+  }
+  throw std::logic_error(fmt::format("BrokerLink.{}: rethrow_closing without an error", operation));
+}
+
+bool BrokerLink::wait(const automation::Event& event, std::string_view operation) const {
+  // In slices, so a Shutdown that begins meanwhile releases the wait within
+  // one slice; an event set before then wins.
+  constexpr auto kSlice = std::chrono::milliseconds(10);
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::ceil<std::chrono::steady_clock::duration>(timeout());
+  for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    if (event.wait_until(std::min(deadline, now + kSlice))) {
+      return true;
+    }
+    if (closing()) {
+      rethrow_closing(operation);
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+  }
+}
+
+bool BrokerLink::Removed::contains(const Variant& object) const {
+  if (objects_.empty() || object.kind() != automation::VariantKind::Object) {
+    return false;
+  }
+  const automation::Object o(object);
+  return std::any_of(objects_.begin(), objects_.end(),
+                     [&o](const automation::Object& r) { return r.same_object(o); });
+}
+
+void BrokerLink::Removed::add(automation::Object object) {
+  constexpr std::size_t kRemembered = 64;
+  objects_.push_back(std::move(object));
+  if (objects_.size() > kRemembered) {
+    objects_.pop_front();
+  }
+}
+
+void BrokerLink::Removed::erase(const Variant& object) {
+  if (objects_.empty() || object.kind() != automation::VariantKind::Object) {
+    return;
+  }
+  const automation::Object o(object);
+  std::erase_if(objects_, [&o](const automation::Object& r) { return r.same_object(o); });
 }
 
 namespace detail {
+
+namespace {
+thread_local MemberIds<2> enumerator_ids({"Count", "Next"});
+}  // namespace
+
+CollectionWalk::CollectionWalk(const automation::Object& collection)
+    : enumerator_(
+          collection.invoke(automation::kDispIdNewEnum, automation::InvokeKind::Method, {})) {
+  const auto& ids = enumerator_ids.of(enumerator_);
+  left_ = get_by_id(enumerator_, ids[0]).as_int();
+  next_id_ = ids[1];
+}
+
+bool CollectionWalk::next(automation::Variant& item) {
+  if (left_ <= 0) {
+    return false;
+  }
+  --left_;
+  item = enumerator_.invoke(next_id_, automation::InvokeKind::Method, {});
+  return true;
+}
 
 DateTime vendor_time(const automation::Variant& v) {
   return truncate_to_seconds(v.as_date());

@@ -59,6 +59,21 @@ inline automation::Variant get_by_id(const automation::Object& o, automation::Di
   return o.invoke(id, automation::InvokeKind::PropertyGet, {});
 }
 
+// A walk over a collection in collection order, as automation clients do it:
+// the collection's enumerator (_NewEnum, one call), its count, then one call
+// per item. The enumerator's member ids are resolved once per thread.
+class CollectionWalk {
+ public:
+  explicit CollectionWalk(const automation::Object& collection);
+  // The next item, or false after the last.
+  bool next(automation::Variant& item);
+
+ private:
+  automation::Object enumerator_;
+  automation::DispId next_id_ = 0;
+  std::int64_t left_ = 0;
+};
+
 // A vendor time stamp as a local date-time cut to whole seconds.
 DateTime vendor_time(const automation::Variant& v);
 

@@ -1,5 +1,7 @@
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <array>
 #include <memory>
 #include <stdexcept>
 
@@ -15,22 +17,33 @@ using automation::Object;
 namespace {
 
 // The tick handler's member ids, per worker thread.
-thread_local detail::MemberIds<3> ticks_ids({"Count", "Item", "Request"});
+thread_local detail::MemberIds<2> ticks_ids({"Count", "Item"});
+thread_local detail::MemberIds<1> ticks_request_ids({"Request"});
 thread_local detail::MemberIds<1> request_ids({"Symbol"});
-thread_local detail::MemberIds<3> tick_ids({"PriceType", "Price", "Volume"});
+thread_local detail::MemberIds<3> tick_ids({"PriceType", "Volume", "Price"});
 
 std::string request_symbol_of(const Object& ticks) {
   return ticks.object("Request").get("Symbol").as_string();
 }
 
-}  // namespace
-
-bool apply_ticks_added(BaseGateway& gateway, const TicksAdded& added) {
-  const std::optional<Security> security = gateway.get_eng_security_from_cqg_symbol(added.symbol);
-  if (!security) {
-    return false;
-  }
-  for (const TickUpdate& tick : added.ticks) {
+// Applies the newest `added` ticks of a batch, oldest first, reading from
+// `source` only what each step needs: the vendor sees Count twice (the two
+// bounds), then per tick Item(i), its collection's Request.Symbol, the
+// tick's PriceType, and its Volume and Price for an ask or bid only.
+// `source` offers count(), item(i), request_symbol(), price_type(),
+// volume() and price(). Returns false, stopping at the first tick, when the
+// engine maps no security to the requested symbol.
+template <class Source>
+bool apply_ticks(BaseGateway& gateway, Source& source, std::int64_t added) {
+  const std::int64_t first = source.count() - added;
+  const std::int64_t end = source.count();
+  for (std::int64_t i = std::max<std::int64_t>(first, 0); i < end; ++i) {
+    source.item(i);
+    const std::optional<Security> security =
+        gateway.get_eng_security_from_cqg_symbol(source.request_symbol());
+    if (!security) {
+      return false;
+    }
     BaseGateway::OrderBookMap::Snapshot stored;
     try {
       stored = gateway.cqg_orderbooks().get(*security);
@@ -40,13 +53,15 @@ bool apply_ticks_added(BaseGateway& gateway, const TicksAdded& added) {
                       to_text(*security)));
     }
     OrderBook book = stored ? *stored : OrderBook(*security, security->exchange(), local_now());
-    const std::string_view name = TickType2String(tick.price_type);
+    const std::string_view name = TickType2String(source.price_type());
     if (name == "Ask price") {
+      const double volume = source.volume();
       book = book.with(
-          {.ask_price_1 = tick.price, .ask_volume_1 = tick.volume, .datetime = local_now()});
+          {.ask_price_1 = source.price(), .ask_volume_1 = volume, .datetime = local_now()});
     } else if (name == "Bid price") {
+      const double volume = source.volume();
       book = book.with(
-          {.bid_price_1 = tick.price, .bid_volume_1 = tick.volume, .datetime = local_now()});
+          {.bid_price_1 = source.price(), .bid_volume_1 = volume, .datetime = local_now()});
     }
     // Stored after every tick, also a trade that changed nothing.
     const auto record = std::make_shared<const OrderBook>(std::move(book));
@@ -59,14 +74,74 @@ bool apply_ticks_added(BaseGateway& gateway, const TicksAdded& added) {
   return true;
 }
 
+// A batch as decoded data (tests and tools): every tick is new.
+class DecodedTicks {
+ public:
+  explicit DecodedTicks(const TicksAdded& added) : added_(added) {}
+  std::int64_t count() const { return static_cast<std::int64_t>(added_.ticks.size()); }
+  void item(std::int64_t i) { tick_ = &added_.ticks[static_cast<std::size_t>(i)]; }
+  const std::string& request_symbol() const { return added_.symbol; }
+  std::int64_t price_type() const { return tick_->price_type; }
+  double volume() const { return tick_->volume; }
+  double price() const { return tick_->price; }
+
+ private:
+  const TicksAdded& added_;
+  const TickUpdate* tick_ = nullptr;
+};
+
+// The vendor's tick collection, read through its members as the walk asks
+// (on the worker, member ids resolved once).
+class VendorTicks {
+ public:
+  explicit VendorTicks(const Variant& ticks) : ticks_(ticks), ids_(ticks_ids.of(ticks_)) {}
+  std::int64_t count() const { return detail::get_by_id(ticks_, ids_[0]).as_int(); }
+  void item(std::int64_t i) {
+    const Variant index(i);
+    tick_ =
+        Object(ticks_.invoke(ids_[1], automation::InvokeKind::Method, automation::Args(&index, 1)));
+    tick_ids_ = &tick_ids.of(tick_);
+  }
+  std::string request_symbol() {
+    const Object request(detail::get_by_id(ticks_, ticks_request_ids.of(ticks_)[0]));
+    symbol_ = detail::get_by_id(request, request_ids.of(request)[0]).as_string();
+    return symbol_;
+  }
+  std::int64_t price_type() const { return detail::get_by_id(tick_, (*tick_ids_)[0]).as_int(); }
+  double volume() const { return detail::get_by_id(tick_, (*tick_ids_)[1]).as_double(); }
+  double price() const { return detail::get_by_id(tick_, (*tick_ids_)[2]).as_double(); }
+  // The symbol read last (that of the tick the walk stopped at).
+  const std::string& symbol() const { return symbol_; }
+
+ private:
+  Object ticks_;
+  const std::array<automation::DispId, 2>& ids_;
+  Object tick_;
+  const std::array<automation::DispId, 3>* tick_ids_ = nullptr;
+  std::string symbol_;
+};
+
+}  // namespace
+
+bool apply_ticks_added(BaseGateway& gateway, const TicksAdded& added) {
+  DecodedTicks source(added);
+  return apply_ticks(gateway, source, source.count());
+}
+
 Object BrokerLink::get_ticks_from_cqg_symbol(std::string_view cqg_symbol) {
-  return automation::call_in_apartment(cel("get_ticks_from_cqg_symbol"), [&](const Object& home) {
-    return detail::first_containing(home.object("AllTicks"), cqg_symbol, request_symbol_of);
+  return guarded("get_ticks_from_cqg_symbol", [&] {
+    return automation::call_in_apartment(cel("get_ticks_from_cqg_symbol"), [&](const Object& home) {
+      return detail::first_containing(home.object("AllTicks"), cqg_symbol, request_symbol_of);
+    });
   });
 }
 
 void BrokerLink::subscribe_orderbook(std::string_view cqg_symbol) {
   ensure_not_on_worker("subscribe_orderbook");
+  guarded("subscribe_orderbook", [&] { subscribe_orderbook_now(cqg_symbol); });
+}
+
+void BrokerLink::subscribe_orderbook_now(std::string_view cqg_symbol) {
   const Object& proxy = cel("subscribe_orderbook");
   const auto& k = detail::vendor();
   std::string limit;
@@ -86,36 +161,34 @@ void BrokerLink::subscribe_orderbook(std::string_view cqg_symbol) {
   eventOrderbookDone.clear();
   proxy.call("RequestTicks", request.dispatch());
   Trace(fmt::format("Waiting for eventOrderbookDone in subscribe_orderbook({})...", cqg_symbol));
-  (void)wait(eventOrderbookDone);
+  (void)wait(eventOrderbookDone, "subscribe_orderbook");
   Trace("eventOrderbookDone is done.");
 }
 
 void BrokerLink::unsubscribe_orderbook(std::string_view cqg_symbol) {
-  const bool removed =
-      automation::call_in_apartment(cel("unsubscribe_orderbook"), [&](const Object& home) {
-        const Object ticks =
-            detail::first_containing(home.object("AllTicks"), cqg_symbol, request_symbol_of);
-        if (!ticks) {
-          return false;
-        }
-        const std::string symbol = request_symbol_of(ticks);
-        home.call("RemoveTicks", ticks.dispatch());
-        removed_tick_symbols_.insert(symbol);
-        eventOrderbookDone.clear();
-        return true;
-      });
+  const bool removed = guarded("unsubscribe_orderbook", [&] {
+    return automation::call_in_apartment(cel("unsubscribe_orderbook"), [&](const Object& home) {
+      const Object ticks =
+          detail::first_containing(home.object("AllTicks"), cqg_symbol, request_symbol_of);
+      if (!ticks) {
+        return false;
+      }
+      home.call("RemoveTicks", ticks.dispatch());
+      removed_ticks_.add(ticks);
+      eventOrderbookDone.clear();
+      return true;
+    });
+  });
   if (removed) {
     Trace(fmt::format("Successfully unsubscribe orderbook for {}", cqg_symbol));
   }
 }
 
 void BrokerLink::OnTicksResolved(const Variant& cqgTicks, const Variant&) {
-  // Success or error alike releases the waiting caller.
-  if (!removed_tick_symbols_.empty()) {
-    if (const Object ticks(cqgTicks); ticks) {
-      removed_tick_symbols_.erase(request_symbol_of(ticks));
-    }
+  if (removed_ticks_.contains(cqgTicks)) {
+    return;  // the late answer of a request the engine removed
   }
+  // Success or error alike releases the waiting caller.
   if (!eventOrderbookDone.is_set()) {
     eventOrderbookDone.set();
   }
@@ -123,31 +196,15 @@ void BrokerLink::OnTicksResolved(const Variant& cqgTicks, const Variant&) {
 
 void BrokerLink::OnTicksAdded(const Variant& cqgTicks, const Variant& addedTicksCount) {
   BaseGateway& g = bound_gateway("OnTicksAdded");
-  const Object dispatchedCQGTicks(cqgTicks);
-  const auto& ids = ticks_ids.of(dispatchedCQGTicks);
-  const Object request(detail::get_by_id(dispatchedCQGTicks, ids[2]));
-  TicksAdded added;
-  added.symbol = detail::get_by_id(request, request_ids.of(request)[0]).as_string();
-  if (removed_tick_symbols_.contains(added.symbol)) {
-    return;  // a late batch of a removed request
+  if (removed_ticks_.contains(cqgTicks)) {
+    return;  // a late batch of a removed request, dropped before any read
   }
-  const std::int64_t added_count = addedTicksCount.as_int();
-  const std::int64_t first = detail::get_by_id(dispatchedCQGTicks, ids[0]).as_int() - added_count;
-  const std::int64_t end = detail::get_by_id(dispatchedCQGTicks, ids[0]).as_int();
-  added.ticks.reserve(static_cast<std::size_t>(std::max<std::int64_t>(end - first, 0)));
-  for (std::int64_t i = std::max<std::int64_t>(first, 0); i < end; ++i) {
-    const Variant index(i);
-    const Object tick(dispatchedCQGTicks.invoke(ids[1], automation::InvokeKind::Method,
-                                                automation::Args(&index, 1)));
-    const auto& t = tick_ids.of(tick);
-    added.ticks.push_back({detail::get_by_id(tick, t[0]).as_int(),
-                           detail::get_by_id(tick, t[1]).as_double(),
-                           detail::get_by_id(tick, t[2]).as_double()});
-  }
-  if (!apply_ticks_added(g, added) && unmapped_tick_symbols_.insert(added.symbol).second) {
+  VendorTicks source(cqgTicks);
+  if (!apply_ticks(g, source, addedTicksCount.as_int()) &&
+      unmapped_tick_symbols_.insert(source.symbol()).second) {
     // Said once per symbol: the engine maps every symbol it subscribes.
     Trace(fmt::format("OnTicksAdded: no security is mapped to {}; its ticks are dropped",
-                      added.symbol));
+                      source.symbol()));
   }
 }
 

@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include <cmath>
 #include <stdexcept>
 
 #include "internal.hpp"
@@ -23,18 +24,48 @@ thread_local detail::MemberIds<6> fill_ids({"Status", "Id", "Order", "Timestamp"
 struct OrderChange {
   std::int64_t change_type = 0;
   OrderUpdate update;
-  std::optional<Deal> deal;  // a normal fill only
 };
 
-Variant property_value(const Object& properties, std::int64_t id) {
-  const Object property = properties.item(id);
+Variant value_of(const Object& property) {
   return detail::get_by_id(property, property_ids.of(property)[0]);
+}
+
+// Refuses, before anything is sent, the figures the vendor could only
+// misread: a price the order type uses must be a finite number above 0.
+void check_order_figures(const Order& order) {
+  const auto positive = [](double v) { return std::isfinite(v) && v > 0; };
+  if (!positive(order.quantity) || order.quantity != std::floor(order.quantity)) {
+    throw std::invalid_argument(
+        fmt::format("place_order: quantity {} is not a whole number above 0", order.quantity));
+  }
+  if (order.order_type == OrderType::LIMIT && !positive(order.price)) {
+    throw std::invalid_argument(fmt::format(
+        "place_order: price {} of a limit order is not a finite number above 0", order.price));
+  }
+  if (order.order_type == OrderType::STOP) {
+    if (!positive(order.stop_price)) {
+      throw std::invalid_argument(
+          fmt::format("place_order: stop_price {} of a stop order is not a finite number above 0",
+                      order.stop_price));
+    }
+    // Passed on with the stop, not used by it: 0 for none.
+    if (!std::isfinite(order.price) || order.price < 0) {
+      throw std::invalid_argument(
+          fmt::format("place_order: price {} of a stop order is not 0 or a finite number above 0",
+                      order.price));
+    }
+  }
 }
 
 }  // namespace
 
 std::string BrokerLink::place_order(const Order& order) {
   ensure_not_on_worker("place_order");
+  check_order_figures(order);
+  return guarded("place_order", [&] { return place_order_now(order); });
+}
+
+std::string BrokerLink::place_order_now(const Order& order) {
   const Object& proxy = cel("place_order");
   BaseGateway& g = bound_gateway("place_order");
   // One placement at a time: the id slot and the event serve one placement.
@@ -108,7 +139,8 @@ std::string BrokerLink::place_order(const Order& order) {
     vendor_order.call("Place");
   });
   detail::trace_lines(lines);
-  AssertMessage(wait(eventOrderPlaced), "Order placing timeout!\n" + to_text(order) + " ");
+  AssertMessage(wait(eventOrderPlaced, "place_order"),
+                "Order placing timeout!\n" + to_text(order) + " ");
   std::optional<std::string> taken;
   {
     MutexLock guard(order_mutex_);
@@ -122,8 +154,10 @@ std::string BrokerLink::place_order(const Order& order) {
 }
 
 void BrokerLink::cancel_order(std::string_view orderid) {
-  automation::call_in_apartment(cel("cancel_order"), [&](const Object& home) {
-    Object(home.object("Orders").call("ItemByGuid", orderid)).call("Cancel");
+  guarded("cancel_order", [&] {
+    automation::call_in_apartment(cel("cancel_order"), [&](const Object& home) {
+      Object(home.object("Orders").call("ItemByGuid", orderid)).call("Cancel");
+    });
   });
 }
 
@@ -142,33 +176,22 @@ void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrd
   const Object properties(detail::get_by_id(order, order_ids.of(order)[0]));
   OrderChange c;
   c.change_type = changeType.as_int();
-  const Variant gw_status = property_value(properties, k.opGWStatus);
-  const Variant guid = property_value(properties, k.opGUID);
-  c.update.updated_time = detail::vendor_time(property_value(properties, k.opEventServerTimestamp));
-  c.update.filled_avg_price = property_value(properties, k.opAverageFillPrice).as_double();
-  c.update.filled_quantity = property_value(properties, k.opFilledQuantity).as_double();
+  // The status and id property objects first; their values are read last.
+  const Object gw_status = properties.item(k.opGWStatus);
+  const Object guid = properties.item(k.opGUID);
+  c.update.updated_time = detail::vendor_time(value_of(properties.item(k.opEventServerTimestamp)));
+  c.update.filled_avg_price = value_of(properties.item(k.opAverageFillPrice)).as_double();
+  c.update.filled_quantity = value_of(properties.item(k.opFilledQuantity)).as_double();
   // An unknown status ends the handler here, before anything is reported.
-  c.update.status = convert_orderstatus_cqg2eng(gw_status.as_int());
-  c.update.order_id = guid.to_text();
+  c.update.status = convert_orderstatus_cqg2eng(value_of(gw_status).as_int());
+  c.update.order_id = value_of(guid).to_text();
 
   const bool added = c.change_type == k.ctAdded;
-  if (added && eventOrderPlaced.is_set()) {
-    WriteLine("orderid " + c.update.order_id + " is not placed by algo");
-    return;
-  }
-  if (const Object fill(cqgFill); fill) {
-    const auto& f = fill_ids.of(fill);
-    if (detail::get_by_id(fill, f[0]) == Variant(k.fsNormal)) {
-      Deal deal;
-      deal.deal_id = detail::get_by_id(fill, f[1]).to_text();
-      deal.order_id = Object(detail::get_by_id(fill, f[2])).get("GUID").to_text();
-      deal.updated_time = detail::vendor_time(detail::get_by_id(fill, f[3]));
-      deal.filled_avg_price = detail::get_by_id(fill, f[4]).as_double();
-      deal.filled_quantity = detail::get_by_id(fill, f[5]).as_double();
-      c.deal = std::move(deal);
-    }
-  }
   if (added) {
+    if (eventOrderPlaced.is_set()) {
+      WriteLine("orderid " + c.update.order_id + " is not placed by algo");
+      return;
+    }
     {
       MutexLock guard(order_mutex_);
       order_id_ = c.update.order_id;
@@ -178,9 +201,21 @@ void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrd
   } else if (c.change_type == k.ctChanged || c.change_type == k.ctRemoved) {
     bound_gateway("OnOrderChanged").process_order(c.update);
   }
-  if (c.deal) {
-    bound_gateway("OnOrderChanged").process_deal(*c.deal);
+  const Object fill(cqgFill);
+  if (!fill) {
+    return;
   }
+  const auto& f = fill_ids.of(fill);
+  if (detail::get_by_id(fill, f[0]) != Variant(k.fsNormal)) {
+    return;  // only a normal fill is a deal
+  }
+  Deal deal;
+  deal.deal_id = detail::get_by_id(fill, f[1]).to_text();
+  deal.order_id = Object(detail::get_by_id(fill, f[2])).get("GUID").to_text();
+  deal.updated_time = detail::vendor_time(detail::get_by_id(fill, f[3]));
+  deal.filled_avg_price = detail::get_by_id(fill, f[4]).as_double();
+  deal.filled_quantity = detail::get_by_id(fill, f[5]).as_double();
+  bound_gateway("OnOrderChanged").process_deal(deal);
 }
 
 }  // namespace orbrix::cqg

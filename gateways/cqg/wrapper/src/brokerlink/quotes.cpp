@@ -1,6 +1,6 @@
 #include <fmt/format.h>
 
-#include <algorithm>
+#include <array>
 #include <memory>
 #include <stdexcept>
 
@@ -17,27 +17,69 @@ namespace {
 
 // The quote handler's member ids, per worker thread.
 thread_local detail::MemberIds<1> instrument_ids({"FullName"});
-thread_local detail::MemberIds<2> quotes_ids({"Count", "ItemByIndex"});
 thread_local detail::MemberIds<3> quote_ids({"IsValid", "Type", "price"});
 
 std::string full_name_of(const Object& instrument) {
   return instrument.get("FullName").as_string();
 }
 
-}  // namespace
+// The quote types that set a field of the engine's Quote, in the order
+// their names are compared.
+enum class QuoteField { Last, Bid, Ask, Open, High, Low, PrevClose };
+constexpr std::array<std::pair<std::string_view, QuoteField>, 7> kQuoteFields{{
+    {"Last trade price", QuoteField::Last},
+    {"Best bid", QuoteField::Bid},
+    {"Best ask", QuoteField::Ask},
+    {"Day open price", QuoteField::Open},
+    {"Current day high price", QuoteField::High},
+    {"Current day low price", QuoteField::Low},
+    {"Yesterday's settlement price", QuoteField::PrevClose},
+}};
 
-std::string_view symbol_of_full_name(std::string_view full_name) noexcept {
-  const auto dot = full_name.rfind('.');
-  return dot == std::string_view::npos ? full_name : full_name.substr(dot + 1);
+std::optional<QuoteField> field_of(std::string_view name) {
+  for (const auto& [text, field] : kQuoteFields) {
+    if (name == text) {
+      return field;
+    }
+  }
+  return std::nullopt;
 }
 
-void apply_instrument_change(BaseGateway& gateway, const InstrumentChange& change) {
-  for (const QuoteUpdate& quote : change.quotes) {
-    if (!quote.valid) {
+Quote with_price(const Quote& q, QuoteField field, double p) {
+  switch (field) {
+    case QuoteField::Last:
+      return q.with({.last_price = p, .datetime = local_now()});
+    case QuoteField::Bid:
+      return q.with({.bid_price = p, .datetime = local_now()});
+    case QuoteField::Ask:
+      return q.with({.ask_price = p, .datetime = local_now()});
+    case QuoteField::Open:
+      return q.with({.open_price = p, .datetime = local_now()});
+    case QuoteField::High:
+      return q.with({.high_price = p, .datetime = local_now()});
+    case QuoteField::Low:
+      return q.with({.low_price = p, .datetime = local_now()});
+    case QuoteField::PrevClose:
+      return q.with({.prev_close_price = p, .datetime = local_now()});
+  }
+  return q;
+}
+
+// Applies one instrument change quote by quote, reading from `source` only
+// what each step needs, when it needs it: the vendor sees, per quote,
+// IsValid, then (valid only) the instrument's FullName, then (mapped only)
+// Type, then (a type that sets a field only) the price. `source` offers
+// next(), valid(), full_name(), type() and price(). An unknown type ends
+// the walk with the error: the quotes after it are not read.
+template <class Source>
+void apply_quotes(BaseGateway& gateway, Source& source) {
+  while (source.next()) {
+    if (!source.valid()) {
       continue;
     }
+    const std::string full_name = source.full_name();
     const std::optional<Security> security =
-        gateway.get_eng_security_from_cqg_symbol(symbol_of_full_name(change.full_name));
+        gateway.get_eng_security_from_cqg_symbol(symbol_of_full_name(full_name));
     if (!security) {
       continue;
     }
@@ -50,22 +92,8 @@ void apply_instrument_change(BaseGateway& gateway, const InstrumentChange& chang
                       to_text(*security)));
     }
     Quote eng_quote = stored ? *stored : Quote(*security, security->exchange(), local_now());
-    const std::string_view name = QuoteType2String(quote.type);
-    const double p = quote.price;
-    if (name == "Last trade price") {
-      eng_quote = eng_quote.with({.last_price = p, .datetime = local_now()});
-    } else if (name == "Best bid") {
-      eng_quote = eng_quote.with({.bid_price = p, .datetime = local_now()});
-    } else if (name == "Best ask") {
-      eng_quote = eng_quote.with({.ask_price = p, .datetime = local_now()});
-    } else if (name == "Day open price") {
-      eng_quote = eng_quote.with({.open_price = p, .datetime = local_now()});
-    } else if (name == "Current day high price") {
-      eng_quote = eng_quote.with({.high_price = p, .datetime = local_now()});
-    } else if (name == "Current day low price") {
-      eng_quote = eng_quote.with({.low_price = p, .datetime = local_now()});
-    } else if (name == "Yesterday's settlement price") {
-      eng_quote = eng_quote.with({.prev_close_price = p, .datetime = local_now()});
+    if (const auto field = field_of(QuoteType2String(source.type()))) {
+      eng_quote = with_price(eng_quote, *field, source.price());
     }
     // Stored also when nothing changed, so a new record exists at once.
     const auto record = std::make_shared<const Quote>(std::move(eng_quote));
@@ -76,51 +104,134 @@ void apply_instrument_change(BaseGateway& gateway, const InstrumentChange& chang
   }
 }
 
+// An instrument change as decoded data (tests and tools).
+class DecodedQuotes {
+ public:
+  explicit DecodedQuotes(const InstrumentChange& change) : change_(change) {}
+  bool next() { return ++i_ < change_.quotes.size(); }
+  bool valid() const { return change_.quotes[i_].valid; }
+  const std::string& full_name() const { return change_.full_name; }
+  std::int64_t type() const { return change_.quotes[i_].type; }
+  double price() const { return change_.quotes[i_].price; }
+
+ private:
+  const InstrumentChange& change_;
+  std::size_t i_ = static_cast<std::size_t>(-1);
+};
+
+// The vendor's instrument and changed quotes, read through their members
+// as the walk asks (on the worker, member ids resolved once).
+class VendorQuotes {
+ public:
+  VendorQuotes(const Variant& instrument, const Variant& quotes)
+      : instrument_(instrument), walk_(Object(quotes)) {}
+  bool next() {
+    Variant item;
+    if (!walk_.next(item)) {
+      return false;
+    }
+    quote_ = Object(item);
+    ids_ = &quote_ids.of(quote_);
+    return true;
+  }
+  bool valid() const { return detail::get_by_id(quote_, (*ids_)[0]).truthy(); }
+  std::string full_name() const {
+    return detail::get_by_id(instrument_, instrument_ids.of(instrument_)[0]).as_string();
+  }
+  std::int64_t type() const { return detail::get_by_id(quote_, (*ids_)[1]).as_int(); }
+  double price() const { return detail::get_by_id(quote_, (*ids_)[2]).as_double(); }
+
+ private:
+  Object instrument_;
+  detail::CollectionWalk walk_;
+  Object quote_;
+  const std::array<automation::DispId, 3>* ids_ = nullptr;
+};
+
+}  // namespace
+
+std::string_view symbol_of_full_name(std::string_view full_name) noexcept {
+  const auto dot = full_name.rfind('.');
+  return dot == std::string_view::npos ? full_name : full_name.substr(dot + 1);
+}
+
+void apply_instrument_change(BaseGateway& gateway, const InstrumentChange& change) {
+  DecodedQuotes source(change);
+  apply_quotes(gateway, source);
+}
+
 Object BrokerLink::get_instrument_from_cqg_symbol(std::string_view cqg_symbol) {
-  return automation::call_in_apartment(
-      cel("get_instrument_from_cqg_symbol"), [&](const Object& home) {
-        return detail::first_containing(home.object("Instruments"), cqg_symbol, full_name_of);
-      });
+  return guarded("get_instrument_from_cqg_symbol", [&] {
+    return automation::call_in_apartment(
+        cel("get_instrument_from_cqg_symbol"), [&](const Object& home) {
+          return detail::first_containing(home.object("Instruments"), cqg_symbol, full_name_of);
+        });
+  });
 }
 
 void BrokerLink::subscribe_quote(std::string_view cqg_symbol) {
   ensure_not_on_worker("subscribe_quote");
-  const Object& proxy = cel("subscribe_quote");
-  eventQuoteDone.clear();
-  proxy.call("NewInstrument", cqg_symbol);
-  Trace(fmt::format("Waiting for eventQuoteDone in subscribe_quote({})...", cqg_symbol));
-  // A time-out is accepted: the subscription may still resolve later.
-  (void)wait(eventQuoteDone);
-  Trace("eventQuoteDone is done.");
+  guarded("subscribe_quote", [&] {
+    eventQuoteDone.clear();
+    automation::call_in_apartment(cel("subscribe_quote"), [&](const Object& home) {
+      home.call("NewInstrument", cqg_symbol);
+      ++unanswered_quotes_[std::string(cqg_symbol)];
+    });
+    Trace(fmt::format("Waiting for eventQuoteDone in subscribe_quote({})...", cqg_symbol));
+    // A time-out is accepted: the subscription may still resolve later.
+    (void)wait(eventQuoteDone, "subscribe_quote");
+    Trace("eventQuoteDone is done.");
+  });
 }
 
 void BrokerLink::unsubscribe_quote(std::string_view cqg_symbol) {
-  const bool removed =
-      automation::call_in_apartment(cel("unsubscribe_quote"), [&](const Object& home) {
-        const Object instrument =
-            detail::first_containing(home.object("Instruments"), cqg_symbol, full_name_of);
-        if (!instrument) {
-          return false;
-        }
-        const std::string full_name = full_name_of(instrument);
-        home.call("RemoveInstrument", instrument.dispatch());
-        removed_instruments_.insert(full_name);
-        eventQuoteDone.clear();
-        return true;
-      });
+  const bool removed = guarded("unsubscribe_quote", [&] {
+    return automation::call_in_apartment(cel("unsubscribe_quote"), [&](const Object& home) {
+      // A request still unanswered is withdrawn: its answer will not
+      // subscribe anything.
+      if (const auto it = unanswered_quotes_.find(std::string(cqg_symbol));
+          it != unanswered_quotes_.end()) {
+        withdrawn_quotes_[it->first] += it->second;
+        unanswered_quotes_.erase(it);
+      }
+      const Object instrument =
+          detail::first_containing(home.object("Instruments"), cqg_symbol, full_name_of);
+      if (!instrument) {
+        return false;
+      }
+      home.call("RemoveInstrument", instrument.dispatch());
+      removed_instruments_.add(instrument);
+      eventQuoteDone.clear();
+      return true;
+    });
+  });
   if (removed) {
     Trace(fmt::format("Successfully unsubscribe quote for {}", cqg_symbol));
   }
 }
 
-void BrokerLink::OnInstrumentResolved(const Variant&, const Variant& cqgInstrument,
+void BrokerLink::OnInstrumentResolved(const Variant& symbol, const Variant& cqgInstrument,
                                       const Variant& cqgError) {
+  const std::string requested =
+      symbol.kind() == automation::VariantKind::Text ? symbol.as_string() : std::string();
+  if (!withdrawn_quotes_.empty()) {
+    if (const auto it = withdrawn_quotes_.find(requested); it != withdrawn_quotes_.end()) {
+      if (--it->second == 0) {
+        withdrawn_quotes_.erase(it);
+      }
+      return;  // the answer to a request the engine withdrew
+    }
+  }
+  if (const auto it = unanswered_quotes_.find(requested); it != unanswered_quotes_.end()) {
+    if (--it->second == 0) {
+      unanswered_quotes_.erase(it);
+    }
+  }
   if (cqgError.is_empty()) {
     const Object instrument(cqgInstrument);
+    // Subscribed again: its events count once more.
+    removed_instruments_.erase(cqgInstrument);
     instrument.put("DataSubscriptionLevel", detail::vendor().dsQuotesAndBBA);
-    if (!removed_instruments_.empty()) {
-      removed_instruments_.erase(full_name_of(instrument));
-    }
   }
   // An error releases the waiting caller too, without a subscription level.
   if (!eventQuoteDone.is_set()) {
@@ -131,32 +242,11 @@ void BrokerLink::OnInstrumentResolved(const Variant&, const Variant& cqgInstrume
 void BrokerLink::OnInstrumentChanged(const Variant& cqgInstrument, const Variant& cqgQuotes,
                                      const Variant&) {
   BaseGateway& g = bound_gateway("OnInstrumentChanged");
-  const Object instrument(cqgInstrument);
-  InstrumentChange change;
-  change.full_name = detail::get_by_id(instrument, instrument_ids.of(instrument)[0]).as_string();
-  if (removed_instruments_.contains(change.full_name)) {
-    return;  // a late event of an unsubscribed instrument
+  if (removed_instruments_.contains(cqgInstrument)) {
+    return;  // a late event of an unsubscribed instrument, dropped before any read
   }
-  // By index rather than through an enumerator: no snapshot of the
-  // collection per event.
-  const Object quotes(cqgQuotes);
-  const auto& c = quotes_ids.of(quotes);
-  const std::int64_t count = detail::get_by_id(quotes, c[0]).as_int();
-  change.quotes.reserve(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
-  for (std::int64_t i = 0; i < count; ++i) {
-    const Variant index(i);
-    const Object quote(
-        quotes.invoke(c[1], automation::InvokeKind::Method, automation::Args(&index, 1)));
-    const auto& ids = quote_ids.of(quote);
-    QuoteUpdate u;
-    u.valid = detail::get_by_id(quote, ids[0]).truthy();
-    if (u.valid) {
-      u.type = detail::get_by_id(quote, ids[1]).as_int();
-      u.price = detail::get_by_id(quote, ids[2]).as_double();
-    }
-    change.quotes.push_back(u);
-  }
-  apply_instrument_change(g, change);
+  VendorQuotes source(cqgInstrument, cqgQuotes);
+  apply_quotes(g, source);
 }
 
 }  // namespace orbrix::cqg

@@ -5,10 +5,12 @@
 #include <fmt/format.h>
 
 #include <atomic>
+#include <future>
 #include <regex>
 #include <set>
 #include <thread>
 
+#include "orbrix/automation/errors.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
 #include "stack.hpp"
@@ -248,7 +250,8 @@ TEST_F(BrokerLinkOrders, BadOrdersSendNothing) {
     EXPECT_STREQ(e.what(), "Unsupported order type OrderType(7)");
   }
   try {
-    s.link->place_order(Order(testing::ep(), OrderType::LIMIT, static_cast<Direction>(5), 1));
+    s.link->place_order(
+        Order(testing::ep(), OrderType::LIMIT, static_cast<Direction>(5), 1, 4500.25));
     FAIL() << "no error";
   } catch (const std::invalid_argument& e) {
     EXPECT_STREQ(e.what(), "Unsupported order side Direction(5)");
@@ -274,6 +277,45 @@ TEST_F(BrokerLinkOrders, PlacingTimesOutAndTheNextPlacementGetsItsOwnId) {
   s.vendor.settings().announce_orders = true;
   s.link->set_timeout(5s);
   EXPECT_EQ(s.link->place_order(order), "ORD-2");
+}
+
+TEST_F(BrokerLinkOrders, ShutdownReleasesAPlacementInFlightAndRefusesOperationsAtOnce) {
+  s.vendor.settings().announce_orders = false;
+  s.link->set_timeout(60s);
+  // The vendor takes its time to shut down: operations meanwhile must not
+  // reach it, nor wait for it.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  s.vendor.cel()->on("Shutdown", [released](FakeObject&, testing::Args) -> Variant {
+    released.wait();
+    return {};
+  });
+  std::string placing_error;
+  std::thread placing([&] {
+    try {
+      s.link->place_order(Order(testing::ep(), OrderType::MARKET, Direction::LONG, 1));
+    } catch (const automation::DisconnectedError& e) {
+      placing_error = e.what();
+    }
+  });
+  while (s.vendor.orders().empty()) {
+    std::this_thread::sleep_for(1ms);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  std::thread shutting([&] { s.host.Shutdown(); });
+  placing.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_NE(placing_error.find("BrokerLink.place_order"), std::string::npos) << placing_error;
+  // The vendor is still inside its Shutdown: refused here, without a call.
+  try {
+    s.link->subscribe_quote("EP");
+    ADD_FAILURE() << "not refused";
+  } catch (const automation::DisconnectedError& e) {
+    EXPECT_NE(std::string(e.what()).find("BrokerLink.subscribe_quote"), std::string::npos);
+  }
+  EXPECT_THROW(s.link->cancel_order("ORD-1"), automation::DisconnectedError);
+  release.set_value();
+  shutting.join();
 }
 
 TEST_F(BrokerLinkOrders, ConcurrentPlacementsEachGetTheirOwnId) {

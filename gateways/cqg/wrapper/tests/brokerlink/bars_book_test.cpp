@@ -143,13 +143,18 @@ TEST(BrokerLinkOrderBook,
   s.vendor.settings().resolution_error = true;
   s.link->subscribe_orderbook("EPZ23");
   EXPECT_TRUE(s.link->eventOrderbookDone.is_set());
-  auto ticks = s.link->get_ticks_from_cqg_symbol("EPZ23");
+  const auto ticks = s.vendor.last_ticks();
   s.link->unsubscribe_orderbook("EPZ23");
-  auto live = FakeObject::collection("FakeTicks", {testing::fake_tick("tptAsk", 1, 1)});
-  live->set("Request", FakeObject::make("FakeTicksRequest", {{"Symbol", "EPZ23"}}));
-  s.vendor.cel()->fire("OnTicksAdded", {live, 1});
+  // The removed collection's late batch (the fake lets one come) is dropped.
+  ticks->add_item(testing::fake_tick("tptAsk", 1, 1));
+  s.vendor.cel()->fire("OnTicksAdded", {Variant(ticks), 1});
   s.drain();
   EXPECT_EQ(s.gateway.cqg_orderbooks().get(testing::ep()), nullptr);
+  // A late answer of it releases nobody.
+  s.link->eventOrderbookDone.clear();
+  s.vendor.cel()->fire("OnTicksResolved", {Variant(ticks), {}});
+  s.drain();
+  EXPECT_FALSE(s.link->eventOrderbookDone.is_set());
 }
 
 }  // namespace

@@ -174,15 +174,24 @@ TEST(BrokerLinkQuotes, AHandlerErrorEndsOnlyThatHandler) {
 TEST(BrokerLinkQuotes, ALateChangeOfARemovedInstrumentIsDropped) {
   Stack s;
   s.vendor.add_instrument("EP", "F.US.EPZ23");
+  const auto removed = s.vendor.instrument("EP");
+  const auto fire = [&] {
+    s.vendor.cel()->fire(
+        "OnInstrumentChanged",
+        {removed, FakeObject::collection("FakeQuotes", {testing::fake_quote("qtTrade", 2)}), {}});
+    s.drain();
+  };
   s.link->subscribe_quote("EP");
   s.link->unsubscribe_quote("EP");
-  fire_quotes(s, "F.US.EPZ23", {testing::fake_quote("qtTrade", 2)});
-  s.drain();
+  fire();
   EXPECT_TRUE(s.gateway.calls().empty());
-  s.link->subscribe_quote("EP");  // subscribed again: its changes count again
+  // Another object of the same name is another instrument: its changes count.
   fire_quotes(s, "F.US.EPZ23", {testing::fake_quote("qtTrade", 2)});
   s.drain();
   EXPECT_EQ(s.gateway.records<Quote>().size(), 1u);
+  s.link->subscribe_quote("EP");  // the same object subscribed again: its changes count again
+  fire();
+  EXPECT_EQ(s.gateway.records<Quote>().size(), 2u);
 }
 
 TEST(BrokerLinkQuotes, WaitingOperationsRefuseToRunOnTheWorker) {

@@ -340,6 +340,17 @@ void FakeVendor::add_instrument(std::string symbol, std::string full_name) {
   instruments_[std::move(symbol)] = FakeObject::make("FakeInstrument", {{"FullName", full_name}});
 }
 
+FakePtr FakeVendor::last_ticks() const {
+  MutexLock guard(mu_);
+  return last_ticks_;
+}
+
+FakePtr FakeVendor::instrument(const std::string& symbol) const {
+  MutexLock guard(mu_);
+  const auto it = instruments_.find(symbol);
+  return it == instruments_.end() ? nullptr : it->second;
+}
+
 void FakeVendor::add_account(FakePtr account) {
   MutexLock guard(mu_);
   accounts_.push_back(std::move(account));
@@ -451,6 +462,10 @@ FakePtr FakeVendor::make_cel() {
     auto ticks = FakeObject::collection("FakeTicks");
     ticks->set("Request", first(a));
     all_ticks->add_item(ticks);
+    {
+      MutexLock guard(mu_);
+      last_ticks_ = ticks;
+    }
     if (settings_.answer_resolutions) {
       c.fire("OnTicksResolved",
              {ticks, settings_.resolution_error ? Variant(fake_error(6, "no ticks")) : Variant()});

@@ -118,6 +118,8 @@ class FakeVendor {
   FakePtr cel() const;
   // Instruments NewInstrument can resolve, by the symbol asked for.
   void add_instrument(std::string symbol, std::string full_name);
+  // The instrument NewInstrument(symbol) resolves to, or null.
+  FakePtr instrument(const std::string& symbol) const;
   // Accounts the vendor lists once the account subscription is on.
   void add_account(FakePtr account);
   // The bars a timed-bars request for `symbol` answers with.
@@ -125,6 +127,8 @@ class FakeVendor {
   // The last request made with CreateTicksRequest / CreateTimedBarsRequest,
   // and the orders created.
   FakePtr last_ticks_request() const;
+  // The tick collection RequestTicks made last.
+  FakePtr last_ticks() const;
   FakePtr last_bars_request() const;
   std::vector<FakePtr> orders() const;
   std::vector<std::string> cel_log() const { return cel()->log(); }
@@ -139,6 +143,7 @@ class FakeVendor {
   std::vector<FakePtr> accounts_ GUARDED_BY(mu_);
   std::map<std::string, std::vector<Variant>> bars_ GUARDED_BY(mu_);
   FakePtr last_ticks_request_ GUARDED_BY(mu_);
+  FakePtr last_ticks_ GUARDED_BY(mu_);
   FakePtr last_bars_request_ GUARDED_BY(mu_);
   std::vector<FakePtr> orders_ GUARDED_BY(mu_);
   int next_order_ GUARDED_BY(mu_) = 1;

@@ -5,13 +5,7 @@
 
 #include <thread>
 
-#include "orbrix/automation/call_in_apartment.hpp"
-#include "orbrix/core/testing/recording_gateway.hpp"
-#include "orbrix/cqg/api_host.hpp"
-#include "orbrix/cqg/broker_link.hpp"
-#include "orbrix/cqg/testing/captured_output.hpp"
-#include "orbrix/cqg/trace.hpp"
-#include "orbrix/cqgsim/simulator.hpp"
+#include "sim_fixture.hpp"
 
 namespace orbrix::cqg {
 namespace {
@@ -20,53 +14,7 @@ using namespace std::chrono_literals;
 using automation::Object;
 using cqgsim::AnswerBehaviour;
 using cqgsim::GatewayBehaviour;
-
-class BrokerLinkOverSimulator : public ::testing::Test {
- protected:
-  BrokerLinkOverSimulator() {
-    sim.controls().use_manual_clock();
-    sim.controls().set_gateway(GatewayBehaviour::after(0ms));
-    sim.controls().set_account_reload(AnswerBehaviour::after(0ms));
-    link = host.Init<BrokerLink>(nullptr);
-    gateway.set_apiHost(&host);
-    link->Init(gateway);
-    link->set_timeout(5s);
-    link->set_account_reload_pause(1ms);
-    worker = automation::call_in_apartment(
-        host.cqgCEL, [](const Object&) { return automation::Apartment::current(); });
-  }
-  ~BrokerLinkOverSimulator() override { host.Shutdown(); }
-
-  template <class F>
-  std::uint64_t hops(F&& op) {
-    const auto before = worker->round_trips();
-    op();
-    return worker->round_trips() - before;
-  }
-  // Subscribes quotes of a short symbol and maps its dated symbol to a
-  // security the engine keys its maps with.
-  Security subscribe(std::string_view symbol) {
-    link->subscribe_quote(symbol);
-    const std::string full =
-        link->get_instrument_from_cqg_symbol(symbol).get("FullName").as_string();
-    const Futures security({.code = std::string(symbol_of_full_name(full)), .security_name = full});
-    gateway.add_symbol(security.code(), security);
-    gateway.cqg_quotes().add_key(security);
-    gateway.cqg_orderbooks().add_key(security);
-    return security;
-  }
-  std::int64_t first_account_id() {
-    const auto accounts = host.cqgCEL.object("Accounts").items();
-    return accounts.empty() ? -1 : Object(accounts[0]).get("GWAccountID").as_int();
-  }
-
-  cqgsim::ScopedSimulator sim;
-  testing::CapturedOutput out;
-  orbrix::testing::RecordingGateway gateway;
-  ApiHost host;
-  std::shared_ptr<BrokerLink> link;
-  std::shared_ptr<automation::Apartment> worker;
-};
+using testing::BrokerLinkOverSimulator;
 
 TEST_F(BrokerLinkOverSimulator, LogonAccountsAndLogoff) {
   EXPECT_EQ(hops([&] { link->Logon("user", "secret"); }), 1u);

@@ -126,6 +126,10 @@ class ApiHost {
   // True on the worker thread (inside a vendor event handler): there an
   // operation that waits for a vendor event would wait in vain. Any thread.
   bool on_worker_thread() const noexcept;
+  // True from the moment Shutdown begins (before it stops the vendor
+  // library), so a sink can release the operations that wait on the
+  // vendor. Any thread.
+  bool shutting_down() const noexcept { return shutting_down_.load(std::memory_order_acquire); }
 
   automation::Event eventCELStarted;
   automation::Event eventAllPrepared;
@@ -157,6 +161,7 @@ class ApiHost {
   std::atomic<const automation::Apartment*> worker_apartment_{nullptr};
 
   std::atomic<bool> init_started_{false};
+  std::atomic<bool> shutting_down_{false};
   // Held for the whole of Shutdown, so a concurrent call waits for it.
   Mutex shutdown_mutex_;
   bool shut_down_ GUARDED_BY(shutdown_mutex_) = false;

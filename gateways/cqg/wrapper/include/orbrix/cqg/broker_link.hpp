@@ -17,14 +17,22 @@
 // when called on the worker itself (from inside a hook), where the event
 // could never be delivered. Every operation but the handlers raises
 // std::logic_error before Init has bound a gateway with its API host, and
-// automation::DisconnectedError after the host's Shutdown. The handlers
-// never touch the host, so an event that still comes after Shutdown is
-// handled harmlessly; a late event of an unsubscribed instrument, tick or
-// bar request is dropped.
+// automation::DisconnectedError naming itself once the host's Shutdown has
+// begun: an operation waiting for the vendor then is released at once, and
+// one whose vendor call fails because the vendor is going away raises that
+// instead of the vendor's error. The handlers never touch the host, so an
+// event that still comes after Shutdown is handled harmlessly.
+//
+// A late event of an unsubscribed instrument, tick or bar request is
+// dropped, its resolution included: the vendor objects the engine removed
+// are remembered (the newest 64 of each kind) and their events ignored, and
+// the answer to a quote request withdrawn by unsubscribe_quote before it
+// came is not taken for a subscription.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -126,8 +134,8 @@ class BrokerLink : public CELSinkBase {
   automation::Object get_timedbars_from_cqg_symbol(std::string_view cqg_symbol);
   // Requests `lookback_period` bars of `freq` ("1Day" or "1Min") and waits
   // for the resolution; a time-out is not an error. Engine thread; blocks up
-  // to timeout(). Raises std::invalid_argument for another frequency,
-  // before anything is sent.
+  // to timeout(). Raises std::invalid_argument for another frequency or a
+  // look-back outside 0..kMaxBarLookback, before anything is sent.
   void subscribe_bar(std::string_view cqg_symbol, std::int64_t lookback_period,
                      std::string_view freq = "1Min");
   // Removes the bars request of `cqg_symbol` and its window. Runs under the
@@ -165,8 +173,11 @@ class BrokerLink : public CELSinkBase {
   void update_account_balance();
   // Rebuilds the positions of the selected account and publishes the list
   // whole under `lock`. On an error midway nothing is published (the
-  // previous list stays) and the error is raised. Engine thread; one round
-  // trip.
+  // previous list stays) and the error is raised. Engine thread; the
+  // engine's symbol look-up runs here, between the vendor reads of a
+  // position (its side and price are read only for a symbol the engine
+  // maps): one round trip, plus one per position whose symbol the engine
+  // was not yet seen to map.
   void update_positions();
   // Copies taken under `lock`. Any thread.
   AccountBalance account_balance() const EXCLUDES(lock);
@@ -180,9 +191,12 @@ class BrokerLink : public CELSinkBase {
   // id once the vendor announces it. Placements are serialised: a second
   // caller waits for the first. Engine thread; blocks up to timeout() for
   // the announcement (plus the placement before it); one round trip besides
-  // that wait. Raises std::invalid_argument for an unsubscribed instrument,
-  // an unsupported type or side (nothing sent) and std::runtime_error
-  // "Order placing timeout!...".
+  // that wait. Raises std::invalid_argument, with nothing sent, for a price
+  // the order type uses that is not finite and above 0 (`price` of a limit,
+  // `stop_price` of a stop; a stop's `price`, passed on but not used, may be
+  // 0 and must be finite), a quantity that is not a whole number above 0,
+  // an unsubscribed instrument, an unsupported type or side; and
+  // std::runtime_error "Order placing timeout!...".
   std::string place_order(const Order& order);
   // Cancels a placed order by its id. Engine thread; one round trip. Raises
   // the vendor's error for an unknown id.
@@ -229,10 +243,37 @@ class BrokerLink : public CELSinkBase {
   void ensure_not_on_worker(std::string_view operation) const;
   // The bound gateway; raises std::logic_error naming the handler before Init.
   BaseGateway& bound_gateway(std::string_view where) const;
-  bool wait(const automation::Event& event) const;
+  // Waits up to timeout() for `event`; raises automation::DisconnectedError
+  // naming `operation` as soon as the host's Shutdown begins.
+  bool wait(const automation::Event& event, std::string_view operation) const;
+  // Whether the host's Shutdown has begun. Any thread.
+  bool closing() const noexcept;
+  // Runs an operation's body; an error it raises once the host is closing
+  // becomes automation::DisconnectedError naming `operation`.
+  template <class F>
+  decltype(auto) guarded(std::string_view operation, F&& body) const {
+    try {
+      return body();
+    } catch (...) {
+      rethrow_closing(operation);
+    }
+  }
+  [[noreturn]] void rethrow_closing(std::string_view operation) const;
   // Turns the read amounts and positions into records and publishes them.
   void publish_balance(const detail::AccountSnapshot& snapshot);
   void publish_positions(const detail::AccountSnapshot& snapshot);
+  // A snapshot to read into, with the symbols the engine is known to map.
+  detail::AccountSnapshot new_snapshot(std::optional<std::int64_t> id) const EXCLUDES(lock);
+  // Asks the engine about each symbol the positions walk stopped at and
+  // walks on, one round trip per stop. Engine thread.
+  void finish_positions_walk(detail::AccountSnapshot& snapshot) EXCLUDES(lock);
+  // The bodies of operations run under guarded().
+  void subscribe_orderbook_now(std::string_view cqg_symbol);
+  std::string place_order_now(const Order& order);
+  void logoff_now();
+  void subscribe_bar_now(std::string_view cqg_symbol, std::int64_t lookback_period,
+                         std::string_view freq);
+  void subscribe_account_and_positions_now(std::int64_t GWAccountID);
 
   // Constant after Init (written once, before the operations; handlers may
   // run before it, hence the atomics).
@@ -267,12 +308,32 @@ class BrokerLink : public CELSinkBase {
   };
   std::unordered_map<Security, StoredWindow> subscribe_bars_data_ GUARDED_BY(bars_mutex_);
 
-  // Touched only on the worker (inside hops and handlers): what was removed,
-  // so late events for it are dropped, and the unmapped tick symbols
-  // already reported.
-  std::unordered_set<std::string> removed_instruments_;
-  std::unordered_set<std::string> removed_tick_symbols_;
-  std::unordered_set<std::string> removed_bar_symbols_;
+  // Symbols whose positions the engine was seen to map: their side and
+  // price are read in the same round trip. Engine threads, under `lock`.
+  std::unordered_set<std::string> mapped_position_symbols_ GUARDED_BY(lock);
+
+  // Vendor objects the engine removed, held (so their identity is not
+  // taken by a new object) until 64 newer ones of their kind push them out.
+  class Removed {
+   public:
+    bool contains(const Variant& object) const;
+    void add(automation::Object object);
+    void erase(const Variant& object);
+    bool empty() const noexcept { return objects_.empty(); }
+
+   private:
+    std::deque<automation::Object> objects_;
+  };
+  // Touched only on the worker (inside hops and handlers): the removed
+  // instruments, tick and bar requests, whose late events are dropped; the
+  // quote requests sent and not yet answered, and those withdrawn by
+  // unsubscribe_quote before their answer, per requested symbol; the
+  // unmapped tick symbols already reported.
+  Removed removed_instruments_;
+  Removed removed_ticks_;
+  Removed removed_bars_;
+  std::unordered_map<std::string, int> unanswered_quotes_;
+  std::unordered_map<std::string, int> withdrawn_quotes_;
   std::unordered_set<std::string> unmapped_tick_symbols_;
 };
 

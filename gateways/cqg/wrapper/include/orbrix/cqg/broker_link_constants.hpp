@@ -23,6 +23,10 @@ inline constexpr std::chrono::seconds TIMEOUT{10};
 // database.
 extern const date::time_zone* const TIMEZONE;
 
+// The largest look-back subscribe_bar takes (one-minute bars: about ten
+// weeks); the smallest is 0.
+inline constexpr std::int64_t kMaxBarLookback = 100'000;
+
 // Marks a missing bar value.
 inline constexpr std::int64_t INVALID_VALUE = -2147483648LL;
 

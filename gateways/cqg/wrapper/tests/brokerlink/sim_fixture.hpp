@@ -1,0 +1,157 @@
+#pragma once
+
+// BrokerLink over the simulator on a manual market clock, with the
+// simulator's journal of vendor calls on for the whole test. At the end of
+// every test each call the gateway (and the API host) made must be one the
+// documents name for that object (gateways/cqg/vendor/members.txt).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "orbrix/automation/call_in_apartment.hpp"
+#include "orbrix/core/testing/recording_gateway.hpp"
+#include "orbrix/cqg/api_host.hpp"
+#include "orbrix/cqg/broker_link.hpp"
+#include "orbrix/cqg/testing/captured_output.hpp"
+#include "orbrix/cqg/trace.hpp"
+#include "orbrix/cqgsim/simulator.hpp"
+
+namespace orbrix::cqg::testing {
+
+using namespace std::chrono_literals;
+
+inline std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// The documented members per object, lower-cased.
+inline const std::map<std::string, std::set<std::string>>& documented_members() {
+  static const auto members = [] {
+    std::map<std::string, std::set<std::string>> m;
+    std::ifstream in(ORBRIX_VENDOR_MEMBERS);
+    if (!in) {
+      throw std::runtime_error("cannot read " + std::string(ORBRIX_VENDOR_MEMBERS));
+    }
+    for (std::string line; std::getline(in, line);) {
+      const auto colon = line.find(':');
+      if (line.empty() || line[0] == '#' || colon == std::string::npos) {
+        continue;
+      }
+      auto& set = m[lower(line.substr(0, colon))];
+      std::istringstream words(line.substr(colon + 1));
+      for (std::string w; words >> w;) {
+        set.insert(lower(w));
+      }
+    }
+    return m;
+  }();
+  return members;
+}
+
+// The calls of a journal that the documents do not name, as "Object.Member".
+inline std::vector<std::string> undocumented(const std::vector<cqgsim::VendorCall>& calls) {
+  std::vector<std::string> out;
+  const auto& members = documented_members();
+  for (const auto& c : calls) {
+    const auto it = members.find(lower(c.object));
+    if (it == members.end() || !it->second.contains(lower(c.member))) {
+      out.push_back(c.object + "." + c.member);
+    }
+  }
+  return out;
+}
+
+class BrokerLinkOverSimulator : public ::testing::Test {
+ protected:
+  BrokerLinkOverSimulator() {
+    sim.controls().use_manual_clock();
+    sim.controls().set_gateway(cqgsim::GatewayBehaviour::after(0ms));
+    sim.controls().set_account_reload(cqgsim::AnswerBehaviour::after(0ms));
+    sim.controls().journal().start();
+    link = host.Init<BrokerLink>(nullptr);
+    gateway.set_apiHost(&host);
+    link->Init(gateway);
+    link->set_timeout(5s);
+    link->set_account_reload_pause(1ms);
+    worker = automation::call_in_apartment(
+        host.cqgCEL, [](const automation::Object&) { return automation::Apartment::current(); });
+  }
+  ~BrokerLinkOverSimulator() override { host.Shutdown(); }
+
+  void TearDown() override {
+    EXPECT_EQ(undocumented(journal().calls()), std::vector<std::string>{})
+        << "the gateway called vendor members the documents do not name";
+  }
+
+  cqgsim::CallJournal& journal() { return sim.controls().journal(); }
+  // The calls recorded since the last clear, as "Object.Member" (arguments
+  // in brackets when asked for).
+  std::vector<std::string> calls(bool with_args = false) {
+    std::vector<std::string> out;
+    for (const auto& c : journal().calls()) {
+      std::string line = c.object + "." + c.member;
+      if (with_args && !c.args.empty()) {
+        line += "(";
+        for (std::size_t i = 0; i < c.args.size(); ++i) {
+          line += (i ? "," : "") + c.args[i];
+        }
+        line += ")";
+      }
+      out.push_back(std::move(line));
+    }
+    return out;
+  }
+
+  template <class F>
+  std::uint64_t hops(F&& op) {
+    const auto before = worker->round_trips();
+    op();
+    return worker->round_trips() - before;
+  }
+  // Subscribes quotes of a short symbol and maps its dated symbol (and the
+  // short one, which tick and bar requests name) to a security the engine
+  // keys its maps with.
+  Security subscribe(std::string_view symbol) {
+    link->subscribe_quote(symbol);
+    std::string full;
+    {
+      cqgsim::CallJournal::Pause pause(journal());
+      full = link->get_instrument_from_cqg_symbol(symbol).get("FullName").as_string();
+    }
+    const Futures security({.code = std::string(symbol_of_full_name(full)), .security_name = full});
+    gateway.add_symbol(security.code(), security);
+    gateway.cqg_quotes().add_key(security);
+    gateway.cqg_orderbooks().add_key(security);
+    return security;
+  }
+  std::int64_t first_account_id() {
+    cqgsim::CallJournal::Pause pause(journal());
+    const auto accounts = host.cqgCEL.object("Accounts").items();
+    return accounts.empty() ? -1 : automation::Object(accounts[0]).get("GWAccountID").as_int();
+  }
+  // Logs on and selects the first account.
+  void log_on_with_account() {
+    link->Logon("user", "secret");
+    EXPECT_THROW(link->subscribe_account_and_positions(-1), std::invalid_argument);
+    link->subscribe_account_and_positions(first_account_id());
+  }
+
+  cqgsim::ScopedSimulator sim;
+  CapturedOutput out;
+  orbrix::testing::RecordingGateway gateway;
+  ApiHost host;
+  std::shared_ptr<BrokerLink> link;
+  std::shared_ptr<automation::Apartment> worker;
+};
+
+}  // namespace orbrix::cqg::testing
