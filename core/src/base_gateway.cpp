@@ -6,4 +6,8 @@ namespace orbrix {
 // library, once.
 BaseGateway::~BaseGateway() = default;
 
+void BaseGateway::process_connection(const ConnectionEvent&) {}
+void BaseGateway::process_data_connection(std::int64_t) {}
+void BaseGateway::process_subscription_failure(const SubscriptionFailure&) {}
+
 }  // namespace orbrix

@@ -114,4 +114,37 @@ void RecordingGateway::clear_calls() {
   calls_.clear();
 }
 
+void RecordingGateway::process_connection(const ConnectionEvent& event) {
+  MutexLock lock(calls_mu_);
+  connections_.push_back(event);
+  calls_cv_.notify_all();
+}
+
+void RecordingGateway::process_data_connection(std::int64_t vendor_status) {
+  MutexLock lock(calls_mu_);
+  data_connections_.push_back(vendor_status);
+  calls_cv_.notify_all();
+}
+
+void RecordingGateway::process_subscription_failure(const SubscriptionFailure& failure) {
+  MutexLock lock(calls_mu_);
+  failures_.push_back(failure);
+  calls_cv_.notify_all();
+}
+
+std::vector<ConnectionEvent> RecordingGateway::connections() const {
+  MutexLock lock(calls_mu_);
+  return connections_;
+}
+
+std::vector<std::int64_t> RecordingGateway::data_connections() const {
+  MutexLock lock(calls_mu_);
+  return data_connections_;
+}
+
+std::vector<SubscriptionFailure> RecordingGateway::failures() const {
+  MutexLock lock(calls_mu_);
+  return failures_;
+}
+
 }  // namespace orbrix::testing

@@ -12,10 +12,12 @@
 // worker or an engine thread, so implementations must be thread-safe.
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "orbrix/core/connection_events.hpp"
 #include "orbrix/core/export.hpp"
 #include "orbrix/core/order_book.hpp"
 #include "orbrix/core/order_events.hpp"
@@ -61,6 +63,20 @@ class ORBRIX_SECURITY_API BaseGateway {
   // An order's status update / an execution. Worker thread; exceptions as above.
   virtual void process_order(const OrderUpdate& update) = 0;
   virtual void process_deal(const Deal& deal) = 0;
+
+  // What the gateway says about its connection and its subscriptions; each
+  // does nothing unless the engine overrides it. Worker thread, like the
+  // process hooks; exceptions as above.
+  //
+  // The gateway connection went up or down (the vendor's report, with its
+  // status value), and, with recovery on, each step of getting it back:
+  // reconnecting (attempt N), restored, gave up after N attempts.
+  virtual void process_connection(const ConnectionEvent& event);
+  // The vendor's data connection status value, as it reports it.
+  virtual void process_data_connection(std::int64_t vendor_status);
+  // A quote, tick or bar subscription the vendor did not resolve (its error
+  // text), or did not answer within the gateway's time-out.
+  virtual void process_subscription_failure(const SubscriptionFailure& failure);
 
   // security -> latest Quote / OrderBook or none. Written by the worker,
   // read by any thread.

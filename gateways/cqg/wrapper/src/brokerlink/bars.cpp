@@ -128,8 +128,11 @@ void BrokerLink::subscribe_bar_now(std::string_view cqg_symbol, std::int64_t loo
     home.call("RequestTimedBars", request.dispatch());
   });
   Trace(fmt::format("Waiting for eventBarDone in subscribe_bar({})...", cqg_symbol));
-  (void)wait(eventBarDone, "subscribe_bar");
+  const bool answered = wait(eventBarDone, "subscribe_bar");
   Trace("eventBarDone is done.");
+  if (!answered) {
+    report_timeout(SubscriptionFailure::Kind::bars, cqg_symbol);
+  }
 }
 
 void BrokerLink::unsubscribe_bar(std::string_view cqg_symbol) {
@@ -210,6 +213,9 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
   }
   Release release{eventBarDone};
   if (!cqgError.is_empty()) {
+    const Object failed(cqgTimedBars);
+    report_failure(SubscriptionFailure::Kind::bars, failed ? request_symbol_of(failed) : "",
+                   detail::error_text(cqgError));
     return;
   }
   const Object bars(cqgTimedBars);

@@ -72,19 +72,71 @@ Object BrokerLink::get_account_from_gwaccountid(std::int64_t GWAccountID) {
 
 void BrokerLink::OnGWConnectionStatusChanged(const Variant& connectionStatus) {
   const auto& k = detail::vendor();
-  if (connectionStatus == Variant(k.csConnectionUp)) {
+  const bool up = connectionStatus == Variant(k.csConnectionUp);
+  const bool down = connectionStatus == Variant(k.csConnectionDown);
+  if (up || down) {
+    // Before the events: a caller they release sees the new state.
+    gateway_connected_.store(up, std::memory_order_release);
+  }
+  if (up) {
     Trace("GW connection is UP!");
     eventGatewayIsUp.set();
   }
-  if (connectionStatus == Variant(k.csConnectionDown)) {
+  if (down) {
     Trace("GW connection is DOWN!");
     eventGatewayIsDown.set();
+  }
+  if (up || down) {
+    // After the events, so a hook that throws cannot hold up a log-on.
+    if (BaseGateway* g = gateway()) {
+      g->process_connection(
+          {.state = up ? ConnectionEvent::State::up : ConnectionEvent::State::down,
+           .vendor_status = connectionStatus.as_int()});
+    }
   }
 }
 
 void BrokerLink::OnDataConnectionStatusChanged(const Variant& newStatus) {
   WriteLine("DataConnectionStatus=" + newStatus.to_text());
+  if (BaseGateway* g = gateway(); g && newStatus.kind() == automation::VariantKind::Int) {
+    g->process_data_connection(newStatus.as_int());
+  }
 }
+
+void BrokerLink::report_failure(SubscriptionFailure::Kind kind, std::string symbol,
+                                std::string error) {
+  Trace(fmt::format("{} subscription of {} failed: {}", to_text(kind), symbol, error));
+  BaseGateway* g = gateway();
+  if (g == nullptr) {
+    return;
+  }
+  try {
+    g->process_subscription_failure({kind, std::move(symbol), std::move(error)});
+  } catch (const std::exception& e) {
+    Trace(fmt::format("Exception in BrokerLink.process_subscription_failure: {}", e.what()));
+  }
+}
+
+void BrokerLink::report_timeout(SubscriptionFailure::Kind kind, std::string_view symbol) {
+  const double seconds = std::chrono::duration<double>(timeout()).count();
+  std::string error = fmt::format("no answer in {:g} s", seconds);
+  automation::call_in_apartment(cel("report_timeout"), [&](const Object&) {
+    report_failure(kind, std::string(symbol), std::move(error));
+  });
+}
+
+namespace detail {
+
+std::string error_text(const Variant& cqgError) {
+  if (cqgError.kind() != automation::VariantKind::Object) {
+    return "error " + cqgError.to_text();
+  }
+  const Object error(cqgError);
+  const std::string code = error.get("Code").to_text();
+  return fmt::format("{} (code {})", error.get("Description").to_text(), code);
+}
+
+}  // namespace detail
 
 void BrokerLink::OnDataError(const Variant& cqgError, const Variant&) {
   if (cqgError.is_empty()) {

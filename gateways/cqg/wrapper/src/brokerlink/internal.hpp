@@ -74,6 +74,10 @@ class CollectionWalk {
   std::int64_t left_ = 0;
 };
 
+// A vendor error object's text, "<Description> (code <Code>)", read in
+// that order (Code first).
+std::string error_text(const automation::Variant& cqgError);
+
 // A vendor time stamp as a local date-time cut to whole seconds.
 DateTime vendor_time(const automation::Variant& v);
 

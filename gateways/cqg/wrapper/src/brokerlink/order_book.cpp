@@ -161,8 +161,11 @@ void BrokerLink::subscribe_orderbook_now(std::string_view cqg_symbol) {
   eventOrderbookDone.clear();
   proxy.call("RequestTicks", request.dispatch());
   Trace(fmt::format("Waiting for eventOrderbookDone in subscribe_orderbook({})...", cqg_symbol));
-  (void)wait(eventOrderbookDone, "subscribe_orderbook");
+  const bool answered = wait(eventOrderbookDone, "subscribe_orderbook");
   Trace("eventOrderbookDone is done.");
+  if (!answered) {
+    report_timeout(SubscriptionFailure::Kind::ticks, cqg_symbol);
+  }
 }
 
 void BrokerLink::unsubscribe_orderbook(std::string_view cqg_symbol) {
@@ -184,9 +187,14 @@ void BrokerLink::unsubscribe_orderbook(std::string_view cqg_symbol) {
   }
 }
 
-void BrokerLink::OnTicksResolved(const Variant& cqgTicks, const Variant&) {
+void BrokerLink::OnTicksResolved(const Variant& cqgTicks, const Variant& cqgError) {
   if (removed_ticks_.contains(cqgTicks)) {
     return;  // the late answer of a request the engine removed
+  }
+  if (!cqgError.is_empty()) {
+    const Object ticks(cqgTicks);
+    report_failure(SubscriptionFailure::Kind::ticks, ticks ? request_symbol_of(ticks) : "",
+                   detail::error_text(cqgError));
   }
   // Success or error alike releases the waiting caller.
   if (!eventOrderbookDone.is_set()) {

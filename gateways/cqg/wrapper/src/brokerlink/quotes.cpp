@@ -179,8 +179,11 @@ void BrokerLink::subscribe_quote(std::string_view cqg_symbol) {
     });
     Trace(fmt::format("Waiting for eventQuoteDone in subscribe_quote({})...", cqg_symbol));
     // A time-out is accepted: the subscription may still resolve later.
-    (void)wait(eventQuoteDone, "subscribe_quote");
+    const bool answered = wait(eventQuoteDone, "subscribe_quote");
     Trace("eventQuoteDone is done.");
+    if (!answered) {
+      report_timeout(SubscriptionFailure::Kind::quote, cqg_symbol);
+    }
   });
 }
 
@@ -232,6 +235,9 @@ void BrokerLink::OnInstrumentResolved(const Variant& symbol, const Variant& cqgI
     // Subscribed again: its events count once more.
     removed_instruments_.erase(cqgInstrument);
     instrument.put("DataSubscriptionLevel", detail::vendor().dsQuotesAndBBA);
+  } else {
+    // Told before the waiting caller is released, so it knows on return.
+    report_failure(SubscriptionFailure::Kind::quote, requested, detail::error_text(cqgError));
   }
   // An error releases the waiting caller too, without a subscription level.
   if (!eventQuoteDone.is_set()) {

@@ -53,6 +53,15 @@ class RecordingGateway final : public BaseGateway {
   void process_orderbook(const OrderBook& orderbook) override EXCLUDES(calls_mu_);
   void process_order(const OrderUpdate& update) override EXCLUDES(calls_mu_);
   void process_deal(const Deal& deal) override EXCLUDES(calls_mu_);
+  // The connection hooks, recorded apart from the process hooks' log.
+  void process_connection(const ConnectionEvent& event) override EXCLUDES(calls_mu_);
+  void process_data_connection(std::int64_t vendor_status) override EXCLUDES(calls_mu_);
+  void process_subscription_failure(const SubscriptionFailure& failure) override
+      EXCLUDES(calls_mu_);
+  // Copies of what the connection hooks received, in order.
+  std::vector<ConnectionEvent> connections() const EXCLUDES(calls_mu_);
+  std::vector<std::int64_t> data_connections() const EXCLUDES(calls_mu_);
+  std::vector<SubscriptionFailure> failures() const EXCLUDES(calls_mu_);
 
   // A copy of the log.
   std::vector<HookCall> calls() const EXCLUDES(calls_mu_);
@@ -87,6 +96,9 @@ class RecordingGateway final : public BaseGateway {
   mutable Mutex calls_mu_;
   mutable CondVar calls_cv_;
   std::vector<HookCall> calls_ GUARDED_BY(calls_mu_);
+  std::vector<ConnectionEvent> connections_ GUARDED_BY(calls_mu_);
+  std::vector<std::int64_t> data_connections_ GUARDED_BY(calls_mu_);
+  std::vector<SubscriptionFailure> failures_ GUARDED_BY(calls_mu_);
   std::unordered_map<HookKind, std::string> errors_ GUARDED_BY(calls_mu_);
 };
 

@@ -98,6 +98,11 @@ class BrokerLink : public CELSinkBase {
   // timeout!" and the vendor's errors. Without a selected account, or when
   // the account is not found, it still logs off and says so in its last line.
   void Logoff();
+  // Whether the vendor last reported the gateway connection up (false
+  // before the first report). Any thread; never blocks.
+  bool gateway_connected() const noexcept {
+    return gateway_connected_.load(std::memory_order_acquire);
+  }
   // The vendor account whose GWAccountID is `GWAccountID` (a proxy), or a
   // null Object; traces one line per account visited. Engine thread; one
   // round trip.
@@ -243,6 +248,13 @@ class BrokerLink : public CELSinkBase {
   void ensure_not_on_worker(std::string_view operation) const;
   // The bound gateway; raises std::logic_error naming the handler before Init.
   BaseGateway& bound_gateway(std::string_view where) const;
+  // Tells the engine, on the worker, that a subscription failed: one traced
+  // line, then its process_subscription_failure hook (an exception there is
+  // traced, not raised).
+  void report_failure(SubscriptionFailure::Kind kind, std::string symbol, std::string error);
+  // The same from the engine's thread after a subscription's wait timed
+  // out: the hook runs on the worker (one round trip).
+  void report_timeout(SubscriptionFailure::Kind kind, std::string_view symbol);
   // Waits up to timeout() for `event`; raises automation::DisconnectedError
   // naming `operation` as soon as the host's Shutdown begins.
   bool wait(const automation::Event& event, std::string_view operation) const;
@@ -279,6 +291,8 @@ class BrokerLink : public CELSinkBase {
   // run before it, hence the atomics).
   std::atomic<ApiHost*> api_host_{nullptr};
   std::atomic<BaseGateway*> gateway_{nullptr};
+  // The last gateway connection report; written by the worker.
+  std::atomic<bool> gateway_connected_{false};
   // Test knobs; any thread.
   std::atomic<std::int64_t> timeout_ms_{std::chrono::milliseconds(TIMEOUT).count()};
   std::atomic<std::int64_t> reload_pause_ms_{2000};
