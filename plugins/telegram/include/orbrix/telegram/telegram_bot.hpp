@@ -105,10 +105,13 @@ class TelegramBot {
   std::int64_t get_chat_id();
 
   // Sends `msg` (split when longer than one message may be, never into an
-  // empty or blank piece) to the default chat, or to `chat_id`. Any thread;
-  // blocks up to the request time-out per message; raises the BotApi errors,
-  // and std::invalid_argument (before sending anything) when `msg` is empty
-  // or blank, or when no chat is given and there is no default chat.
+  // empty or blank piece) to the default chat, or to `chat_id`. A message
+  // refused with 429 is sent again after the wait the server names (twice
+  // at most, 10 s of waiting in all; see ExtBot::send_message). Any thread;
+  // blocks up to the request time-out per message plus those waits; raises
+  // the BotApi errors, and std::invalid_argument (before sending anything)
+  // when `msg` is empty or blank, or when no chat is given and there is no
+  // default chat.
   void send_message(std::string_view msg);
   void send_message(std::string_view msg, std::int64_t chat_id);
 
