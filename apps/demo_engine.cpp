@@ -153,7 +153,8 @@ std::string DemoEngine::close_positions(const std::optional<std::string>& gatewa
 
 void DemoEngine::serve_requests(telegram::TelegramBot& bot) {
   constexpr const char* kNoGateway = "the demo engine has no trading gateway connected";
-  if (bot.take_balance()) {
+  // Each kind's requests wait in arrival order; every one is served.
+  while (bot.take_balance()) {
     if (link_) {
       link_->update_account_balance();
       reply(bot, balance_text(link_->account_balance()));
@@ -161,7 +162,7 @@ void DemoEngine::serve_requests(telegram::TelegramBot& bot) {
       reply(bot, balance_text(account_balance));
     }
   }
-  if (bot.take_positions()) {
+  while (bot.take_positions()) {
     if (link_) {
       try {
         link_->update_positions();
@@ -173,28 +174,33 @@ void DemoEngine::serve_requests(telegram::TelegramBot& bot) {
       reply(bot, positions_text(positions));
     }
   }
-  if (auto r = bot.take_orders()) {
+  while (auto r = bot.take_orders()) {
     reply(bot, orders_text(link_ ? gateway_->orders() : orders, r->active_orders,
                            r->num_orders_displayed));
   }
-  if (auto n = bot.take_deals()) {
+  while (auto n = bot.take_deals()) {
     reply(bot, link_ ? deals_text(gateway_->deals(), *n) : std::string("Deals: none."));
   }
-  if (auto r = bot.take_cancel_order()) {
+  while (auto r = bot.take_cancel_order()) {
     const auto id = r->cancel_order_id.value_or("");
     reply(bot, link_ ? cancel_order(id, r->gateway_name)
                      : "Cannot cancel order " + id + ": " + kNoGateway + ".");
   }
-  if (bot.take_cancel_orders()) {
+  while (bot.take_cancel_orders()) {
     reply(bot, link_ ? cancel_orders() : std::string("Cannot cancel orders: ") + kNoGateway + ".");
   }
-  if (auto s = bot.take_send_order()) {
+  while (auto s = bot.take_send_order()) {
     reply(bot, link_ ? send_order(*s) : "Cannot send order " + *s + ": " + kNoGateway + ".");
   }
-  if (auto r = bot.take_close_positions()) {
+  while (auto r = bot.take_close_positions()) {
     reply(bot, link_ ? close_positions(r->gateway_name)
                      : std::string("Cannot close positions: ") + kNoGateway + ".");
   }
+}
+
+void DemoEngine::stop(telegram::TelegramBot& bot) {
+  bot.abandon_pending(kStoppedReason);
+  reply(bot, "Orbrix engine stopped.");
 }
 
 bool DemoEngine::serve_until_stopped(telegram::TelegramBot& bot, std::chrono::milliseconds run_for,
@@ -203,7 +209,7 @@ bool DemoEngine::serve_until_stopped(telegram::TelegramBot& bot, std::chrono::mi
   for (;;) {
     serve_requests(bot);
     if (bot.orbrix_status() == "Terminated") {
-      reply(bot, "Orbrix engine stopped.");
+      stop(bot);
       return true;
     }
     if (std::chrono::steady_clock::now() >= deadline) {

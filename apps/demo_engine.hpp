@@ -31,14 +31,21 @@ class DemoEngine {
   // and deals from what `gateway`'s hooks received, trading through `link`.
   DemoEngine(cqg::BrokerLink& link, DemoGateway& gateway) : link_(&link), gateway_(&gateway) {}
 
-  // Answers every raised request once. Engine thread; blocks for the replies
-  // (each send_message is one Bot API call) and for the gateway's calls. A
-  // request that cannot be served gets a reply saying why; a failed reply
-  // is reported on standard error; the next request is served either way.
+  // Answers every pending request once, each kind's in arrival order.
+  // Engine thread; blocks for the replies (each send_message is one Bot API
+  // call) and for the gateway's calls. A request that cannot be served gets
+  // a reply saying why; a failed reply is reported on standard error; the
+  // next request is served either way.
   void serve_requests(telegram::TelegramBot& bot);
 
+  // The engine stops: every request still pending is answered as not
+  // carried out, then "Orbrix engine stopped." is sent. Engine thread;
+  // blocks for the replies.
+  void stop(telegram::TelegramBot& bot);
+
   // Serves requests until the operator sends /stop (status "Terminated") or
-  // `run_for` passes; returns whether it stopped on /stop.
+  // `run_for` passes; returns whether it stopped on /stop (and then stops as
+  // stop() does).
   bool serve_until_stopped(telegram::TelegramBot& bot, std::chrono::milliseconds run_for,
                            std::chrono::milliseconds poll_every = std::chrono::milliseconds(50));
 
@@ -48,6 +55,8 @@ class DemoEngine {
 
   // The gateway's name in /send_order, /cancel_order and /close_positions.
   static constexpr std::string_view kGatewayName = "CQG";
+  // Why a request pending when the engine stops is not carried out.
+  static constexpr std::string_view kStoppedReason = "the engine stopped";
 
  private:
   void reply(telegram::TelegramBot& bot, const std::string& text);

@@ -263,12 +263,14 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
       if (bot) {
         engine.serve_requests(*bot);
         if (bot->orbrix_status() == "Terminated") {
-          bot->send_message("Orbrix engine stopped.");
           summary.stopped_by_operator = true;
           break;
         }
       }
       std::this_thread::sleep_for(kStep);
+    }
+    if (bot) {
+      engine.stop(*bot);
     }
 
     link->update_account_balance();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "operator_bot.hpp"
 #include "orbrix/telegram/testing/fake_bot_api.hpp"
 
@@ -44,6 +46,48 @@ TEST(DemoEngine, ServesBalancePositionsAndStopsOnTheOperatorsRequest) {
   EXPECT_EQ(engine_replies[2], "Orbrix engine stopped.");
   EXPECT_FALSE(bot.get_balance());
   EXPECT_FALSE(bot.get_positions());
+}
+
+TEST(DemoEngine, ServesEveryRequestOfABurstAndAnswersThoseLeftAtStop) {
+  FakeBotApi api;
+  telegram::TelegramBot bot(api.token(), options_for(api));
+  DemoEngine engine;
+  api.push_texts(kOperator, {"/orders 1", "/orders 2", "/close_positions"});
+  ASSERT_TRUE(api.wait_for_sent(5));  // /orders answers twice
+  // The engine's answer to /close_positions (its last kind, after the two
+  // listings) is slow; /stop and /balance arrive meanwhile, so /balance is
+  // pending when it stops.
+  telegram::testing::Scripted normal;
+  normal.then_serve = true;
+  telegram::testing::Scripted slow = normal;
+  slow.delay = 2s;
+  api.script("sendMessage", normal, 2);
+  api.script("sendMessage", slow);
+  bool stopped = false;
+  std::thread engine_thread([&] { stopped = engine.serve_until_stopped(bot, 10s, 5ms); });
+  ASSERT_TRUE(api.wait_for_calls("sendMessage", 8));
+  api.push_texts(kOperator, {"/stop", "/balance"});
+  engine_thread.join();
+  bot.close();
+
+  EXPECT_TRUE(stopped);
+  std::vector<std::string> engine_replies;
+  std::vector<std::string> notices;
+  for (const auto& m : api.sent()) {
+    if (m.text.find("Not carried out") != std::string::npos) {
+      notices.push_back(m.text);
+    } else if (m.text.rfind("[", 0) != 0) {
+      engine_replies.push_back(m.text);
+    }
+  }
+  EXPECT_EQ(engine_replies,
+            (std::vector<std::string>{"Orders: none.", "Orders: none.",
+                                      "Cannot close positions: the demo engine has no trading "
+                                      "gateway connected.",
+                                      "Orbrix engine stopped."}));
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].substr(notices[0].find("] ")),
+            "] Not carried out (the engine stopped): /balance");
 }
 
 TEST(DemoEngine, OrdersListingShowsNewestFirstAndHonoursTheFilterAndCount) {

@@ -48,24 +48,47 @@ std::string ask(FakeBotApi& api, const std::string& command, const std::string& 
   return "no answer containing \"" + expected + "\" to " + command;
 }
 
+// The engine's answers (not the bot's time-stamped acknowledgements) from
+// message `from` on that contain `expected`, once there are `count` of them.
+std::vector<std::string> answers_containing(const FakeBotApi& api, std::size_t from,
+                                            const std::string& expected, std::size_t count) {
+  std::vector<std::string> found;
+  for (int i = 0; i < 200 && found.size() < count; ++i) {
+    found.clear();
+    const auto sent = api.sent();
+    for (std::size_t j = from; j < sent.size(); ++j) {
+      if (sent[j].text.rfind("[", 0) != 0 && sent[j].text.find(expected) != std::string::npos) {
+        found.push_back(sent[j].text);
+      }
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  return found;
+}
+
 TEST(DemoRun, AnOperatorTradesThroughTheBotAndTheGatewayEndToEnd) {
   FakeBotApi api;
   telegram::TelegramBot bot(api.token(), options_for(api));
   DemoOptions options;
   options.duration = 60s;  // ended by /stop long before
-  options.symbols = {"EP"};
+  options.symbols = {"EP", "ENQ"};
   options.strategy = false;
   options.quiet = true;
   std::atomic<bool> stop{false};
   std::vector<std::string> answers;
+  std::vector<std::string> placed;
   std::thread operator_thread([&] {
     answers.push_back(ask(api, "/balance", "Balance:"));
-    answers.push_back(ask(api, "/send_order EP,2,l,o,m,CQG,None,None", "placed"));
+    // Two orders that arrive in one poll are both placed.
+    const auto mark = api.sent().size();
+    api.push_texts(kOperator, {"/send_order EP,1,l,o,m,CQG,None,None",
+                               "/send_order ENQ,1,s,o,m,CQG,None,None"});
+    placed = answers_containing(api, mark, "placed", 2);
     answers.push_back(ask(api, "/deals 5", "filled_quantity"));
-    answers.push_back(ask(api, "/positions", "LONG"));
+    answers.push_back(ask(api, "/positions", "SHORT"));
     answers.push_back(ask(api, "/send_order XX,1,l,o,m,CQG,None,None", "piece 1"));
     answers.push_back(ask(api, "/cancel_order no-such-id CQG", "Cannot cancel order no-such-id"));
-    answers.push_back(ask(api, "/close_positions", "Closing 1 position(s)"));
+    answers.push_back(ask(api, "/close_positions", "Closing 2 position(s)"));
     answers.push_back(ask(api, "/positions", "none open"));
     answers.push_back(ask(api, "/orders 5", "Orders:"));
     api.push_text(kOperator, "/stop");
@@ -74,14 +97,19 @@ TEST(DemoRun, AnOperatorTradesThroughTheBotAndTheGatewayEndToEnd) {
   operator_thread.join();
   bot.close();
   EXPECT_TRUE(summary.stopped_by_operator);
-  ASSERT_EQ(answers.size(), 9u);
-  EXPECT_NE(answers[2].find("\"filled_quantity\": 2"), std::string::npos) << answers[2];
-  EXPECT_NE(answers[3].find("quantity=2"), std::string::npos) << answers[3];
-  EXPECT_NE(answers[4].find("is not a security this engine trades"), std::string::npos);
+  ASSERT_EQ(placed.size(), 2u);
+  EXPECT_NE(placed[0].find("EP"), std::string::npos) << placed[0];
+  EXPECT_NE(placed[0].find("LONG"), std::string::npos) << placed[0];
+  EXPECT_NE(placed[1].find("ENQ"), std::string::npos) << placed[1];
+  EXPECT_NE(placed[1].find("SHORT"), std::string::npos) << placed[1];
+  ASSERT_EQ(answers.size(), 8u);
+  EXPECT_NE(answers[1].find("\"filled_quantity\": 1"), std::string::npos) << answers[1];
+  EXPECT_NE(answers[2].find("LONG"), std::string::npos) << answers[2];
+  EXPECT_NE(answers[3].find("is not a security this engine trades"), std::string::npos);
   for (const auto& a : answers) {
     EXPECT_EQ(a.rfind("no answer", 0), std::string::npos) << a;
   }
-  EXPECT_GE(summary.deals, 2u);  // the buy and the closing sell
+  EXPECT_GE(summary.deals, 4u);  // the two orders and their two closing orders
 }
 
 }  // namespace

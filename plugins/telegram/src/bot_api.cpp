@@ -144,8 +144,11 @@ User BotApi::get_me(CancelSource* cancel) {
 }
 
 UpdateBatch BotApi::get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
-                                std::chrono::milliseconds abandon_after, CancelSource* cancel) {
+                                std::chrono::milliseconds abandon_after, CancelSource* cancel,
+                                const std::vector<std::string>& allowed_updates) {
   json request = {{"offset", offset}, {"timeout", poll_timeout.count()}};
+  if (!allowed_updates.empty())
+    request["allowed_updates"] = allowed_updates;
   json result = json::parse(call("getUpdates", request.dump(), abandon_after, cancel));
   return update_batch_from_json(result, offset);
 }
@@ -156,10 +159,39 @@ void BotApi::delete_webhook(CancelSource* cancel) {
   call("deleteWebhook", request.dump(), options_.request_timeout, cancel);
 }
 
-void BotApi::send_message(std::int64_t chat_id, std::string_view text, CancelSource* cancel) {
+void BotApi::send_message(std::int64_t chat_id, std::string_view text, CancelSource* cancel,
+                          const InlineKeyboard* keyboard) {
   json request = {{"chat_id", chat_id}, {"text", std::string(text)}};
+  if (keyboard != nullptr) {
+    json rows = json::array();
+    for (const auto& row : *keyboard) {
+      json buttons = json::array();
+      for (const auto& button : row)
+        buttons.push_back({{"text", button.text}, {"callback_data", button.callback_data}});
+      rows.push_back(std::move(buttons));
+    }
+    request["reply_markup"] = {{"inline_keyboard", std::move(rows)}};
+  }
   // Bytes that are not UTF-8 are sent as U+FFFD rather than failing the call.
   call("sendMessage", request.dump(-1, ' ', false, json::error_handler_t::replace),
+       options_.request_timeout, cancel);
+}
+
+void BotApi::answer_callback_query(const std::string& callback_query_id, std::string_view text,
+                                   CancelSource* cancel) {
+  json request = {{"callback_query_id", callback_query_id}};
+  if (!text.empty())
+    request["text"] = std::string(text);
+  call("answerCallbackQuery", request.dump(-1, ' ', false, json::error_handler_t::replace),
+       options_.request_timeout, cancel);
+}
+
+void BotApi::set_my_commands(const std::vector<BotCommand>& commands, CancelSource* cancel) {
+  json list = json::array();
+  for (const BotCommand& c : commands)
+    list.push_back({{"command", c.command}, {"description", c.description}});
+  json request = {{"commands", std::move(list)}};
+  call("setMyCommands", request.dump(-1, ' ', false, json::error_handler_t::replace),
        options_.request_timeout, cancel);
 }
 

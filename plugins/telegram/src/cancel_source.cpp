@@ -9,6 +9,12 @@ void CancelSource::cancel() {
   cancelled_.store(true, std::memory_order_release);
   for (const Entry& entry : attached_)
     entry.waker(entry.transfer);
+  cv_.notify_all();
+}
+
+bool CancelSource::wait_for(std::chrono::milliseconds delay) {
+  MutexLock lock(mu_);
+  return cv_.wait_for(lock, delay, [this] { return cancelled_.load(std::memory_order_acquire); });
 }
 
 void CancelSource::reset() {

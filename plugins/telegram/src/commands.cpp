@@ -1,6 +1,9 @@
 #include "orbrix/telegram/commands.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "orbrix/telegram/customed_ext_bot.hpp"
@@ -8,17 +11,37 @@
 
 namespace orbrix::telegram::commands {
 
+const std::vector<CommandInfo> catalogue = {
+    {"stop", "", "Stop the engine"},
+    {"balance", "", "Fetch the balance"},
+    {"positions", "", "Fetch the positions of all gateways"},
+    {"orders", "[-a] [n]", "Fetch orders (-a: only active ones; n: how many)"},
+    {"deals", "[n]", "Fetch done deals (n: how many)"},
+    {"cancel_order", "order_id gateway_name", "Cancel an active order"},
+    {"cancel_orders", "", "Cancel all active orders"},
+    {"send_order", "code,quantity,direction(l/s),offset(o/c),type(m/l/s),gateway,price,stop_price",
+     "Send an order (price and stop_price may be None)"},
+    {"close_positions", "[gateway_name]", "Close the open positions"},
+    {"help", "", "Show the commands"},
+};
+
 namespace {
+
+constexpr std::string_view example_order = "/send_order EP,1,l,o,m,CQG,None,None";
 
 using Args = std::vector<std::string>;
 
+std::int64_t chat_of(const Update& update) {
+  return update.effective_chat_id().value_or(0);
+}
+
 void reply(const Update& update, CallbackContext& context, std::string_view text) {
-  context.bot.send_message(update.message->chat.id, text);
+  context.bot.send_message(chat_of(update), text);
 }
 
 // "[2024-03-05 14:07:09.004211] ", taken when the reply is composed.
-std::string stamp(CallbackContext& context) {
-  return "[" + to_text(context.bot.now()) + "] ";
+std::string stamp(const CustomedExtBot& bot) {
+  return "[" + to_text(bot.now()) + "] ";
 }
 
 // ['a', 'b']
@@ -36,7 +59,121 @@ const char* truth(bool value) {
   return value ? "True" : "False";
 }
 
+// "60 s", "0.5 s".
+std::string seconds_text(std::chrono::milliseconds d) {
+  return fmt::format("{:g} s", static_cast<double>(d.count()) / 1000.0);
+}
+
+// Queues a request of `kind` with what the command names (`given`), or,
+// when too many of the kind already wait, says so in `chat`. The request
+// remembers the command as written, for a notice should it never be served.
+std::optional<RequestParameters> queue(CustomedExtBot& bot, std::int64_t chat, RequestKind kind,
+                                       const Args& args,
+                                       const std::function<void(RequestParameters&)>& given = {}) {
+  std::string command = std::string("/") + command_of(kind);
+  for (const std::string& a : args)
+    command += " " + a;
+  auto parameters = bot.raise(kind, given, RequestOrigin{chat, std::move(command)});
+  if (!parameters) {
+    bot.send_message(chat, stamp(bot) + fmt::format("Not queued: {} /{} requests are already "
+                                                    "waiting for the engine, the most it keeps. "
+                                                    "Send it again once they are answered.",
+                                                    bot.max_pending(), command_of(kind)));
+  }
+  return parameters;
+}
+
+// A trading command's request: queued at once, or, with confirmation on,
+// once the operator confirms `what` within the time limit.
+void trade(const Update& update, CallbackContext& context, const std::string& what,
+           Confirmations::Action action) {
+  const std::int64_t chat = chat_of(update);
+  Confirmations& book = context.bot.confirmations();
+  if (!book.enabled()) {
+    action(context.bot, chat);
+    return;
+  }
+  const std::string token = book.ask(chat, what, std::move(action));
+  const InlineKeyboard keyboard{{
+      {"Confirm", std::string(Confirmations::confirm_prefix) + token},
+      {"Cancel", std::string(Confirmations::cancel_prefix) + token},
+  }};
+  context.bot.send_message(
+      chat, stamp(context.bot) + "Confirm within " + seconds_text(book.timeout()) + ": " + what,
+      &keyboard);
+}
+
 }  // namespace
+
+std::vector<BotCommand> menu() {
+  std::vector<BotCommand> out;
+  for (const CommandInfo& c : catalogue) {
+    std::string description = c.description;
+    if (*c.arguments != '\0')
+      description += std::string(": ") + c.arguments;
+    out.push_back({c.command, std::move(description)});
+  }
+  return out;
+}
+
+std::string help_text(std::optional<std::int64_t> confirm_seconds) {
+  std::string text = "Orbrix commands:";
+  for (const CommandInfo& c : catalogue) {
+    text += std::string("\n/") + c.command;
+    if (*c.arguments != '\0')
+      text += std::string(" ") + c.arguments;
+    text += std::string(" - ") + c.description;
+    if (std::string_view(c.command) == "send_order")
+      text += std::string(", e.g. ") + std::string(example_order);
+  }
+  if (confirm_seconds) {
+    text += fmt::format(
+        "\nTrading commands (/send_order, /cancel_order, /cancel_orders, /close_positions) are "
+        "carried out only when confirmed within {} s.",
+        *confirm_seconds);
+  }
+  return text;
+}
+
+void help(const Update& update, CallbackContext& context) {
+  const Confirmations& book = context.bot.confirmations();
+  std::optional<std::int64_t> confirm_seconds;
+  if (book.enabled())
+    confirm_seconds = std::chrono::ceil<std::chrono::seconds>(book.timeout()).count();
+  reply(update, context, help_text(confirm_seconds));
+}
+
+void confirmation(const Update& update, CallbackContext& context) {
+  const CallbackQuery& query = *update.callback_query;
+  const std::int64_t chat = chat_of(update);
+  Confirmations& book = context.bot.confirmations();
+  Confirmations::Decision d = book.decide(query.data.value_or(""), chat);
+  std::string_view note;
+  switch (d.outcome) {
+    case Confirmations::Outcome::confirmed:
+      d.action(context.bot, chat);
+      note = "Confirmed";
+      break;
+    case Confirmations::Outcome::cancelled:
+      reply(update, context, stamp(context.bot) + "Not carried out (cancelled): " + d.what);
+      note = "Cancelled";
+      break;
+    case Confirmations::Outcome::expired:
+      reply(update, context,
+            stamp(context.bot) + "Not carried out (not confirmed within " +
+                seconds_text(book.timeout()) + "): " + d.what);
+      note = "Expired";
+      break;
+    case Confirmations::Outcome::other_chat:
+      note = "Only the chat that sent the command can confirm it";
+      break;
+    case Confirmations::Outcome::unknown:
+      note = "This request no longer waits for a confirmation";
+      break;
+  }
+  // Last, so that a failure here cannot stop what was decided.
+  context.bot.answer_callback_query(query.id, note);
+}
 
 void echo(const Update& update, CallbackContext& context) {
   reply(update, context, "[ECHO] " + update.message->text.value_or(""));
@@ -44,22 +181,25 @@ void echo(const Update& update, CallbackContext& context) {
 
 void stop(const Update& update, CallbackContext& context) {
   context.bot.orbrix_status("Terminated");
-  reply(update, context, stamp(context) + "Terminating Orbrix...");
+  reply(update, context, stamp(context.bot) + "Terminating Orbrix...");
 }
 
 void balance(const Update& update, CallbackContext& context) {
-  context.bot.get_balance(true);
-  reply(update, context, stamp(context) + "Fetching balance...");
+  if (queue(context.bot, chat_of(update), RequestKind::balance, context.args))
+    reply(update, context, stamp(context.bot) + "Fetching balance...");
 }
 
 void positions(const Update& update, CallbackContext& context) {
-  context.bot.get_positions(true);
-  reply(update, context, stamp(context) + "Fetching positions...");
+  if (queue(context.bot, chat_of(update), RequestKind::positions, context.args))
+    reply(update, context, stamp(context.bot) + "Fetching positions...");
 }
 
 void cancel_orders(const Update& update, CallbackContext& context) {
-  context.bot.cancel_orders(true);
-  reply(update, context, stamp(context) + "Canceling all active orders...");
+  static const std::string what = "Canceling all active orders";
+  trade(update, context, what, [args = context.args](CustomedExtBot& bot, std::int64_t chat) {
+    if (queue(bot, chat, RequestKind::cancel_orders, args))
+      bot.send_message(chat, stamp(bot) + what + "...");
+  });
 }
 
 void cancel_order(const Update& update, CallbackContext& context) {
@@ -68,12 +208,15 @@ void cancel_order(const Update& update, CallbackContext& context) {
     reply(update, context, usage::cancel_order);
     return;
   }
-  context.bot.cancel_order_id(args[0]);
-  context.bot.gateway_name(args[1]);
-  context.bot.cancel_order(true);
-  reply(
-      update, context,
-      stamp(context) + "Canceling order: order_id=" + args[0] + ",gateway_name=" + args[1] + "...");
+  const std::string what = "Canceling order: order_id=" + args[0] + ",gateway_name=" + args[1];
+  trade(update, context, what, [args, what](CustomedExtBot& bot, std::int64_t chat) {
+    const auto given = [&](RequestParameters& p) {
+      p.cancel_order_id = args[0];
+      p.gateway_name = args[1];
+    };
+    if (queue(bot, chat, RequestKind::cancel_order, args, given))
+      bot.send_message(chat, stamp(bot) + what + "...");
+  });
 }
 
 void send_order(const Update& update, CallbackContext& context) {
@@ -82,9 +225,12 @@ void send_order(const Update& update, CallbackContext& context) {
     reply(update, context, usage::send_order);
     return;
   }
-  context.bot.order_string(args[0]);
-  context.bot.send_order(true);
-  reply(update, context, stamp(context) + "Send order (" + list_form(args) + ")...");
+  const std::string what = "Send order (" + list_form(args) + ")";
+  trade(update, context, what, [args, what](CustomedExtBot& bot, std::int64_t chat) {
+    const auto given = [&](RequestParameters& p) { p.order_string = args[0]; };
+    if (queue(bot, chat, RequestKind::send_order, args, given))
+      bot.send_message(chat, stamp(bot) + what + "...");
+  });
 }
 
 void close_positions(const Update& update, CallbackContext& context) {
@@ -93,10 +239,17 @@ void close_positions(const Update& update, CallbackContext& context) {
     reply(update, context, usage::close_positions);
     return;
   }
-  if (args.size() == 1)
-    context.bot.close_positions_gateway_name(args[0]);
-  context.bot.close_positions(true);
-  reply(update, context, stamp(context) + "Closing positions...");
+  const std::string what =
+      args.empty() ? "Closing positions" : "Closing positions (gateway_name=" + args[0] + ")";
+  trade(update, context, what, [args](CustomedExtBot& bot, std::int64_t chat) {
+    // Without a gateway the one in force stays.
+    const auto given = [&](RequestParameters& p) {
+      if (args.size() == 1)
+        p.close_positions_gateway_name = args[0];
+    };
+    if (queue(bot, chat, RequestKind::close_positions, args, given))
+      bot.send_message(chat, stamp(bot) + "Closing positions...");
+  });
 }
 
 void deals(const Update& update, CallbackContext& context) {
@@ -105,28 +258,37 @@ void deals(const Update& update, CallbackContext& context) {
     reply(update, context, usage::deals);
     return;
   }
+  std::optional<std::int64_t> count;
   if (args.size() == 1) {
-    const auto count = text::parse_count(args[0]);
+    count = text::parse_count(args[0]);
     if (!count) {
       reply(update, context, usage::deals);
       return;
     }
-    context.bot.num_deals_displayed(*count);
   }
-  context.bot.get_deals(true);
-  reply(update, context,
-        stamp(context) + "Fetching deals (num_deals_displayed=" +
-            std::to_string(context.bot.num_deals_displayed()) + ")...");
+  const auto given = [&](RequestParameters& p) {
+    if (count)
+      p.num_deals_displayed = *count;
+  };
+  // The acknowledgement shows the count this request carries: the one given,
+  // or the one in force.
+  if (auto p = queue(context.bot, chat_of(update), RequestKind::deals, args, given)) {
+    reply(update, context,
+          stamp(context.bot) + "Fetching deals (num_deals_displayed=" +
+              std::to_string(p->num_deals_displayed) + ")...");
+  }
 }
 
 void orders(const Update& update, CallbackContext& context) {
   static constexpr std::string_view filter = "-a";
   const Args& args = context.args;
-  reply(update, context, stamp(context) + list_form(args) + "...");
+  reply(update, context, stamp(context.bot) + list_form(args) + "...");
   if (args.size() >= 3) {
     reply(update, context, usage::orders);
     return;
   }
+  bool active = false;
+  std::optional<std::int64_t> count;
   if (args.size() == 2) {
     if (args[0] != filter && args[1] != filter) {
       reply(update, context, usage::orders);
@@ -135,30 +297,35 @@ void orders(const Update& update, CallbackContext& context) {
     const std::string& candidate = args[0] != filter ? args[0] : args[1];
     if (candidate == filter)
       return;  // "-a -a": nothing to store, no answer
-    const auto count = text::parse_count(candidate);
+    count = text::parse_count(candidate);
     if (!count) {
       reply(update, context, usage::orders);
       return;
     }
-    context.bot.num_orders_displayed(*count);
-    context.bot.active_orders(true);
+    active = true;
   } else if (args.size() == 1) {
     if (args[0] == filter) {
-      context.bot.active_orders(true);
+      active = true;
     } else {
-      const auto count = text::parse_count(args[0]);
+      count = text::parse_count(args[0]);
       if (!count) {
         reply(update, context, usage::orders);
         return;
       }
-      context.bot.num_orders_displayed(*count);
     }
   }
-  context.bot.get_orders(true);
-  reply(update, context,
-        stamp(context) + "Fetching orders (active_orders=" + truth(context.bot.active_orders()) +
-            ", num_orders_displayed=" + std::to_string(context.bot.num_orders_displayed()) +
-            ")...");
+  // The filter, once on, stays on for later requests until the host clears it.
+  const auto given = [&](RequestParameters& p) {
+    if (active)
+      p.active_orders = true;
+    if (count)
+      p.num_orders_displayed = *count;
+  };
+  if (auto p = queue(context.bot, chat_of(update), RequestKind::orders, args, given)) {
+    reply(update, context,
+          stamp(context.bot) + "Fetching orders (active_orders=" + truth(p->active_orders) +
+              ", num_orders_displayed=" + std::to_string(p->num_orders_displayed) + ")...");
+  }
 }
 
 }  // namespace orbrix::telegram::commands

@@ -27,6 +27,32 @@ std::int64_t parse_chat_id(std::string_view key, std::string_view value) {
                               std::string(value) + "'");
 }
 
+// A count of at least `least`, or nullopt when the key holds no value.
+std::optional<std::int64_t> count_key(const config::Config& config, const char* key,
+                                      std::int64_t least, const char* what) {
+  auto value = config.get(key);
+  if (!value || trim_blanks(*value).empty())
+    return std::nullopt;
+  const auto n = text::parse_count(trim_blanks(*value));
+  if (!n || *n < least) {
+    throw std::invalid_argument(std::string(key) + " must be " + what + ", not '" + *value + "'");
+  }
+  return n;
+}
+
+// true/false, yes/no, on/off, 1/0 in any letter case; false when not set.
+bool switch_key(const config::Config& config, const char* key) {
+  auto value = config.get(key);
+  if (!value)
+    return false;
+  const std::string v = text::ascii_lower(trim_blanks(*value));
+  if (v.empty() || v == "0" || v == "false" || v == "no" || v == "off")
+    return false;
+  if (v == "1" || v == "true" || v == "yes" || v == "on")
+    return true;
+  throw std::invalid_argument(std::string(key) + " must be true or false, not '" + *value + "'");
+}
+
 struct Instance {
   Mutex mu;
   std::unique_ptr<TelegramBot> bot GUARDED_BY(mu);
@@ -66,14 +92,18 @@ BotSettings settings_from_config(const config::Config& config, BotOptions base) 
   if (auto url = config.get("TELEGRAM_API_URL"); url && !url->empty()) {
     settings.options.api.api_url = *url;
   }
-  if (auto age = config.get("TELEGRAM_STALE_AFTER_SECONDS"); age && !age->empty()) {
-    const auto seconds = text::parse_count(trim_blanks(*age));
-    if (!seconds || *seconds < 0) {
-      throw std::invalid_argument(
-          "TELEGRAM_STALE_AFTER_SECONDS must be a number of seconds (0 or more), not '" + *age +
-          "'");
-    }
-    settings.options.polling.stale_after = std::chrono::seconds{*seconds};
+  if (auto age =
+          count_key(config, "TELEGRAM_STALE_AFTER_SECONDS", 0, "a number of seconds (0 or more)")) {
+    settings.options.polling.stale_after = std::chrono::seconds{*age};
+  }
+  if (auto most = count_key(config, "TELEGRAM_MAX_PENDING_REQUESTS", 1,
+                            "a number of requests (1 or more)")) {
+    settings.options.max_pending = static_cast<std::size_t>(*most);
+  }
+  settings.options.confirm.enabled = switch_key(config, "TELEGRAM_CONFIRM_TRADES");
+  if (auto seconds =
+          count_key(config, "TELEGRAM_CONFIRM_SECONDS", 1, "a number of seconds (1 or more)")) {
+    settings.options.confirm.timeout = std::chrono::seconds{*seconds};
   }
   return settings;
 }

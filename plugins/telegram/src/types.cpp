@@ -62,6 +62,22 @@ std::optional<Message> message_from_json(const json& j) {
   return m;
 }
 
+std::optional<CallbackQuery> callback_query_from_json(const json& j) {
+  if (!j.is_object())
+    return std::nullopt;
+  auto id = string_field(j, "id");
+  if (!id)
+    return std::nullopt;
+  CallbackQuery q;
+  q.id = std::move(*id);
+  if (auto from = j.find("from"); from != j.end())
+    q.from_user = user_from_json(*from);
+  if (auto message = j.find("message"); message != j.end())
+    q.message = message_from_json(*message);
+  q.data = string_field(j, "data");
+  return q;
+}
+
 }  // namespace
 
 std::optional<User> user_from_json(const json& j) {
@@ -100,8 +116,13 @@ Update update_from_json(const json& j) {
       u.message = message_from_json(*it);
       if (u.message)
         u.kind = kind;
-      break;
+      return u;
     }
+  }
+  if (auto it = j.find("callback_query"); it != j.end()) {
+    u.callback_query = callback_query_from_json(*it);
+    if (u.callback_query)
+      u.kind = UpdateKind::callback_query;
   }
   return u;
 }

@@ -102,7 +102,7 @@ void Updater::serve_fetch() {
   std::exception_ptr error;
   try {
     result = bot_.get_updates(offset, std::chrono::seconds{0}, bot_.api().options().request_timeout,
-                              &poll_cancel_)
+                              &poll_cancel_, options_.allowed_updates)
                  .updates;
   } catch (...) {
     error = std::current_exception();
@@ -116,6 +116,7 @@ void Updater::serve_fetch() {
 
 bool Updater::prepare() {
   bool identified = false;
+  bool unhooked = false;
   while (true) {
     switch (next_step(false)) {
       case Next::stop:
@@ -133,9 +134,13 @@ bool Updater::prepare() {
         on_success();
         log_(fmt::format("telegram: polling as @{}", me.username.value_or("(no user name)")));
       }
-      // A webhook left on the token makes every getUpdates a 409.
-      bot_.delete_webhook(&poll_cancel_);
-      on_success();
+      if (!unhooked) {
+        // A webhook left on the token makes every getUpdates a 409.
+        bot_.delete_webhook(&poll_cancel_);
+        unhooked = true;
+        on_success();
+      }
+      register_commands();
       return true;
     } catch (const Cancelled&) {
       continue;
@@ -143,6 +148,21 @@ bool Updater::prepare() {
       if (!recover(identified ? "deleteWebhook" : "getMe", std::current_exception()))
         return false;
     }
+  }
+}
+
+void Updater::register_commands() {
+  if (commands_.empty())
+    return;
+  try {
+    bot_.set_my_commands(commands_, &poll_cancel_);
+  } catch (const Cancelled&) {
+    throw;
+  } catch (const std::exception& e) {
+    // The menu only helps the operator type; the commands work without it.
+    log_(bot_.redact(fmt::format(
+        "telegram: the command menu was not registered ({}); the commands work all the same",
+        e.what())));
   }
 }
 
@@ -249,7 +269,8 @@ void Updater::poll_loop() {
       }
       UpdateBatch batch;
       try {
-        batch = bot_.get_updates(offset, options_.poll_timeout, abandon_after(), &poll_cancel_);
+        batch = bot_.get_updates(offset, options_.poll_timeout, abandon_after(), &poll_cancel_,
+                                 options_.allowed_updates);
       } catch (const Cancelled&) {
         continue;
       } catch (...) {
@@ -412,7 +433,9 @@ std::vector<Update> Updater::fetch_pending() {
     offset = confirmed_offset_;
   }
   // Nothing else polls: call directly.
-  return bot_.get_updates(offset, std::chrono::seconds{0}, bot_.api().options().request_timeout)
+  return bot_
+      .get_updates(offset, std::chrono::seconds{0}, bot_.api().options().request_timeout, nullptr,
+                   options_.allowed_updates)
       .updates;
 }
 
@@ -460,7 +483,8 @@ void Updater::stop() {
   if (offset <= 0)
     return;
   try {
-    bot_.get_updates(offset, std::chrono::seconds{0}, options_.close_timeout);
+    bot_.get_updates(offset, std::chrono::seconds{0}, options_.close_timeout, nullptr,
+                     options_.allowed_updates);
     MutexLock lock(mu_);
     confirmed_offset_ = offset;
   } catch (const std::exception& e) {

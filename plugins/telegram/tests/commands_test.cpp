@@ -22,8 +22,26 @@ TEST_F(CommandTest, PlainTextIsEchoedInItsOwnChat) {
 
 TEST_F(CommandTest, UnregisteredCommandsGetNoAnswer) {
   expect_silent("/hello");
-  expect_silent("/help");
-  expect_silent("/start args");
+  expect_silent("/helpme");
+}
+
+TEST_F(CommandTest, HelpAndStartListEveryCommandWithAnExampleOrder) {
+  const std::string help = reply("/help");
+  EXPECT_EQ(reply("/start args"), help);
+  EXPECT_EQ(help, commands::help_text(std::nullopt));
+  // One line per command the bot answers, each with its arguments.
+  for (const char* line :
+       {"\n/stop - ", "\n/balance - ", "\n/positions - ", "\n/orders [-a] [n] - ",
+        "\n/deals [n] - ", "\n/cancel_order order_id gateway_name - ", "\n/cancel_orders - ",
+        "\n/send_order code,quantity,", "\n/close_positions [gateway_name] - ", "\n/help - "}) {
+    EXPECT_NE(help.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 10);
+  // The example is a well-formed order: sent as it stands, it is accepted.
+  const auto at = help.find("e.g. ") + 5;
+  const std::string example = help.substr(at, help.find('\n', at) - at);
+  EXPECT_EQ(reply(example), std::string(stamp) + "Send order (['EP,1,l,o,m,CQG,None,None'])...");
+  EXPECT_EQ(bot->order_string(), "EP,1,l,o,m,CQG,None,None");
 }
 
 TEST_F(CommandTest, StopIgnoresItsWordsAndPollingGoesOn) {
@@ -128,15 +146,18 @@ TEST_F(CommandTest, CancelOrderNeedsExactlyTwoArguments) {
   EXPECT_EQ(bot->gateway_name(), "GW");
   EXPECT_TRUE(bot->cancel_order());
 
-  // A second request before the host served the first: only the later
-  // parameters remain, the flag stays up.
+  // A second request before the host served the first waits behind it with
+  // its own parameters; lowering the flag retires the first and shows it.
   reply("/cancel_order 43 GW2");
+  EXPECT_EQ(bot->cancel_order_id(), "42");
+  EXPECT_EQ(reply("/cancel_order 44"), usage::cancel_order);
+  bot->cancel_order(false);
+  EXPECT_TRUE(bot->cancel_order());
   EXPECT_EQ(bot->cancel_order_id(), "43");
   EXPECT_EQ(bot->gateway_name(), "GW2");
-  EXPECT_TRUE(bot->cancel_order());
-
-  // A malformed request leaves the standing one alone.
-  EXPECT_EQ(reply("/cancel_order 44"), usage::cancel_order);
+  bot->cancel_order(false);
+  EXPECT_FALSE(bot->cancel_order());
+  // With nothing pending the last values stay, as the host left them.
   EXPECT_EQ(bot->cancel_order_id(), "43");
 }
 
@@ -155,6 +176,7 @@ TEST_F(CommandTest, SendOrderNeedsOneArgumentOfEightPieces) {
 
   EXPECT_EQ(reply("/send_order EP,1,l,o,l,CQG,4500.25,None"),
             std::string(stamp) + "Send order (['EP,1,l,o,l,CQG,4500.25,None'])...");
+  EXPECT_EQ(bot->take_send_order(), "a,,,,,,,");
   EXPECT_EQ(bot->order_string(), "EP,1,l,o,l,CQG,4500.25,None");
 }
 
@@ -182,6 +204,7 @@ TEST_F(CommandTest, DealsTakesAnOptionalCount) {
   EXPECT_EQ(reply("/deals 20"), ack + "20)...");
   EXPECT_EQ(reply("/deals"), ack + "20)...");
   bot->get_deals(false);
+  bot->get_deals(false);
 
   EXPECT_EQ(reply("/deals x"), usage::deals);
   EXPECT_EQ(reply("/deals 5 6"), usage::deals);
@@ -191,6 +214,8 @@ TEST_F(CommandTest, DealsTakesAnOptionalCount) {
 
   EXPECT_EQ(reply("/deals 0"), ack + "0)...");
   EXPECT_EQ(reply("/deals -5"), ack + "-5)...");
+  EXPECT_EQ(bot->take_deals(), 0);
+  EXPECT_EQ(bot->take_deals(), -5);
   EXPECT_EQ(bot->num_deals_displayed(), -5);
 }
 

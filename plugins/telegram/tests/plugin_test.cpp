@@ -136,6 +136,39 @@ TEST(PluginSettings, ReadsTheStaleAgeAndSaysWhereAMissingTokenWasLookedFor) {
     ::setenv("TELEGRAM_TOKEN", saved_token.c_str(), 1);
 }
 
+TEST(PluginSettings, ReadsTheQueueBoundAndTheConfirmation) {
+  auto config = config::Config::parse("TELEGRAM_TOKEN=1:abc\n");
+  BotSettings s = settings_from_config(config);
+  EXPECT_EQ(s.options.max_pending, 32u);
+  EXPECT_FALSE(s.options.confirm.enabled);
+  EXPECT_EQ(s.options.confirm.timeout, std::chrono::seconds{60});
+
+  config.set("TELEGRAM_MAX_PENDING_REQUESTS", " 5");
+  config.set("TELEGRAM_CONFIRM_TRADES", "Yes");
+  config.set("TELEGRAM_CONFIRM_SECONDS", "30");
+  s = settings_from_config(config);
+  EXPECT_EQ(s.options.max_pending, 5u);
+  EXPECT_TRUE(s.options.confirm.enabled);
+  EXPECT_EQ(s.options.confirm.timeout, std::chrono::seconds{30});
+  config.set("TELEGRAM_CONFIRM_TRADES", "off");
+  EXPECT_FALSE(settings_from_config(config).options.confirm.enabled);
+
+  for (const auto& [key, bad] :
+       std::vector<std::pair<std::string, std::string>>{{"TELEGRAM_MAX_PENDING_REQUESTS", "0"},
+                                                        {"TELEGRAM_MAX_PENDING_REQUESTS", "many"},
+                                                        {"TELEGRAM_CONFIRM_TRADES", "maybe"},
+                                                        {"TELEGRAM_CONFIRM_SECONDS", "0"}}) {
+    auto broken = config;
+    broken.set(key, bad);
+    try {
+      settings_from_config(broken);
+      ADD_FAILURE() << key << "=" << bad;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(key), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(PluginEntryPoints, LoadFromTheConfigFileAndUnload) {
   FakeBotApi api;
   const auto path = std::filesystem::temp_directory_path() / "orbrix_plugin_test.conf";

@@ -147,6 +147,7 @@ TEST_F(PollingTest, CommandsQueuedLongBeforeStartUpAreConfirmedWithoutRunning) {
   EXPECT_EQ(api.sent().size(), 1u);
 
   // The age is an option: with a day allowed, an hour-old /stop runs.
+  EXPECT_TRUE(bot->take_balance());
   bot->close();
   api.push_text_sent_ago(operator_chat, "/stop", 1h);
   start([](BotOptions& o) { o.polling.stale_after = 24h; });

@@ -264,7 +264,11 @@ TEST_F(ServiceTest, CloseAbandonsAReplyThatHangsAndStaysBounded) {
   bot->close();  // close_timeout is 1 s
   EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
   EXPECT_EQ(log.count("abandoning its reply"), 1u);
-  EXPECT_TRUE(bot->get_balance());
+  // The request it raised was never served: close says so.
+  EXPECT_FALSE(bot->get_balance());
+  EXPECT_EQ(api.sent().back().text,
+            std::string(stamp) +
+                "Not carried out (the bot was closed before the engine served it): /balance");
   // The interrupted handler counts as handled: it is confirmed, not re-run.
   EXPECT_EQ(api.calls("getUpdates").back().offset, id + 1);
   // Replies work again once closing is over.
@@ -287,6 +291,26 @@ TEST_F(ServiceTest, GetUpdatesShowsPendingUpdatesWithoutConfirmingThem) {
   EXPECT_EQ(bot->updates()->front().update_id, id);
   EXPECT_TRUE(log.wait_for("my id?"));
   EXPECT_EQ(api.pending(), 1u);
+}
+
+TEST_F(ServiceTest, RegistersTheCommandMenuAtStartAndGoesOnWhenRefused) {
+  ASSERT_TRUE(api.wait_for_calls("setMyCommands", 1));
+  const auto calls = api.calls("setMyCommands");
+  std::vector<std::string> names;
+  for (const auto& c : calls[0].params["commands"])
+    names.push_back(c.value("command", ""));
+  EXPECT_EQ(names, (std::vector<std::string>{"stop", "balance", "positions", "orders", "deals",
+                                             "cancel_order", "cancel_orders", "send_order",
+                                             "close_positions", "help"}));
+  // The stand-in checks names and descriptions as the server does.
+  EXPECT_EQ(log.count("command menu"), 0u);
+
+  bot->close();
+  api.script("setMyCommands", FakeBotApi::fault(Fault::server_error));
+  start();
+  EXPECT_EQ(reply("/balance"), std::string(stamp) + "Fetching balance...");
+  EXPECT_EQ(log.count("the command menu was not registered"), 1u);
+  EXPECT_EQ(api.calls("setMyCommands").size(), 2u);
 }
 
 TEST_F(ServiceTest, DescriptionListsTheCommandsOnThirteenLines) {

@@ -41,12 +41,26 @@ TEST(ParseUpdate, TellsTheKinds) {
           .dump());
   EXPECT_EQ(post.kind, UpdateKind::channel_post);
   EXPECT_FALSE(post.message->from_user);
-  for (const char* other : {"update_unknown_kind.json", "update_callback_query.json",
-                            "update_my_chat_member_kicked.json"}) {
+  for (const char* other : {"update_unknown_kind.json", "update_my_chat_member_kicked.json"}) {
     const Update u = load(other);
     EXPECT_EQ(u.kind, UpdateKind::other) << other;
     EXPECT_FALSE(u.effective_chat_id()) << other;
   }
+  // A press on an inline-mode message: no message, so no chat.
+  const Update press = load("update_callback_query.json");
+  EXPECT_EQ(press.kind, UpdateKind::callback_query);
+  ASSERT_TRUE(press.callback_query);
+  EXPECT_EQ(press.callback_query->id, "4382bfdwdsb323b2d9");
+  EXPECT_EQ(press.callback_query->data, "Data from button callback");
+  EXPECT_EQ(press.callback_query->from_user->id, 1111111);
+  EXPECT_FALSE(press.effective_chat_id());
+  // One on a chat message answers to that chat; one without a string id is
+  // not a press we could answer.
+  const Update in_chat =
+      parse_update(R"({"update_id":5,"callback_query":{"id":"77","data":"confirm:1",)"
+                   R"("message":{"message_id":9,"chat":{"id":-100,"type":"group"},"date":0}}})");
+  EXPECT_EQ(in_chat.effective_chat_id(), -100);
+  EXPECT_EQ(parse_update(R"({"update_id":6,"callback_query":{"id":77}})").kind, UpdateKind::other);
   EXPECT_THROW(parse_update(R"({"message":{}})"), BadResponse);
   EXPECT_THROW(parse_update("[1,"), BadResponse);
 }

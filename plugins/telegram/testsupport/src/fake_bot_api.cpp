@@ -191,6 +191,47 @@ std::int64_t FakeBotApi::push_text(std::int64_t chat_id, const std::string& text
   return push(text_message(chat_id, text, kind, unix_now()));
 }
 
+std::vector<std::int64_t> FakeBotApi::push_texts(std::int64_t chat_id,
+                                                 const std::vector<std::string>& texts) {
+  std::vector<json> updates;
+  for (const std::string& text : texts)
+    updates.push_back(text_message(chat_id, text, "message", unix_now()));
+  std::vector<std::int64_t> ids;
+  {
+    MutexLock lock(mu_);
+    for (json& update : updates) {
+      const std::int64_t id = next_update_id_++;
+      update["update_id"] = id;
+      updates_.push_back(Queued{id, std::move(update)});
+      ids.push_back(id);
+    }
+  }
+  cv_.notify_all();
+  return ids;
+}
+
+std::string FakeBotApi::push_press(std::int64_t chat_id, std::int64_t message_id,
+                                   const std::string& data) {
+  std::string id;
+  {
+    MutexLock lock(mu_);
+    id = std::to_string(next_callback_id_++);
+  }
+  json press = {
+      {"id", id},
+      {"from", {{"id", chat_id}, {"is_bot", false}, {"first_name", "Operator"}}},
+      {"message",
+       {{"message_id", message_id},
+        {"chat", {{"id", chat_id}, {"type", "private"}}},
+        {"date", unix_now()},
+        {"text", "(the question)"}}},
+      {"chat_instance", "-8101426128315549424"},
+      {"data", data},
+  };
+  push(json{{"callback_query", std::move(press)}});
+  return id;
+}
+
 std::int64_t FakeBotApi::push_text_sent_ago(std::int64_t chat_id, const std::string& text,
                                             std::chrono::seconds age) {
   return queue_numbered(text_message(chat_id, text, "message", unix_now() - age.count()), false);
@@ -333,6 +374,10 @@ FakeBotApi::Reply FakeBotApi::handle(const std::string& token, const std::string
     return send_message(params);
   if (method == "deleteWebhook")
     return delete_webhook(params);
+  if (method == "answerCallbackQuery")
+    return answer_callback_query(params);
+  if (method == "setMyCommands")
+    return set_my_commands(params);
   return Reply{404, fixture_text("error_404_method_not_found.json")};
 }
 
@@ -396,18 +441,75 @@ FakeBotApi::Reply FakeBotApi::send_message(const json& params) {
     return Reply{400, fixture_text("error_400_message_is_too_long.json")};
   }
 
+  json markup;
+  if (auto it = params.find("reply_markup"); it != params.end()) {
+    // Form-encoded requests carry it as JSON text.
+    markup = it->is_string() ? json::parse(it->get<std::string>(), nullptr, false) : *it;
+    if (!markup.is_object()) {
+      return Reply{
+          400,
+          R"({"ok":false,"error_code":400,"description":"Bad Request: can't parse reply keyboard markup JSON object"})"};
+    }
+    for (const auto& row : markup.value("inline_keyboard", json::array())) {
+      for (const auto& button : row) {
+        const auto data = button.value("callback_data", std::string());
+        if (data.empty() || data.size() > 64) {
+          return Reply{
+              400,
+              R"({"ok":false,"error_code":400,"description":"Bad Request: BUTTON_DATA_INVALID"})"};
+        }
+      }
+    }
+  }
+
   MutexLock lock(mu_);
   if (rejected_chats_.contains(*chat_id)) {
     return Reply{400, fixture_text("error_400_chat_not_found.json")};
   }
-  sent_.push_back(SentMessage{*chat_id, text});
   const std::int64_t message_id = next_message_id_++;
+  sent_.push_back(SentMessage{*chat_id, text, std::move(markup), message_id});
   cv_.notify_all();
   json message = {{"message_id", message_id},
                   {"chat", {{"id", *chat_id}, {"type", "private"}}},
                   {"date", 1700000000},
                   {"text", text}};
   return Reply{200, json{{"ok", true}, {"result", message}}.dump()};
+}
+
+FakeBotApi::Reply FakeBotApi::answer_callback_query(const json& params) {
+  auto id = params.find("callback_query_id");
+  if (id == params.end() || !id->is_string() || id->get<std::string>().empty()) {
+    return Reply{
+        400,
+        R"({"ok":false,"error_code":400,"description":"Bad Request: query is too old and response timeout expired or query ID is invalid"})"};
+  }
+  return Reply{200, R"({"ok":true,"result":true})"};
+}
+
+FakeBotApi::Reply FakeBotApi::set_my_commands(const json& params) {
+  // The server's rules: 1-32 characters of a-z, 0-9 and '_', and a
+  // description of 1-256 characters.
+  const auto bad = [](const std::string& what) {
+    return Reply{
+        400,
+        json{{"ok", false}, {"error_code", 400}, {"description", "Bad Request: " + what}}.dump()};
+  };
+  auto list = params.find("commands");
+  if (list == params.end() || !list->is_array())
+    return bad("can't parse commands JSON object");
+  for (const json& c : *list) {
+    const std::string command = c.value("command", std::string());
+    const std::string description = c.value("description", std::string());
+    const bool valid = !command.empty() && command.size() <= 32 &&
+                       std::all_of(command.begin(), command.end(), [](char ch) {
+                         return (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '_';
+                       });
+    if (!valid)
+      return bad("BOT_COMMAND_INVALID");
+    if (description.empty() || utf16_units(description) > 256)
+      return bad("command description must be non-empty");
+  }
+  return Reply{200, R"({"ok":true,"result":true})"};
 }
 
 }  // namespace orbrix::telegram::testing

@@ -24,6 +24,11 @@ struct ApiOptions {
   std::chrono::milliseconds connect_timeout{10'000};
   // Whole-request limit for calls that do not long-poll.
   std::chrono::milliseconds request_timeout{15'000};
+  // A message refused with 429 and a retry_after is sent again after that
+  // wait, at most `send_retries` times and `send_retry_budget` of waiting
+  // in all (ExtBot::send_message).
+  int send_retries = 2;
+  std::chrono::milliseconds send_retry_budget{10'000};
 };
 
 class HttpClient;
@@ -48,16 +53,28 @@ class BotApi {
   // lower one to the server). The server holds the request up to
   // `poll_timeout` while nothing is pending; the request is abandoned after
   // `abandon_after`. Items that cannot be read are listed, not raised (see
-  // parse_update_batch).
+  // parse_update_batch). `allowed_updates` names the kinds of update wanted
+  // (the server remembers the last list it was given); empty: not sent.
   UpdateBatch get_updates(std::int64_t offset, std::chrono::seconds poll_timeout,
-                          std::chrono::milliseconds abandon_after, CancelSource* cancel = nullptr);
+                          std::chrono::milliseconds abandon_after, CancelSource* cancel = nullptr,
+                          const std::vector<std::string>& allowed_updates = {});
 
   // deleteWebhook, keeping the pending updates: while a webhook is set, every
   // getUpdates is refused with a 409.
   void delete_webhook(CancelSource* cancel = nullptr);
 
-  // sendMessage with exactly this text (no splitting here).
-  void send_message(std::int64_t chat_id, std::string_view text, CancelSource* cancel = nullptr);
+  // sendMessage with exactly this text (no splitting, no retry here), and
+  // the inline keyboard when one is given.
+  void send_message(std::int64_t chat_id, std::string_view text, CancelSource* cancel = nullptr,
+                    const InlineKeyboard* keyboard = nullptr);
+
+  // answerCallbackQuery: stops the client's progress indicator on the
+  // pressed button, showing `text` briefly when not empty.
+  void answer_callback_query(const std::string& callback_query_id, std::string_view text,
+                             CancelSource* cancel = nullptr);
+
+  // setMyCommands: the command menu the clients show.
+  void set_my_commands(const std::vector<BotCommand>& commands, CancelSource* cancel = nullptr);
 
   const ApiOptions& options() const noexcept { return options_; }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 #include "orbrix/common/mutex.hpp"
@@ -21,6 +22,10 @@ class CancelSource {
   void reset();
   bool cancelled() const noexcept { return cancelled_.load(std::memory_order_acquire); }
 
+  // Waits `delay`, or less when cancel() comes first; returns whether it
+  // was cancelled. Blocks the calling thread only.
+  bool wait_for(std::chrono::milliseconds delay);
+
   // Used by the transfer code: a waker is called to interrupt one transfer's
   // wait. attach() returns false when the source is already cancelled.
   using Waker = void (*)(void* transfer);
@@ -34,6 +39,7 @@ class CancelSource {
   };
   std::atomic<bool> cancelled_{false};
   Mutex mu_;
+  CondVar cv_;
   std::vector<Entry> attached_ GUARDED_BY(mu_);
 };
 

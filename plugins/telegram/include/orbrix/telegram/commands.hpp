@@ -1,13 +1,22 @@
 #pragma once
 
 // The chat commands. Each runs on the dispatcher thread, checks its words,
-// writes its request's parameters and then raises its flag on context.bot,
-// and answers in the chat the command came from. A failed reply raises the
-// BotApi error (the fields already written keep their values).
+// queues its request (with the parameters it names) on context.bot, and
+// answers in the chat the command came from: the acknowledgement, or, when
+// max_pending requests of the kind already wait, a refusal that says so.
+// With confirmation on, the trading commands (/send_order, /cancel_order,
+// /cancel_orders, /close_positions) first ask with a Confirm / Cancel
+// keyboard and queue only when confirmed in time. A failed reply raises the
+// BotApi error (a request already queued stays queued).
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "orbrix/telegram/handler.hpp"
+#include "orbrix/telegram/types.hpp"
 
 namespace orbrix::telegram::commands {
 
@@ -40,6 +49,27 @@ inline constexpr std::string_view deals =
 inline constexpr std::string_view echo = "Echo command";
 }  // namespace usage
 
+// The commands the bot serves, with their arguments and what they do, in
+// menu order (setMyCommands and /help).
+struct CommandInfo {
+  const char* command;  // without '/'
+  const char* arguments;
+  const char* description;
+};
+extern const std::vector<CommandInfo> catalogue;
+
+// The menu for setMyCommands.
+std::vector<BotCommand> menu();
+
+// The /help text: one line per command with its arguments, an example order
+// string, and, when `confirm_seconds` is given, that trading commands wait
+// for a confirmation.
+std::string help_text(std::optional<std::int64_t> confirm_seconds);
+
+// /help and /start: the command list.
+void help(const Update& update, CallbackContext& context);
+// A press on a Confirm / Cancel button (a callback query).
+void confirmation(const Update& update, CallbackContext& context);
 // Plain text: "[ECHO] " and the text.
 void echo(const Update& update, CallbackContext& context);
 // orbrix_status = "Terminated".

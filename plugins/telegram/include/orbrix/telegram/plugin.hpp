@@ -10,6 +10,10 @@
 //   TELEGRAM_API_URL           Bot API base URL (default https://api.telegram.org)
 //   TELEGRAM_STALE_AFTER_SECONDS  messages sent longer than this before start-up
 //                              are confirmed without running (default 300)
+//   TELEGRAM_MAX_PENDING_REQUESTS  requests of one kind that may wait for the
+//                              engine; more are refused with a reply (default 32)
+//   TELEGRAM_CONFIRM_TRADES    true: trading commands wait for Confirm (default false)
+//   TELEGRAM_CONFIRM_SECONDS   how long a Confirm is accepted (default 60)
 
 #include <cstddef>
 #include <string>
@@ -24,12 +28,14 @@ struct BotSettings {
   BotOptions options;
 };
 
-// Reads the five keys over `base` (which supplies time-outs, clock, log).
+// Reads the keys above over `base` (which supplies time-outs, clock, log).
 // Throws std::invalid_argument naming the key when TELEGRAM_TOKEN is missing
 // or empty (and saying where the configuration was read), or
 // TELEGRAM_CHAT_ID / TELEGRAM_ALLOWED_CHAT_IDS hold something other than
-// integers, or TELEGRAM_STALE_AFTER_SECONDS other than a count of seconds.
-// An empty TELEGRAM_CHAT_ID means no default chat.
+// integers, a count other than a whole number in its range, or
+// TELEGRAM_CONFIRM_TRADES other than true/false (also yes/no, on/off, 1/0).
+// An empty key counts as not set; an empty TELEGRAM_CHAT_ID means no
+// default chat.
 BotSettings settings_from_config(const config::Config& config, BotOptions base = {});
 
 // Creates the plug-in instance from `config` and starts polling. Engine

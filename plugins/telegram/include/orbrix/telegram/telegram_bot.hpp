@@ -23,6 +23,13 @@ struct BotOptions {
   // Further chats whose commands are served (TELEGRAM_ALLOWED_CHAT_IDS); the
   // default chat is always allowed, every other chat is refused.
   std::vector<std::int64_t> allowed_chat_ids;
+  // Requests of one kind that may wait for the engine; a command beyond
+  // this is refused with a reply (TELEGRAM_MAX_PENDING_REQUESTS). At least 1.
+  std::size_t max_pending = RequestQueues::default_limit;
+  // Confirm / Cancel before /send_order, /cancel_order, /cancel_orders and
+  // /close_positions (TELEGRAM_CONFIRM_TRADES, TELEGRAM_CONFIRM_SECONDS).
+  // When on, polling also asks for button presses (callback queries).
+  ConfirmOptions confirm;
   // Reply time stamps; default the local wall clock.
   CustomedExtBot::Clock clock;
   // Diagnostic lines; default write_line (standard output).
@@ -34,12 +41,15 @@ struct BotOptions {
 
 // The control bot: polls Telegram from construction until close(), turns chat
 // commands into requests on the control state, and lets the host engine read,
-// serve and reset them from its own thread.
+// serve and retire them from its own thread.
 //
 // Host protocol: poll the flags (or the take_* calls, which read a request and
-// lower its flag in one step), carry the request out, answer with
-// send_message, and lower the flag. orbrix_status() == "Terminated" asks the
-// engine to stop.
+// retire it in one step), carry the request out, answer with send_message,
+// and lower the flag. Requests of a kind queue in arrival order and the
+// properties show the oldest (see CustomedExtBot for each getter and
+// setter), so an engine that serves one request per flag per poll sees every
+// one in turn. orbrix_status() == "Terminated" asks the engine to stop; what
+// it leaves unserved it hands to abandon_pending().
 class TelegramBot {
  public:
   static constexpr std::string_view description =
@@ -69,10 +79,19 @@ class TelegramBot {
   TelegramBot& operator=(const TelegramBot&) = delete;
 
   // Stops polling and dispatching and confirms the handled updates to the
-  // server (see Updater::stop). Host thread; blocks at most about twice the
-  // close time-out; idempotent. Raises std::logic_error when called from a
-  // handler (it would wait for itself).
+  // server (see Updater::stop), then answers each request still pending as
+  // abandon_pending() does. Host thread; blocks at most about twice the
+  // close time-out, plus the notices; idempotent. Raises std::logic_error
+  // when called from a handler (it would wait for itself).
   void close();
+
+  // Retires every pending request and tells the chat each came from, one
+  // message per request in arrival order, that it was not carried out and
+  // why ("[time] Not carried out (<reason>): /send_order ..."). A request the
+  // host raised itself, and every notice after one that failed to send, is
+  // a diagnostic line instead. Returns the number of requests retired. Host
+  // thread; blocks for the notices (each up to the request time-out).
+  std::size_t abandon_pending(std::string_view reason);
 
   // Fetches the pending updates without confirming them, keeps them in
   // updates() and writes the first as a diagnostic line. Host thread; blocks
@@ -86,27 +105,35 @@ class TelegramBot {
   std::int64_t get_chat_id();
 
   // Sends `msg` (split when longer than one message may be, never into an
-  // empty or blank piece) to the default chat, or to `chat_id`. Any thread;
-  // blocks up to the request time-out per message; raises the BotApi errors,
-  // and std::invalid_argument (before sending anything) when `msg` is empty
-  // or blank, or when no chat is given and there is no default chat.
+  // empty or blank piece) to the default chat, or to `chat_id`. A message
+  // refused with 429 is sent again after the wait the server names (twice
+  // at most, 10 s of waiting in all; see ExtBot::send_message). Any thread;
+  // blocks up to the request time-out per message plus those waits; raises
+  // the BotApi errors, and std::invalid_argument (before sending anything)
+  // when `msg` is empty or blank, or when no chat is given and there is no
+  // default chat.
   void send_message(std::string_view msg);
   void send_message(std::string_view msg, std::int64_t chat_id);
 
   // The updates of the last get_updates() call; nullopt before the first.
   std::optional<std::vector<Update>> updates() const;
 
-  // Control-state properties, one getter and one setter per field; any
-  // thread; never block for long.
-#define ORBRIX_TELEGRAM_BOT_PROPERTY(type, name, initial) \
-  type name() const {                                     \
-    return bot_->name();                                  \
-  }                                                       \
-  void name(type value) {                                 \
-    bot_->name(std::move(value));                         \
+  // Control-state properties, one getter and one setter per field, with the
+  // meaning CustomedExtBot gives them; any thread; never block for long.
+#define ORBRIX_TELEGRAM_BOT_PROPERTY(role, type, name, initial, kind) \
+  type name() const {                                                 \
+    return bot_->name();                                              \
+  }                                                                   \
+  void name(type value) {                                             \
+    bot_->name(std::move(value));                                     \
   }
   ORBRIX_TELEGRAM_CONTROL_FIELDS(ORBRIX_TELEGRAM_BOT_PROPERTY)
 #undef ORBRIX_TELEGRAM_BOT_PROPERTY
+
+  // Requests of `kind` waiting for the engine. Any thread.
+  std::size_t pending(RequestKind kind) const {
+    return bot_->pending(kind);
+  }
 
   ControlState snapshot() const {
     return bot_->snapshot();

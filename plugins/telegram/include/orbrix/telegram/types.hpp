@@ -40,11 +40,21 @@ struct Message {
   std::optional<std::int64_t> date;
 };
 
+// A press on an inline keyboard button.
+struct CallbackQuery {
+  std::string id;
+  std::optional<User> from_user;
+  // The message that carried the keyboard; absent for inline-mode messages.
+  std::optional<Message> message;
+  std::optional<std::string> data;
+};
+
 enum class UpdateKind {
   message,
   edited_message,
   channel_post,
   edited_channel_post,
+  callback_query,
   other,  // any kind the bot does not serve, including kinds newer than this code
 };
 
@@ -53,15 +63,32 @@ struct Update {
   UpdateKind kind = UpdateKind::other;
   // The message of a message-like update (message, edits, channel posts).
   std::optional<Message> message;
+  std::optional<CallbackQuery> callback_query;
   // The update as received, compact JSON: its printable form.
   std::string json;
 
   std::optional<std::int64_t> effective_chat_id() const {
     if (message)
       return message->chat.id;
+    if (callback_query && callback_query->message)
+      return callback_query->message->chat.id;
     return std::nullopt;
   }
 };
+
+// A command for the clients' menu (setMyCommands).
+struct BotCommand {
+  std::string command;  // without '/'
+  std::string description;
+};
+
+// A button that sends `callback_data` back as a callback query.
+struct InlineKeyboardButton {
+  std::string text;
+  std::string callback_data;
+};
+// Rows of buttons.
+using InlineKeyboard = std::vector<std::vector<InlineKeyboardButton>>;
 
 // One getUpdates answer.
 struct UpdateBatch {

@@ -6,6 +6,7 @@
 #include <exception>
 #include <optional>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct PollingOptions {
   // not act when it comes back. The first poll that brings no such message
   // ends the check.
   std::chrono::seconds stale_after{300};
+  // The kinds of update asked for. The server remembers the last list it
+  // was given, so it is sent with every getUpdates.
+  std::vector<std::string> allowed_updates{"message"};
 };
 
 // Long polling on one thread, handlers on another, one update at a time in
@@ -55,9 +59,14 @@ class Updater {
   CustomedExtBot& bot() noexcept { return bot_; }
   Dispatcher& dispatcher() noexcept { return dispatcher_; }
 
+  // The command menu registered at start (setMyCommands); none by default.
+  // Set before start_polling().
+  void set_commands(std::vector<BotCommand> commands) { commands_ = std::move(commands); }
+
   // Starts the poller and dispatcher threads and returns at once; the poller
-  // first learns the bot's user name (getMe) and removes any webhook
-  // (deleteWebhook, keeping pending updates), then polls. The machine's
+  // first learns the bot's user name (getMe), removes any webhook
+  // (deleteWebhook, keeping pending updates) and registers the command menu
+  // (setMyCommands: tried once, a failure is one diagnostic line), then polls. The machine's
   // clock at this call is the start against which stale messages are told.
   // Throws std::logic_error when called twice.
   void start_polling();
@@ -85,9 +94,11 @@ class Updater {
  private:
   void poll_loop();
   void dispatch_loop();
-  // getMe, then deleteWebhook, each retried until it succeeds. False when
-  // polling must end.
+  // getMe, then deleteWebhook, each retried until it succeeds, then
+  // setMyCommands. False when polling must end.
   bool prepare();
+  // setMyCommands with the menu, when there is one. Raises only Cancelled.
+  void register_commands();
   // Queues what a poll with `offset` brought and writes what it skipped.
   // False when the answer was not empty yet confirmed nothing new (a server
   // that ignores offset, an item that cannot be placed): the caller backs off.
@@ -112,6 +123,7 @@ class Updater {
   CustomedExtBot& bot_;
   PollingOptions options_;
   LogSink log_;
+  std::vector<BotCommand> commands_;
   Dispatcher dispatcher_;
   CancelSource poll_cancel_;
   Mutex fetch_mu_;  // one fetch_pending() at a time

@@ -4,9 +4,10 @@
 // port), spoken to over real HTTP. It serves getMe, getUpdates (long polling
 // over a queue of updates a test pushes; an update is gone only when a later
 // call confirms it with a higher offset), deleteWebhook (getUpdates answers
-// 409 while a webhook is set) and sendMessage (recorded, with the real
-// server's length, blank-text and chat checks), and answers with scripted
-// faults.
+// 409 while a webhook is set), sendMessage (recorded, with the real
+// server's length, blank-text and chat checks), answerCallbackQuery and
+// setMyCommands (recorded, with the real server's checks), and answers with
+// scripted faults.
 
 #include <chrono>
 #include <cstdint>
@@ -34,6 +35,8 @@ using namespace std::chrono_literals;
 struct SentMessage {
   std::int64_t chat_id = 0;
   std::string text;
+  nlohmann::json reply_markup;  // null when none was sent
+  std::int64_t message_id = 0;
 };
 
 struct Call {
@@ -96,6 +99,13 @@ class FakeBotApi {
   // Telegram sets it.
   std::int64_t push_text(std::int64_t chat_id, const std::string& text,
                          const std::string& kind = "message");
+  // Several text messages from `chat_id` queued at once, so that one
+  // getUpdates brings them all. Returns their ids.
+  std::vector<std::int64_t> push_texts(std::int64_t chat_id, const std::vector<std::string>& texts);
+  // A press on the button with `data` under the message `message_id` of
+  // chat `chat_id` (pressed by user `chat_id`). Returns the press's id (the
+  // callback_query_id to answer).
+  std::string push_press(std::int64_t chat_id, std::int64_t message_id, const std::string& data);
   // The same message, sent `age` ago (it waited on the server since).
   std::int64_t push_text_sent_ago(std::int64_t chat_id, const std::string& text,
                                   std::chrono::seconds age);
@@ -140,6 +150,8 @@ class FakeBotApi {
   Reply get_updates(const nlohmann::json& params);
   Reply send_message(const nlohmann::json& params);
   Reply get_me() const;
+  Reply answer_callback_query(const nlohmann::json& params);
+  Reply set_my_commands(const nlohmann::json& params);
   Reply delete_webhook(const nlohmann::json& params);
   std::int64_t queue(nlohmann::json item, std::optional<std::int64_t> id);
   std::int64_t queue_numbered(nlohmann::json update, bool date_now);
@@ -161,6 +173,7 @@ class FakeBotApi {
   bool ignore_offset_ GUARDED_BY(mu_) = false;
   std::int64_t next_update_id_ GUARDED_BY(mu_) = 700000001;
   std::int64_t next_message_id_ GUARDED_BY(mu_) = 1;
+  std::int64_t next_callback_id_ GUARDED_BY(mu_) = 1;
   std::map<std::string, std::deque<Scripted>> scripts_ GUARDED_BY(mu_);
   std::set<std::int64_t> rejected_chats_ GUARDED_BY(mu_);
   std::vector<SentMessage> sent_ GUARDED_BY(mu_);
