@@ -26,9 +26,7 @@ class ApiConfiguration final : public SimObject<ApiConfiguration> {
 class CqgError final : public SimObject<CqgError> {
  public:
   CqgError(std::int64_t code, std::string description)
-      : SimObject<CqgError>(FreeThreaded{}),
-        code_(code),
-        description_(std::move(description)) {}
+      : SimObject<CqgError>(FreeThreaded{}), code_(code), description_(std::move(description)) {}
   static const automation::ClassInfo& class_info();
 
  private:

@@ -68,8 +68,7 @@ void add_collection_members(automation::ClassInfo& c) {
 
 // A plain collection of one kind of item, named for messages.
 template <const char* Name>
-class NamedCollection final : public SimObject<NamedCollection<Name>>,
-                              public Collection {
+class NamedCollection final : public SimObject<NamedCollection<Name>>, public Collection {
  public:
   static const automation::ClassInfo& class_info() {
     static const automation::ClassInfo info = [] {

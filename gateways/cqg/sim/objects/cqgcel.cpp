@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <stdexcept>
+#include <utility>
 
 #include "objects/account.hpp"
 #include "objects/api_configuration.hpp"
@@ -365,6 +366,9 @@ void CQGCEL::on_trading(std::span<const venue::TradingEvent> events) {
 }
 
 void CQGCEL::on_market(const venue::MarketEvent& event) {
+  if (gateway_dropped_ || data_dropped_) {
+    return;  // nothing reaches a client without its connections
+  }
   const auto it = instrument_of_.find(event.instrument);
   const bool quotes = it != instrument_of_.end() && it->second->streaming();
   bool others = false;
@@ -410,12 +414,20 @@ void CQGCEL::gw_logon(const Variant& user, const Variant& password) {
   (void)password.as_string();
   require_started("GWLogon");
   const auto b = controls_->gateway();
-  if (b.answer == GatewayBehaviour::Answer::Never) {
-    return;
+  if (b.answer == GatewayBehaviour::Answer::Never || gateway_dropped_) {
+    return;  // a dropped connection answers no log-on
   }
   after(b.delay, [this] {
+    if (gateway_dropped_) {
+      return;
+    }
+    logged_on_ = true;
     const std::array<Variant, 1> args{Variant(constants().csConnectionUp)};
     fire(cqg::CelEvent::OnGWConnectionStatusChanged, args);
+    // What happened to the orders while the connection was down follows.
+    for (const auto& e : std::exchange(held_, {})) {
+      deliver_trading(e);
+    }
   });
 }
 
@@ -426,9 +438,32 @@ void CQGCEL::gw_logoff() {
     return;
   }
   after(b.delay, [this] {
+    logged_on_ = false;
     const std::array<Variant, 1> args{Variant(constants().csConnectionDown)};
     fire(cqg::CelEvent::OnGWConnectionStatusChanged, args);
   });
+}
+
+void CQGCEL::set_gateway_dropped(bool dropped) {
+  require_started(dropped ? "drop_gateway" : "restore_gateway");
+  flush();  // what happened before the drop is told first
+  if (dropped && !gateway_dropped_ && logged_on_) {
+    logged_on_ = false;
+    const std::array<Variant, 1> args{Variant(constants().csConnectionDown)};
+    fire(cqg::CelEvent::OnGWConnectionStatusChanged, args);
+  }
+  gateway_dropped_ = dropped;
+}
+
+void CQGCEL::set_data_dropped(bool dropped) {
+  require_started(dropped ? "drop_data" : "restore_data");
+  flush();
+  if (dropped != data_dropped_) {
+    data_dropped_ = dropped;
+    const auto& k = constants();
+    const std::array<Variant, 1> args{Variant(dropped ? k.csConnectionDown : k.csConnectionUp)};
+    fire(cqg::CelEvent::OnDataConnectionStatusChanged, args);
+  }
 }
 
 void CQGCEL::set_account_level(std::int64_t level) {

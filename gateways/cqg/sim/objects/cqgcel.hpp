@@ -87,6 +87,8 @@ class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver {
   void advance_by(std::chrono::nanoseconds by);
   void fire_quotes(std::string_view symbol, const std::vector<QuoteSpec>& quotes);
   void fire_raw_quotes(std::string_view symbol, const std::vector<RawQuote>& quotes);
+  void set_gateway_dropped(bool dropped);
+  void set_data_dropped(bool dropped);
 
  private:
   void startup();
@@ -131,6 +133,13 @@ class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver {
   std::chrono::steady_clock::time_point wall_start_{};
   std::deque<automation::Task> outbox_;
   bool flush_posted_ = false;
+  // The connections: logged on (an up report sent, no down since), the
+  // gateway or data connection dropped by the controls, and the order and
+  // position events held while the gateway is down.
+  bool logged_on_ = false;
+  bool gateway_dropped_ = false;
+  bool data_dropped_ = false;
+  std::vector<venue::TradingEvent> held_;
 
   std::shared_ptr<Instruments> instruments_;
   std::map<venue::InstrumentId, std::shared_ptr<Instrument>> instrument_of_;

@@ -224,6 +224,9 @@ Variant CQGCEL::create_order(Args a) {
 
 void CQGCEL::place(Order& o) {
   require_started("Place");
+  if (gateway_dropped_) {
+    throw std::runtime_error("CQGOrder.Place: the gateway connection is down");
+  }
   if (o.placed()) {
     throw std::logic_error(fmt::format("CQGOrder.Place: order {} is placed already", o.guid()));
   }
@@ -266,6 +269,9 @@ void CQGCEL::place(Order& o) {
 
 void CQGCEL::cancel(Order& o) {
   require_started("Cancel");
+  if (gateway_dropped_) {
+    throw std::runtime_error("CQGOrder.Cancel: the gateway connection is down");
+  }
   if (!o.placed()) {
     throw std::logic_error("CQGOrder.Cancel: the order has not been placed");
   }
@@ -276,6 +282,10 @@ void CQGCEL::cancel(Order& o) {
 }
 
 void CQGCEL::deliver_trading(const venue::TradingEvent& event) {
+  if (gateway_dropped_) {
+    held_.push_back(event);  // told after the next log-on
+    return;
+  }
   const auto& k = constants();
   auto& broker = venue_->broker();
   if (const auto* added = std::get_if<venue::OrderAdded>(&event)) {

@@ -162,6 +162,30 @@ void SimControls::fire_raw_quotes(std::string_view symbol, std::vector<RawQuote>
   target->apartment()->call([&] { sim->fire_raw_quotes(symbol, quotes); });
 }
 
+void SimControls::drop_gateway() {
+  const auto target = started_instance("drop_gateway");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->set_gateway_dropped(true); });
+}
+
+void SimControls::restore_gateway() {
+  const auto target = started_instance("restore_gateway");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->set_gateway_dropped(false); });
+}
+
+void SimControls::drop_data() {
+  const auto target = started_instance("drop_data");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->set_data_dropped(true); });
+}
+
+void SimControls::restore_data() {
+  const auto target = started_instance("restore_data");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->set_data_dropped(false); });
+}
+
 void SimControls::reject_next_order(std::string reason) {
   MutexLock lock(mutex_);
   reject_next_ = std::move(reason);

@@ -259,8 +259,11 @@ detail::AccountSnapshot BrokerLink::new_snapshot(std::optional<std::int64_t> id)
 
 void BrokerLink::subscribe_account_and_positions(std::int64_t GWAccountID) {
   ensure_not_on_worker("subscribe_account_and_positions");
+  MutexLock session(session_mutex_);
   guarded("subscribe_account_and_positions",
           [&] { subscribe_account_and_positions_now(GWAccountID); });
+  MutexLock guard(live_mutex_);
+  live_.account = GWAccountID;
 }
 
 void BrokerLink::subscribe_account_and_positions_now(std::int64_t GWAccountID) {
@@ -322,6 +325,12 @@ void BrokerLink::unsubscribe_account_and_positions(std::int64_t GWAccountID) {
         });
   });
   detail::trace_lines(lines);
+  {
+    MutexLock guard(live_mutex_);
+    if (live_.account == GWAccountID) {
+      live_.account.reset();
+    }
+  }
   if (!found) {
     throw std::invalid_argument(not_found_text(GWAccountID));
   }

@@ -101,7 +101,10 @@ void BrokerLink::subscribe_bar(std::string_view cqg_symbol, std::int64_t lookbac
                                             lookback_period, kMaxBarLookback));
   }
   ensure_not_on_worker("subscribe_bar");
+  MutexLock session(session_mutex_);
   guarded("subscribe_bar", [&] { subscribe_bar_now(cqg_symbol, lookback_period, freq); });
+  MutexLock guard(live_mutex_);
+  live_.bars[std::string(cqg_symbol)] = {lookback_period, std::string(freq)};
 }
 
 void BrokerLink::subscribe_bar_now(std::string_view cqg_symbol, std::int64_t lookback_period,
@@ -137,8 +140,16 @@ void BrokerLink::subscribe_bar_now(std::string_view cqg_symbol, std::int64_t loo
 
 void BrokerLink::unsubscribe_bar(std::string_view cqg_symbol) {
   safe_call([&] {
-    const bool removed = guarded("unsubscribe_bar", [&] {
-      return automation::call_in_apartment(cel("unsubscribe_bar"), [&](const Object& home) {
+    MutexLock session(session_mutex_);
+    guarded("unsubscribe_bar", [&] { unsubscribe_bar_now(cqg_symbol); });
+    MutexLock guard(live_mutex_);
+    live_.bars.erase(std::string(cqg_symbol));
+  });
+}
+
+bool BrokerLink::unsubscribe_bar_now(std::string_view cqg_symbol) {
+  const bool removed =
+      automation::call_in_apartment(cel("unsubscribe_bar"), [&](const Object& home) {
         const Object bars =
             detail::first_containing(home.object("AllTimedBars"), cqg_symbol, request_symbol_of);
         if (!bars) {
@@ -148,19 +159,18 @@ void BrokerLink::unsubscribe_bar(std::string_view cqg_symbol) {
         removed_bars_.add(bars);
         return true;
       });
-    });
-    if (!removed) {
-      return;
-    }
-    const std::optional<Security> security =
-        bound_gateway("unsubscribe_bar").get_eng_security_from_cqg_symbol(cqg_symbol);
-    eventBarDone.clear();
-    if (security) {
-      MutexLock guard(bars_mutex_);
-      subscribe_bars_data_.erase(*security);
-    }
-    Trace(fmt::format("Successfully unsubscribe timedbar for {}", cqg_symbol));
-  });
+  if (!removed) {
+    return false;
+  }
+  const std::optional<Security> security =
+      bound_gateway("unsubscribe_bar").get_eng_security_from_cqg_symbol(cqg_symbol);
+  eventBarDone.clear();
+  if (security) {
+    MutexLock guard(bars_mutex_);
+    subscribe_bars_data_.erase(*security);
+  }
+  Trace(fmt::format("Successfully unsubscribe timedbar for {}", cqg_symbol));
+  return true;
 }
 
 BrokerLink::BarWindow BrokerLink::get_subscribe_bars_data(const Security& security) {

@@ -9,6 +9,7 @@
 #include "orbrix/automation/errors.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "recovery_worker.hpp"
 
 namespace orbrix::cqg {
 namespace {
@@ -34,7 +35,11 @@ const date::time_zone* const TIMEZONE = locate_hong_kong();
 Mutex lock;
 
 BrokerLink::BrokerLink() = default;
-BrokerLink::~BrokerLink() = default;
+// Recovery's thread is stopped first: it uses the members destroyed after.
+BrokerLink::~BrokerLink() {
+  recovery_.store(nullptr, std::memory_order_release);
+  recovery_owner_.reset();
+}
 
 void BrokerLink::Init(BaseGateway& gateway) {
   api_host_.store(gateway.apiHost(), std::memory_order_release);

@@ -4,6 +4,7 @@
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "recovery_worker.hpp"
 
 namespace orbrix::cqg {
 
@@ -11,6 +12,12 @@ using automation::Object;
 
 void BrokerLink::Logon(std::string_view user_name, std::string_view password) {
   ensure_not_on_worker("Logon");
+  {
+    // Kept for recovery's log-on; in memory only, never traced.
+    MutexLock guard(live_mutex_);
+    credentials_ = Credentials{std::string(user_name), std::string(password)};
+  }
+  logging_off_.store(false, std::memory_order_release);
   guarded("Logon", [&] {
     const Object& proxy = cel("Logon");
     Trace("Connecting to GW");
@@ -23,6 +30,11 @@ void BrokerLink::Logon(std::string_view user_name, std::string_view password) {
 
 void BrokerLink::Logoff() {
   ensure_not_on_worker("Logoff");
+  // The down report this asks for is no drop; recovery under way stops.
+  logging_off_.store(true, std::memory_order_release);
+  if (Recovery* r = recovery_.load(std::memory_order_acquire)) {
+    r->stop();
+  }
   guarded("Logoff", [&] { logoff_now(); });
 }
 
@@ -85,6 +97,13 @@ void BrokerLink::OnGWConnectionStatusChanged(const Variant& connectionStatus) {
   if (down) {
     Trace("GW connection is DOWN!");
     eventGatewayIsDown.set();
+  }
+  if (Recovery* r = recovery_.load(std::memory_order_acquire)) {
+    if (up) {
+      r->connection_up();
+    } else if (down && !logging_off_.load(std::memory_order_acquire)) {
+      r->connection_lost();
+    }
   }
   if (up || down) {
     // After the events, so a hook that throws cannot hold up a log-on.

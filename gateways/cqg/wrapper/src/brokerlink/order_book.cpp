@@ -138,7 +138,10 @@ Object BrokerLink::get_ticks_from_cqg_symbol(std::string_view cqg_symbol) {
 
 void BrokerLink::subscribe_orderbook(std::string_view cqg_symbol) {
   ensure_not_on_worker("subscribe_orderbook");
+  MutexLock session(session_mutex_);
   guarded("subscribe_orderbook", [&] { subscribe_orderbook_now(cqg_symbol); });
+  MutexLock guard(live_mutex_);
+  live_.books.emplace(cqg_symbol);
 }
 
 void BrokerLink::subscribe_orderbook_now(std::string_view cqg_symbol) {
@@ -169,22 +172,29 @@ void BrokerLink::subscribe_orderbook_now(std::string_view cqg_symbol) {
 }
 
 void BrokerLink::unsubscribe_orderbook(std::string_view cqg_symbol) {
-  const bool removed = guarded("unsubscribe_orderbook", [&] {
-    return automation::call_in_apartment(cel("unsubscribe_orderbook"), [&](const Object& home) {
-      const Object ticks =
-          detail::first_containing(home.object("AllTicks"), cqg_symbol, request_symbol_of);
-      if (!ticks) {
-        return false;
-      }
-      home.call("RemoveTicks", ticks.dispatch());
-      removed_ticks_.add(ticks);
-      eventOrderbookDone.clear();
-      return true;
-    });
-  });
+  MutexLock session(session_mutex_);
+  guarded("unsubscribe_orderbook", [&] { unsubscribe_orderbook_now(cqg_symbol); });
+  MutexLock guard(live_mutex_);
+  live_.books.erase(std::string(cqg_symbol));
+}
+
+bool BrokerLink::unsubscribe_orderbook_now(std::string_view cqg_symbol) {
+  const bool removed =
+      automation::call_in_apartment(cel("unsubscribe_orderbook"), [&](const Object& home) {
+        const Object ticks =
+            detail::first_containing(home.object("AllTicks"), cqg_symbol, request_symbol_of);
+        if (!ticks) {
+          return false;
+        }
+        home.call("RemoveTicks", ticks.dispatch());
+        removed_ticks_.add(ticks);
+        eventOrderbookDone.clear();
+        return true;
+      });
   if (removed) {
     Trace(fmt::format("Successfully unsubscribe orderbook for {}", cqg_symbol));
   }
+  return removed;
 }
 
 void BrokerLink::OnTicksResolved(const Variant& cqgTicks, const Variant& cqgError) {

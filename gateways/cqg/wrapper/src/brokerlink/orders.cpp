@@ -62,6 +62,11 @@ void check_order_figures(const Order& order) {
 std::string BrokerLink::place_order(const Order& order) {
   ensure_not_on_worker("place_order");
   check_order_figures(order);
+  if (recovery_enabled() && !gateway_connected()) {
+    throw std::runtime_error(
+        "place_order: the gateway connection is down; the order was not sent (recovery is "
+        "logging on again)");
+  }
   return guarded("place_order", [&] { return place_order_now(order); });
 }
 

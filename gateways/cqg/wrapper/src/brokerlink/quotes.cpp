@@ -171,46 +171,58 @@ Object BrokerLink::get_instrument_from_cqg_symbol(std::string_view cqg_symbol) {
 
 void BrokerLink::subscribe_quote(std::string_view cqg_symbol) {
   ensure_not_on_worker("subscribe_quote");
-  guarded("subscribe_quote", [&] {
-    eventQuoteDone.clear();
-    automation::call_in_apartment(cel("subscribe_quote"), [&](const Object& home) {
-      home.call("NewInstrument", cqg_symbol);
-      ++unanswered_quotes_[std::string(cqg_symbol)];
-    });
-    Trace(fmt::format("Waiting for eventQuoteDone in subscribe_quote({})...", cqg_symbol));
-    // A time-out is accepted: the subscription may still resolve later.
-    const bool answered = wait(eventQuoteDone, "subscribe_quote");
-    Trace("eventQuoteDone is done.");
-    if (!answered) {
-      report_timeout(SubscriptionFailure::Kind::quote, cqg_symbol);
-    }
+  MutexLock session(session_mutex_);
+  guarded("subscribe_quote", [&] { subscribe_quote_now(cqg_symbol); });
+  MutexLock guard(live_mutex_);
+  live_.quotes.emplace(cqg_symbol);
+}
+
+void BrokerLink::subscribe_quote_now(std::string_view cqg_symbol) {
+  eventQuoteDone.clear();
+  automation::call_in_apartment(cel("subscribe_quote"), [&](const Object& home) {
+    home.call("NewInstrument", cqg_symbol);
+    ++unanswered_quotes_[std::string(cqg_symbol)];
   });
+  Trace(fmt::format("Waiting for eventQuoteDone in subscribe_quote({})...", cqg_symbol));
+  // A time-out is accepted: the subscription may still resolve later.
+  const bool answered = wait(eventQuoteDone, "subscribe_quote");
+  Trace("eventQuoteDone is done.");
+  if (!answered) {
+    report_timeout(SubscriptionFailure::Kind::quote, cqg_symbol);
+  }
 }
 
 void BrokerLink::unsubscribe_quote(std::string_view cqg_symbol) {
-  const bool removed = guarded("unsubscribe_quote", [&] {
-    return automation::call_in_apartment(cel("unsubscribe_quote"), [&](const Object& home) {
-      // A request still unanswered is withdrawn: its answer will not
-      // subscribe anything.
-      if (const auto it = unanswered_quotes_.find(std::string(cqg_symbol));
-          it != unanswered_quotes_.end()) {
-        withdrawn_quotes_[it->first] += it->second;
-        unanswered_quotes_.erase(it);
-      }
-      const Object instrument =
-          detail::first_containing(home.object("Instruments"), cqg_symbol, full_name_of);
-      if (!instrument) {
-        return false;
-      }
-      home.call("RemoveInstrument", instrument.dispatch());
-      removed_instruments_.add(instrument);
-      eventQuoteDone.clear();
-      return true;
-    });
-  });
+  MutexLock session(session_mutex_);
+  guarded("unsubscribe_quote", [&] { unsubscribe_quote_now(cqg_symbol); });
+  MutexLock guard(live_mutex_);
+  live_.quotes.erase(std::string(cqg_symbol));
+}
+
+bool BrokerLink::unsubscribe_quote_now(std::string_view cqg_symbol) {
+  const bool removed =
+      automation::call_in_apartment(cel("unsubscribe_quote"), [&](const Object& home) {
+        // A request still unanswered is withdrawn: its answer will not
+        // subscribe anything.
+        if (const auto it = unanswered_quotes_.find(std::string(cqg_symbol));
+            it != unanswered_quotes_.end()) {
+          withdrawn_quotes_[it->first] += it->second;
+          unanswered_quotes_.erase(it);
+        }
+        const Object instrument =
+            detail::first_containing(home.object("Instruments"), cqg_symbol, full_name_of);
+        if (!instrument) {
+          return false;
+        }
+        home.call("RemoveInstrument", instrument.dispatch());
+        removed_instruments_.add(instrument);
+        eventQuoteDone.clear();
+        return true;
+      });
   if (removed) {
     Trace(fmt::format("Successfully unsubscribe quote for {}", cqg_symbol));
   }
+  return removed;
 }
 
 void BrokerLink::OnInstrumentResolved(const Variant& symbol, const Variant& cqgInstrument,

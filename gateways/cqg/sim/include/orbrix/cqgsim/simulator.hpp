@@ -191,6 +191,18 @@ class SimControls {
   // Fires OnInstrumentChanged for a subscribed instrument with quote objects
   // made as given, bypassing the venue; returns once it was fired.
   void fire_raw_quotes(std::string_view symbol, std::vector<RawQuote> quotes);
+  // The gateway connection drops: OnGWConnectionStatusChanged(down) when it
+  // was up; until it is restored a log-on gets no answer, Place and Cancel
+  // raise, no quotes, ticks or bars are sent, and order and position
+  // events are held. Restored, a new log-on is answered as usual, and the
+  // held events follow its up report. Working orders keep working. Returns
+  // once done on the simulator's apartment.
+  void drop_gateway();
+  void restore_gateway();
+  // The data connection drops (OnDataConnectionStatusChanged(down), no
+  // quotes, ticks or bars) and comes back (OnDataConnectionStatusChanged(up)).
+  void drop_data();
+  void restore_data();
   // The next order placed is rejected with this reason.
   void reject_next_order(std::string reason);
   // Bars of `symbol` report `field` as missing (INVALID_VALUE) at these

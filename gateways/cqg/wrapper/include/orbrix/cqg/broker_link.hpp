@@ -33,8 +33,10 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -52,6 +54,7 @@
 #include "orbrix/cqg/broker_link_apply.hpp"
 #include "orbrix/cqg/broker_link_constants.hpp"
 #include "orbrix/cqg/cel_sink_base.hpp"
+#include "orbrix/cqg/recovery.hpp"
 
 namespace orbrix::cqg {
 
@@ -85,6 +88,17 @@ class BrokerLink : public CELSinkBase {
   // The pause between dropping and restoring the account subscription in
   // subscribe_account_and_positions (2 s unless changed). Any thread.
   void set_account_reload_pause(std::chrono::milliseconds pause) noexcept;
+
+  // --- recovery (recovery.cpp; see recovery.hpp) ---
+
+  // Turns recovery after a dropped gateway connection on. Engine thread,
+  // after Init; once (a second call raises std::logic_error). Raises
+  // std::invalid_argument for a delay that is not positive or a negative
+  // number of attempts.
+  void enable_recovery(RecoveryOptions options = {});
+  bool recovery_enabled() const noexcept {
+    return recovery_.load(std::memory_order_acquire) != nullptr;
+  }
 
   // --- connection (connection.cpp) ---
 
@@ -193,7 +207,9 @@ class BrokerLink : public CELSinkBase {
   // --- orders (orders.cpp) ---
 
   // Places an order on the selected account and returns the vendor's order
-  // id once the vendor announces it. Placements are serialised: a second
+  // id once the vendor announces it. With recovery on, an order is refused
+  // at once (std::runtime_error, nothing sent) while the gateway is down.
+  // Placements are serialised: a second
   // caller waits for the first. Engine thread; blocks up to timeout() for
   // the announcement (plus the placement before it); one round trip besides
   // that wait. Raises std::invalid_argument, with nothing sent, for a price
@@ -286,6 +302,27 @@ class BrokerLink : public CELSinkBase {
   void subscribe_bar_now(std::string_view cqg_symbol, std::int64_t lookback_period,
                          std::string_view freq);
   void subscribe_account_and_positions_now(std::int64_t GWAccountID);
+  void subscribe_quote_now(std::string_view cqg_symbol);
+  bool unsubscribe_quote_now(std::string_view cqg_symbol);
+  bool unsubscribe_orderbook_now(std::string_view cqg_symbol);
+  bool unsubscribe_bar_now(std::string_view cqg_symbol);
+  // Calls the engine's process_connection on the worker (one round trip);
+  // an exception there is traced. Engine or recovery thread.
+  void tell_connection(const ConnectionEvent& event);
+
+  class Recovery;
+  // What the engine has live, restored by recovery; kept whether recovery
+  // is on or not (a few symbols).
+  struct Live {
+    std::set<std::string> quotes;
+    std::set<std::string> books;
+    std::map<std::string, std::pair<std::int64_t, std::string>> bars;  // look-back, frequency
+    std::optional<std::int64_t> account;
+  };
+  struct Credentials {
+    std::string user_name;
+    std::string password;
+  };
 
   // Constant after Init (written once, before the operations; handlers may
   // run before it, hence the atomics).
@@ -293,6 +330,20 @@ class BrokerLink : public CELSinkBase {
   std::atomic<BaseGateway*> gateway_{nullptr};
   // The last gateway connection report; written by the worker.
   std::atomic<bool> gateway_connected_{false};
+  // Set by Logoff before it logs off, cleared by Logon: a down report
+  // while it is set was asked for.
+  std::atomic<bool> logging_off_{false};
+
+  // Subscription operations (the engine's and recovery's restore) one at a
+  // time: they share one event per kind.
+  Mutex session_mutex_;
+  // What is live and the last credentials; any thread, short holds.
+  mutable Mutex live_mutex_;
+  Live live_ GUARDED_BY(live_mutex_);
+  std::optional<Credentials> credentials_ GUARDED_BY(live_mutex_);
+  // Made once by enable_recovery; read by the worker's handlers.
+  std::unique_ptr<Recovery> recovery_owner_;
+  std::atomic<Recovery*> recovery_{nullptr};
   // Test knobs; any thread.
   std::atomic<std::int64_t> timeout_ms_{std::chrono::milliseconds(TIMEOUT).count()};
   std::atomic<std::int64_t> reload_pause_ms_{2000};
