@@ -74,8 +74,9 @@ struct Ref {  // an owning interface pointer
   T* p = nullptr;
   Ref() = default;
   explicit Ref(T* q, bool add = true) : p(q) {
-    if (p && add)
+    if (p && add) {
       p->AddRef();
+    }
   }
   Ref(const Ref& o) : Ref(o.p) {}
   Ref& operator=(Ref o) {
@@ -83,8 +84,9 @@ struct Ref {  // an owning interface pointer
     return *this;
   }
   ~Ref() {
-    if (p)
+    if (p) {
       p->Release();
+    }
   }
   T* operator->() const { return p; }
 };
@@ -124,8 +126,9 @@ VARIANT v_date(double v) {
 VARIANT v_object(IDispatch* d) {
   VARIANT x = typed(VT_DISPATCH);
   V_DISPATCH(&x) = d;
-  if (d)
+  if (d) {
     d->AddRef();
+  }
   return x;
 }
 VARIANT v_null() {
@@ -181,8 +184,9 @@ class Counted : public Interface {
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
   STDMETHODIMP_(ULONG) Release() override {
     const ULONG left = --refs_;
-    if (left == 0)
+    if (left == 0) {
       delete this;
+    }
     return left;
   }
 
@@ -219,17 +223,21 @@ class TestObject : public Counted<IDispatch> {
   }
   STDMETHODIMP GetTypeInfo(UINT i, LCID, ITypeInfo** out) override {
     *out = nullptr;
-    if (i != 0)
+    if (i != 0) {
       return DISP_E_BADINDEX;
-    if (!type_library())
+    }
+    if (!type_library()) {
       return TYPE_E_ELEMENTNOTFOUND;
+    }
     return type_library()->GetTypeInfoOfGuid(type_, out);
   }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    for (UINT i = 0; i < count; ++i)
+    for (UINT i = 0; i < count; ++i) {
       ids[i] = DISPID_UNKNOWN;
-    if (count != 1)
+    }
+    if (count != 1) {
       return DISP_E_UNKNOWNNAME;
+    }
     for (const auto& m : members_) {
       if (_wcsicmp(m.name, names[0]) == 0) {
         ids[0] = m.id;
@@ -241,8 +249,9 @@ class TestObject : public Counted<IDispatch> {
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                       EXCEPINFO* exception, UINT*) override {
     for (auto& m : members_) {
-      if (m.id != id)
+      if (m.id != id) {
         continue;
+      }
       Args args;
       for (UINT i = params->cArgs; i-- > 0;) {
         VARIANT a;
@@ -261,8 +270,9 @@ class TestObject : public Counted<IDispatch> {
         hr = DISP_E_BADPARAMCOUNT;
       }
       VariantClear(&ignored);
-      for (auto& a : args)
+      for (auto& a : args) {
         VariantClear(&a);
+      }
       if (hr == DISP_E_EXCEPTION && exception) {
         *exception = EXCEPINFO{};
         exception->bstrSource = SysAllocString(L"CQGCEL");
@@ -290,8 +300,9 @@ class TestObject : public Counted<IDispatch> {
     auto* slot = &values_.emplace_back(initial);
     member(name, [slot](WORD flags, Args& args, VARIANT* r) {
       if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
-        if (args.empty())
+        if (args.empty()) {
           return DISP_E_BADPARAMCOUNT;
+        }
         VariantClear(slot);
         return VariantCopy(slot, &args.back());
       }
@@ -321,8 +332,9 @@ class TestObject : public Counted<IDispatch> {
 
  public:
   void clear_values() {
-    for (auto& v : values_)
+    for (auto& v : values_) {
       VariantClear(&v);
+    }
   }
 };
 
@@ -335,10 +347,12 @@ class Enum final : public Counted<IEnumVARIANT> {
   }
   STDMETHODIMP Next(ULONG n, VARIANT* out, ULONG* fetched) override {
     ULONG got = 0;
-    for (; got < n && next_ < items_.size(); ++got)
+    for (; got < n && next_ < items_.size(); ++got) {
       out[got] = v_object(items_[next_++].p);
-    if (fetched)
+    }
+    if (fetched) {
       *fetched = got;
+    }
     return got == n ? S_OK : S_FALSE;
   }
   STDMETHODIMP Skip(ULONG n) override {
@@ -364,8 +378,9 @@ class Collection final : public TestObject {
     property(L"Count", [this] { return v_i4(static_cast<LONG>(items_.size())); });
     const Run at = [this](WORD, Args& args, VARIANT* r) {
       const LONG i = as_i4(args.at(0));
-      if (i < 0 || static_cast<std::size_t>(i) >= items_.size())
+      if (i < 0 || static_cast<std::size_t>(i) >= items_.size()) {
         return DISP_E_BADINDEX;
+      }
       *r = v_object(items_[static_cast<std::size_t>(i)].p);
       return S_OK;
     };
@@ -435,8 +450,9 @@ class Hub final : public IConnectionPoint {
   ~Hub() {
     stop_feed();
     DestroyWindow(window_);
-    for (auto& s : sinks_)
+    for (auto& s : sinks_) {
       s.second->Release();
+    }
     --g_live;
   }
 
@@ -450,14 +466,16 @@ class Hub final : public IConnectionPoint {
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     auto sinks = sinks_;
-    for (auto& s : sinks)
+    for (auto& s : sinks) {
       s.second->AddRef();
+    }
     for (auto& s : sinks) {
       s.second->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
       s.second->Release();
     }
-    for (auto& a : args)
+    for (auto& a : args) {
       VariantClear(&a);
+    }
   }
   // Sends `count` quote messages from a thread of the server's own, as a
   // market data feed would (sent, not posted: the client's pump must wake
@@ -469,15 +487,17 @@ class Hub final : public IConnectionPoint {
     feed_ = std::thread([this, count] {
       for (int i = 0; i < count && !stop_; ++i) {
         DWORD_PTR r = 0;
-        if (!SendMessageTimeoutW(window_, kQuote, 0, 0, SMTO_NORMAL, 2000, &r))
+        if (!SendMessageTimeoutW(window_, kQuote, 0, 0, SMTO_NORMAL, 2000, &r)) {
           ++g_send_timeouts;
+        }
       }
     });
   }
   void stop_feed() {
     stop_ = true;
-    if (feed_.joinable())
+    if (feed_.joinable()) {
       feed_.join();
+    }
   }
 
   // IConnectionPoint (lifetime tied to the owner)
@@ -668,8 +688,9 @@ class Order final : public TestObject {
 
   template <class F>
   void with_hub(F&& f) {
-    if (auto hub = hub_.lock())
+    if (auto hub = hub_.lock()) {
       f(**hub);
+    }
   }
   void changed(LONG type, IDispatch* fill) {
     with_hub([&](Hub& hub) {
@@ -755,8 +776,9 @@ class Cel final : public TestObject, public IConnectionPointContainer {
       return S_OK;
     });
     member(L"GWLogon", [this](WORD, Args& args, VARIANT*) {
-      if (args.size() != 2)
+      if (args.size() != 2) {
         return DISP_E_BADPARAMCOUNT;
+      }
       hub_.post([this] { connection(csConnectionUp); });
       return S_OK;
     });
@@ -797,8 +819,9 @@ class Cel final : public TestObject, public IConnectionPointContainer {
       return S_OK;
     });
     member(L"CreateOrder", [this](WORD, Args& args, VARIANT* r) {
-      if (args.size() < 5)
+      if (args.size() < 5) {
         return DISP_E_BADPARAMCOUNT;
+      }
       const double price = args.size() > 5 ? as_r8(args[5]) : 0.0;
       auto order = adopt(new Order(hub_ref_, as_r8(args[3]), price));
       orders_.push_back(order);
@@ -814,12 +837,14 @@ class Cel final : public TestObject, public IConnectionPointContainer {
     member(L"Raise", [this](WORD, Args& args, VARIANT*) { return raise(as_text(args.at(0))); });
     member(L"FireQuotes", [this](WORD, Args& args, VARIANT*) {
       const LONG count = as_i4(args.at(0));
-      if (instruments_.empty())
+      if (instruments_.empty()) {
         return raise(L"no instrument");
+      }
       const Ref<IDispatch> held = instruments_.front();
       IDispatch* quotes = static_cast<Instrument*>(held.p)->quotes();
-      for (LONG i = 0; i < count; ++i)
+      for (LONG i = 0; i < count; ++i) {
         hub_.post([this, held, quotes] { quote(held.p, quotes); });
+      }
       return S_OK;
     });
   }
@@ -881,8 +906,9 @@ class Factory final : public Counted<IClassFactory> {
   }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
     *out = nullptr;
-    if (outer)
+    if (outer) {
       return CLASS_E_NOAGGREGATION;
+    }
     auto* cel = new Cel;
     const HRESULT hr = cel->QueryInterface(riid, out);
     cel->Release();

@@ -26,15 +26,18 @@ constexpr std::size_t max_token_length = 80;
 bool is_usable_token(std::string_view token) {
   const auto colon = token.find(':');
   if (colon == std::string_view::npos || colon == 0 || colon + 1 == token.size() ||
-      token.size() > max_token_length || token.front() == '0')
+      token.size() > max_token_length || token.front() == '0') {
     return false;
+  }
   for (char c : token.substr(0, colon)) {
-    if (c < '0' || c > '9')
+    if (c < '0' || c > '9') {
       return false;
+    }
   }
   for (unsigned char c : token.substr(colon + 1)) {
-    if (c <= 0x20 || c >= 0x7f || c == '/' || c == '?' || c == '#' || c == '%')
+    if (c <= 0x20 || c >= 0x7f || c == '/' || c == '?' || c == '#' || c == '%') {
       return false;
+    }
   }
   return true;
 }
@@ -47,22 +50,26 @@ std::optional<std::int64_t> retry_after_seconds(const json& value) {
     const auto v = value.get<std::uint64_t>();
     return v > static_cast<std::uint64_t>(most) ? most : static_cast<std::int64_t>(v);
   }
-  if (value.is_number_integer())
+  if (value.is_number_integer()) {
     return value.get<std::int64_t>();
+  }
   if (value.is_number_float()) {
     const double v = std::ceil(value.get<double>());
-    if (std::isnan(v))
+    if (std::isnan(v)) {
       return std::nullopt;
-    if (v >= 9.2e18)
+    }
+    if (v >= 9.2e18) {
       return most;
+    }
     return v <= -9.2e18 ? -most : static_cast<std::int64_t>(v);
   }
   return std::nullopt;
 }
 
 std::string trim_trailing_slashes(std::string url) {
-  while (!url.empty() && url.back() == '/')
+  while (!url.empty() && url.back() == '/') {
     url.pop_back();
+  }
   return url;
 }
 
@@ -76,16 +83,18 @@ BotApi::BotApi(std::string token, ApiOptions options)
         "without white space");
   }
   options_.api_url = trim_trailing_slashes(options_.api_url);
-  if (options_.api_url.empty())
+  if (options_.api_url.empty()) {
     throw std::invalid_argument("empty Telegram API URL");
+  }
   http_ = std::make_unique<HttpClient>();
 }
 
 BotApi::~BotApi() = default;
 
 std::string BotApi::redact(std::string text) const {
-  if (token_.empty())
+  if (token_.empty()) {
     return text;
+  }
   for (auto pos = text.find(token_); pos != std::string::npos; pos = text.find(token_, pos)) {
     text.replace(pos, token_.size(), "<token>");
   }
@@ -128,8 +137,9 @@ std::string BotApi::call(std::string_view method, const std::string& body,
   }
   std::optional<std::int64_t> retry_after;
   if (auto p = answer.find("parameters"); p != answer.end() && p->is_object()) {
-    if (auto ra = p->find("retry_after"); ra != p->end())
+    if (auto ra = p->find("retry_after"); ra != p->end()) {
       retry_after = retry_after_seconds(*ra);
+    }
   }
   throw ApiError(fmt::format("Telegram {} failed: error {}: {}", method, code, description), code,
                  description, retry_after);
@@ -138,8 +148,9 @@ std::string BotApi::call(std::string_view method, const std::string& body,
 User BotApi::get_me(CancelSource* cancel) {
   json result = json::parse(call("getMe", "{}", options_.request_timeout, cancel));
   auto user = user_from_json(result);
-  if (!user)
+  if (!user) {
     throw BadResponse("Telegram getMe failed: the answer is not a user");
+  }
   return *user;
 }
 
@@ -147,8 +158,9 @@ UpdateBatch BotApi::get_updates(std::int64_t offset, std::chrono::seconds poll_t
                                 std::chrono::milliseconds abandon_after, CancelSource* cancel,
                                 const std::vector<std::string>& allowed_updates) {
   json request = {{"offset", offset}, {"timeout", poll_timeout.count()}};
-  if (!allowed_updates.empty())
+  if (!allowed_updates.empty()) {
     request["allowed_updates"] = allowed_updates;
+  }
   json result = json::parse(call("getUpdates", request.dump(), abandon_after, cancel));
   return update_batch_from_json(result, offset);
 }
@@ -166,8 +178,9 @@ void BotApi::send_message(std::int64_t chat_id, std::string_view text, CancelSou
     json rows = json::array();
     for (const auto& row : *keyboard) {
       json buttons = json::array();
-      for (const auto& button : row)
+      for (const auto& button : row) {
         buttons.push_back({{"text", button.text}, {"callback_data", button.callback_data}});
+      }
       rows.push_back(std::move(buttons));
     }
     request["reply_markup"] = {{"inline_keyboard", std::move(rows)}};
@@ -180,16 +193,18 @@ void BotApi::send_message(std::int64_t chat_id, std::string_view text, CancelSou
 void BotApi::answer_callback_query(const std::string& callback_query_id, std::string_view text,
                                    CancelSource* cancel) {
   json request = {{"callback_query_id", callback_query_id}};
-  if (!text.empty())
+  if (!text.empty()) {
     request["text"] = std::string(text);
+  }
   call("answerCallbackQuery", request.dump(-1, ' ', false, json::error_handler_t::replace),
        options_.request_timeout, cancel);
 }
 
 void BotApi::set_my_commands(const std::vector<BotCommand>& commands, CancelSource* cancel) {
   json list = json::array();
-  for (const BotCommand& c : commands)
+  for (const BotCommand& c : commands) {
     list.push_back({{"command", c.command}, {"description", c.description}});
+  }
   json request = {{"commands", std::move(list)}};
   call("setMyCommands", request.dump(-1, ' ', false, json::error_handler_t::replace),
        options_.request_timeout, cancel);

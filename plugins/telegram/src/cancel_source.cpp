@@ -7,8 +7,9 @@ namespace orbrix::telegram {
 void CancelSource::cancel() {
   MutexLock lock(mu_);
   cancelled_.store(true, std::memory_order_release);
-  for (const Entry& entry : attached_)
+  for (const Entry& entry : attached_) {
     entry.waker(entry.transfer);
+  }
   cv_.notify_all();
 }
 
@@ -24,8 +25,9 @@ void CancelSource::reset() {
 
 bool CancelSource::attach(void* transfer, Waker waker) {
   MutexLock lock(mu_);
-  if (cancelled_.load(std::memory_order_acquire))
+  if (cancelled_.load(std::memory_order_acquire)) {
     return false;
+  }
   attached_.push_back(Entry{transfer, waker});
   return true;
 }

@@ -48,8 +48,9 @@ std::string stamp(const CustomedExtBot& bot) {
 std::string list_form(const Args& args) {
   std::string out = "[";
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (i > 0)
+    if (i > 0) {
       out += ", ";
+    }
     out += "'" + args[i] + "'";
   }
   return out + "]";
@@ -71,8 +72,9 @@ std::optional<RequestParameters> queue(CustomedExtBot& bot, std::int64_t chat, R
                                        const Args& args,
                                        const std::function<void(RequestParameters&)>& given = {}) {
   std::string command = std::string("/") + command_of(kind);
-  for (const std::string& a : args)
+  for (const std::string& a : args) {
     command += " " + a;
+  }
   auto parameters = bot.raise(kind, given, RequestOrigin{chat, std::move(command)});
   if (!parameters) {
     bot.send_message(chat, stamp(bot) + fmt::format("Not queued: {} /{} requests are already "
@@ -109,8 +111,9 @@ std::vector<BotCommand> menu() {
   std::vector<BotCommand> out;
   for (const CommandInfo& c : catalogue) {
     std::string description = c.description;
-    if (*c.arguments != '\0')
+    if (*c.arguments != '\0') {
       description += std::string(": ") + c.arguments;
+    }
     out.push_back({c.command, std::move(description)});
   }
   return out;
@@ -120,11 +123,13 @@ std::string help_text(std::optional<std::int64_t> confirm_seconds) {
   std::string text = "Orbrix commands:";
   for (const CommandInfo& c : catalogue) {
     text += std::string("\n/") + c.command;
-    if (*c.arguments != '\0')
+    if (*c.arguments != '\0') {
       text += std::string(" ") + c.arguments;
+    }
     text += std::string(" - ") + c.description;
-    if (std::string_view(c.command) == "send_order")
+    if (std::string_view(c.command) == "send_order") {
       text += std::string(", e.g. ") + std::string(example_order);
+    }
   }
   if (confirm_seconds) {
     text += fmt::format(
@@ -138,8 +143,9 @@ std::string help_text(std::optional<std::int64_t> confirm_seconds) {
 void help(const Update& update, CallbackContext& context) {
   const Confirmations& book = context.bot.confirmations();
   std::optional<std::int64_t> confirm_seconds;
-  if (book.enabled())
+  if (book.enabled()) {
     confirm_seconds = std::chrono::ceil<std::chrono::seconds>(book.timeout()).count();
+  }
   reply(update, context, help_text(confirm_seconds));
 }
 
@@ -185,20 +191,23 @@ void stop(const Update& update, CallbackContext& context) {
 }
 
 void balance(const Update& update, CallbackContext& context) {
-  if (queue(context.bot, chat_of(update), RequestKind::balance, context.args))
+  if (queue(context.bot, chat_of(update), RequestKind::balance, context.args)) {
     reply(update, context, stamp(context.bot) + "Fetching balance...");
+  }
 }
 
 void positions(const Update& update, CallbackContext& context) {
-  if (queue(context.bot, chat_of(update), RequestKind::positions, context.args))
+  if (queue(context.bot, chat_of(update), RequestKind::positions, context.args)) {
     reply(update, context, stamp(context.bot) + "Fetching positions...");
+  }
 }
 
 void cancel_orders(const Update& update, CallbackContext& context) {
   static const std::string what = "Canceling all active orders";
   trade(update, context, what, [args = context.args](CustomedExtBot& bot, std::int64_t chat) {
-    if (queue(bot, chat, RequestKind::cancel_orders, args))
+    if (queue(bot, chat, RequestKind::cancel_orders, args)) {
       bot.send_message(chat, stamp(bot) + what + "...");
+    }
   });
 }
 
@@ -214,8 +223,9 @@ void cancel_order(const Update& update, CallbackContext& context) {
       p.cancel_order_id = args[0];
       p.gateway_name = args[1];
     };
-    if (queue(bot, chat, RequestKind::cancel_order, args, given))
+    if (queue(bot, chat, RequestKind::cancel_order, args, given)) {
       bot.send_message(chat, stamp(bot) + what + "...");
+    }
   });
 }
 
@@ -228,8 +238,9 @@ void send_order(const Update& update, CallbackContext& context) {
   const std::string what = "Send order (" + list_form(args) + ")";
   trade(update, context, what, [args, what](CustomedExtBot& bot, std::int64_t chat) {
     const auto given = [&](RequestParameters& p) { p.order_string = args[0]; };
-    if (queue(bot, chat, RequestKind::send_order, args, given))
+    if (queue(bot, chat, RequestKind::send_order, args, given)) {
       bot.send_message(chat, stamp(bot) + what + "...");
+    }
   });
 }
 
@@ -244,11 +255,13 @@ void close_positions(const Update& update, CallbackContext& context) {
   trade(update, context, what, [args](CustomedExtBot& bot, std::int64_t chat) {
     // Without a gateway the one in force stays.
     const auto given = [&](RequestParameters& p) {
-      if (args.size() == 1)
+      if (args.size() == 1) {
         p.close_positions_gateway_name = args[0];
+      }
     };
-    if (queue(bot, chat, RequestKind::close_positions, args, given))
+    if (queue(bot, chat, RequestKind::close_positions, args, given)) {
       bot.send_message(chat, stamp(bot) + "Closing positions...");
+    }
   });
 }
 
@@ -267,8 +280,9 @@ void deals(const Update& update, CallbackContext& context) {
     }
   }
   const auto given = [&](RequestParameters& p) {
-    if (count)
+    if (count) {
       p.num_deals_displayed = *count;
+    }
   };
   // The acknowledgement shows the count this request carries: the one given,
   // or the one in force.
@@ -295,8 +309,9 @@ void orders(const Update& update, CallbackContext& context) {
       return;
     }
     const std::string& candidate = args[0] != filter ? args[0] : args[1];
-    if (candidate == filter)
+    if (candidate == filter) {
       return;  // "-a -a": nothing to store, no answer
+    }
     count = text::parse_count(candidate);
     if (!count) {
       reply(update, context, usage::orders);
@@ -316,10 +331,12 @@ void orders(const Update& update, CallbackContext& context) {
   }
   // The filter, once on, stays on for later requests until the host clears it.
   const auto given = [&](RequestParameters& p) {
-    if (active)
+    if (active) {
       p.active_orders = true;
-    if (count)
+    }
+    if (count) {
       p.num_orders_displayed = *count;
+    }
   };
   if (auto p = queue(context.bot, chat_of(update), RequestKind::orders, args, given)) {
     reply(update, context,

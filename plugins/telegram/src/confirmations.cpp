@@ -48,10 +48,12 @@ Confirmations::Decision Confirmations::decide(std::string_view callback_data,
   const auto at = now();
   MutexLock lock(mu_);
   const auto it = open_.find(token);
-  if (it == open_.end())
+  if (it == open_.end()) {
     return {};
-  if (it->second.chat_id != chat_id)
+  }
+  if (it->second.chat_id != chat_id) {
     return {Outcome::other_chat, it->second.what, {}};
+  }
   Decision d;
   d.what = std::move(it->second.what);
   if (at > it->second.deadline) {

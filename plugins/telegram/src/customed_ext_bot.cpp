@@ -78,24 +78,27 @@ bool CustomedExtBot::take_positions() {
 std::optional<OrdersRequest> CustomedExtBot::take_orders() {
   MutexLock lock(mu_);
   auto r = requests_.take(RequestKind::orders);
-  if (!r)
+  if (!r) {
     return std::nullopt;
+  }
   return OrdersRequest{r->parameters.active_orders, r->parameters.num_orders_displayed};
 }
 
 std::optional<std::int64_t> CustomedExtBot::take_deals() {
   MutexLock lock(mu_);
   auto r = requests_.take(RequestKind::deals);
-  if (!r)
+  if (!r) {
     return std::nullopt;
+  }
   return r->parameters.num_deals_displayed;
 }
 
 std::optional<CancelOrderRequest> CustomedExtBot::take_cancel_order() {
   MutexLock lock(mu_);
   auto r = requests_.take(RequestKind::cancel_order);
-  if (!r)
+  if (!r) {
     return std::nullopt;
+  }
   return CancelOrderRequest{std::move(r->parameters.cancel_order_id),
                             std::move(r->parameters.gateway_name)};
 }
@@ -108,16 +111,18 @@ bool CustomedExtBot::take_cancel_orders() {
 std::optional<std::string> CustomedExtBot::take_send_order() {
   MutexLock lock(mu_);
   auto r = requests_.take(RequestKind::send_order);
-  if (!r)
+  if (!r) {
     return std::nullopt;
+  }
   return std::move(r->parameters.order_string);
 }
 
 std::optional<ClosePositionsRequest> CustomedExtBot::take_close_positions() {
   MutexLock lock(mu_);
   auto r = requests_.take(RequestKind::close_positions);
-  if (!r)
+  if (!r) {
     return std::nullopt;
+  }
   return ClosePositionsRequest{std::move(r->parameters.close_positions_gateway_name)};
 }
 

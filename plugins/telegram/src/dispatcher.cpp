@@ -14,8 +14,9 @@ void Dispatcher::add_handler(std::unique_ptr<Handler> handler) {
 }
 
 bool Dispatcher::allowed(const Update& update, std::int64_t chat_id) {
-  if (allowed_chats_.contains(chat_id))
+  if (allowed_chats_.contains(chat_id)) {
     return true;
+  }
   log_(fmt::format("telegram: refused update {} from chat {}: not an allowed chat",
                    update.update_id, chat_id));
   return false;
@@ -44,23 +45,27 @@ void Dispatcher::process_update(const Update& update) {
                        update.update_id));
       return;
     }
-    if (callback_query_handler_ && allowed(update, query.message->chat.id))
+    if (callback_query_handler_ && allowed(update, query.message->chat.id)) {
       run("callback query", callback_query_handler_, update, {});
+    }
     return;
   }
   // Edits would run a command a second time; channel posts come from no
   // operator. Both, and every kind we do not know, are skipped.
-  if (update.kind != UpdateKind::message || !update.message)
+  if (update.kind != UpdateKind::message || !update.message) {
     return;
+  }
   const Message& message = *update.message;
-  if (!allowed(update, message.chat.id))
+  if (!allowed(update, message.chat.id)) {
     return;
+  }
 
   const std::optional<std::string> username = bot_.username();
   for (const auto& handler : handlers_) {
     std::optional<std::vector<std::string>> args = handler->check(message, username);
-    if (!args)
+    if (!args) {
       continue;
+    }
     run(
         handler->name(), [&handler](const Update& u, CallbackContext& c) { handler->handle(u, c); },
         update, std::move(*args));

@@ -29,8 +29,9 @@ void ExtBot::send_message(std::int64_t chat_id, std::string_view message,
                           const InlineKeyboard* keyboard) {
   const std::vector<std::string> pieces = text::split_message(message);
   // Telegram refuses such a text ("message text is empty").
-  if (pieces.empty())
+  if (pieces.empty()) {
     throw std::invalid_argument("Telegram message text is empty or blank");
+  }
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     send_piece(chat_id, pieces[i], i + 1 == pieces.size() ? keyboard : nullptr);
   }
@@ -47,23 +48,26 @@ void ExtBot::send_piece(std::int64_t chat_id, std::string_view piece,
     } catch (const ApiError& e) {
       // A 429 was refused, not delivered: sending it again cannot make a
       // duplicate. The server says how long the limit lasts.
-      if (e.error_code() != 429 || !e.retry_after())
+      if (e.error_code() != 429 || !e.retry_after()) {
         throw;
+      }
       const std::int64_t asked = std::max<std::int64_t>(0, *e.retry_after());
       const std::int64_t left_seconds = (options.send_retry_budget - waited).count() / 1000;
       const auto give_up = [&](const std::string& why) {
         return ApiError(fmt::format("{}; not sent again: {}", e.what(), why), e.error_code(),
                         e.description(), e.retry_after());
       };
-      if (retries >= options.send_retries)
+      if (retries >= options.send_retries) {
         throw give_up(fmt::format("{} retries made", retries));
+      }
       if (asked > left_seconds) {
         throw give_up(fmt::format("the wait asked passes the {} s allowed",
                                   options.send_retry_budget.count() / 1000));
       }
       const std::chrono::milliseconds wait = std::chrono::seconds{asked};
-      if (replies_.wait_for(wait))
+      if (replies_.wait_for(wait)) {
         throw Cancelled("Telegram sendMessage cancelled while waiting to send again");
+      }
       waited += wait;
     }
   }

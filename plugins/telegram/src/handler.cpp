@@ -24,24 +24,28 @@ bool starts_with_command(const Message& message) {
 
 CommandHandler::CommandHandler(std::string command, HandlerCallback callback)
     : Handler(std::move(callback)) {
-  if (!command.empty() && command.front() == '/')
+  if (!command.empty() && command.front() == '/') {
     command.erase(0, 1);
+  }
   command_ = text::ascii_lower(command);
 }
 
 std::optional<std::vector<std::string>> CommandHandler::check(
     const Message& message, const std::optional<std::string>& bot_username) const {
-  if (!message.text)
+  if (!message.text) {
     return std::nullopt;
+  }
   const MessageEntity* entity = leading_command(message);
-  if (entity == nullptr)
+  if (entity == nullptr) {
     return std::nullopt;
+  }
 
   const std::string& full = *message.text;
   std::string_view word(full.data(),
                         text::utf16_prefix_bytes(full, static_cast<std::size_t>(entity->length)));
-  if (word.empty() || word.front() != '/')
+  if (word.empty() || word.front() != '/') {
     return std::nullopt;
+  }
   word.remove_prefix(1);
 
   // "/cmd@SomeBot" is ours only when SomeBot is this bot.
@@ -52,12 +56,14 @@ std::optional<std::vector<std::string>> CommandHandler::check(
       return std::nullopt;
     }
   }
-  if (text::ascii_lower(word.substr(0, at)) != command_)
+  if (text::ascii_lower(word.substr(0, at)) != command_) {
     return std::nullopt;
+  }
 
   std::vector<std::string> args = text::split_words(full);
-  if (!args.empty())
+  if (!args.empty()) {
     args.erase(args.begin());
+  }
   return args;
 }
 
@@ -68,8 +74,9 @@ MessageHandler::MessageHandler(Filter filter, HandlerCallback callback, std::str
 
 std::optional<std::vector<std::string>> MessageHandler::check(
     const Message& message, const std::optional<std::string>&) const {
-  if (!filter_(message))
+  if (!filter_(message)) {
     return std::nullopt;
+  }
   return std::vector<std::string>{};
 }
 

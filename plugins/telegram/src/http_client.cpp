@@ -28,8 +28,9 @@ struct SlistDeleter {
 size_t append_body(char* data, size_t size, size_t count, void* user) {
   auto* body = static_cast<std::string*>(user);
   const size_t n = size * count;
-  if (body->size() + n > max_body_bytes)
+  if (body->size() + n > max_body_bytes) {
     return 0;  // aborts the transfer
+  }
   body->append(data, n);
   return n;
 }
@@ -55,10 +56,12 @@ struct HttpClient::Connection {
   Connection& operator=(const Connection&) = delete;
 
   void cleanup() {
-    if (multi != nullptr)
+    if (multi != nullptr) {
       curl_multi_cleanup(multi);
-    if (easy != nullptr)
+    }
+    if (easy != nullptr) {
       curl_easy_cleanup(easy);
+    }
     multi = nullptr;
     easy = nullptr;
   }
@@ -84,8 +87,9 @@ std::unique_ptr<HttpClient::Connection> HttpClient::acquire() {
 
 void HttpClient::release(std::unique_ptr<Connection> connection) {
   MutexLock lock(mu_);
-  if (idle_.size() < max_idle_connections)
+  if (idle_.size() < max_idle_connections) {
     idle_.push_back(std::move(connection));
+  }
 }
 
 HttpResult HttpClient::post_json(const std::string& url, const std::string& body,
@@ -123,8 +127,9 @@ HttpResult HttpClient::post_json(const std::string& url, const std::string& body
   bool attached = false;
   if (cancel != nullptr) {
     attached = cancel->attach(multi, &wake_multi);
-    if (!attached)
+    if (!attached) {
       result.outcome = HttpResult::Outcome::cancelled;
+    }
   }
 
   bool multi_failed = false;
@@ -135,8 +140,9 @@ HttpResult HttpClient::post_json(const std::string& url, const std::string& body
         multi_failed = true;
         break;
       }
-      if (running == 0)
+      if (running == 0) {
         break;
+      }
       if (cancel != nullptr && cancel->cancelled()) {
         result.outcome = HttpResult::Outcome::cancelled;
         break;
@@ -147,8 +153,9 @@ HttpResult HttpClient::post_json(const std::string& url, const std::string& body
       }
     }
   }
-  if (attached)
+  if (attached) {
     cancel->detach(multi);
+  }
 
   if (result.outcome != HttpResult::Outcome::cancelled) {
     CURLcode code = CURLE_OK;

@@ -15,10 +15,12 @@ constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
 
 std::string_view trim(std::string_view s) {
   const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!s.empty() && is_space(s.front()))
+  while (!s.empty() && is_space(s.front())) {
     s.remove_prefix(1);
-  while (!s.empty() && is_space(s.back()))
+  }
+  while (!s.empty() && is_space(s.back())) {
     s.remove_suffix(1);
+  }
   return s;
 }
 
@@ -28,8 +30,9 @@ Config Config::parse(std::string_view text, std::string_view origin) {
   Config config;
   config.origin_ = std::string(origin);
   // Editors on Windows start UTF-8 files with a byte-order mark.
-  if (text.starts_with(utf8_bom))
+  if (text.starts_with(utf8_bom)) {
     text.remove_prefix(utf8_bom.size());
+  }
   std::size_t line_number = 0;
   while (!text.empty()) {
     const auto end = text.find('\n');
@@ -38,11 +41,13 @@ Config Config::parse(std::string_view text, std::string_view origin) {
     ++line_number;
 
     line = trim(line);
-    if (line.empty() || line.front() == '#')
+    if (line.empty() || line.front() == '#') {
       continue;
+    }
     // A file written for the shell to source: "export KEY=value".
-    if (line.starts_with("export") && line.size() > 6 && (line[6] == ' ' || line[6] == '\t'))
+    if (line.starts_with("export") && line.size() > 6 && (line[6] == ' ' || line[6] == '\t')) {
       line = trim(line.substr(6));
+    }
     const auto eq = line.find('=');
     const std::string_view key = eq == std::string_view::npos ? line : trim(line.substr(0, eq));
     if (eq == std::string_view::npos || key.empty()) {
@@ -61,8 +66,9 @@ Config Config::parse(std::string_view text, std::string_view origin) {
 
 Config Config::from_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in)
+  if (!in) {
     throw std::runtime_error("cannot read configuration file " + path.string());
+  }
   std::ostringstream content;
   content << in.rdbuf();
   return parse(content.str(), path.string());
@@ -72,8 +78,9 @@ void Config::overlay_environment() {
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const std::string_view item(*entry);
     const auto eq = item.find('=');
-    if (eq == std::string_view::npos || eq == 0)
+    if (eq == std::string_view::npos || eq == 0) {
       continue;
+    }
     values_[std::string(item.substr(0, eq))] = std::string(item.substr(eq + 1));
   }
 }
@@ -104,8 +111,9 @@ Config Config::load() {
 
 std::optional<std::string> Config::get(std::string_view key) const {
   auto it = values_.find(key);
-  if (it == values_.end())
+  if (it == values_.end()) {
     return std::nullopt;
+  }
   return it->second;
 }
 

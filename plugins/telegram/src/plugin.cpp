@@ -11,18 +11,21 @@ namespace orbrix::telegram {
 namespace {
 
 std::string_view trim_blanks(std::string_view value) {
-  while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
     value.remove_prefix(1);
-  while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+  }
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
     value.remove_suffix(1);
+  }
   return value;
 }
 
 std::int64_t parse_chat_id(std::string_view key, std::string_view value) {
   // Chat ids are signed integers; surrounding white space is forgiven.
   value = trim_blanks(value);
-  if (auto id = text::parse_count(value))
+  if (auto id = text::parse_count(value)) {
     return *id;
+  }
   throw std::invalid_argument(std::string(key) + " must be an integer chat id, not '" +
                               std::string(value) + "'");
 }
@@ -31,8 +34,9 @@ std::int64_t parse_chat_id(std::string_view key, std::string_view value) {
 std::optional<std::int64_t> count_key(const config::Config& config, const char* key,
                                       std::int64_t least, const char* what) {
   auto value = config.get(key);
-  if (!value || trim_blanks(*value).empty())
+  if (!value || trim_blanks(*value).empty()) {
     return std::nullopt;
+  }
   const auto n = text::parse_count(trim_blanks(*value));
   if (!n || *n < least) {
     throw std::invalid_argument(std::string(key) + " must be " + what + ", not '" + *value + "'");
@@ -43,13 +47,16 @@ std::optional<std::int64_t> count_key(const config::Config& config, const char* 
 // true/false, yes/no, on/off, 1/0 in any letter case; false when not set.
 bool switch_key(const config::Config& config, const char* key) {
   auto value = config.get(key);
-  if (!value)
+  if (!value) {
     return false;
+  }
   const std::string v = text::ascii_lower(trim_blanks(*value));
-  if (v.empty() || v == "0" || v == "false" || v == "no" || v == "off")
+  if (v.empty() || v == "0" || v == "false" || v == "no" || v == "off") {
     return false;
-  if (v == "1" || v == "true" || v == "yes" || v == "on")
+  }
+  if (v == "1" || v == "true" || v == "yes" || v == "on") {
     return true;
+  }
   throw std::invalid_argument(std::string(key) + " must be true or false, not '" + *value + "'");
 }
 
@@ -84,8 +91,9 @@ BotSettings settings_from_config(const config::Config& config, BotOptions base) 
       const auto comma = rest.find(',');
       const std::string_view item = rest.substr(0, comma);
       rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
-      if (item.find_first_not_of(" \t") == std::string_view::npos)
+      if (item.find_first_not_of(" \t") == std::string_view::npos) {
         continue;
+      }
       settings.options.allowed_chat_ids.push_back(parse_chat_id("TELEGRAM_ALLOWED_CHAT_IDS", item));
     }
   }
@@ -111,8 +119,9 @@ BotSettings settings_from_config(const config::Config& config, BotOptions base) 
 TelegramBot& load_plugin(const config::Config& config, BotOptions base) {
   Instance& inst = instance();
   MutexLock lock(inst.mu);
-  if (inst.bot)
+  if (inst.bot) {
     throw std::logic_error("the Telegram bot plug-in is already loaded");
+  }
   BotSettings settings = settings_from_config(config, std::move(base));
   inst.bot = std::make_unique<TelegramBot>(std::move(settings.token), std::move(settings.options));
   return *inst.bot;
@@ -121,8 +130,9 @@ TelegramBot& load_plugin(const config::Config& config, BotOptions base) {
 TelegramBot& bot() {
   Instance& inst = instance();
   MutexLock lock(inst.mu);
-  if (!inst.bot)
+  if (!inst.bot) {
     throw std::logic_error("the Telegram bot plug-in is not loaded");
+  }
   return *inst.bot;
 }
 

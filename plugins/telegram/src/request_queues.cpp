@@ -28,17 +28,20 @@ const char* command_of(RequestKind kind) {
 }
 
 RequestQueues::RequestQueues(std::size_t limit) : limit_(limit) {
-  if (limit == 0)
+  if (limit == 0) {
     throw std::invalid_argument("the pending request limit must be at least 1");
+  }
 }
 
 std::optional<RequestParameters> RequestQueues::raise(
     RequestKind kind, const std::function<void(RequestParameters&)>& given, RequestOrigin origin) {
   std::deque<PendingRequest>& q = queue(kind);
-  if (q.size() >= limit_)
+  if (q.size() >= limit_) {
     return std::nullopt;
-  if (given)
+  }
+  if (given) {
     given(in_force_);
+  }
   q.push_back(PendingRequest{kind, in_force_, std::move(origin), next_sequence_++});
   return in_force_;
 }
@@ -46,8 +49,9 @@ std::optional<RequestParameters> RequestQueues::raise(
 void RequestQueues::set_raised(RequestKind kind, bool raised) {
   std::deque<PendingRequest>& q = queue(kind);
   if (!raised) {
-    if (!q.empty())
+    if (!q.empty()) {
       q.pop_front();
+    }
   } else if (q.empty()) {
     q.push_back(PendingRequest{kind, in_force_, RequestOrigin{}, next_sequence_++});
   }
@@ -55,8 +59,9 @@ void RequestQueues::set_raised(RequestKind kind, bool raised) {
 
 std::optional<PendingRequest> RequestQueues::take(RequestKind kind) {
   std::deque<PendingRequest>& q = queue(kind);
-  if (q.empty())
+  if (q.empty()) {
     return std::nullopt;
+  }
   PendingRequest request = std::move(q.front());
   q.pop_front();
   return request;

@@ -15,8 +15,9 @@ namespace {
 // With confirmation on, the Confirm / Cancel presses must be asked for too.
 PollingOptions with_presses(PollingOptions polling, bool presses) {
   auto& kinds = polling.allowed_updates;
-  if (presses && std::find(kinds.begin(), kinds.end(), "callback_query") == kinds.end())
+  if (presses && std::find(kinds.begin(), kinds.end(), "callback_query") == kinds.end()) {
     kinds.emplace_back("callback_query");
+  }
   return polling;
 }
 
@@ -33,8 +34,9 @@ TelegramBot::TelegramBot(std::string token, BotOptions options)
   Dispatcher& dispatcher = updater_->dispatcher();
 
   std::set<std::int64_t> allowed(options.allowed_chat_ids.begin(), options.allowed_chat_ids.end());
-  if (default_chat_id_)
+  if (default_chat_id_) {
     allowed.insert(*default_chat_id_);
+  }
   if (allowed.empty() && options.start_polling) {
     log_(
         "telegram: TELEGRAM_CHAT_ID and TELEGRAM_ALLOWED_CHAT_IDS are empty: every chat's "
@@ -63,8 +65,9 @@ TelegramBot::TelegramBot(std::string token, BotOptions options)
   }
   dispatcher.set_callback_query_handler(&commands::confirmation);
   updater_->set_commands(commands::menu());
-  if (options.start_polling)
+  if (options.start_polling) {
     updater_->start_polling();
+  }
 }
 
 TelegramBot::~TelegramBot() {
@@ -110,8 +113,9 @@ void TelegramBot::get_updates() {
     MutexLock lock(mu_);
     updates_ = std::move(pending);
   }
-  if (first.empty())
+  if (first.empty()) {
     throw std::out_of_range("no pending Telegram update");
+  }
   log_(first);
 }
 

@@ -15,8 +15,9 @@ struct Decoded {
 Decoded decode(std::string_view s, std::size_t pos) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
   const unsigned char b0 = byte(pos);
-  if (b0 < 0x80)
+  if (b0 < 0x80) {
     return {b0, 1};
+  }
   std::size_t len = 0;
   char32_t cp = 0;
   char32_t min = 0;
@@ -29,16 +30,19 @@ Decoded decode(std::string_view s, std::size_t pos) {
   } else {
     return {0xFFFD, 1};
   }
-  if (pos + len > s.size())
+  if (pos + len > s.size()) {
     return {0xFFFD, 1};
+  }
   for (std::size_t i = 1; i < len; ++i) {
     const unsigned char b = byte(pos + i);
-    if ((b & 0xC0) != 0x80)
+    if ((b & 0xC0) != 0x80) {
       return {0xFFFD, 1};
+    }
     cp = (cp << 6) | (b & 0x3F);
   }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
     return {0xFFFD, 1};
+  }
   return {cp, len};
 }
 
@@ -102,22 +106,25 @@ std::vector<std::string> split_words(std::string_view s) {
   for (std::size_t pos = 0; pos < s.size();) {
     const Decoded d = decode(s, pos);
     if (is_space(d.code_point)) {
-      if (start != std::string_view::npos)
+      if (start != std::string_view::npos) {
         words.emplace_back(s.substr(start, pos - start));
+      }
       start = std::string_view::npos;
     } else if (start == std::string_view::npos) {
       start = pos;
     }
     pos += d.bytes;
   }
-  if (start != std::string_view::npos)
+  if (start != std::string_view::npos) {
     words.emplace_back(s.substr(start));
+  }
   return words;
 }
 
 std::vector<std::string> split_message(std::string_view s, std::size_t max_units) {
-  if (max_units < 2)
+  if (max_units < 2) {
     max_units = 2;  // room for one surrogate pair
+  }
   std::vector<std::string> pieces;
   std::size_t begin = 0;
   while (begin < s.size()) {
@@ -128,21 +135,24 @@ std::vector<std::string> split_message(std::string_view s, std::size_t max_units
     while (pos < s.size()) {
       const Decoded d = decode(s, pos);
       const std::size_t u = units_of(d.code_point);
-      if (units + u > max_units)
+      if (units + u > max_units) {
         break;
+      }
       units += u;
       pos += d.bytes;
-      if (!is_space(d.code_point))
+      if (!is_space(d.code_point)) {
         visible = true;
-      else if (d.code_point == '\n' && visible)
+      } else if (d.code_point == '\n' && visible) {
         last_break = pos;
+      }
     }
     const std::size_t end =
         pos < s.size() && last_break != std::string_view::npos ? last_break : pos;
     // Telegram refuses a blank text after the pieces before it were
     // delivered, so a blank stretch is dropped rather than sent.
-    if (visible)
+    if (visible) {
       pieces.emplace_back(s.substr(begin, end - begin));
+    }
     begin = end;
   }
   return pieces;
@@ -151,24 +161,28 @@ std::vector<std::string> split_message(std::string_view s, std::size_t max_units
 std::optional<std::int64_t> parse_count(std::string_view s) {
   if (!s.empty() && s.front() == '+') {
     s.remove_prefix(1);
-    if (!s.empty() && s.front() == '-')
+    if (!s.empty() && s.front() == '-') {
       return std::nullopt;
+    }
   }
-  if (s.empty())
+  if (s.empty()) {
     return std::nullopt;
+  }
   std::int64_t value = 0;
   const char* end = s.data() + s.size();
   auto [ptr, ec] = std::from_chars(s.data(), end, value);
-  if (ec != std::errc{} || ptr != end)
+  if (ec != std::errc{} || ptr != end) {
     return std::nullopt;
+  }
   return value;
 }
 
 std::string ascii_lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) {
-    if (c >= 'A' && c <= 'Z')
+    if (c >= 'A' && c <= 'Z') {
       c = static_cast<char>(c - 'A' + 'a');
+    }
   }
   return out;
 }

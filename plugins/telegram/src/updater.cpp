@@ -37,8 +37,9 @@ Updater::~Updater() {
 void Updater::start_polling() {
   {
     MutexLock lock(mu_);
-    if (started_ || stopped_)
+    if (started_ || stopped_) {
       throw std::logic_error("Telegram polling was already started");
+    }
     started_ = true;
     polling_ = true;
   }
@@ -78,10 +79,12 @@ Updater::Next Updater::next_step(bool wait_for_dispatch) {
       return stopping_ || fetch_requested_ || (queue_.empty() && !handler_running_);
     });
   }
-  if (stopping_)
+  if (stopping_) {
     return Next::stop;
-  if (fetch_requested_)
+  }
+  if (fetch_requested_) {
     return Next::fetch;
+  }
   // Cancels come only under mu_, so one issued before this point has been
   // seen through the flags above and may be cleared now.
   poll_cancel_.reset();
@@ -92,8 +95,9 @@ void Updater::serve_fetch() {
   std::int64_t offset = 0;
   {
     MutexLock lock(mu_);
-    if (!fetch_requested_)
+    if (!fetch_requested_) {
       return;
+    }
     fetch_requested_ = false;
     poll_cancel_.reset();
     offset = confirmed_offset_;
@@ -145,15 +149,17 @@ bool Updater::prepare() {
     } catch (const Cancelled&) {
       continue;
     } catch (...) {
-      if (!recover(identified ? "deleteWebhook" : "getMe", std::current_exception()))
+      if (!recover(identified ? "deleteWebhook" : "getMe", std::current_exception())) {
         return false;
+      }
     }
   }
 }
 
 void Updater::register_commands() {
-  if (commands_.empty())
+  if (commands_.empty()) {
     return;
+  }
   try {
     bot_.set_my_commands(commands_, &poll_cancel_);
   } catch (const Cancelled&) {
@@ -167,11 +173,13 @@ void Updater::register_commands() {
 }
 
 std::optional<std::int64_t> Updater::stale_age(const Update& update) const {
-  if (!startup_ || update.kind != UpdateKind::message || !update.message || !update.message->date)
+  if (!startup_ || update.kind != UpdateKind::message || !update.message || !update.message->date) {
     return std::nullopt;
+  }
   const std::int64_t age = started_at_ - *update.message->date;
-  if (age <= options_.stale_after.count())
+  if (age <= options_.stale_after.count()) {
     return std::nullopt;
+  }
   return age;
 }
 
@@ -199,12 +207,13 @@ bool Updater::take_batch(std::int64_t offset, UpdateBatch batch) {
       if (update.update_id < next_offset_) {
         // Below the request's offset: confirmed before, and the server sent
         // it again. Otherwise the same id twice in this answer.
-        if (update.update_id < offset)
+        if (update.update_id < offset) {
           ++repeats;
-        else
+        } else {
           lines.push_back(
               fmt::format("telegram: update {} came twice in one getUpdates answer; handled once",
                           update.update_id));
+        }
         continue;
       }
       next_offset_ = update.update_id + 1;
@@ -218,23 +227,27 @@ bool Updater::take_batch(std::int64_t offset, UpdateBatch batch) {
       }
       queue_.push_back(std::move(update));
     }
-    if (batch.next_offset)
+    if (batch.next_offset) {
       next_offset_ = std::max(next_offset_, *batch.next_offset);
+    }
     advanced = next_offset_ > before;
     cv_.notify_all();
   }
-  if (!stale_seen)
+  if (!stale_seen) {
     startup_ = false;
+  }
   if (!batch.unreadable.empty() && batch.next_offset) {
     lines.push_back(fmt::format(
         "telegram: skipped {} unreadable item(s) of a getUpdates answer ({}); confirmed past {}",
         batch.unreadable.size(), fmt::join(batch.unreadable, "; "),
         batch.unreadable.size() == 1 ? "it" : "them"));
   }
-  for (const std::string& line : lines)
+  for (const std::string& line : lines) {
     log_(line);
-  if (empty || advanced)
+  }
+  if (empty || advanced) {
     return true;
+  }
   if (!stall_reported_) {
     if (repeats > 0) {
       log_(
@@ -256,8 +269,9 @@ void Updater::poll_loop() {
   if (prepare()) {
     while (true) {
       const Next next = next_step(true);
-      if (next == Next::stop)
+      if (next == Next::stop) {
         break;
+      }
       if (next == Next::fetch) {
         serve_fetch();
         continue;
@@ -274,8 +288,9 @@ void Updater::poll_loop() {
       } catch (const Cancelled&) {
         continue;
       } catch (...) {
-        if (!recover("getUpdates", std::current_exception()))
+        if (!recover("getUpdates", std::current_exception())) {
           break;
+        }
         continue;
       }
       if (take_batch(offset, std::move(batch))) {
@@ -306,8 +321,9 @@ void Updater::dispatch_loop() {
                [this]() NO_THREAD_SAFETY_ANALYSIS { return dispatch_stop_ || !queue_.empty(); });
       // Updates still queued at stop stay unconfirmed on the server and come
       // back at the next start.
-      if (dispatch_stop_)
+      if (dispatch_stop_) {
         return;
+      }
       update = std::move(queue_.front());
       queue_.pop_front();
       handler_running_ = true;
@@ -321,8 +337,9 @@ void Updater::dispatch_loop() {
 }
 
 void Updater::on_success() {
-  if (failing_)
+  if (failing_) {
     log_("telegram: polling resumed");
+  }
   failing_ = false;
   failures_ = 0;
   conflict_reported_ = false;
@@ -334,8 +351,9 @@ std::chrono::milliseconds Updater::next_backoff() {
   const auto initial = std::max<std::int64_t>(options_.backoff_initial.count(), 1);
   const auto cap = std::max<std::int64_t>(options_.backoff_max.count(), initial);
   std::int64_t step = initial;
-  for (int i = 0; i < failures_ && step < cap; ++i)
+  for (int i = 0; i < failures_ && step < cap; ++i) {
     step *= 2;
+  }
   step = std::min(step, cap);
   ++failures_;
   std::uniform_int_distribution<std::int64_t> jitter(step / 2, step);
@@ -422,13 +440,15 @@ std::vector<Update> Updater::fetch_pending() {
                    [this]() NO_THREAD_SAFETY_ANALYSIS { return fetch_done_ || !polling_; });
       if (fetch_done_) {
         fetch_done_ = false;
-        if (fetch_error_)
+        if (fetch_error_) {
           std::rethrow_exception(std::exchange(fetch_error_, nullptr));
+        }
         return std::move(fetch_result_);
       }
       fetch_requested_ = false;
-      if (polling_)
+      if (polling_) {
         throw NetworkError("Telegram getUpdates: the poller did not answer in time");
+      }
     }
     offset = confirmed_offset_;
   }
@@ -442,8 +462,9 @@ std::vector<Update> Updater::fetch_pending() {
 void Updater::stop() {
   {
     MutexLock lock(mu_);
-    if (stopped_)
+    if (stopped_) {
       return;
+    }
     if (started_ && std::this_thread::get_id() == dispatcher_id_) {
       throw std::logic_error("Telegram polling cannot be stopped from a handler");
     }
@@ -451,11 +472,13 @@ void Updater::stop() {
     stopping_ = true;
     poll_cancel_.cancel();
     cv_.notify_all();
-    if (!started_)
+    if (!started_) {
       return;
+    }
   }
-  if (poller_.joinable())
+  if (poller_.joinable()) {
     poller_.join();
+  }
 
   bool handler_stuck = false;
   {
@@ -469,8 +492,9 @@ void Updater::stop() {
     log_("telegram: a handler is still running at close; abandoning its reply");
     bot_.cancel_replies();
   }
-  if (dispatcher_thread_.joinable())
+  if (dispatcher_thread_.joinable()) {
     dispatcher_thread_.join();
+  }
   bot_.resume_replies();
 
   // Everything below the first update still queued (or, with none queued,
@@ -480,8 +504,9 @@ void Updater::stop() {
     MutexLock lock(mu_);
     offset = queue_.empty() ? next_offset_ : queue_.front().update_id;
   }
-  if (offset <= 0)
+  if (offset <= 0) {
     return;
+  }
   try {
     bot_.get_updates(offset, std::chrono::seconds{0}, options_.close_timeout, nullptr,
                      options_.allowed_updates);

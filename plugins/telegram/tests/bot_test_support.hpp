@@ -39,8 +39,9 @@ class LogCollector {
   std::size_t count(std::string_view needle) const {
     MutexLock lock(mu_);
     std::size_t n = 0;
-    for (const auto& l : lines_)
+    for (const auto& l : lines_) {
       n += l.find(needle) != std::string::npos ? 1 : 0;
+    }
     return n;
   }
   // Waits until a line containing `needle` has been written.
@@ -48,8 +49,9 @@ class LogCollector {
     MutexLock lock(mu_);
     return cv_.wait_for(lock, timeout, [&]() NO_THREAD_SAFETY_ANALYSIS {
       for (const auto& l : lines_) {
-        if (l.find(needle) != std::string::npos)
+        if (l.find(needle) != std::string::npos) {
           return true;
+        }
       }
       return false;
     });
@@ -84,8 +86,9 @@ inline bool eventually(const std::function<bool()>& condition,
                        std::chrono::milliseconds timeout = 5s) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline)
+    if (std::chrono::steady_clock::now() > deadline) {
       return false;
+    }
     std::this_thread::sleep_for(2ms);
   }
   return true;
@@ -95,13 +98,15 @@ class BotTest : public ::testing::Test {
  protected:
   void start(const std::function<void(BotOptions&)>& adjust = {}) {
     BotOptions o = fast_options(api, log);
-    if (adjust)
+    if (adjust) {
       adjust(o);
+    }
     bot = std::make_unique<TelegramBot>(api.token(), std::move(o));
   }
   void TearDown() override {
-    if (bot)
+    if (bot) {
       bot->close();
+    }
     for (const auto& line : log.lines()) {
       EXPECT_EQ(line.find(api.token()), std::string::npos) << "token printed: " << line;
     }
@@ -119,8 +124,9 @@ class BotTest : public ::testing::Test {
   std::vector<std::string> texts(const std::string& text, std::size_t replies = 1,
                                  std::int64_t chat = operator_chat) {
     std::vector<std::string> out;
-    for (auto& m : exchange(text, replies, chat))
+    for (auto& m : exchange(text, replies, chat)) {
       out.push_back(m.text);
+    }
     return out;
   }
   std::string reply(const std::string& text) {

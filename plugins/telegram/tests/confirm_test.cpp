@@ -25,8 +25,9 @@ class ConfirmTest : public BotTest {
   std::size_t pending() const {
     std::size_t n = 0;
     for (RequestKind k : {RequestKind::send_order, RequestKind::cancel_order,
-                          RequestKind::cancel_orders, RequestKind::close_positions})
+                          RequestKind::cancel_orders, RequestKind::close_positions}) {
       n += bot->pending(k);
+    }
     return n;
   }
 
@@ -38,10 +39,14 @@ class ConfirmTest : public BotTest {
   }
   // The callback data of the question's button `label`.
   static std::string button(const SentMessage& question, const std::string& label) {
-    for (const auto& row : question.reply_markup.value("inline_keyboard", nlohmann::json::array()))
-      for (const auto& b : row)
-        if (b.value("text", "") == label)
+    for (const auto& row :
+         question.reply_markup.value("inline_keyboard", nlohmann::json::array())) {
+      for (const auto& b : row) {
+        if (b.value("text", "") == label) {
           return b.value("callback_data", "");
+        }
+      }
+    }
     ADD_FAILURE() << "no button " << label << " under " << question.text;
     return {};
   }
@@ -57,8 +62,9 @@ class ConfirmTest : public BotTest {
     const auto call = api.calls("answerCallbackQuery").back();
     EXPECT_EQ(call.params.value("callback_query_id", ""), id) << "answered another press";
     std::vector<std::string> messages;
-    for (std::size_t i = mark; i < api.sent().size(); ++i)
+    for (std::size_t i = mark; i < api.sent().size(); ++i) {
       messages.push_back(api.sent()[i].text);
+    }
     return {call.params.value("text", ""), messages};
   }
   const std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();

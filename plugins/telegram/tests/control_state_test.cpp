@@ -23,16 +23,18 @@ TEST_F(ControlStateTest, ThreeOrdersInOnePollAreThreeRequests) {
   const std::vector<std::string> orders = {"EP,1,l,o,m,CQG,None,None", "ENQ,1,s,o,m,CQG,None,None",
                                            "GCE,2,l,o,l,CQG,1900.5,None"};
   std::vector<std::string> commands;
-  for (const auto& o : orders)
+  for (const auto& o : orders) {
     commands.push_back("/send_order " + o);
+  }
   api.push_texts(operator_chat, commands);
   ASSERT_TRUE(api.wait_for_sent(3));
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(api.sent()[i].text, std::string(stamp) + "Send order (['" + orders[i] + "'])...");
   }
   EXPECT_EQ(bot->pending(RequestKind::send_order), 3u);
-  for (const auto& o : orders)
+  for (const auto& o : orders) {
     EXPECT_EQ(bot->take_send_order(), o);
+  }
   EXPECT_FALSE(bot->take_send_order());
 }
 
@@ -55,8 +57,9 @@ TEST_F(ControlStateTest, AOneSlotEngineServesEachRequestOfABurstInOrder) {
       bot->get_deals(false);
     }
   }
-  for (std::size_t i = 5; i < api.sent().size(); ++i)
+  for (std::size_t i = 5; i < api.sent().size(); ++i) {
     outcomes.push_back(api.sent()[i].text);
+  }
   EXPECT_EQ(outcomes,
             (std::vector<std::string>{"cancelled 11 on CQG", "deals 3", "cancelled 12 on CQG",
                                       "deals 3", "cancelled 13 on GW2"}));
@@ -134,8 +137,9 @@ TEST_F(ControlStateTest, HandlersAndTheEngineAgreeAndLoseNothing) {
       }
       const ControlState s = bot->snapshot();
       consistent = consistent && (!s.cancel_order || s.gateway_name == "GW" + *s.cancel_order_id);
-      if (finished)
+      if (finished) {
         return;
+      }
       std::this_thread::yield();
     }
   });
@@ -199,8 +203,9 @@ TEST(ControlStateThreads, ConcurrentRaisesAndAnEngineThreadSeeEachRequestOnce) {
       }
       in_order = in_order && state.pending(RequestKind::send_order) <= 4;
     }
-    if (!order)
+    if (!order) {
       continue;
+    }
     const auto comma = order->find(',');
     const int t = std::stoi(order->substr(0, comma));
     const int i = std::stoi(order->substr(comma + 1));
@@ -208,13 +213,15 @@ TEST(ControlStateThreads, ConcurrentRaisesAndAnEngineThreadSeeEachRequestOnce) {
     next[t] = i + 1;
     ++seen;
   }
-  for (auto& t : threads)
+  for (auto& t : threads) {
     t.join();
+  }
   EXPECT_TRUE(in_order);
   EXPECT_EQ(seen, producers * each);
   EXPECT_FALSE(state.send_order());
-  for (int t = 0; t < producers; ++t)
+  for (int t = 0; t < producers; ++t) {
     EXPECT_EQ(next[t], each);
+  }
 }
 
 TEST_F(ControlStateTest, HostSettersRaceWithHandlersSafely) {
@@ -227,8 +234,9 @@ TEST_F(ControlStateTest, HostSettersRaceWithHandlersSafely) {
       (void)bot->snapshot();
     }
   });
-  for (int i = 0; i < 20; ++i)
+  for (int i = 0; i < 20; ++i) {
     api.push_text(operator_chat, "/deals " + std::to_string(i));
+  }
   api.push_text(operator_chat, "/stop");
   const bool all = api.wait_for_sent(21, 20s);
   stop = true;

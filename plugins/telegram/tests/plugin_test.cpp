@@ -23,11 +23,13 @@ struct ProcessResult {
 ProcessResult run(const std::string& command) {
   ProcessResult r;
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr)
+  if (pipe == nullptr) {
     return r;
+  }
   char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
     r.output += buffer;
+  }
   const int status = pclose(pipe);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
@@ -132,8 +134,9 @@ TEST(PluginSettings, ReadsTheStaleAgeAndSaysWhereAMissingTokenWasLookedFor) {
   EXPECT_NE(text.find((dir / "orbrix.conf").string()), std::string::npos) << text;
 
   std::filesystem::remove_all(dir);
-  if (saved)
+  if (saved) {
     ::setenv("TELEGRAM_TOKEN", saved_token.c_str(), 1);
+  }
 }
 
 TEST(PluginSettings, ReadsTheQueueBoundAndTheConfirmation) {

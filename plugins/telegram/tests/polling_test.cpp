@@ -98,8 +98,9 @@ TEST_F(PollingTest, AWrongTokenIsRefusedAtGetMe) {
   bot = std::make_unique<TelegramBot>("987654:wrong-token", fast_options(api, log));
   ASSERT_TRUE(log.wait_for("getMe failed: error 401"));
   EXPECT_TRUE(eventually([&] { return !bot->polling(); }));
-  for (const auto& line : log.lines())
+  for (const auto& line : log.lines()) {
     EXPECT_EQ(line.find("wrong-token"), std::string::npos);
+  }
 }
 
 TEST_F(PollingTest, AnUnreachableServerIsRetriedAndCloseIsPrompt) {
@@ -128,8 +129,9 @@ TEST_F(PollingTest, CloseDuringALongPollIsPrompt) {
 // back-off step), so the bot is not polling in a loop.
 void expect_spaced(const std::vector<Call>& calls, std::size_t from, std::size_t to,
                    std::chrono::milliseconds floor) {
-  for (std::size_t i = from; i + 1 < to && i + 1 < calls.size(); ++i)
+  for (std::size_t i = from; i + 1 < to && i + 1 < calls.size(); ++i) {
     EXPECT_GE(calls[i + 1].at - calls[i].at, floor) << "gap " << i;
+  }
 }
 
 TEST_F(PollingTest, CommandsQueuedLongBeforeStartUpAreConfirmedWithoutRunning) {

@@ -46,8 +46,9 @@ TEST(RequestQueues, DefaultsInForceApplyToLaterRequestsOnly) {
   q.in_force().num_deals_displayed = 5;
   ASSERT_EQ(q.raise(RequestKind::deals, {}, from_chat("/deals"))->num_deals_displayed, 5);
   std::vector<std::int64_t> counts;
-  while (auto r = q.take(RequestKind::deals))
+  while (auto r = q.take(RequestKind::deals)) {
     counts.push_back(r->parameters.num_deals_displayed);
+  }
   EXPECT_EQ(counts, (std::vector<std::int64_t>{20, 20, 5}));
 
   // The filter is sticky: once given it stays for later requests.
@@ -85,8 +86,9 @@ TEST(RequestQueues, AFullKindRefusesWithoutChangingAnythingAndOthersGoOn) {
 
   // Everything still pending, in arrival order across kinds.
   std::vector<std::string> commands;
-  for (const auto& r : q.take_all())
+  for (const auto& r : q.take_all()) {
     commands.push_back(r.origin.command);
+  }
   EXPECT_EQ(commands, (std::vector<std::string>{"/deals 2", "/balance", "/deals 3"}));
   EXPECT_EQ(q.pending(RequestKind::deals), 0u);
   EXPECT_THROW(RequestQueues(0), std::invalid_argument);

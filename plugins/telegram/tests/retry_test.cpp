@@ -14,8 +14,9 @@ class RetryTest : public BotTest {
  protected:
   std::vector<std::string> sent_texts() const {
     std::vector<std::string> out;
-    for (const auto& m : api.sent())
+    for (const auto& m : api.sent()) {
       out.push_back(m.text);
+    }
     return out;
   }
 };

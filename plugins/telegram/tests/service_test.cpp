@@ -297,8 +297,9 @@ TEST_F(ServiceTest, RegistersTheCommandMenuAtStartAndGoesOnWhenRefused) {
   ASSERT_TRUE(api.wait_for_calls("setMyCommands", 1));
   const auto calls = api.calls("setMyCommands");
   std::vector<std::string> names;
-  for (const auto& c : calls[0].params["commands"])
+  for (const auto& c : calls[0].params["commands"]) {
     names.push_back(c.value("command", ""));
+  }
   EXPECT_EQ(names, (std::vector<std::string>{"stop", "balance", "positions", "orders", "deals",
                                              "cancel_order", "cancel_orders", "send_order",
                                              "close_positions", "help"}));

@@ -45,8 +45,9 @@ TEST(SplitMessage, KeepsPiecesWithinTheLimitAndCharactersWhole) {
 
   // Cuts after a line break in the second half of a piece.
   std::string lines;
-  for (int i = 0; i < 100; ++i)
+  for (int i = 0; i < 100; ++i) {
     lines += std::string(99, 'x') + "\n";
+  }
   const auto pieces = split_message(lines);
   ASSERT_EQ(pieces.size(), 3u);
   EXPECT_EQ(pieces[0].size(), 4000u);

@@ -18,18 +18,21 @@ constexpr std::size_t max_message_units = 4096;
 std::size_t utf16_units(const std::string& s) {
   std::size_t units = 0;
   for (unsigned char c : s) {
-    if ((c & 0xC0) != 0x80)
+    if ((c & 0xC0) != 0x80) {
       units += (c >= 0xF0) ? 2 : 1;
+    }
   }
   return units;
 }
 
 std::optional<std::int64_t> integer_param(const json& params, const char* key) {
   auto it = params.find(key);
-  if (it == params.end())
+  if (it == params.end()) {
     return std::nullopt;
-  if (it->is_number_integer())
+  }
+  if (it->is_number_integer()) {
     return it->get<std::int64_t>();
+  }
   if (it->is_string()) {
     try {
       return std::stoll(it->get<std::string>());
@@ -47,8 +50,9 @@ std::size_t command_length(const std::string& text) {
     const char c = text[n];
     const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                       c == '_' || c == '@';
-    if (!word)
+    if (!word) {
       break;
+    }
     ++n;
   }
   return n;
@@ -75,11 +79,13 @@ FakeBotApi::FakeBotApi(Options options)
     if (!req.body.empty() &&
         req.get_header_value("Content-Type").find("json") != std::string::npos) {
       params = json::parse(req.body, nullptr, false);
-      if (params.is_discarded() || !params.is_object())
+      if (params.is_discarded() || !params.is_object()) {
         params = json::object();
+      }
     }
-    for (const auto& [key, value] : req.params)
+    for (const auto& [key, value] : req.params) {
       params[key] = value;
+    }
 
     Reply reply = handle(req.matches[1], req.matches[2], params);
     if (reply.drop_connection) {
@@ -95,8 +101,9 @@ FakeBotApi::FakeBotApi(Options options)
   server_->Post(R"(/bot([^/]+)/([A-Za-z]+))", route);
   server_->Get(R"(/bot([^/]+)/([A-Za-z]+))", route);
   port_ = server_->bind_to_any_port("127.0.0.1");
-  if (port_ <= 0)
+  if (port_ <= 0) {
     throw std::runtime_error("the Bot API stand-in could not bind 127.0.0.1");
+  }
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   // stop() before the accept loop has started would be lost, so the server
   // is handed out only once it runs. httplib offers no wait for this.
@@ -113,8 +120,9 @@ FakeBotApi::~FakeBotApi() {
   }
   cv_.notify_all();
   server_->stop();
-  if (thread_.joinable())
+  if (thread_.joinable()) {
     thread_.join();
+  }
 }
 
 std::string FakeBotApi::url() const {
@@ -144,8 +152,9 @@ std::int64_t FakeBotApi::queue_numbered(json update, bool date_now) {
     id = next_update_id_++;
     update["update_id"] = id;
     if (auto message = update.find("message");
-        date_now && message != update.end() && message->is_object())
+        date_now && message != update.end() && message->is_object()) {
       (*message)["date"] = unix_now();
+    }
     updates_.push_back(Queued{id, std::move(update)});
   }
   cv_.notify_all();
@@ -177,8 +186,9 @@ json FakeBotApi::text_message(std::int64_t chat_id, const std::string& text,
   if (kind != "channel_post") {
     message["from"] = {{"id", chat_id}, {"is_bot", false}, {"first_name", "Operator"}};
   }
-  if (kind == "edited_message")
+  if (kind == "edited_message") {
     message["edit_date"] = date + 100;
+  }
   if (!text.empty() && text.front() == '/') {
     message["entities"] =
         json::array({{{"type", "bot_command"}, {"offset", 0}, {"length", command_length(text)}}});
@@ -194,8 +204,9 @@ std::int64_t FakeBotApi::push_text(std::int64_t chat_id, const std::string& text
 std::vector<std::int64_t> FakeBotApi::push_texts(std::int64_t chat_id,
                                                  const std::vector<std::string>& texts) {
   std::vector<json> updates;
-  for (const std::string& text : texts)
+  for (const std::string& text : texts) {
     updates.push_back(text_message(chat_id, text, "message", unix_now()));
+  }
   std::vector<std::int64_t> ids;
   {
     MutexLock lock(mu_);
@@ -259,8 +270,9 @@ void FakeBotApi::ignore_offset(bool ignore) {
 
 void FakeBotApi::script(const std::string& method, Scripted answer, int times) {
   MutexLock lock(mu_);
-  for (int i = 0; i < times; ++i)
+  for (int i = 0; i < times; ++i) {
     scripts_[method].push_back(answer);
+  }
 }
 
 Scripted FakeBotApi::fault(Fault fault, std::int64_t retry_after) {
@@ -324,8 +336,9 @@ std::vector<Call> FakeBotApi::calls(const std::string& method) const {
   MutexLock lock(mu_);
   std::vector<Call> out;
   for (const Call& c : calls_) {
-    if (method.empty() || c.method == method)
+    if (method.empty() || c.method == method) {
       out.push_back(c);
+    }
   }
   return out;
 }
@@ -364,20 +377,27 @@ FakeBotApi::Reply FakeBotApi::handle(const std::string& token, const std::string
                    scripted->drop_connection};
     }
   }
-  if (token != options_.token)
+  if (token != options_.token) {
     return Reply{401, fixture_text("error_401_unauthorized.json")};
-  if (method == "getMe")
+  }
+  if (method == "getMe") {
     return get_me();
-  if (method == "getUpdates")
+  }
+  if (method == "getUpdates") {
     return get_updates(params);
-  if (method == "sendMessage")
+  }
+  if (method == "sendMessage") {
     return send_message(params);
-  if (method == "deleteWebhook")
+  }
+  if (method == "deleteWebhook") {
     return delete_webhook(params);
-  if (method == "answerCallbackQuery")
+  }
+  if (method == "answerCallbackQuery") {
     return answer_callback_query(params);
-  if (method == "setMyCommands")
+  }
+  if (method == "setMyCommands") {
     return set_my_commands(params);
+  }
   return Reply{404, fixture_text("error_404_method_not_found.json")};
 }
 
@@ -406,8 +426,9 @@ FakeBotApi::Reply FakeBotApi::get_updates(const json& params) {
   const auto limit = std::clamp<std::int64_t>(integer_param(params, "limit").value_or(100), 1, 100);
 
   MutexLock lock(mu_);
-  if (webhook_)
+  if (webhook_) {
     return Reply{409, fixture_text("error_409_conflict_webhook_active.json")};
+  }
   // An offset confirms every update below it: those are gone for good.
   if (offset && *offset > 0 && !ignore_offset_) {
     while (!updates_.empty() && updates_.front().update_id < *offset) {
@@ -418,8 +439,9 @@ FakeBotApi::Reply FakeBotApi::get_updates(const json& params) {
                [this]() NO_THREAD_SAFETY_ANALYSIS { return stopping_ || !updates_.empty(); });
   json result = json::array();
   for (const Queued& update : updates_) {
-    if (static_cast<std::int64_t>(result.size()) >= limit)
+    if (static_cast<std::int64_t>(result.size()) >= limit) {
       break;
+    }
     result.push_back(update.body);
   }
   return Reply{200, json{{"ok", true}, {"result", result}}.dump()};
@@ -435,8 +457,9 @@ FakeBotApi::Reply FakeBotApi::send_message(const json& params) {
   const std::string text =
       text_it != params.end() && text_it->is_string() ? text_it->get<std::string>() : "";
   // Telegram trims the text first: a blank one is as empty as "".
-  if (text.find_first_not_of(" \t\r\n\v\f") == std::string::npos)
+  if (text.find_first_not_of(" \t\r\n\v\f") == std::string::npos) {
     return Reply{400, fixture_text("error_400_message_text_is_empty.json")};
+  }
   if (utf16_units(text) > max_message_units) {
     return Reply{400, fixture_text("error_400_message_is_too_long.json")};
   }
@@ -495,8 +518,9 @@ FakeBotApi::Reply FakeBotApi::set_my_commands(const json& params) {
         json{{"ok", false}, {"error_code", 400}, {"description", "Bad Request: " + what}}.dump()};
   };
   auto list = params.find("commands");
-  if (list == params.end() || !list->is_array())
+  if (list == params.end() || !list->is_array()) {
     return bad("can't parse commands JSON object");
+  }
   for (const json& c : *list) {
     const std::string command = c.value("command", std::string());
     const std::string description = c.value("description", std::string());
@@ -504,10 +528,12 @@ FakeBotApi::Reply FakeBotApi::set_my_commands(const json& params) {
                        std::all_of(command.begin(), command.end(), [](char ch) {
                          return (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '_';
                        });
-    if (!valid)
+    if (!valid) {
       return bad("BOT_COMMAND_INVALID");
-    if (description.empty() || utf16_units(description) > 256)
+    }
+    if (description.empty() || utf16_units(description) > 256) {
       return bad("command description must be non-empty");
+    }
   }
   return Reply{200, R"({"ok":true,"result":true})"};
 }

@@ -68,10 +68,12 @@ struct Update {
   std::string json;
 
   std::optional<std::int64_t> effective_chat_id() const {
-    if (message)
+    if (message) {
       return message->chat.id;
-    if (callback_query && callback_query->message)
+    }
+    if (callback_query && callback_query->message) {
       return callback_query->message->chat.id;
+    }
     return std::nullopt;
   }
 };
