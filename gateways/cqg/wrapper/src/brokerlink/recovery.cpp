@@ -230,10 +230,10 @@ void BrokerLink::Recovery::restore() {
       link_.subscribe_orderbook_now(symbol);
     });
   }
-  for (const auto& [symbol, bars] : live.bars) {
-    step(symbol, [&] {
-      link_.unsubscribe_bar_now(symbol);
-      link_.subscribe_bar_now(symbol, bars.first, bars.second);
+  for (const auto& bar : live.bars) {
+    step(bar.first, [&] {
+      link_.unsubscribe_bar_now(bar.first);
+      link_.subscribe_bar_now(bar.first, bar.second.first, bar.second.second);
     });
   }
   if (live.account) {
