@@ -146,9 +146,9 @@ void PaperBroker::execute(Order& order, Ticks price, std::int64_t quantity, Time
   const PositionUpdate update{position_index, position.quantity, position.average_price,
                               position.realized_pnl, now};
   if (added) {
-    events_.emplace_back(std::in_place_type<PositionAdded>, update);
+    events_.emplace_back(std::in_place_type<PositionAdded>, PositionAdded{update});
   } else {
-    events_.emplace_back(std::in_place_type<PositionChanged>, update);
+    events_.emplace_back(std::in_place_type<PositionChanged>, PositionChanged{update});
   }
 }
 
