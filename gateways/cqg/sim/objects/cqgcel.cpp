@@ -3,6 +3,7 @@
 #include <date/tz.h>
 #include <fmt/format.h>
 
+#include <numeric>
 #include <stdexcept>
 #include <utility>
 
@@ -267,13 +268,18 @@ void CQGCEL::startup() {
           const bool bars = h.format == venue::HistoryFormat::MinuteBars;
           const auto first = bars ? h.bars.front().start : h.quotes.front().time;
           const auto last = bars ? h.bars.back().start : h.quotes.back().time;
-          config.start = std::chrono::floor<std::chrono::minutes>(first + (last - first) / 2);
+          // A midpoint that cannot overflow, whatever the two times are.
+          const venue::Timestamp middle{venue::Duration{
+              std::midpoint(first.time_since_epoch().count(), last.time_since_epoch().count())}};
+          config.start = std::chrono::floor<std::chrono::minutes>(middle);
         } else {
           config.start =
               std::chrono::time_point_cast<venue::Duration>(std::chrono::system_clock::now());
         }
         config.market.mean_interval = controls_->mean_event_interval();
         config.trading.cap_fill_at_displayed_size = controls_->partial_fills();
+        config.trading.finished_orders_kept = controls_->finished_orders_kept();
+        finished_orders_kept_ = config.trading.finished_orders_kept;
         venue_.emplace(std::move(config));
         for (const auto& [symbol, history] : histories) {
           const auto id = venue_->catalogue().resolve(symbol);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "objects/collection.hpp"
@@ -110,6 +111,9 @@ class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver {
   void on_market(const venue::MarketEvent& event) override;
   void deliver_quotes(Instrument& instrument, const venue::MarketEvent& event);
   void deliver_trading(const venue::TradingEvent& event);
+  // A finished order leaves the working set; the oldest finished ones
+  // beyond the number kept leave Orders.
+  void retire(std::unordered_map<std::size_t, std::shared_ptr<Order>>::iterator it);
   std::shared_ptr<Instrument> subscribed(std::string_view symbol) const;
   automation::Variant request_ticks(const automation::Variant& request);
   void remove_ticks(const automation::Variant& ticks);
@@ -143,12 +147,18 @@ class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver {
 
   std::shared_ptr<Instruments> instruments_;
   std::map<venue::InstrumentId, std::shared_ptr<Instrument>> instrument_of_;
+  // Counts the removals of each instrument: an answer to NewInstrument is
+  // given only if no removal came between the request and the answer.
+  std::map<venue::InstrumentId, std::uint64_t> instrument_generation_;
   std::int64_t account_level_ = 0;
   std::uint64_t account_generation_ = 0;  // a reload answers only the level change it is for
   std::shared_ptr<Accounts> accounts_;
   std::map<venue::AccountId, std::shared_ptr<Account>> account_of_;
   std::shared_ptr<Orders> orders_;
-  std::vector<std::shared_ptr<Order>> order_of_;                  // by the broker's order index
+  // Orders not finished yet, by the broker's order index.
+  std::unordered_map<std::size_t, std::shared_ptr<Order>> order_of_;
+  std::deque<std::size_t> finished_orders_;  // the finished ones in Orders, oldest first
+  std::size_t finished_orders_kept_ = 0;     // set at Startup
   std::map<std::size_t, std::shared_ptr<Position>> position_of_;  // by the broker's index
   std::shared_ptr<AllTicks> all_ticks_;
   std::vector<std::shared_ptr<Ticks>> ticks_;  // live tick requests, oldest first

@@ -6,6 +6,7 @@
 
 #include "objects/constants.hpp"
 #include "objects/cqgcel.hpp"
+#include "venue/price.hpp"
 
 namespace orbrix::cqgsim {
 namespace {
@@ -52,6 +53,8 @@ Instrument::Instrument(std::weak_ptr<CQGCEL> cel, venue::InstrumentId id,
     quotes_[i] = std::make_shared<Quote>(constants().quote_type[i]);
   }
   changed_->reserve(quotes_.size());
+  // Enumerated by the handler of every quote event: one enumerator serves.
+  changed_->reuse_enumerator(true);
 }
 
 const automation::ClassInfo& Instrument::class_info() {
@@ -145,7 +148,13 @@ void CQGCEL::new_instrument(const std::string& symbol) {
   if (b.answer == AnswerBehaviour::Answer::Never) {
     return;
   }
-  after(b.delay, [this, symbol, id, b] {
+  // RemoveInstrument before the answer ends the request: the answer is not
+  // given then.
+  const std::uint64_t generation = id ? instrument_generation_[*id] : 0;
+  after(b.delay, [this, symbol, id, b, generation] {
+    if (id && instrument_generation_[*id] != generation) {
+      return;
+    }
     if (b.answer == AnswerBehaviour::Answer::Error || !id) {
       const auto error = b.answer == AnswerBehaviour::Answer::Error
                              ? make_error(b.error_code, b.error_description)
@@ -177,6 +186,7 @@ void CQGCEL::remove_instrument(const Variant& instrument) {
   target->remove();
   instruments_->remove(target);
   instrument_of_.erase(it);
+  ++instrument_generation_[target->id()];
 }
 
 void CQGCEL::on_level_changed(Instrument& instrument) {
@@ -223,8 +233,12 @@ void CQGCEL::fire_quotes(std::string_view symbol, const std::vector<QuoteSpec>& 
     if (!type) {
       throw std::invalid_argument(fmt::format("fire_quotes: no quote type is named {}", q.type));
     }
-    changes.push_back(venue::QuoteChange{
-        *type, venue::to_ticks(q.price, target->contract().tick_size), q.volume, q.valid});
+    auto ticks =
+        venue::checked_ticks(q.price, target->contract().tick_size, q.type, venue::PriceSign::Any);
+    if (q.valid && !ticks) {
+      throw std::invalid_argument("fire_quotes: " + ticks.refusal);
+    }
+    changes.push_back(venue::QuoteChange{*type, ticks.ticks, q.volume, q.valid});
   }
   flush();
   venue_->market().inject(target->id(), venue_->now(), std::move(changes));

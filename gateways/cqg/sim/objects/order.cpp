@@ -8,6 +8,7 @@
 #include "objects/constants.hpp"
 #include "objects/cqgcel.hpp"
 #include "objects/instrument.hpp"
+#include "venue/price.hpp"
 
 namespace orbrix::cqgsim {
 namespace {
@@ -62,11 +63,7 @@ const automation::ClassInfo& OrderProperties::class_info() {
         throw std::logic_error("the order of these properties is gone");
       }
       (void)o->property_value(id);  // refuses an unknown id now
-      auto& made = self.made_[id];
-      if (!made) {
-        made = std::make_shared<OrderProperty>(self.order_, id);
-      }
-      return made;
+      return std::make_shared<OrderProperty>(self.order_, id);
     });
     c.set_default_member("Item");
     return c;
@@ -105,11 +102,15 @@ const automation::ClassInfo& Order::class_info() {
     });
     c.add_property("Properties", [](Dispatch& d, Args) -> Variant {
       auto& o = order(d);
-      if (!o.properties_) {
-        o.properties_ = std::make_shared<OrderProperties>(
-            std::static_pointer_cast<Order>(o.shared_from_this()));
+      if (o.properties_) {
+        return o.properties_;
       }
-      return o.properties_;
+      auto made =
+          std::make_shared<OrderProperties>(std::static_pointer_cast<Order>(o.shared_from_this()));
+      if (!o.finished_) {
+        o.properties_ = made;  // read on every event while it works
+      }
+      return made;
     });
     c.add_property("GUID", [](Dispatch& d, Args) -> Variant { return order(d).guid_; });
     c.add_property("Instrument",
@@ -132,6 +133,8 @@ const automation::ClassInfo& Order::class_info() {
     c.add_property("AverageFillPrice",
                    [](Dispatch& d, Args) -> Variant { return order(d).average_price_; });
     c.add_property("GWStatus", [](Dispatch& d, Args) -> Variant { return order(d).status_; });
+    c.add_property("RejectReason",
+                   [](Dispatch& d, Args) -> Variant { return order(d).reject_reason_; });
     return c;
   }();
   return info;
@@ -233,6 +236,7 @@ void CQGCEL::place(Order& o) {
   const auto& k = constants();
   const auto& r = o.request();
   const double tick = r.instrument->contract().tick_size;
+  std::string refusal;
   venue::OrderRequest req;
   req.account = r.account->id();
   req.instrument = r.instrument->id();
@@ -243,23 +247,29 @@ void CQGCEL::place(Order& o) {
   req.side = r.side == k.osdBuy ? venue::Side::Buy : venue::Side::Sell;
   req.quantity = r.quantity;
   // A stop order's trigger is its stop price; the limit price is what a
-  // stop-limit turns into.
+  // stop-limit turns into. A price the venue cannot take exactly is its
+  // reason to reject the order.
+  const auto take = [&](double price, const char* what, std::optional<venue::Ticks>& into) {
+    auto ticks = venue::checked_ticks(price, tick, what);
+    if (ticks) {
+      into = ticks.ticks;
+    } else if (refusal.empty()) {
+      refusal = std::move(ticks.refusal);
+    }
+  };
   if (r.limit_price && req.type != venue::OrderType::Stop && req.type != venue::OrderType::Market) {
-    req.limit_price = venue::to_ticks(*r.limit_price, tick);
+    take(*r.limit_price, "limit price", req.limit_price);
   }
   if (r.stop_price) {
-    req.stop_price = venue::to_ticks(*r.stop_price, tick);
+    take(*r.stop_price, "stop price", req.stop_price);
   }
   auto& broker = venue_->broker();
   if (auto reason = controls_->take_reject_next()) {
     broker.reject_next_order(std::move(*reason));
   }
-  const auto submitted = broker.submit(std::move(req), venue_->now());
+  const auto submitted = broker.submit(std::move(req), venue_->now(), std::move(refusal));
   auto strong = std::static_pointer_cast<Order>(o.shared_from_this());
-  o.set_placed(submitted.order, broker.orders()[submitted.order].id);
-  if (order_of_.size() <= submitted.order) {
-    order_of_.resize(submitted.order + 1);
-  }
+  o.set_placed(submitted.order, venue::format_order_id(submitted.order + 1));
   order_of_[submitted.order] = strong;
   orders_->add(strong, o.guid());
   for (const auto& e : submitted.events) {
@@ -275,9 +285,24 @@ void CQGCEL::cancel(Order& o) {
   if (!o.placed()) {
     throw std::logic_error("CQGOrder.Cancel: the order has not been placed");
   }
+  if (o.finished()) {
+    throw std::invalid_argument(
+        fmt::format("CQGOrder.Cancel: order {} has finished already", o.guid()));
+  }
   const auto events = venue_->broker().cancel(o.guid(), venue_->now());
   for (const auto& e : events) {
     emit([this, e] { deliver_trading(e); });
+  }
+}
+
+void CQGCEL::retire(std::unordered_map<std::size_t, std::shared_ptr<Order>>::iterator it) {
+  it->second->finish();
+  finished_orders_.push_back(it->first);
+  order_of_.erase(it);
+  // The venue keeps as many finished orders for look-up: the same ones.
+  while (finished_orders_.size() > finished_orders_kept_) {
+    orders_->remove_key(venue::format_order_id(finished_orders_.front() + 1));
+    finished_orders_.pop_front();
   }
 }
 
@@ -287,7 +312,6 @@ void CQGCEL::deliver_trading(const venue::TradingEvent& event) {
     return;
   }
   const auto& k = constants();
-  auto& broker = venue_->broker();
   if (const auto* added = std::get_if<venue::OrderAdded>(&event)) {
     const auto& o = order_of_.at(added->order);
     o->present(vendor_status(venue::OrderStatus::InTransit), 0, 0, vendor_time(added->time));
@@ -297,21 +321,34 @@ void CQGCEL::deliver_trading(const venue::TradingEvent& event) {
     return;
   }
   if (const auto* changed = std::get_if<venue::OrderChanged>(&event)) {
-    const auto& o = order_of_.at(changed->order);
+    const auto found = order_of_.find(changed->order);
+    if (found == order_of_.end()) {
+      throw std::logic_error(
+          fmt::format("CQGCEL: an order event for order {} after its last", changed->order + 1));
+    }
+    // Held here while its event is fired: a finished order leaves order_of_.
+    const std::shared_ptr<Order> o = found->second;
     const double tick = o->request().instrument->contract().tick_size;
     o->present(vendor_status(changed->status), changed->filled_quantity,
                changed->average_fill_price * tick, vendor_time(changed->time));
+    if (changed->status == venue::OrderStatus::Rejected) {
+      o->set_reject_reason(changed->reject_reason);
+    }
     Variant fill;
     if (changed->fill) {
-      const auto& f = broker.fills()[*changed->fill];
+      const auto& f = *changed->fill;
       fill = std::make_shared<Fill>(fmt::format("{}", f.id), k.fsNormal, vendor_time(f.time),
                                     venue::to_price(f.price, tick), f.quantity,
                                     f.side == venue::Side::Buy ? k.osdBuy : k.osdSell, o);
+    }
+    if (venue::is_final(changed->status)) {
+      retire(found);
     }
     const std::array<Variant, 5> args{Variant(k.ctChanged), Variant(o), Variant(), fill, Variant()};
     fire(cqg::CelEvent::OnOrderChanged, args);
     return;
   }
+  auto& broker = venue_->broker();
   const bool added = std::holds_alternative<venue::PositionAdded>(event);
   const auto& update =
       added ? static_cast<const venue::PositionUpdate&>(std::get<venue::PositionAdded>(event))

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,7 +18,8 @@ class Instrument;
 class Order;
 
 // Order.Properties: called with a property id (opGWStatus, ...) it gives
-// the property object whose Value is read.
+// the property object whose Value is read. Property objects are made when
+// asked for and not kept: each reads its value from the order when read.
 class OrderProperties final : public SimObject<OrderProperties> {
  public:
   explicit OrderProperties(std::weak_ptr<Order> order) : order_(std::move(order)) {}
@@ -27,7 +27,6 @@ class OrderProperties final : public SimObject<OrderProperties> {
 
  private:
   std::weak_ptr<Order> order_;
-  std::map<std::int64_t, automation::DispatchPtr> made_;
 };
 
 class OrderProperty final : public SimObject<OrderProperty> {
@@ -41,7 +40,9 @@ class OrderProperty final : public SimObject<OrderProperty> {
 };
 
 // An order: made by CreateOrder, placed by Place. Its status and fill
-// figures are those of the latest order event fired for it.
+// figures are those of the latest order event fired for it. Besides the
+// vendor's members it offers RejectReason: why the venue rejected it (empty
+// otherwise), for tests and users of the simulator.
 class Order final : public SimObject<Order> {
  public:
   struct Request {
@@ -73,6 +74,14 @@ class Order final : public SimObject<Order> {
     average_price_ = average_price;
     event_time_ = when;
   }
+  void set_reject_reason(std::string reason) { reject_reason_ = std::move(reason); }
+  // Finished (filled, cancelled or rejected): it keeps only what a look-up
+  // by id still answers.
+  void finish() {
+    finished_ = true;
+    properties_.reset();
+  }
+  bool finished() const { return finished_; }
   automation::Variant property_value(std::int64_t id) const;
 
  private:
@@ -85,7 +94,9 @@ class Order final : public SimObject<Order> {
   std::int64_t filled_ = 0;
   double average_price_ = 0;
   automation::Date event_time_{};
-  std::shared_ptr<OrderProperties> properties_;
+  std::string reject_reason_;
+  bool finished_ = false;
+  std::shared_ptr<OrderProperties> properties_;  // made on first use while it works
 };
 
 // One execution: Id, Status, Timestamp, Price, Quantity, Side, Order.

@@ -39,8 +39,9 @@ const automation::ClassInfo& TicksRequest::class_info() {
         "Limit", [self](Dispatch& d, Args) -> Variant { return self(d).limit; },
         [self](Dispatch& d, Args, const Variant& v) {
           const auto limit = v.as_int();
-          if (limit < 0) {
-            throw std::invalid_argument("CQGTicksRequest.Limit cannot be negative");
+          if (limit < 0 || limit > kMaxTicksKept) {
+            throw std::invalid_argument(fmt::format(
+                "CQGTicksRequest.Limit must be within 0 to {}, got {}", kMaxTicksKept, limit));
           }
           self(d).limit = limit;
         });
@@ -66,25 +67,21 @@ const automation::ClassInfo& Tick::class_info() {
 const automation::ClassInfo& Ticks::class_info() {
   static const automation::ClassInfo info = [] {
     automation::ClassInfo c("CQGTicks");
-    auto self = [](Dispatch& d) -> Ticks& { return automation::self_as<Ticks>(d); };
-    c.add_property("Count", [self](Dispatch& d, Args) -> Variant {
-      return static_cast<std::int64_t>(self(d).ticks_.size());
+    add_count_and_item<Ticks>(c);
+    c.add_property("Request", [](Dispatch& d, Args) -> Variant {
+      return automation::self_as<Ticks>(d).request_;
     });
-    c.add_property("Item", [self](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 1, "CQGTicks", "Item");
-      const auto& ticks = self(d).ticks_;
-      const auto i = a[0].as_int();
-      if (i < 0 || static_cast<std::size_t>(i) >= ticks.size()) {
-        throw std::out_of_range(fmt::format(
-            "CQGTicks: no tick at index {} (the collection holds {})", i, ticks.size()));
-      }
-      return ticks[static_cast<std::size_t>(i)];
-    });
-    c.set_default_member("Item");
-    c.add_property("Request", [self](Dispatch& d, Args) -> Variant { return self(d).request_; });
     return c;
   }();
   return info;
+}
+
+void Ticks::trim(std::size_t added) {
+  const auto limit = request_->limit > 0 ? request_->limit : kDefaultTicksKept;
+  const std::size_t keep = std::max(static_cast<std::size_t>(limit), added);
+  if (size() > keep) {
+    drop_oldest(size() - keep);
+  }
 }
 
 bool Ticks::takes(venue::TickType type) const {
@@ -138,7 +135,7 @@ void CQGCEL::remove_ticks(const Variant& ticks) {
   if (!target) {
     throw std::invalid_argument("CQGCEL.RemoveTicks: the argument is not a ticks collection");
   }
-  target->remove();
+  target->set_removed();
   all_ticks_->remove(target);
   std::erase_if(ticks_, [target](const auto& t) { return t.get() == target; });
 }
@@ -150,14 +147,15 @@ void CQGCEL::deliver_ticks(Ticks& ticks, const venue::MarketEvent& event) {
     if (!ticks.takes(t.type)) {
       continue;
     }
-    ticks.append(std::make_shared<Tick>(constants().tick_type[static_cast<std::size_t>(t.type)],
-                                        venue::to_price(t.price, tick_size), t.volume,
-                                        vendor_time(t.time)));
+    ticks.add(std::make_shared<Tick>(constants().tick_type[static_cast<std::size_t>(t.type)],
+                                     venue::to_price(t.price, tick_size), t.volume,
+                                     vendor_time(t.time)));
     ++added;
   }
   if (added == 0) {
     return;
   }
+  ticks.trim(static_cast<std::size_t>(added));
   const std::array<Variant, 2> args{Variant(ticks.shared_from_this()), Variant(added)};
   fire(cqg::CelEvent::OnTicksAdded, args);
 }

@@ -4,8 +4,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "objects/collection.hpp"
 #include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "venue/market/quotes.hpp"
@@ -14,7 +14,9 @@
 namespace orbrix::cqgsim {
 
 // What CreateTicksRequest hands out: Symbol, Type, TickFilter,
-// SessionsFilter and Limit, all writable.
+// SessionsFilter and Limit, all writable. Limit (0 to kMaxTicksKept) is how
+// many of the newest ticks the ticks collection keeps; 0 keeps
+// kDefaultTicksKept.
 class TicksRequest final : public SimObject<TicksRequest> {
  public:
   TicksRequest();
@@ -26,6 +28,9 @@ class TicksRequest final : public SimObject<TicksRequest> {
   automation::Variant sessions_filter;
   std::int64_t limit = 0;
 };
+
+inline constexpr std::int64_t kDefaultTicksKept = 1'000;
+inline constexpr std::int64_t kMaxTicksKept = 100'000;
 
 // One tick: PriceType, Price, Volume, Timestamp.
 class Tick final : public SimObject<Tick> {
@@ -41,9 +46,12 @@ class Tick final : public SimObject<Tick> {
   automation::Date when_;
 };
 
-// The ticks of one request: Count, Item(i) (oldest first), Request. It grows
-// as the market prints.
-class Ticks final : public SimObject<Ticks> {
+// The ticks of one request: Count, Item(i) (oldest first), Request. It takes
+// each batch the market prints and keeps a window of the newest ticks: the
+// request's Limit (kDefaultTicksKept when 0), and never fewer than the batch
+// just added, so a handler of OnTicksAdded(ticks, added) finds the whole
+// batch at Count - added ... Count - 1.
+class Ticks final : public SimObject<Ticks>, public Collection {
  public:
   Ticks(std::shared_ptr<TicksRequest> request, std::optional<venue::InstrumentId> instrument)
       : request_(std::move(request)), instrument_(instrument) {}
@@ -53,15 +61,15 @@ class Ticks final : public SimObject<Ticks> {
   bool resolved() const { return resolved_; }
   void set_resolved() { resolved_ = true; }
   bool removed() const { return removed_; }
-  void remove() { removed_ = true; }
+  void set_removed() { removed_ = true; }
   // Whether the request's filter takes ticks of this type.
   bool takes(venue::TickType type) const;
-  void append(std::shared_ptr<Tick> tick) { ticks_.push_back(std::move(tick)); }
+  // Drops the oldest ticks beyond the window, after a batch of `added`.
+  void trim(std::size_t added);
 
  private:
   std::shared_ptr<TicksRequest> request_;
   std::optional<venue::InstrumentId> instrument_;
-  std::vector<std::shared_ptr<Tick>> ticks_;
   bool resolved_ = false;
   bool removed_ = false;
 };

@@ -94,26 +94,49 @@ const automation::ClassInfo& TimedBar::class_info() {
 const automation::ClassInfo& TimedBars::class_info() {
   static const automation::ClassInfo info = [] {
     automation::ClassInfo c("CQGTimedBars");
-    auto self = [](Dispatch& d) -> TimedBars& { return automation::self_as<TimedBars>(d); };
-    c.add_property("Count", [self](Dispatch& d, Args) -> Variant {
-      return static_cast<std::int64_t>(self(d).bars_.size());
+    add_count_and_item<TimedBars>(c);
+    c.add_property("Request", [](Dispatch& d, Args) -> Variant {
+      return automation::self_as<TimedBars>(d).request_;
     });
-    c.add_property("Item", [self](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 1, "CQGTimedBars", "Item");
-      const auto& bars = self(d).bars_;
-      const auto i = a[0].as_int();
-      if (i < 0 || static_cast<std::size_t>(i) >= bars.size()) {
-        throw std::out_of_range(fmt::format(
-            "CQGTimedBars: no bar at index {} (the collection holds {})", i, bars.size()));
-      }
-      return bars[static_cast<std::size_t>(i)];
-    });
-    c.set_default_member("Item");
-    c.add_property("Request", [self](Dispatch& d, Args) -> Variant { return self(d).request_; });
     return c;
   }();
   return info;
 }
+
+const TimedBar* TimedBars::newest() const {
+  return size() == 0 ? nullptr : static_cast<const TimedBar*>(back().get());
+}
+
+void TimedBars::append(std::shared_ptr<TimedBar> bar) {
+  add(std::move(bar));
+  ++appended_;
+  if (window_ > 0 && size() > window_) {
+    drop_oldest(size() - window_);
+  }
+}
+
+namespace {
+
+// How many completed bars RangeStart and RangeEnd ask for (RangeEnd counts
+// back from the forming bar: 0 and -101 ask for 100), or none when the range
+// is not one the simulator can serve: its arithmetic would overflow, or it
+// asks for more than a request returns.
+std::optional<std::size_t> bars_wanted(std::int64_t range_start, std::int64_t range_end) {
+  std::int64_t span = 0;
+  if (__builtin_sub_overflow(range_start, range_end, &span)) {
+    return std::nullopt;
+  }
+  if (span <= 1) {
+    return 0;  // up to the forming bar only
+  }
+  const auto wanted = static_cast<std::uint64_t>(span) - 1;
+  if (wanted > venue::kMaxBarsPerRequest) {
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(wanted);
+}
+
+}  // namespace
 
 // --- the hub's side of timed bars ---
 
@@ -168,26 +191,29 @@ Variant CQGCEL::request_timed_bars(const Variant& request) {
     return bars;
   }
   after(b.delay, [this, bars, b] {
+    if (bars->removed()) {
+      return;  // removed before its answer: nobody asks any more
+    }
     const auto& req = *bars->request();
+    const auto wanted = bars_wanted(req.range_start, req.range_end);
     Variant error;
     if (b.answer == AnswerBehaviour::Answer::Error) {
       error = make_error(b.error_code, b.error_description);
     } else if (!bars->instrument()) {
       error = make_error(1, fmt::format("Unknown symbol: {}", req.symbol));
+    } else if (!wanted) {
+      error = make_error(2, fmt::format("RangeStart {} and RangeEnd {} do not ask for 0 to {} bars",
+                                        req.range_start, req.range_end, venue::kMaxBarsPerRequest));
     } else if (b.answer != AnswerBehaviour::Answer::Empty) {
-      // RangeEnd counts back from the forming bar: -101 asks for 100 bars.
-      const auto wanted = std::max<std::int64_t>(0, req.range_start - req.range_end - 1);
-      const auto series = venue_->market().bars(*bars->instrument(), bars->period(),
-                                                static_cast<std::size_t>(wanted));
+      const auto series = venue_->market().bars(*bars->instrument(), bars->period(), *wanted);
       const double tick = venue_->catalogue().contract(*bars->instrument()).tick_size;
-      auto& list = bars->bars();
       for (const auto& bar : series.completed) {
-        list.push_back(make_bar(bar, tick, req.symbol, list.size()));
+        bars->append(make_bar(bar, tick, req.symbol, bars->appended()));
       }
       if (series.forming) {
-        list.push_back(make_bar(*series.forming, tick, req.symbol, list.size()));
+        bars->append(make_bar(*series.forming, tick, req.symbol, bars->appended()));
       }
-      bars->set_resolved();
+      bars->set_resolved(*wanted);
       timed_bars_.push_back(bars);
     }
     const std::array<Variant, 2> args{Variant(bars), error};
@@ -202,7 +228,7 @@ void CQGCEL::remove_timed_bars(const Variant& bars) {
     throw std::invalid_argument(
         "CQGCEL.RemoveTimedBars: the argument is not a timed-bars collection");
   }
-  target->remove();
+  target->set_removed();
   all_timed_bars_->remove(target);
   std::erase_if(timed_bars_, [target](const auto& b) { return b.get() == target; });
 }
@@ -210,26 +236,26 @@ void CQGCEL::remove_timed_bars(const Variant& bars) {
 void CQGCEL::deliver_bars(TimedBars& bars, const venue::BarUpdate& update) {
   const double tick = venue_->catalogue().contract(*bars.instrument()).tick_size;
   const auto& symbol = bars.request()->symbol;
-  auto& list = bars.bars();
   const auto self = bars.shared_from_this();
+  const TimedBar* newest = bars.newest();
   if (update.kind == venue::BarUpdate::Kind::Updated) {
-    if (list.empty() || list.back()->start != update.bar.start) {
-      list.push_back(make_bar(update.bar, tick, symbol, list.size()));
+    if (!newest || newest->start != update.bar.start) {
+      bars.append(make_bar(update.bar, tick, symbol, bars.appended()));
       const std::array<Variant, 1> args{Variant(self)};
       fire(cqg::CelEvent::OnTimedBarsAdded, args);
       return;
     }
-    list.back() = make_bar(update.bar, tick, symbol, list.size() - 1);
+    bars.replace_newest(make_bar(update.bar, tick, symbol, bars.appended() - 1));
     const std::array<Variant, 2> args{Variant(self),
-                                      Variant(static_cast<std::int64_t>(list.size() - 1))};
+                                      Variant(static_cast<std::int64_t>(bars.size() - 1))};
     fire(cqg::CelEvent::OnTimedBarsUpdated, args);
     return;
   }
   // A new bar opened: the one before it is final now.
-  if (update.finished && !list.empty() && list.back()->start == update.finished->start) {
-    list.back() = make_bar(*update.finished, tick, symbol, list.size() - 1);
+  if (update.finished && newest && newest->start == update.finished->start) {
+    bars.replace_newest(make_bar(*update.finished, tick, symbol, bars.appended() - 1));
   }
-  list.push_back(make_bar(update.bar, tick, symbol, list.size()));
+  bars.append(make_bar(update.bar, tick, symbol, bars.appended()));
   const std::array<Variant, 1> args{Variant(self)};
   fire(cqg::CelEvent::OnTimedBarsAdded, args);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "objects/collection.hpp"
 #include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "venue/market/bars.hpp"
@@ -47,8 +49,10 @@ class TimedBar final : public SimObject<TimedBar> {
 };
 
 // The bars of one request: Count, Item(i) (oldest first; the last one
-// forming), Request.
-class TimedBars final : public SimObject<TimedBars> {
+// forming), Request. It keeps the bars the request asked for and the forming
+// one (two at least: a new bar's predecessor stays readable); as bars are
+// added the oldest go.
+class TimedBars final : public SimObject<TimedBars>, public Collection {
  public:
   TimedBars(std::shared_ptr<TimedBarsRequest> request,
             std::optional<venue::InstrumentId> instrument, venue::BarPeriod period)
@@ -59,15 +63,29 @@ class TimedBars final : public SimObject<TimedBars> {
   const std::optional<venue::InstrumentId>& instrument() const { return instrument_; }
   venue::BarPeriod period() const { return period_; }
   bool live() const { return resolved_ && !removed_ && request_->updates_enabled; }
-  void set_resolved() { resolved_ = true; }
-  void remove() { removed_ = true; }
-  std::vector<std::shared_ptr<TimedBar>>& bars() { return bars_; }
+  bool removed() const { return removed_; }
+  // Resolved with `completed` bars asked for.
+  void set_resolved(std::size_t completed) {
+    resolved_ = true;
+    window_ = std::max<std::size_t>(completed, 1) + 1;
+  }
+  void set_removed() { removed_ = true; }
+  // The newest bar, or null.
+  const TimedBar* newest() const;
+  // Appends a bar, dropping the oldest beyond the window.
+  void append(std::shared_ptr<TimedBar> bar);
+  // Replaces the newest bar.
+  void replace_newest(std::shared_ptr<TimedBar> bar) { replace_back(std::move(bar)); }
+  // The number of bars ever appended: the index a bar has counted from the
+  // first one the request got, dropped ones included.
+  std::size_t appended() const { return appended_; }
 
  private:
   std::shared_ptr<TimedBarsRequest> request_;
   std::optional<venue::InstrumentId> instrument_;
   venue::BarPeriod period_;
-  std::vector<std::shared_ptr<TimedBar>> bars_;
+  std::size_t window_ = 0;  // 0 until resolved: no bound while the request is answered
+  std::size_t appended_ = 0;
   bool resolved_ = false;
   bool removed_ = false;
 };

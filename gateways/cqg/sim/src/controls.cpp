@@ -11,6 +11,9 @@
 #include "objects/sim_history.hpp"
 #include "orbrix/automation/apartment.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
+#include "venue/market/catalogue.hpp"
+#include "venue/market/time_text.hpp"
+#include "venue/trading/options.hpp"
 
 namespace orbrix::cqgsim {
 
@@ -74,6 +77,12 @@ std::uint64_t SimControls::seed() const {
   return seed_;
 }
 void SimControls::set_start_time(std::chrono::system_clock::time_point start) {
+  const auto t = std::chrono::time_point_cast<venue::Duration>(start);
+  if (!venue::in_time_range(t)) {
+    throw std::invalid_argument(
+        fmt::format("the start time {} is outside the years {} to {} the simulator works in",
+                    venue::format_timestamp(t), venue::kFirstYear, venue::kLastYear));
+  }
   MutexLock lock(mutex_);
   start_time_ = start;
 }
@@ -82,8 +91,10 @@ std::optional<std::chrono::system_clock::time_point> SimControls::start_time() c
   return start_time_;
 }
 void SimControls::set_mean_event_interval(std::chrono::milliseconds interval) {
-  if (interval.count() <= 0) {
-    throw std::invalid_argument("the mean time between market events must be positive");
+  if (interval < std::chrono::milliseconds(1) || interval > std::chrono::hours(1)) {
+    throw std::invalid_argument(
+        fmt::format("the mean time between market events must be within 1 ms to 1 hour, got {} ms",
+                    interval.count()));
   }
   MutexLock lock(mutex_);
   mean_event_interval_ = interval;
@@ -101,9 +112,29 @@ bool SimControls::partial_fills() const {
   return partial_fills_;
 }
 
+void SimControls::set_finished_orders_kept(std::size_t count) {
+  if (count > venue::kMaxFinishedOrdersKept) {
+    throw std::invalid_argument(fmt::format("at most {} finished orders can be kept, asked for {}",
+                                            venue::kMaxFinishedOrdersKept, count));
+  }
+  MutexLock lock(mutex_);
+  finished_orders_kept_ = count;
+}
+std::size_t SimControls::finished_orders_kept() const {
+  MutexLock lock(mutex_);
+  return finished_orders_kept_;
+}
+
 void SimControls::replay_history(std::string symbol, const std::string& path) {
-  // Read and checked whole before anything is kept.
+  const auto contract = venue::Catalogue::standard_contract(symbol);
+  if (!contract) {
+    throw std::invalid_argument(
+        fmt::format("a history was given for {}, which the simulator does not list", symbol));
+  }
+  // Read and checked whole, against the instrument's tick grid too, before
+  // anything is kept.
   auto history = std::make_shared<History>(History{venue::load_history(path)});
+  venue::replay_check(history->data, *contract);
   MutexLock lock(mutex_);
   std::erase_if(histories_, [&](const auto& h) { return h.first == symbol; });
   histories_.emplace_back(std::move(symbol), std::move(history));

@@ -21,6 +21,19 @@ using Ticks = std::int64_t;
 using Duration = std::chrono::nanoseconds;
 using Timestamp = std::chrono::sys_time<Duration>;
 
+// The times the venue works with: from 1970 up to, not including, 2200.
+// Nanoseconds in 64 bits end in April 2262, so a session starting at the
+// latest supported time still runs for more than 60 years, and the span of
+// any two supported times (under 230 years) fits too. History files and the
+// start time are refused outside it.
+inline constexpr Timestamp kEarliestTime{};
+inline constexpr Timestamp kTimeLimit{std::chrono::sys_days{std::chrono::year{2200} / 1 / 1}};
+inline constexpr int kFirstYear = 1970;
+inline constexpr int kLastYear = 2199;
+inline constexpr bool in_time_range(Timestamp t) {
+  return t >= kEarliestTime && t < kTimeLimit;
+}
+
 // Index of an instrument in the venue's catalogue.
 using InstrumentId = std::uint32_t;
 
@@ -41,12 +54,24 @@ struct InstrumentSpec {
   double maintenance_margin = 0;  // per contract, account currency
 };
 
-// Price in decimals from ticks, and back (rounded to the nearest tick).
+// Price in decimals from ticks, and back (rounded to the nearest tick). The
+// rounding is for the venue's own figures (a listed price level); a price
+// from outside goes through checked_ticks (price.hpp) instead.
 inline double to_price(Ticks ticks, double tick_size) {
   return static_cast<double>(ticks) * tick_size;
 }
 inline Ticks to_ticks(double price, double tick_size) {
   return static_cast<Ticks>(std::llround(price / tick_size));
+}
+
+// a + b, held at the largest value instead of overflowing: volumes summed
+// over a long session or a large recording.
+inline std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
+  std::int64_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum)) {
+    return b > 0 ? INT64_MAX : INT64_MIN;
+  }
+  return sum;
 }
 
 // The level-1 state of one instrument after a market event: what matching

@@ -12,6 +12,10 @@
 
 namespace orbrix::cqgsim::venue {
 
+// Most bars one request returns; larger counts are cut to it. The live
+// series keep as many completed bars, no more.
+inline constexpr std::size_t kMaxBarsPerRequest = 100000;
+
 // One-minute bars, and daily bars over the UTC calendar day.
 enum class BarPeriod : std::uint8_t { OneMinute, Daily };
 inline constexpr std::size_t kBarPeriodCount = 2;

@@ -23,6 +23,13 @@ class Catalogue {
   // after. The catalogue does not roll while it is in use.
   static Catalogue standard(Timestamp as_of);
 
+  // The standard contract named by `text` whatever its month: the short
+  // symbol ("EP"), a dated symbol of any month ("EPH27") or a full name
+  // ("F.US.EPH27"), ignoring letter case; none for anything else. Its tick
+  // size, tick value and other terms are those of every month (the dated
+  // names it carries are not meaningful).
+  static std::optional<InstrumentSpec> standard_contract(std::string_view text);
+
   // A catalogue of the given instruments, in this order. `symbol` and
   // `full_name` must be non-empty and unique ignoring case; the dated symbol
   // is the part of the full name after its last dot. Throws

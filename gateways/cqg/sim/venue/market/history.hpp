@@ -74,13 +74,21 @@ struct History {
 };
 
 // Reads and validates a history file. Throws HistoryError naming the file,
-// line and column of the first fault: an unknown header, a missing column, a
-// value that is not a number or time stamp, a bid at or above the ask, a
-// negative size or volume, a bar whose high or low does not contain the
-// others, time stamps going back, or no records at all.
+// line and column of the first fault: an unknown header, a missing or
+// unnamed column, a row with more fields than the header, a value that is
+// not a number or time stamp, a time outside the years the venue works in
+// (kFirstYear to kLastYear), a bid at or above the ask, a negative size or
+// volume, a bar whose high or low does not contain the others, time stamps
+// going back, or no records at all. Prices are checked against an
+// instrument's tick grid and the venue's price bound by replay_check.
 History load_history(const std::filesystem::path& path);
 
 // The same from a stream; `source` names it in messages.
 History parse_history(std::istream& in, const std::string& source);
+
+// Checks that `history` can be replayed by `contract`: every price on its
+// tick grid and within kMaxPriceTicks. Throws HistoryError naming the file,
+// line and column of the first price that is not.
+void replay_check(const History& history, const InstrumentSpec& contract);
 
 }  // namespace orbrix::cqgsim::venue

@@ -25,6 +25,9 @@
 
 namespace orbrix::cqgsim::venue {
 
+// Each option has a range (the Market refuses a value outside it): the
+// mean interval more than zero and at most kMaxMeanInterval, probabilities 0
+// to 1, mean sizes 1 to kMaxMeanSize.
 struct MarketConfig {
   // Mean of the exponential time between two events of one instrument.
   Duration mean_interval = std::chrono::milliseconds(300);
@@ -35,9 +38,8 @@ struct MarketConfig {
   double mean_book_size = 30;                // contracts shown at the bid or ask
   double mean_trade_size = 4;
 };
-
-// Most bars one request returns; larger counts are cut to it.
-inline constexpr std::size_t kMaxBarsPerRequest = 100000;
+inline constexpr Duration kMaxMeanInterval = std::chrono::hours(1);
+inline constexpr double kMaxMeanSize = 1'000'000;
 
 class Market {
  public:
@@ -46,7 +48,8 @@ class Market {
   // instruments exist. Every instrument's first event is at `start`: it
   // trades at the instrument's initial price and sends yesterday's
   // settlement and the day's open, high and low.
-  // Throws std::invalid_argument for a non-positive mean interval.
+  // Throws std::invalid_argument, naming the option, for a configuration
+  // option outside its range.
   Market(const Catalogue& catalogue, std::uint64_t seed, Timestamp start, MarketConfig config = {});
   ~Market();
   Market(const Market&) = delete;
@@ -85,9 +88,9 @@ class Market {
   // state in order, with its ticks and bar updates derived, and nothing else
   // added, except that a side left crossed by the batch is moved one tick
   // beyond the other (an extra change). Throws std::invalid_argument for a
-  // time before now(), an empty batch, a negative volume, or a batch whose own
-  // valid bid is not below its own valid ask; std::out_of_range for an
-  // unknown id.
+  // time before now(), an empty batch, a negative volume, a price beyond
+  // kMaxPriceTicks, or a batch whose own valid bid is not below its own valid
+  // ask; std::out_of_range for an unknown id.
   void inject(InstrumentId id, Timestamp time, std::vector<QuoteChange> changes);
 
   // Makes `id` replay `history` instead of its random walk: records before

@@ -1,12 +1,27 @@
 #include "venue/venue.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <stdexcept>
 
 namespace orbrix::cqgsim::venue {
 
+namespace {
+
+Timestamp checked_start(Timestamp start) {
+  if (!in_time_range(start)) {
+    throw std::invalid_argument(fmt::format("the venue starts within the years {} to {}, not at {}",
+                                            kFirstYear, kLastYear,
+                                            start.time_since_epoch().count()));
+  }
+  return start;
+}
+
+}  // namespace
+
 Venue::Venue(VenueConfig config)
-    : clock_(config.start),
+    : clock_(checked_start(config.start)),
       market_(Catalogue::standard(config.start), config.seed, config.start, config.market),
       broker_(market_.catalogue().contracts(), std::move(config.accounts), config.trading) {}
 

@@ -78,6 +78,11 @@ TEST(Venue, TimersAndMarketEventsComeInTimeOrderAndTimeNeverGoesBack) {
   EXPECT_NE(std::find(seen.begin(), seen.end(), kStart + 2s), seen.end());
   EXPECT_EQ(venue.now(), kStart + 5s);
   EXPECT_THROW(venue.advance_to(kStart + 1s, r), std::invalid_argument);
+  // A start the clock could not run on from is refused.
+  config.start = kTimeLimit;
+  EXPECT_THROW(Venue{config}, std::invalid_argument);
+  config.start = kEarliestTime - 1ns;
+  EXPECT_THROW(Venue{config}, std::invalid_argument);
 }
 
 }  // namespace

@@ -1,15 +1,18 @@
 #pragma once
 
 // What the broker reports after each call, in the order it happened. Events
-// are small values that name orders, fills and positions by their index in
-// PaperBroker's lists and carry the figures as they were at that moment, so
-// a later change in the same call does not show through an earlier event.
+// are values that name orders and positions by their index and carry the
+// figures as they were at that moment (a fill itself), so a later change in
+// the same call does not show through an earlier event, and an event can be
+// handled after the broker has forgotten its order.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <variant>
 
+#include "venue/trading/fill.hpp"
 #include "venue/trading/order.hpp"
 #include "venue/types.hpp"
 
@@ -29,8 +32,9 @@ struct OrderChanged {
   OrderStatus status = OrderStatus::InTransit;
   std::int64_t filled_quantity{};
   std::int64_t remaining_quantity{};
-  double average_fill_price{};      // ticks
-  std::optional<std::size_t> fill;  // index into PaperBroker::fills() for an execution
+  double average_fill_price{};  // ticks
+  std::optional<Fill> fill;     // the execution that caused the change
+  std::string reject_reason;    // Rejected: why; empty otherwise
   Timestamp time{};
 };
 

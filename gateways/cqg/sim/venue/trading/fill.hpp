@@ -17,7 +17,7 @@ enum class FillStatus : std::uint8_t { Normal };
 
 struct Fill {
   std::uint64_t id{};   // from a counter: 1, 2, 3, ...
-  std::size_t order{};  // index into PaperBroker::orders()
+  std::size_t order{};  // the order's index
   AccountId account{};
   InstrumentId instrument{};
   Side side = Side::Buy;

@@ -75,5 +75,8 @@ struct Order {
 // The id of the order with this serial: "00000000-0000-4000-8000-00000000002A"
 // for serial 42. Allocates.
 std::string format_order_id(std::uint64_t serial);
+// The serial an id spells, exactly as format_order_id writes it; none for
+// any other text. Allocates nothing.
+std::optional<std::uint64_t> parse_order_id(std::string_view id);
 
 }  // namespace orbrix::cqgsim::venue

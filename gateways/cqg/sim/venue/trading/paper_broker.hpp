@@ -10,15 +10,21 @@
 //
 // Events: every call that changes the broker returns the events it caused,
 // in order, as a span into a buffer that the next such call reuses. Copy
-// what you keep. Orders, fills and positions are referred to by index into
-// orders(), fills() and positions(); those lists only grow, so an index stays
-// valid, while a reference into them does not survive the next call.
+// what you keep. Orders are referred to by their index (0 for the first
+// submission, then counting up; the order's serial less one), positions by
+// index into positions(), which only grows. An order change caused by an
+// execution carries the fill itself.
+//
+// Memory: an order is kept while it works; once finished (filled, cancelled
+// or rejected) it stays for look-up until TradingOptions::finished_orders_kept
+// later finished orders have come, then it is forgotten (its id becomes
+// unknown). Fills are not kept: each is in the event that reports it.
 //
 // Allocation: on_market allocates nothing when no order fills (the resting
 // orders are scanned in place, the event buffer is reused). A submission
-// allocates (the order, its id, the id index); a fill appends to fills()
-// and may grow the event buffer; a first fill in an instrument adds a
-// position. Summaries and lookups do not allocate.
+// allocates (the order and its id); a fill may grow the event buffer; a
+// first fill in an instrument adds a position. Summaries and lookups do not
+// allocate.
 //
 // Matching, run by on_market on the orders resting in that instrument, in
 // submission order:
@@ -36,15 +42,19 @@
 //   the stop (buy: at or above, sell: at or below), then behave as Market or
 //   Limit from that same update on, so a gap fills at the market, not at the
 //   stop.
-// - Fills are whole unless TradingOptions::cap_fill_at_displayed_size.
+// - Fills are whole unless TradingOptions::cap_fill_at_displayed_size; then
+//   a displayed size of 0 means the size is unknown (a recorded history
+//   without sizes) and does not cap the fill.
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -61,13 +71,13 @@ namespace orbrix::cqgsim::venue {
 class PaperBroker {
  public:
   struct Submitted {
-    std::size_t order{};  // index into orders()
+    std::size_t order{};  // the order's index
     std::span<const TradingEvent> events;
   };
 
   // `instruments` is indexed by InstrumentId. Raises std::invalid_argument
-  // for a tick size or tick value that is not positive, two accounts with
-  // one id, or a negative slippage, commission or maximum quantity.
+  // for a tick size or tick value that is not a positive finite number, two
+  // accounts with one id, or an option outside its range (naming it).
   explicit PaperBroker(std::vector<InstrumentSpec> instruments,
                        std::vector<AccountConfig> accounts = default_accounts(),
                        TradingOptions options = {});
@@ -75,10 +85,13 @@ class PaperBroker {
   // Takes an order at `now`. Always returns a new order: OrderAdded
   // (InTransit), then OrderChanged to Working, or to Rejected with a reason
   // (quantity not positive or above the maximum, unknown account or
-  // instrument, a missing limit or stop price, the reject-next switch).
-  // Nothing fills here. Raises std::invalid_argument only when `now` is
-  // earlier than a previous call's time (and then changes nothing).
-  Submitted submit(OrderRequest request, Timestamp now);
+  // instrument, `refusal` when it is not empty, a missing limit or stop
+  // price, a price not positive or beyond kMaxPriceTicks, the reject-next
+  // switch). `refusal` is the owner's reason to reject the order, such as a
+  // price it could not turn into ticks (see checked_ticks). Nothing fills
+  // here. Raises std::invalid_argument only when `now` is earlier than a
+  // previous call's time (and then changes nothing).
+  Submitted submit(OrderRequest request, Timestamp now, std::string refusal = {});
 
   // Cancels a working (or in-transit) order: CancelPending, then Cancelled.
   // Raises std::out_of_range for an unknown id, std::invalid_argument for
@@ -105,10 +118,15 @@ class PaperBroker {
   // reason gets a default text), whatever it holds. One-shot.
   void reject_next_order(std::string reason);
 
-  // Lookups; each raises std::out_of_range naming what it did not find.
+  // Lookups; each raises std::out_of_range naming what it did not find (an
+  // order never submitted, or finished and forgotten). A reference stays
+  // valid until the order is forgotten.
   const Order& order(std::string_view order_id) const;
-  std::span<const Order> orders() const { return orders_; }           // in submission order
-  std::span<const Fill> fills() const { return fills_; }              // in execution order
+  const Order& order_at(std::size_t index) const;
+  // Orders submitted so far (the next order's index); working orders plus
+  // the finished ones still kept.
+  std::size_t submitted_count() const { return next_index_; }
+  std::size_t kept_count() const { return orders_.size(); }
   std::span<const Position> positions() const { return positions_; }  // in opening order
   // The position of `account` in `instrument`, or nullptr before its first fill.
   const Position* find_position(AccountId account, InstrumentId instrument) const;
@@ -127,7 +145,8 @@ class PaperBroker {
  private:
   // An order in an instrument's book, with what matching remembers of it.
   struct Resting {
-    std::size_t order;
+    std::size_t index;
+    Order* order;      // stays put: orders_ never moves its elements
     bool seen_market;  // a limit has met an opposite quote: from now on it rests
   };
   struct Market {
@@ -135,21 +154,27 @@ class PaperBroker {
     std::optional<TopOfBook> last;
     std::optional<Ticks> last_trade;
   };
-  // Displayed size still free in the update being matched.
+  // Displayed size still free in the update being matched; none when the
+  // update shows no size on that side (unknown: nothing to cap at).
   struct Liquidity {
-    std::int64_t bid;
-    std::int64_t ask;
+    std::optional<std::int64_t> bid;
+    std::optional<std::int64_t> ask;
   };
 
   void check_time(Timestamp now) const;
-  std::size_t index_of(std::string_view order_id) const;
-  void place(std::size_t index, Timestamp now);
-  void finish_rejected(std::size_t index, std::string reason, Timestamp now);
-  void emit_order_changed(std::size_t index, Timestamp now, std::optional<std::size_t> fill = {});
-  void unlist(std::size_t index);
+  Order& stored(std::string_view order_id);
+  void place(Order& order, Timestamp now);
+  void finish_rejected(Order& order, std::string reason, Timestamp now);
+  void emit_order_changed(Order& order, Timestamp now, std::optional<Fill> fill = {});
+  void unlist(const Order& order);
+  // A finished order joins the queue of those kept for look-up.
+  void retire(const Order& order) { finished_.push_back(order.serial - 1); }
+  // Forgets the oldest finished orders beyond the number kept; run at the
+  // end of each call, when nothing refers to them any more.
+  void forget_finished();
   // Matches one resting order against `book`, booking what fills.
   void match(Resting& resting, const TopOfBook& book, Liquidity& free, Timestamp now);
-  void execute(std::size_t index, Ticks price, std::int64_t quantity, Timestamp now);
+  void execute(Order& order, Ticks price, std::int64_t quantity, Timestamp now);
   // The index of the position, opened (and `added` set) on its first fill.
   std::size_t position_for(AccountId account, InstrumentId instrument, Timestamp now, bool& added);
 
@@ -160,9 +185,11 @@ class PaperBroker {
 
   // State.
   std::vector<Account> accounts_;
-  std::vector<Order> orders_;
-  std::map<std::string, std::size_t, std::less<>> order_index_;
-  std::vector<Fill> fills_;
+  // Working orders and the finished ones kept, by index. Hashed: look-ups
+  // by id (which spells the serial) and by index are constant time.
+  std::unordered_map<std::size_t, Order> orders_;
+  std::deque<std::size_t> finished_;  // kept finished orders, oldest first
+  std::size_t next_index_ = 0;
   std::vector<Position> positions_;
   std::map<std::pair<AccountId, InstrumentId>, std::size_t> position_index_;
   std::vector<Market> markets_;  // indexed by InstrumentId

@@ -158,9 +158,13 @@ class SimControls {
   // history, the whole minute at the middle of the recording, so its first
   // half is there to look back on), the mean time
   // between two market events of an instrument, whether fills are capped at
-  // the displayed size (partial fills), and a recorded history an
-  // instrument replays (a CSV file, see the simulator's README). Read when
-  // the simulator starts (Startup).
+  // the displayed size (partial fills), how many finished orders stay in
+  // Orders for look-up by id, and a recorded history an instrument replays
+  // (a CSV file, see the simulator's README). Read when the simulator
+  // starts (Startup). Each setter throws std::invalid_argument, naming the
+  // option, for a value outside its range: a start time outside the years
+  // 1970 to 2199, a mean interval outside 1 ms to 1 hour, more finished
+  // orders than 10,000,000.
   void set_seed(std::uint64_t seed);
   std::uint64_t seed() const;
   void set_start_time(std::chrono::system_clock::time_point start);
@@ -169,8 +173,16 @@ class SimControls {
   std::chrono::milliseconds mean_event_interval() const;
   void set_partial_fills(bool capped_at_displayed_size);
   bool partial_fills() const;
-  // Throws the reader's error (naming file, line and column) for a file it
-  // refuses; nothing is kept then.
+  // 10,000 by default; the oldest finished orders beyond it are forgotten
+  // (ItemByGuid then raises an error naming the id).
+  void set_finished_orders_kept(std::size_t count);
+  std::size_t finished_orders_kept() const;
+  // Reads the file and checks all of it for the instrument `symbol` names
+  // (short, dated in any month, or full name): every row, and every price on
+  // its tick grid and within the venue's bound. Throws the reader's
+  // HistoryError (naming file, line and column) for a file it refuses, and
+  // std::invalid_argument for a symbol the simulator does not list; nothing
+  // is kept then.
   void replay_history(std::string symbol, const std::string& path);
 
   // The simulator's clock. By default it follows the wall clock. Manual: it
@@ -185,7 +197,8 @@ class SimControls {
   // Fires an exact OnInstrumentChanged batch for a subscribed instrument
   // (short or full symbol) through the venue, which takes it as its new
   // state; returns once it was fired. Throws std::invalid_argument for an
-  // unknown quote type name, std::out_of_range for a symbol that is not
+  // unknown quote type name or a valid quote's price off the tick grid or
+  // beyond the venue's bound, std::out_of_range for a symbol that is not
   // subscribed.
   void fire_quotes(std::string_view symbol, std::vector<QuoteSpec> quotes);
   // Fires OnInstrumentChanged for a subscribed instrument with quote objects
@@ -206,7 +219,8 @@ class SimControls {
   // The next order placed is rejected with this reason.
   void reject_next_order(std::string reason);
   // Bars of `symbol` report `field` as missing (INVALID_VALUE) at these
-  // indexes of the timed-bars collection, counted from the oldest (0).
+  // indexes of the timed-bars collection, counted from the first bar the
+  // request got (0), also after older bars have left the collection.
   void set_missing_bar_values(std::string symbol, BarField field, std::vector<std::size_t> indexes);
 
   // Fires a vendor event (by its catalogue name) from a simulator instance
@@ -258,6 +272,7 @@ class SimControls {
   std::optional<std::chrono::system_clock::time_point> start_time_ GUARDED_BY(mutex_);
   std::chrono::milliseconds mean_event_interval_ GUARDED_BY(mutex_){300};
   bool partial_fills_ GUARDED_BY(mutex_) = false;
+  std::size_t finished_orders_kept_ GUARDED_BY(mutex_) = 10'000;
   bool manual_clock_ GUARDED_BY(mutex_) = false;
   std::optional<std::string> reject_next_ GUARDED_BY(mutex_);
   std::vector<std::pair<std::string, std::shared_ptr<const History>>> histories_ GUARDED_BY(mutex_);

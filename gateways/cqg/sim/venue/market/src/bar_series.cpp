@@ -40,7 +40,7 @@ BarUpdate BarBuilder::add_trade(Timestamp t, Ticks price, std::int64_t size) {
     b.high = std::max(b.high, price);
     b.low = std::min(b.low, price);
     b.close = price;
-    b.volume += size;
+    b.volume = saturating_add(b.volume, size);
     b.tick_volume += 1;
     b.contract_volume = b.commodity_volume = b.volume;
     update.kind = BarUpdate::Kind::Updated;
@@ -51,6 +51,9 @@ BarUpdate BarBuilder::add_trade(Timestamp t, Ticks price, std::int64_t size) {
   if (current_) {
     update.finished = *current_;
     finished_.push_back(*current_);
+    if (finished_.size() > kMaxBarsPerRequest) {
+      finished_.pop_front();
+    }
   }
   current_ = Bar{start, price, price, price, price, size, 1, size, size};
   update.bar = *current_;

@@ -5,6 +5,7 @@
 // synthesised on demand.
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -14,8 +15,10 @@
 
 namespace orbrix::cqgsim::venue {
 
-// Builds bars from trades in time order. add_trade allocates only when a
-// finished bar is appended to the kept series (amortised vector growth).
+// Builds bars from trades in time order, keeping the newest
+// kMaxBarsPerRequest finished bars (older ones are dropped: no request can
+// ask for them). add_trade allocates only when a finished bar is appended to
+// the kept series (now and then, as the deque takes a new block).
 class BarBuilder {
  public:
   explicit BarBuilder(BarPeriod period) : period_(period) {}
@@ -31,7 +34,7 @@ class BarBuilder {
 
  private:
   BarPeriod period_;
-  std::vector<Bar> finished_;
+  std::deque<Bar> finished_;
   std::optional<Bar> current_;  // the latest bar opened; completed once its period is over
 };
 

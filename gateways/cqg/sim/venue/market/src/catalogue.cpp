@@ -186,6 +186,29 @@ Catalogue Catalogue::standard(Timestamp as_of) {
   return Catalogue(std::move(contracts), std::move(last_days));
 }
 
+std::optional<InstrumentSpec> Catalogue::standard_contract(std::string_view text) {
+  std::string name = upper(text);
+  constexpr std::string_view kPrefix = "F.US.";
+  if (name.starts_with(kPrefix)) {
+    name.erase(0, kPrefix.size());
+  }
+  const auto dated = [](std::string_view n, std::string_view symbol) {
+    // The symbol, a month code and a two-digit year: "EPH27".
+    constexpr std::string_view kMonthCodes = "FGHJKMNQUVXZ";
+    return n.size() == symbol.size() + 3 && n.starts_with(symbol) &&
+           kMonthCodes.find(n[symbol.size()]) != std::string_view::npos &&
+           std::isdigit(static_cast<unsigned char>(n[symbol.size() + 1])) &&
+           std::isdigit(static_cast<unsigned char>(n[symbol.size() + 2]));
+  };
+  const Catalogue any_day = standard(Timestamp{});
+  for (const InstrumentSpec& contract : any_day.contracts()) {
+    if (name == contract.symbol || dated(name, contract.symbol)) {
+      return contract;
+    }
+  }
+  return std::nullopt;
+}
+
 Catalogue::Catalogue(std::vector<InstrumentSpec> contracts,
                      std::vector<std::chrono::sys_days> last_days)
     : specs_(std::move(contracts)), last_days_(std::move(last_days)) {

@@ -141,6 +141,10 @@ class Reader {
     const int first = has_bid ? TsEvent : Open;
     const int last = has_bid ? LastSize : Volume;
     for (std::size_t i = 0; i < names.size(); ++i) {
+      if (names[i].empty()) {
+        // Named by its place, as it has no name: "ts_event,bid_price,ask_price,"
+        fail(fmt::format("{} (unnamed)", i + 1), "a column without a name (a trailing comma?)");
+      }
       int found = -1;
       for (int c = TsEvent; c < kColumnCount; ++c) {
         const bool allowed = c == TsEvent || (c >= first && c <= last);
@@ -187,7 +191,8 @@ class Reader {
       fail("", "the row has fewer fields than the header");
     }
     if (fields.size() > columns_) {
-      fail("", fmt::format("the row has {} fields, the header {}", fields.size(), columns_));
+      fail(fmt::format("{} (beyond the header)", columns_ + 1),
+           fmt::format("the row has {} fields, the header {}", fields.size(), columns_));
     }
   }
 
@@ -202,6 +207,10 @@ class Reader {
       fail("ts_event", fmt::format("'{}' is not an ISO 8601 UTC time ending in Z nor integer "
                                    "nanoseconds",
                                    text));
+    }
+    if (!in_time_range(*t)) {
+      fail("ts_event", fmt::format("{} is outside the years {} to {} the venue works in",
+                                   format_timestamp(*t), kFirstYear, kLastYear));
     }
     if (previous_ && *t < *previous_) {
       fail("ts_event", fmt::format("time goes back from {} to {}", format_timestamp(*previous_),

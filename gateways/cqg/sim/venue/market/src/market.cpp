@@ -11,6 +11,7 @@
 #include "replay.hpp"
 #include "venue/market/random.hpp"
 #include "venue/market/time_text.hpp"
+#include "venue/price.hpp"
 
 namespace orbrix::cqgsim::venue {
 
@@ -34,7 +35,7 @@ void apply(InstrumentState& s, const QuoteChange& c) {
     case QuoteType::Trade:
       if (c.valid) {
         s.book.trade = TopOfBook::Trade{c.price, c.volume};
-        s.day_volume += c.volume;
+        s.day_volume = saturating_add(s.day_volume, c.volume);
       } else {
         s.book.trade.reset();
       }
@@ -42,6 +43,32 @@ void apply(InstrumentState& s, const QuoteChange& c) {
     default:
       break;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Refuses an option outside its range, naming it; a NaN is outside too.
+void check_option(const char* name, double value, double low, double high) {
+  if (!(value >= low && value <= high)) {
+    throw std::invalid_argument("Market: the option " + std::string(name) + " must be within " +
+                                std::to_string(low) + " to " + std::to_string(high) + ", got " +
+                                std::to_string(value));
+  }
+}
+
+void check(const MarketConfig& c) {
+  if (c.mean_interval <= Duration::zero() || c.mean_interval > kMaxMeanInterval) {
+    throw std::invalid_argument(
+        "Market: the mean interval between events must be positive and at most an hour");
+  }
+  check_option("trade_probability", c.trade_probability, 0, 1);
+  check_option("size_change_probability", c.size_change_probability, 0, 1);
+  check_option("rare_quote_probability", c.rare_quote_probability, 0, 1);
+  check_option("invalid_quote_probability", c.invalid_quote_probability, 0, 1);
+  check_option("mean_book_size", c.mean_book_size, 1, kMaxMeanSize);
+  check_option("mean_trade_size", c.mean_trade_size, 1, kMaxMeanSize);
 }
 
 }  // namespace
@@ -67,9 +94,7 @@ struct Market::Impl {
 
   Impl(const Catalogue& c, std::uint64_t s, Timestamp t, MarketConfig cfg)
       : catalogue(c), config(cfg), seed(s), start(t), now(t) {
-    if (config.mean_interval <= Duration::zero()) {
-      throw std::invalid_argument("Market: the mean interval between events must be positive");
-    }
+    check(config);
     records.reserve(catalogue.size());
     for (const InstrumentSpec& contract : catalogue.contracts()) {
       records.emplace_back(RandomWalk(stream_seed(seed, contract.symbol), contract, config, start));
@@ -381,6 +406,10 @@ void Market::inject(InstrumentId id, Timestamp time, std::vector<QuoteChange> ch
     if (c.volume < 0) {
       throw std::invalid_argument("Market::inject: negative volume for " +
                                   std::string(to_string(c.type)));
+    }
+    if (!in_price_range(c.price)) {
+      throw std::invalid_argument("Market::inject: the price of " + std::string(to_string(c.type)) +
+                                  " is beyond the venue's price bound");
     }
     if (c.valid && c.type == QuoteType::Bid) {
       bid = c.price;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "venue/market/det_math.hpp"
+#include "venue/price.hpp"
 
 namespace orbrix::cqgsim::venue {
 
@@ -55,7 +56,10 @@ BookStep RandomWalk::step(const TopOfBook& before) {
     fair_ *= det_exp(sigma * std::sqrt(dt) * rng_.normal() - 0.5 * sigma * sigma * dt);
     const double u = rng_.uniform();
     const Ticks spread = base_spread + (u < 0.75 ? 0 : u < 0.93 ? 1 : 2);
-    fair_ = std::max(fair_, static_cast<double>(spread) + 1);
+    // Kept within the venue's prices: a walk never reaches the bound in
+    // practice, but its arithmetic must not depend on that.
+    fair_ =
+        std::clamp(fair_, static_cast<double>(spread) + 1, static_cast<double>(kMaxPriceTicks / 2));
     s.bid = std::max<Ticks>(1, std::llround(fair_ - static_cast<double>(spread) / 2));
     s.ask = s.bid + spread;
 

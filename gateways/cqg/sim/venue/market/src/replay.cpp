@@ -5,20 +5,22 @@
 
 #include <fmt/format.h>
 
+#include "venue/price.hpp"
+
 namespace orbrix::cqgsim::venue {
 
 namespace {
 
 Ticks on_grid(double price, const InstrumentSpec& contract, const History& h, std::size_t line,
               const char* column) {
-  const double ticks = price / contract.tick_size;
-  const double nearest = std::round(ticks);
-  if (std::abs(ticks - nearest) > 1e-6) {
+  // Recorded prices may be zero or negative (some markets have traded below
+  // zero); only their size is bounded.
+  auto ticks = checked_ticks(price, contract.tick_size, "price", PriceSign::Any);
+  if (!ticks) {
     throw HistoryError(h.source, line, column,
-                       fmt::format("price {} is not on the tick grid of {} ({})", price,
-                                   contract.symbol, contract.tick_size));
+                       fmt::format("{} ({})", ticks.refusal, contract.symbol));
   }
-  return static_cast<Ticks>(nearest);
+  return ticks.ticks;
 }
 
 }  // namespace
@@ -63,6 +65,14 @@ std::vector<BookStep> replay_steps(const History& h, const InstrumentSpec& contr
     }
   }
   return steps;
+}
+
+}  // namespace orbrix::cqgsim::venue
+
+namespace orbrix::cqgsim::venue {
+
+void replay_check(const History& history, const InstrumentSpec& contract) {
+  (void)replay_steps(history, contract);
 }
 
 }  // namespace orbrix::cqgsim::venue

@@ -17,7 +17,8 @@ inline constexpr std::chrono::seconds kBarPathOffsets[4] = {
 // One step per quote record (its trade, when it has one), or four per bar
 // (open, high, low, close, the volume shared among them, each at the touch
 // of a quote the instrument's usual spread wide). Throws HistoryError naming the
-// record's line and column for a price off the instrument's tick grid.
+// record's line and column for a price off the instrument's tick grid or
+// beyond kMaxPriceTicks.
 std::vector<BookStep> replay_steps(const History& history, const InstrumentSpec& contract);
 
 }  // namespace orbrix::cqgsim::venue

@@ -57,6 +57,20 @@ TEST(VenueMarketCatalogue, ResolvesShortDatedAndFullNamesIgnoringCase) {
   }
 }
 
+TEST(VenueMarketCatalogue, AStandardContractIsFoundByAnyMonthsName) {
+  for (const char* name : {"EP", "ep", "EPH27", "F.US.EPH27", "f.us.epz99", "EPZ26"}) {
+    const auto spec = Catalogue::standard_contract(name);
+    ASSERT_TRUE(spec) << name;
+    EXPECT_EQ(spec->symbol, "EP") << name;
+    EXPECT_EQ(spec->tick_size, 0.25) << name;
+  }
+  EXPECT_EQ(Catalogue::standard_contract("ENQM27")->symbol, "ENQ");
+  EXPECT_EQ(Catalogue::standard_contract("JY6")->tick_size, 0.0000005);
+  for (const char* name : {"", "E", "EPA27", "EPH2", "EPH277", "F.US.", "NOSUCH", "F.EU.EPH27"}) {
+    EXPECT_FALSE(Catalogue::standard_contract(name)) << name;
+  }
+}
+
 TEST(VenueMarketCatalogue, RollsEachFutureTheDayAfterItsLastDay) {
   // Equity index: the third Friday of the contract month (18 Dec 2026).
   EXPECT_EQ(front("EP", "2026-12-18"), "F.US.EPZ26");

@@ -79,6 +79,22 @@ TEST(VenueMarketHistory, RefusesABadHeaderNamingTheColumn) {
   expect_refused("ts_event,price,size\n", 1, "", "unknown header");
   expect_refused("", 0, "", "empty file");
   expect_refused("ts_event,bid_price,ask_price\n", 1, "", "no records");
+  // A column without a name is named by its place.
+  expect_refused("ts_event,bid_price,ask_price,\n", 1, "4 (unnamed)", "without a name");
+  expect_refused("ts_event,,bid_price,ask_price\n", 1, "2 (unnamed)", "without a name");
+}
+
+TEST(VenueMarketHistory, RefusesTimesOutsideTheYearsTheVenueWorksIn) {
+  const std::string q = "ts_event,bid_price,ask_price\n";
+  // Readable as times, but a replay's arithmetic on them would overflow.
+  expect_refused(q + "1678-01-01T00:00:00Z,1,2\n2261-12-31T00:00:00Z,1,2\n", 2, "ts_event",
+                 "outside the years 1970 to 2199");
+  expect_refused(q + "2026-12-07T14:30:00Z,1,2\n2200-01-01T00:00:00Z,1,2\n", 3, "ts_event",
+                 "2200-01-01T00:00:00Z is outside");
+  expect_refused(q + "1969-12-31T23:59:59.999999999Z,1,2\n", 2, "ts_event", "outside");
+  const History widest =
+      parse(q + "1970-01-01T00:00:00Z,1,2\n2199-12-31T23:59:59.999999999Z,1,2\n");
+  EXPECT_EQ(widest.quotes.size(), 2u);
 }
 
 TEST(VenueMarketHistory, RefusesBadRowsNamingLineAndColumn) {
@@ -86,7 +102,8 @@ TEST(VenueMarketHistory, RefusesBadRowsNamingLineAndColumn) {
   const std::string ok = "2026-12-07T14:30:00Z,6050.00,6050.25,1,1,,\n";
   expect_refused(q + ok + "2026-12-07T14:30:01Z,6050.00,6050.25,1,1\n", 3, "last_price",
                  "missing value");
-  expect_refused(q + ok + "2026-12-07T14:30:01Z,6050.00,6050.25,1,1,,,9\n", 3, "", "fields");
+  expect_refused(q + ok + "2026-12-07T14:30:01Z,6050.00,6050.25,1,1,,,9\n", 3,
+                 "8 (beyond the header)", "fields");
   expect_refused(q + ok + "2026-12-07T14:30:01Z,6050.OO,6050.25,1,1,,\n", 3, "bid_price",
                  "not a number");
   expect_refused(q + ok + "2026-12-07T14:30:01Z,nan,6050.25,1,1,,\n", 3, "bid_price",

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <set>
 #include <stdexcept>
 
 #include "test_support.hpp"
+#include "venue/price.hpp"
 
 namespace orbrix::cqgsim::venue {
 namespace {
@@ -267,6 +269,29 @@ TEST(VenueMarket, RefusesBadInjectionsAndGoingBack) {
   EXPECT_EQ(m.now(), kStart + 1s);
   EXPECT_THROW(Market(all, 1, kStart, MarketConfig{.mean_interval = Duration::zero()}),
                std::invalid_argument);
+  // A price beyond the venue's bound would overflow the figures built on it.
+  EXPECT_THROW(m.inject(0, kStart + 2s, {{QuoteType::Trade, kMaxPriceTicks + 1, 1, true}}),
+               std::invalid_argument);
+}
+
+TEST(VenueMarket, EveryConfigurationOptionIsBoundedAndNamed) {
+  const Catalogue all = standard();
+  const auto refused = [&](MarketConfig config, const char* name) {
+    try {
+      Market m(all, 1, kStart, config);
+      ADD_FAILURE() << name << " accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+    }
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  refused({.mean_interval = std::chrono::hours(24 * 365)}, "mean interval");
+  refused({.trade_probability = 1.5}, "trade_probability");
+  refused({.size_change_probability = nan}, "size_change_probability");
+  refused({.rare_quote_probability = -0.1}, "rare_quote_probability");
+  refused({.invalid_quote_probability = 2}, "invalid_quote_probability");
+  refused({.mean_book_size = 1e300}, "mean_book_size");
+  refused({.mean_trade_size = 0}, "mean_trade_size");
 }
 
 TEST(VenueMarket, PricesMoveWithTheInstrumentsVolatility) {

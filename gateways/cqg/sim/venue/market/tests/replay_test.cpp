@@ -197,5 +197,38 @@ TEST(VenueMarketReplay, ARefusedHistoryLeavesTheRandomWalkRunning) {
                std::logic_error);
 }
 
+TEST(VenueMarketReplay, APriceBeyondTheVenuesBoundIsRefusedWithItsPlace) {
+  const Catalogue c = ep_only();
+  const auto refused = [&](const std::string& text, std::size_t line, const char* column) {
+    try {
+      replay_check(parse(text), c.contract(0));
+      ADD_FAILURE() << "accepted:\n" << text;
+    } catch (const HistoryError& e) {
+      EXPECT_EQ(e.line(), line) << e.what();
+      EXPECT_EQ(e.column(), column) << e.what();
+      EXPECT_NE(std::string(e.what()).find("beyond the largest price"), std::string::npos)
+          << e.what();
+    }
+  };
+  // 4e20 is a whole number of ticks as a double: only the bound catches it.
+  refused(
+      "ts_event,bid_price,ask_price,bid_size,ask_size,last_price,last_size\n"
+      "2026-12-07T14:29:00Z,6050.00,6050.25,1,1,,\n"
+      "2026-12-07T14:31:00Z,6050.00,6050.25,1,1,400000000000000000000,1\n",
+      3, "last_price");
+  refused(
+      "ts_event,open,high,low,close,volume\n"
+      "2026-12-07T14:30:00Z,1e20,1e20,1e20,1e20,5\n",
+      2, "open");
+  EXPECT_NO_THROW(replay_check(parse("ts_event,bid_price,ask_price\n"
+                                     "2026-12-07T14:29:00Z,-0.25,250000000000\n"),
+                               c.contract(0)));
+  Market m(c, 1, at("2026-12-07T14:30:00Z"));
+  EXPECT_THROW(m.replay(0, parse("ts_event,bid_price,ask_price\n"
+                                 "2026-12-07T14:31:00Z,6050.00,1e20\n")),
+               HistoryError);
+  EXPECT_FALSE(m.replaying(0));
+}
+
 }  // namespace
 }  // namespace orbrix::cqgsim::venue

@@ -29,19 +29,25 @@ std::span<const TradingEvent> PaperBroker::on_market(InstrumentId instrument, co
     return events_;
   }
 
-  Liquidity free{book.bid_size, book.ask_size};
-  // Matching appends to fills_ and positions_, never to the book, so the
-  // entries stay where they are while we walk them; finished ones go after.
+  // A side showing no size has an unknown size (a recorded history without
+  // sizes): it caps nothing.
+  const auto shown = [](std::int64_t size) {
+    return size > 0 ? std::optional<std::int64_t>(size) : std::nullopt;
+  };
+  Liquidity free{shown(book.bid_size), shown(book.ask_size)};
+  // Matching appends to positions_, never to the book, so the entries stay
+  // where they are while we walk them; finished ones go after.
   for (Resting& resting : market.book) {
     match(resting, book, free, now);
   }
   std::erase_if(market.book,
-                [this](const Resting& resting) { return is_final(orders_[resting.order].status); });
+                [](const Resting& resting) { return is_final(resting.order->status); });
+  forget_finished();
   return events_;
 }
 
 void PaperBroker::match(Resting& resting, const TopOfBook& book, Liquidity& free, Timestamp now) {
-  Order& order = orders_[resting.order];
+  Order& order = *resting.order;
   const OrderRequest& request = order.request;
   const bool buy = request.side == Side::Buy;
 
@@ -69,7 +75,7 @@ void PaperBroker::match(Resting& resting, const TopOfBook& book, Liquidity& free
   if (takes_market) {
     if (!touch) {
       if (options_.reject_market_without_quote) {
-        finish_rejected(resting.order, buy ? "no ask to buy at" : "no bid to sell at", now);
+        finish_rejected(order, buy ? "no ask to buy at" : "no bid to sell at", now);
       }
       return;
     }
@@ -92,26 +98,25 @@ void PaperBroker::match(Resting& resting, const TopOfBook& book, Liquidity& free
   }
 
   std::int64_t quantity = order.remaining_quantity;
-  if (options_.cap_fill_at_displayed_size) {
-    std::int64_t& shown = buy ? free.ask : free.bid;
-    quantity = std::min(quantity, std::max<std::int64_t>(shown, 0));
-    shown -= quantity;
+  std::optional<std::int64_t>& shown = buy ? free.ask : free.bid;
+  if (options_.cap_fill_at_displayed_size && shown) {
+    quantity = std::min(quantity, std::max<std::int64_t>(*shown, 0));
+    *shown -= quantity;
   }
   if (quantity > 0) {
-    execute(resting.order, price, quantity, now);
+    execute(order, price, quantity, now);
   }
 }
 
-void PaperBroker::execute(std::size_t index, Ticks price, std::int64_t quantity, Timestamp now) {
-  Order& order = orders_[index];
+void PaperBroker::execute(Order& order, Ticks price, std::int64_t quantity, Timestamp now) {
   const OrderRequest& request = order.request;
   // Callers never ask for more than the remainder; this keeps an overfill
   // impossible even if one did.
   quantity = std::min(quantity, order.remaining_quantity);
 
-  const std::size_t fill_index = fills_.size();
-  fills_.push_back(Fill{next_fill_id_++, index, request.account, request.instrument, request.side,
-                        now, price, quantity, FillStatus::Normal});
+  const Fill fill{
+      next_fill_id_++, order.serial - 1, request.account,   request.instrument, request.side, now,
+      price,           quantity,         FillStatus::Normal};
 
   order.filled_quantity += quantity;
   order.remaining_quantity -= quantity;
@@ -121,7 +126,10 @@ void PaperBroker::execute(std::size_t index, Ticks price, std::int64_t quantity,
     order.status = OrderStatus::Filled;
     order.final_at = now;
   }
-  emit_order_changed(index, now, fill_index);
+  emit_order_changed(order, now, fill);
+  if (order.status == OrderStatus::Filled) {
+    retire(order);
+  }
 
   bool added = false;
   const std::size_t position_index = position_for(request.account, request.instrument, now, added);
@@ -138,9 +146,9 @@ void PaperBroker::execute(std::size_t index, Ticks price, std::int64_t quantity,
   const PositionUpdate update{position_index, position.quantity, position.average_price,
                               position.realized_pnl, now};
   if (added) {
-    events_.push_back(PositionAdded{update});
+    events_.emplace_back(std::in_place_type<PositionAdded>, PositionAdded{update});
   } else {
-    events_.push_back(PositionChanged{update});
+    events_.emplace_back(std::in_place_type<PositionChanged>, PositionChanged{update});
   }
 }
 

@@ -45,10 +45,34 @@ std::string_view to_string(OrderStatus status) {
   return "unknown";
 }
 
+namespace {
+constexpr std::string_view kIdPrefix = "00000000-0000-4000-8000-";
+constexpr std::size_t kSerialDigits = 12;
+}  // namespace
+
 std::string format_order_id(std::uint64_t serial) {
   // Version 4 / variant 8 digits make it read as a well-formed GUID; the
   // serial fills the last group, so ids sort like submissions.
   return fmt::format("00000000-0000-4000-8000-{:012X}", serial);
+}
+
+std::optional<std::uint64_t> parse_order_id(std::string_view id) {
+  if (id.size() != kIdPrefix.size() + kSerialDigits || !id.starts_with(kIdPrefix)) {
+    return std::nullopt;
+  }
+  std::uint64_t serial = 0;
+  for (const char c : id.substr(kIdPrefix.size())) {
+    int digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;  // the id is written in upper case only
+    }
+    serial = serial * 16 + static_cast<std::uint64_t>(digit);
+  }
+  return serial;
 }
 
 }  // namespace orbrix::cqgsim::venue

@@ -5,7 +5,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
+#include <utility>
+
+#include "venue/price.hpp"
 
 namespace orbrix::cqgsim::venue {
 
@@ -15,7 +19,7 @@ namespace {
 constexpr std::size_t kEventReserve = 64;
 
 // Why a request cannot be taken, or nullopt when it can.
-std::optional<std::string> invalid_reason(const OrderRequest& request,
+std::optional<std::string> invalid_reason(const OrderRequest& request, std::string& refusal,
                                           const std::map<AccountId, std::size_t>& accounts,
                                           std::size_t instrument_count, std::int64_t max_quantity) {
   if (request.quantity <= 0) {
@@ -30,6 +34,9 @@ std::optional<std::string> invalid_reason(const OrderRequest& request,
   if (request.instrument >= instrument_count) {
     return fmt::format("unknown instrument {}", request.instrument);
   }
+  if (!refusal.empty()) {
+    return std::move(refusal);
+  }
   const bool needs_limit = request.type == OrderType::Limit || request.type == OrderType::StopLimit;
   const bool needs_stop = request.type == OrderType::Stop || request.type == OrderType::StopLimit;
   if (needs_limit && !request.limit_price) {
@@ -38,26 +45,48 @@ std::optional<std::string> invalid_reason(const OrderRequest& request,
   if (needs_stop && !request.stop_price) {
     return fmt::format("a {} order needs a stop price", to_string(request.type));
   }
+  for (const auto& [price, what] :
+       {std::pair{request.limit_price, "limit"}, std::pair{request.stop_price, "stop"}}) {
+    if (price && (*price < 1 || *price > kMaxPriceTicks)) {
+      return fmt::format("{} price of {} ticks is outside 1 to {} ticks", what, *price,
+                         kMaxPriceTicks);
+    }
+  }
   return std::nullopt;
 }
 
+template <class T>
+void check_range(const char* name, T value, T low, T high) {
+  // Written so that a NaN fails too.
+  if (!(value >= low && value <= high)) {
+    throw std::invalid_argument(fmt::format("the trading option {} must be within {} to {}, got {}",
+                                            name, low, high, value));
+  }
+}
+
 }  // namespace
+
+void check_options(const TradingOptions& options) {
+  check_range<Ticks>("slippage_ticks", options.slippage_ticks, 0, kMaxSlippageTicks);
+  check_range("commission_per_contract", options.commission_per_contract, 0.0, kMaxCommission);
+  check_range<std::int64_t>("max_order_quantity", options.max_order_quantity, 1, kMaxOrderQuantity);
+  check_range<std::size_t>("finished_orders_kept", options.finished_orders_kept, 0,
+                           kMaxFinishedOrdersKept);
+}
 
 PaperBroker::PaperBroker(std::vector<InstrumentSpec> instruments,
                          std::vector<AccountConfig> accounts, TradingOptions options)
     : instruments_(std::move(instruments)), options_(options) {
   for (std::size_t i = 0; i < instruments_.size(); ++i) {
     const InstrumentSpec& instrument = instruments_[i];
-    if (!(instrument.tick_size > 0) || !(instrument.tick_value > 0)) {
-      throw std::invalid_argument(fmt::format(
-          "instrument {} ('{}') needs a positive tick size and tick value", i, instrument.symbol));
+    const auto usable = [](double v) { return v > 0 && std::isfinite(v); };
+    if (!usable(instrument.tick_size) || !usable(instrument.tick_value)) {
+      throw std::invalid_argument(
+          fmt::format("instrument {} ('{}') needs a positive finite tick size and tick value", i,
+                      instrument.symbol));
     }
   }
-  if (options_.slippage_ticks < 0 || options_.commission_per_contract < 0 ||
-      options_.max_order_quantity <= 0) {
-    throw std::invalid_argument(
-        "slippage and commission must not be negative, the maximum quantity must be positive");
-  }
+  check_options(options_);
   accounts_.reserve(accounts.size());
   for (AccountConfig& config : accounts) {
     if (!account_index_.emplace(config.id, accounts_.size()).second) {
@@ -77,32 +106,28 @@ void PaperBroker::check_time(Timestamp now) const {
   }
 }
 
-std::size_t PaperBroker::index_of(std::string_view order_id) const {
-  const auto it = order_index_.find(order_id);
-  if (it == order_index_.end()) {
-    throw std::out_of_range(fmt::format("unknown order id '{}'", order_id));
-  }
-  return it->second;
+Order& PaperBroker::stored(std::string_view order_id) {
+  return const_cast<Order&>(std::as_const(*this).order(order_id));
 }
 
-PaperBroker::Submitted PaperBroker::submit(OrderRequest request, Timestamp now) {
+PaperBroker::Submitted PaperBroker::submit(OrderRequest request, Timestamp now,
+                                           std::string refusal) {
   check_time(now);
   now_ = now;
   events_.clear();
 
-  const std::size_t index = orders_.size();
-  Order& order = orders_.emplace_back();
+  const std::size_t index = next_index_++;
+  Order& order = orders_[index];
   order.serial = index + 1;
   order.id = format_order_id(order.serial);
   order.request = std::move(request);
   order.remaining_quantity = order.request.quantity;
   order.submitted_at = now;
   order.updated_at = now;
-  order_index_.emplace(order.id, index);
-  events_.push_back(OrderAdded{index, now});
+  events_.emplace_back(std::in_place_type<OrderAdded>, OrderAdded{index, now});
 
   std::optional<std::string> reason = invalid_reason(
-      order.request, account_index_, instruments_.size(), options_.max_order_quantity);
+      order.request, refusal, account_index_, instruments_.size(), options_.max_order_quantity);
   if (reject_next_) {
     // The fault switch wins over the order's own faults: the test that set
     // it expects exactly this reason.
@@ -110,16 +135,16 @@ PaperBroker::Submitted PaperBroker::submit(OrderRequest request, Timestamp now) 
     reject_next_.reset();
   }
   if (reason) {
-    finish_rejected(index, std::move(*reason), now);
+    finish_rejected(order, std::move(*reason), now);
   } else if (options_.accept_on_submit) {
-    place(index, now);
+    place(order, now);
   }
+  forget_finished();
   return {index, events_};
 }
 
 std::span<const TradingEvent> PaperBroker::cancel(std::string_view order_id, Timestamp now) {
-  const std::size_t index = index_of(order_id);
-  Order& order = orders_[index];
+  Order& order = stored(order_id);
   if (is_final(order.status) || order.status == OrderStatus::CancelPending) {
     throw std::invalid_argument(fmt::format("order '{}' cannot be cancelled: it is already {}",
                                             order_id, to_string(order.status)));
@@ -130,39 +155,43 @@ std::span<const TradingEvent> PaperBroker::cancel(std::string_view order_id, Tim
 
   order.status = OrderStatus::CancelPending;
   order.cancel_requested_at = now;
-  emit_order_changed(index, now);
+  emit_order_changed(order, now);
 
-  unlist(index);
+  unlist(order);
   order.status = OrderStatus::Cancelled;
   order.final_at = now;
-  emit_order_changed(index, now);
+  emit_order_changed(order, now);
+  retire(order);
+  forget_finished();
   return events_;
 }
 
 std::span<const TradingEvent> PaperBroker::accept_order(std::string_view order_id, Timestamp now) {
-  const std::size_t index = index_of(order_id);
-  if (orders_[index].status != OrderStatus::InTransit) {
-    throw std::invalid_argument(fmt::format("order '{}' is not in transit: it is {}", order_id,
-                                            to_string(orders_[index].status)));
+  Order& order = stored(order_id);
+  if (order.status != OrderStatus::InTransit) {
+    throw std::invalid_argument(
+        fmt::format("order '{}' is not in transit: it is {}", order_id, to_string(order.status)));
   }
   check_time(now);
   now_ = now;
   events_.clear();
-  place(index, now);
+  place(order, now);
+  forget_finished();
   return events_;
 }
 
 std::span<const TradingEvent> PaperBroker::reject_order(std::string_view order_id,
                                                         std::string reason, Timestamp now) {
-  const std::size_t index = index_of(order_id);
-  if (orders_[index].status != OrderStatus::InTransit) {
-    throw std::invalid_argument(fmt::format("order '{}' is not in transit: it is {}", order_id,
-                                            to_string(orders_[index].status)));
+  Order& order = stored(order_id);
+  if (order.status != OrderStatus::InTransit) {
+    throw std::invalid_argument(
+        fmt::format("order '{}' is not in transit: it is {}", order_id, to_string(order.status)));
   }
   check_time(now);
   now_ = now;
   events_.clear();
-  finish_rejected(index, std::move(reason), now);
+  finish_rejected(order, std::move(reason), now);
+  forget_finished();
   return events_;
 }
 
@@ -170,53 +199,80 @@ void PaperBroker::reject_next_order(std::string reason) {
   reject_next_ = reason.empty() ? std::string("rejected by the venue") : std::move(reason);
 }
 
-void PaperBroker::place(std::size_t index, Timestamp now) {
-  Order& order = orders_[index];
+void PaperBroker::place(Order& order, Timestamp now) {
   order.status = OrderStatus::Working;
   order.placed_at = now;
   order.updated_at = now;
-  emit_order_changed(index, now);
+  emit_order_changed(order, now);
 
   Market& market = markets_[order.request.instrument];
   if (options_.reject_market_without_quote && order.request.type == OrderType::Market) {
     const bool buy = order.request.side == Side::Buy;
     const bool quoted = market.last && (buy ? market.last->ask : market.last->bid).has_value();
     if (!quoted) {
-      finish_rejected(index, buy ? "no ask to buy at" : "no bid to sell at", now);
+      finish_rejected(order, buy ? "no ask to buy at" : "no bid to sell at", now);
       return;
     }
   }
-  market.book.push_back(Resting{index, false});
+  market.book.push_back(Resting{order.serial - 1, &order, false});
 }
 
-void PaperBroker::finish_rejected(std::size_t index, std::string reason, Timestamp now) {
-  Order& order = orders_[index];
+void PaperBroker::finish_rejected(Order& order, std::string reason, Timestamp now) {
   order.status = OrderStatus::Rejected;
   order.reject_reason = std::move(reason);
   order.final_at = now;
   order.updated_at = now;
-  emit_order_changed(index, now);
+  emit_order_changed(order, now);
+  retire(order);
 }
 
-void PaperBroker::emit_order_changed(std::size_t index, Timestamp now,
-                                     std::optional<std::size_t> fill) {
-  Order& order = orders_[index];
+void PaperBroker::emit_order_changed(Order& order, Timestamp now, std::optional<Fill> fill) {
   order.updated_at = now;
-  events_.push_back(OrderChanged{index, order.status, order.filled_quantity,
-                                 order.remaining_quantity, order.average_fill_price(), fill, now});
+  OrderChanged changed{order.serial - 1,
+                       order.status,
+                       order.filled_quantity,
+                       order.remaining_quantity,
+                       order.average_fill_price(),
+                       fill,
+                       order.status == OrderStatus::Rejected ? order.reject_reason : std::string(),
+                       now};
+  events_.emplace_back(std::in_place_type<OrderChanged>, std::move(changed));
 }
 
-void PaperBroker::unlist(std::size_t index) {
-  const InstrumentId instrument = orders_[index].request.instrument;
+void PaperBroker::unlist(const Order& order) {
+  const InstrumentId instrument = order.request.instrument;
   if (instrument >= markets_.size()) {
     return;  // a rejected order for an unknown instrument was never listed
   }
   std::erase_if(markets_[instrument].book,
-                [index](const Resting& resting) { return resting.order == index; });
+                [&order](const Resting& resting) { return resting.order == &order; });
+}
+
+void PaperBroker::forget_finished() {
+  while (finished_.size() > options_.finished_orders_kept) {
+    orders_.erase(finished_.front());
+    finished_.pop_front();
+  }
 }
 
 const Order& PaperBroker::order(std::string_view order_id) const {
-  return orders_[index_of(order_id)];
+  // The id spells the serial: no index of ids is needed.
+  const auto serial = parse_order_id(order_id);
+  const auto it = serial && *serial > 0 ? orders_.find(*serial - 1) : orders_.end();
+  if (it == orders_.end()) {
+    throw std::out_of_range(fmt::format(
+        "unknown order id '{}' (never submitted, or finished and no longer kept)", order_id));
+  }
+  return it->second;
+}
+
+const Order& PaperBroker::order_at(std::size_t index) const {
+  const auto it = orders_.find(index);
+  if (it == orders_.end()) {
+    throw std::out_of_range(fmt::format(
+        "no order at index {} (never submitted, or finished and no longer kept)", index));
+  }
+  return it->second;
 }
 
 const Position* PaperBroker::find_position(AccountId account, InstrumentId instrument) const {

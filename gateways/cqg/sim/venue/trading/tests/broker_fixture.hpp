@@ -78,7 +78,7 @@ inline std::string describe(const TradingEvent& event) {
         } else if constexpr (std::is_same_v<E, OrderChanged>) {
           return fmt::format("order {} {} {}/{}{}", e.order, to_string(e.status), e.filled_quantity,
                              e.remaining_quantity,
-                             e.fill ? fmt::format(" fill {}", *e.fill) : std::string());
+                             e.fill ? fmt::format(" fill {}", e.fill->id) : std::string());
         } else {
           return fmt::format("{} {} qty {} avg {} pnl {}",
                              std::is_same_v<E, PositionAdded> ? "position+" : "position",
@@ -86,6 +86,17 @@ inline std::string describe(const TradingEvent& event) {
         }
       },
       event);
+}
+
+// The fills the events carry, in order.
+inline std::vector<Fill> fills_in(std::span<const TradingEvent> events) {
+  std::vector<Fill> out;
+  for (const TradingEvent& event : events) {
+    if (const auto* changed = std::get_if<OrderChanged>(&event); changed && changed->fill) {
+      out.push_back(*changed->fill);
+    }
+  }
+  return out;
 }
 
 inline std::vector<std::string> describe(std::span<const TradingEvent> events) {

@@ -13,13 +13,10 @@ using namespace trading_test;
 using ::testing::ElementsAre;
 
 // The fills of the last call, as "side price x quantity".
-std::vector<std::string> fills_of(const PaperBroker& broker, std::span<const TradingEvent> events) {
+std::vector<std::string> fills_of(const PaperBroker&, std::span<const TradingEvent> events) {
   std::vector<std::string> out;
-  for (const TradingEvent& event : events) {
-    if (const auto* changed = std::get_if<OrderChanged>(&event); changed && changed->fill) {
-      const Fill& fill = broker.fills()[*changed->fill];
-      out.push_back(fmt::format("{} {} x {}", to_string(fill.side), fill.price, fill.quantity));
-    }
+  for (const Fill& fill : fills_in(events)) {
+    out.push_back(fmt::format("{} {} x {}", to_string(fill.side), fill.price, fill.quantity));
   }
   return out;
 }
@@ -28,20 +25,21 @@ TEST(VenueTradingMatching, MarketOrdersFillWholeAtTheTouch) {
   PaperBroker broker(instruments());
   broker.on_market(kEP, quote(15'000, 15'002), at(1));
   const auto buy = broker.submit(request(OrderType::Market, Side::Buy, 3), at(1));
-  const auto sell = broker.submit(request(OrderType::Market, Side::Sell, 2), at(1));
   // The quote already seen at submission does not fill: only the next one.
-  EXPECT_TRUE(broker.fills().empty());
+  EXPECT_TRUE(fills_in(buy.events).empty());
+  const auto sell = broker.submit(request(OrderType::Market, Side::Sell, 2), at(1));
 
   const auto events = broker.on_market(kEP, quote(15'004, 15'006, std::nullopt, 1, 1), at(2));
   EXPECT_THAT(fills_of(broker, events), ElementsAre("buy 15006 x 3", "sell 15004 x 2"));
-  EXPECT_EQ(broker.orders()[buy.order].status, OrderStatus::Filled);
-  EXPECT_EQ(broker.orders()[sell.order].average_fill_price(), 15'004.0);
-  const Fill& first = broker.fills()[0];
+  EXPECT_EQ(broker.order_at(buy.order).status, OrderStatus::Filled);
+  EXPECT_EQ(broker.order_at(sell.order).average_fill_price(), 15'004.0);
+  const auto fills = fills_in(events);
+  const Fill& first = fills[0];
   EXPECT_EQ(first.id, 1u);
   EXPECT_EQ(first.order, buy.order);
   EXPECT_EQ(first.time, at(2));
   EXPECT_EQ(first.status, FillStatus::Normal);
-  EXPECT_EQ(broker.fills()[1].id, 2u);
+  EXPECT_EQ(fills[1].id, 2u);
   // Filled orders left the book.
   EXPECT_TRUE(broker.on_market(kEP, quote(15'004, 15'006), at(3)).empty());
 }
@@ -58,13 +56,13 @@ TEST(VenueTradingMatching, MarketOrderWaitsForTheSideItNeedsUnlessSwitchedToReje
   PaperBroker rejecting(instruments(), default_accounts(), options);
   // No market known at submission: rejected at once.
   const auto early = rejecting.submit(request(OrderType::Market, Side::Buy, 1), at(1));
-  EXPECT_EQ(rejecting.orders()[early.order].reject_reason, "no ask to buy at");
+  EXPECT_EQ(rejecting.order_at(early.order).reject_reason, "no ask to buy at");
   // Quoted at submission, but the bid is gone when it meets the market.
   rejecting.on_market(kEP, quote(15'000, 15'001), at(2));
   const auto late = rejecting.submit(request(OrderType::Market, Side::Sell, 1), at(2));
-  EXPECT_EQ(rejecting.orders()[late.order].status, OrderStatus::Working);
+  EXPECT_EQ(rejecting.order_at(late.order).status, OrderStatus::Working);
   rejecting.on_market(kEP, quote(std::nullopt, 15'001), at(3));
-  EXPECT_EQ(rejecting.orders()[late.order].reject_reason, "no bid to sell at");
+  EXPECT_EQ(rejecting.order_at(late.order).reject_reason, "no bid to sell at");
 }
 
 TEST(VenueTradingMatching, MarketableLimitTakesTheQuoteButNeverWorseThanItsLimit) {
@@ -92,7 +90,7 @@ TEST(VenueTradingMatching, RestingLimitFillsAtItsOwnPriceOnlyWhenTheQuoteReaches
   // The ask gaps through the limit: the resting order gets its own price.
   EXPECT_THAT(fills_of(broker, broker.on_market(kEP, quote(14'980, 14'982), at(4))),
               ElementsAre("buy 14990 x 2"));
-  EXPECT_EQ(broker.orders()[buy.order].status, OrderStatus::Filled);
+  EXPECT_EQ(broker.order_at(buy.order).status, OrderStatus::Filled);
 
   // A limit that first meets no opposite quote has not seen the market: it
   // takes the quote when one comes.
@@ -108,11 +106,11 @@ TEST(VenueTradingMatching, StopsTriggerOnTradesAndFillAtTheMarketThroughAGap) {
   broker.submit(request(OrderType::Stop, Side::Buy, 1, {}, 15'010), at(1));
   // Quotes through the stop without a trade do not trigger it.
   EXPECT_TRUE(broker.on_market(kEP, quote(14'985, 14'987), at(2)).empty());
-  EXPECT_FALSE(broker.orders()[sell_stop.order].triggered);
+  EXPECT_FALSE(broker.order_at(sell_stop.order).triggered);
   // The market gaps down: the stop fills at the bid, far below its trigger.
   EXPECT_THAT(fills_of(broker, broker.on_market(kEP, quote(14'970, 14'972, 14'971), at(3))),
               ElementsAre("sell 14970 x 1"));
-  EXPECT_EQ(broker.orders()[sell_stop.order].triggered_at, at(3));
+  EXPECT_EQ(broker.order_at(sell_stop.order).triggered_at, at(3));
   // A trade exactly at a buy stop triggers it.
   EXPECT_THAT(fills_of(broker, broker.on_market(kEP, quote(15'009, 15'011, 15'010), at(4))),
               ElementsAre("buy 15011 x 1"));
@@ -126,8 +124,8 @@ TEST(VenueTradingMatching, StopLimitTriggersThenFollowsLimitRules) {
   // Triggered; the first is above its limit and rests, the second takes the ask.
   EXPECT_THAT(fills_of(broker, broker.on_market(kEP, quote(15'013, 15'015, 15'014), at(2))),
               ElementsAre("buy 15015 x 1"));
-  EXPECT_EQ(broker.orders()[gapped.order].status, OrderStatus::Working);
-  EXPECT_TRUE(broker.orders()[gapped.order].triggered);
+  EXPECT_EQ(broker.order_at(gapped.order).status, OrderStatus::Working);
+  EXPECT_TRUE(broker.order_at(gapped.order).triggered);
   EXPECT_THAT(fills_of(broker, broker.on_market(kEP, quote(15'000, 15'008), at(3))),
               ElementsAre("buy 15012 x 1"));
 }
@@ -140,19 +138,19 @@ TEST(VenueTradingMatching, DisplayedSizeCapsFillsAndIsSharedInSubmissionOrder) {
   const auto small = broker.submit(request(OrderType::Market, Side::Buy, 3), at(1));
 
   auto events = broker.on_market(kEP, quote(15'000, 15'001, std::nullopt, 10, 4), at(2));
-  EXPECT_THAT(describe(events), ElementsAre("order 0 working 4/6 fill 0",
+  EXPECT_THAT(describe(events), ElementsAre("order 0 working 4/6 fill 1",
                                             "position+ 0 qty 4 avg "
                                             "15001 pnl 0"));
   events = broker.on_market(kEP, quote(15'000, 15'002, std::nullopt, 10, 8), at(3));
   EXPECT_THAT(fills_of(broker, events), ElementsAre("buy 15002 x 6", "buy 15002 x 2"));
-  const Order& filled = broker.orders()[big.order];
+  const Order& filled = broker.order_at(big.order);
   EXPECT_EQ(filled.status, OrderStatus::Filled);
   EXPECT_EQ(filled.remaining_quantity, 0);
   EXPECT_DOUBLE_EQ(filled.average_fill_price(), (4 * 15'001.0 + 6 * 15'002.0) / 10);
 
   events = broker.on_market(kEP, quote(15'000, 15'003, std::nullopt, 10, 50), at(4));
   EXPECT_THAT(fills_of(broker, events), ElementsAre("buy 15003 x 1"));
-  const Order& rest = broker.orders()[small.order];
+  const Order& rest = broker.order_at(small.order);
   EXPECT_EQ(rest.filled_quantity + rest.remaining_quantity, 3);
   EXPECT_EQ(rest.status, OrderStatus::Filled);
   // Nothing is left working after exact fills.

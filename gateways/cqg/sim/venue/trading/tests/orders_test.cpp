@@ -29,8 +29,8 @@ TEST(VenueTradingOrders, AcceptedOrderIsAddedInTransitThenWorking) {
   EXPECT_EQ(order.request.user_tag, "mine");
   EXPECT_EQ(order.remaining_quantity, 2);
   EXPECT_EQ(order.placed_at, at(1));
-  ASSERT_EQ(broker.orders().size(), 2u);
-  EXPECT_EQ(broker.orders()[second.order].id, "00000000-0000-4000-8000-000000000002");
+  ASSERT_EQ(broker.submitted_count(), 2u);
+  EXPECT_EQ(broker.order_at(second.order).id, "00000000-0000-4000-8000-000000000002");
   EXPECT_THROW(broker.order("nope"), std::out_of_range);
 }
 
@@ -54,7 +54,7 @@ TEST(VenueTradingOrders, EveryRejectionEndsRejectedWithItsReason) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason);
     const auto result = broker.submit(c.request, at(1));
-    const Order& order = broker.orders()[result.order];
+    const Order& order = broker.order_at(result.order);
     EXPECT_EQ(describe(result.events).back(),
               fmt::format("order {} rejected 0/{}", result.order, c.request.quantity));
     EXPECT_EQ(order.status, OrderStatus::Rejected);
@@ -70,15 +70,15 @@ TEST(VenueTradingOrders, RejectNextIsOneShotWithTheOwnersReason) {
   PaperBroker broker(instruments());
   broker.reject_next_order("risk limit reached");
   const auto rejected = broker.submit(request(OrderType::Market, Side::Buy, 1), at(1));
-  EXPECT_EQ(broker.orders()[rejected.order].reject_reason, "risk limit reached");
+  EXPECT_EQ(broker.order_at(rejected.order).reject_reason, "risk limit reached");
   const auto next = broker.submit(request(OrderType::Market, Side::Buy, 1), at(1));
-  EXPECT_EQ(broker.orders()[next.order].status, OrderStatus::Working);
+  EXPECT_EQ(broker.order_at(next.order).status, OrderStatus::Working);
 }
 
 TEST(VenueTradingOrders, CancelTakesAWorkingOrderOutOfTheBook) {
   PaperBroker broker(instruments());
   const auto submitted = broker.submit(request(OrderType::Limit, Side::Buy, 1, 15'000), at(1));
-  const std::string id = broker.orders()[submitted.order].id;
+  const std::string id = broker.order_at(submitted.order).id;
   EXPECT_THAT(describe(broker.cancel(id, at(2))),
               ElementsAre("order 0 cancel pending 0/1", "order 0 cancelled 0/1"));
   EXPECT_EQ(broker.order(id).cancel_requested_at, at(2));
@@ -98,20 +98,20 @@ TEST(VenueTradingOrders, CancelErrorsNameTheOrderAndChangeNothing) {
   const auto filled = broker.submit(request(OrderType::Market, Side::Buy, 1), at(1));
   broker.on_market(kEP, quote(15'000, 15'001), at(2));
   const auto cancelled = broker.submit(request(OrderType::Limit, Side::Buy, 1, 1), at(2));
-  broker.cancel(broker.orders()[cancelled.order].id, at(2));
+  broker.cancel(broker.order_at(cancelled.order).id, at(2));
   const auto rejected = broker.submit(request(OrderType::Market, Side::Buy, 0), at(2));
 
   for (const auto& [index, word] :
        {std::pair{filled.order, "filled"}, std::pair{cancelled.order, "cancelled"},
         std::pair{rejected.order, "rejected"}}) {
-    const Order before = broker.orders()[index];
+    const Order before = broker.order_at(index);
     try {
       broker.cancel(before.id, at(3));
       FAIL() << "no error for " << word;
     } catch (const std::invalid_argument& e) {
       EXPECT_THAT(e.what(), HasSubstr(fmt::format("already {}", word)));
     }
-    EXPECT_EQ(broker.orders()[index].status, before.status);
+    EXPECT_EQ(broker.order_at(index).status, before.status);
   }
 }
 
@@ -122,7 +122,7 @@ TEST(VenueTradingOrders, HeldOrderWaitsInTransitForTheOwnersAnswer) {
   const auto held = broker.submit(request(OrderType::Market, Side::Buy, 1), at(1));
   EXPECT_THAT(describe(held.events), ElementsAre("added 0"));
   const auto dropped = broker.submit(request(OrderType::Market, Side::Buy, 1), at(1));
-  const std::string id = broker.orders()[held.order].id;
+  const std::string id = broker.order_at(held.order).id;
 
   // In transit, it is not in the book yet.
   EXPECT_TRUE(broker.on_market(kEP, quote(15'000, 15'001), at(2)).empty());
@@ -130,7 +130,7 @@ TEST(VenueTradingOrders, HeldOrderWaitsInTransitForTheOwnersAnswer) {
   EXPECT_THROW(broker.accept_order(id, at(3)), std::invalid_argument);
   EXPECT_EQ(broker.on_market(kEP, quote(15'000, 15'001), at(4)).size(), 2u);
 
-  const std::string dropped_id = broker.orders()[dropped.order].id;
+  const std::string dropped_id = broker.order_at(dropped.order).id;
   broker.reject_order(dropped_id, "no answer from the exchange", at(5));
   EXPECT_EQ(broker.order(dropped_id).status, OrderStatus::Rejected);
   EXPECT_EQ(broker.order(dropped_id).reject_reason, "no answer from the exchange");
@@ -143,8 +143,7 @@ TEST(VenueTradingOrders, TimeGoingBackwardsIsRefusedWithoutChange) {
   EXPECT_THROW(broker.submit(request(OrderType::Market, Side::Buy, 1), at(9)),
                std::invalid_argument);
   EXPECT_THROW(broker.on_market(kEP, quote(1, 2), at(9)), std::invalid_argument);
-  EXPECT_EQ(broker.orders().size(), 1u);
-  EXPECT_TRUE(broker.fills().empty());
+  EXPECT_EQ(broker.submitted_count(), 1u);
   EXPECT_THROW(broker.on_market(5, quote(1, 2), at(11)), std::out_of_range);
 }
 
@@ -170,9 +169,13 @@ std::vector<std::string> scripted_session() {
   options.commission_per_contract = 2.5;
   PaperBroker broker(instruments(), default_accounts(), options);
   std::vector<std::string> log;
-  const auto record = [&log](std::span<const TradingEvent> events) {
+  std::vector<Fill> fills;
+  const auto record = [&](std::span<const TradingEvent> events) {
     for (const auto& line : describe(events)) {
       log.push_back(line);
+    }
+    for (const Fill& fill : fills_in(events)) {
+      fills.push_back(fill);
     }
   };
   record(broker.submit(request(OrderType::Market, Side::Buy, 5), at(1)).events);
@@ -184,9 +187,9 @@ std::vector<std::string> scripted_session() {
   record(broker.on_market(kCL, quote(7'000, 7'001, 7'000), at(2)));
   record(broker.on_market(kEP, quote(15'010, 15'012, 15'011, 10, 10), at(3)));
   record(broker.on_market(kEP, quote(14'980, 14'982, 14'985), at(4)));
-  for (const Fill& fill : broker.fills()) {
+  for (const Fill& fill : fills) {
     log.push_back(fmt::format("fill {} order {} {} @ {} x {}", fill.id,
-                              broker.orders()[fill.order].id, to_string(fill.side), fill.price,
+                              broker.order_at(fill.order).id, to_string(fill.side), fill.price,
                               fill.quantity));
   }
   return log;

@@ -127,13 +127,13 @@ TEST(VenueTradingPositions, AccountSummaryFiguresAndPositionEvents) {
   broker.submit(request(OrderType::Market, Side::Sell, 2, {}, {}, kCL), at(1));
   broker.submit(request(OrderType::Market, Side::Buy, 1, {}, {}, kEP, other), at(1));
   EXPECT_THAT(describe(broker.on_market(kEP, quote(15'000, 15'001), at(2))),
-              ElementsAre("order 0 filled 3/0 fill 0", "position+ 0 qty 3 avg 15001 pnl 0",
-                          "order 2 filled 1/0 fill 1", "position+ 1 qty 1 avg 15001 pnl 0"));
+              ElementsAre("order 0 filled 3/0 fill 1", "position+ 0 qty 3 avg 15001 pnl 0",
+                          "order 2 filled 1/0 fill 2", "position+ 1 qty 1 avg 15001 pnl 0"));
   broker.on_market(kCL, quote(7'000, 7'002, 7'001), at(2));
 
   broker.submit(request(OrderType::Market, Side::Sell, 1), at(3));
   EXPECT_THAT(describe(broker.on_market(kEP, quote(15'005, 15'006, 15'004), at(4))),
-              ElementsAre("order 3 filled 1/0 fill 3", "position 0 qty 2 avg 15001 pnl 50"));
+              ElementsAre("order 3 filled 1/0 fill 4", "position 0 qty 2 avg 15001 pnl 50"));
 
   // EP: 2 long at 15001 marked at 15004; CL: 2 short at 7000 marked at 7001.
   const AccountSummary s = broker.summary(kAccount);
