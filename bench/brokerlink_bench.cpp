@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "apply.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "orbrix/cqg/api_host.hpp"

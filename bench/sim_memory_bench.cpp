@@ -41,7 +41,7 @@
 #include "orbrix/core/testing/recording_gateway.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/broker_link.hpp"
-#include "orbrix/cqg/broker_link_apply.hpp"
+#include "orbrix/cqg/broker_link_constants.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"

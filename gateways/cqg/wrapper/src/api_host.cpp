@@ -14,6 +14,7 @@
 #include "orbrix/cqg/sink_internal.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
+#include "orbrix/cqg/vendor/views.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
 
 namespace orbrix::cqg {
@@ -254,13 +255,14 @@ void ApiHost::pumpMessages() {
 
 void ApiHost::apiConfigurationSet(const CustomConfiguration& customAPIConfiguration) {
   Trace("CQGCEL default configuring...");
-  const auto configuration = [this] { return cqgCEL.object("APIConfiguration"); };
-  configuration().put("CollectionsThrowException", false);
-  configuration().put("NewInstrumentChangeMode", true);
-  configuration().put("ReadyStatusCheck", 0);
-  configuration().put("TimeZoneCode", vendor_constant("tzChina"));
-  configuration().put("IncludeOrderTransactions", true);
-  configuration().put("UseOrderSide", true);
+  // Each setting on the object as read from cqgCEL.APIConfiguration then.
+  const auto configuration = [this] { return vendor::Cel(cqgCEL).APIConfiguration(); };
+  vendor::ApiConfiguration(configuration()).CollectionsThrowException(false);
+  vendor::ApiConfiguration(configuration()).NewInstrumentChangeMode(true);
+  vendor::ApiConfiguration(configuration()).ReadyStatusCheck(0);
+  vendor::ApiConfiguration(configuration()).TimeZoneCode(vendor_constant("tzChina"));
+  vendor::ApiConfiguration(configuration()).IncludeOrderTransactions(true);
+  vendor::ApiConfiguration(configuration()).UseOrderSide(true);
   if (customAPIConfiguration) {
     Trace("CQGCEL custom configuring...");
     customAPIConfiguration(configuration());
@@ -269,7 +271,7 @@ void ApiHost::apiConfigurationSet(const CustomConfiguration& customAPIConfigurat
 
 void ApiHost::startupCel() {
   Trace("Startup CQGCEL..");
-  cqgCEL.call("Startup");
+  vendor::Cel(cqgCEL).Startup();
   Trace("Waiting for CQGCEL start..");
   // Bounded, and cut short if the worker dies: the vendor may answer neither
   // with its start nor with a data error.
@@ -313,7 +315,7 @@ void ApiHost::Shutdown() {
   };
   attempt([] { Trace("CQGCEL is being shut down.."); });
   if (cqgCEL) {
-    attempt([this] { cqgCEL.call("Shutdown"); });
+    attempt([this] { vendor::Cel(cqgCEL).Shutdown(); });
   }
   shutdownEvent.set();
   if (thread.joinable()) {

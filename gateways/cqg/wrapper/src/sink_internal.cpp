@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "orbrix/cqg/vendor/views.hpp"
+
 #include "orbrix/automation/object.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/trace.hpp"
@@ -26,10 +28,10 @@ void SinkInternal::OnCELStarted() {
 
 void SinkInternal::OnDataError(const Variant& cqgError, const Variant&) {
   if (!cqgError.is_empty()) {
-    const automation::Object dispatchedCQGError(cqgError);
+    const vendor::Error dispatchedCQGError{automation::Object(cqgError)};
     Trace(fmt::format("SinkInternal: OnDataError: Code: {} Description: {}",
-                      dispatchedCQGError.get("Code").to_text(),
-                      dispatchedCQGError.get("Description").to_text()));
+                      dispatchedCQGError.Code().to_text(),
+                      dispatchedCQGError.Description().to_text()));
   }
   if (apiHost) {
     apiHost->SetError();

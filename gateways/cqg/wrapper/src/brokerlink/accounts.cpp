@@ -81,13 +81,13 @@ void read_balance(const Object& cel, detail::AccountSnapshot& s) try {
   if (!found.account) {
     throw std::invalid_argument(not_found_text(s.id));
   }
-  const Object summary = found.account.object("Summary");
-  const double balance = summary.call("Balance", 0).as_double();
-  const double available = balance - summary.call("Collaterals", 1).as_double();
-  const double nlv = summary.call("NLV", 0).as_double();
-  const double margin = summary.call("MaintenanceMargin", 1).as_double();
-  const double realized = summary.call("ProfitLoss", 0).as_double();
-  const double unrealized = summary.call("UPL", 0).as_double();
+  const vendor::Summary summary(vendor::Account(found.account).Summary());
+  const double balance = summary.Balance(0);
+  const double available = balance - summary.Collaterals(1);
+  const double nlv = summary.NLV(0);
+  const double margin = summary.MaintenanceMargin(1);
+  const double realized = summary.ProfitLoss(0);
+  const double unrealized = summary.UPL(0);
   AccountBalance b;
   b.cash = balance;
   b.cash_by_currency = std::nullopt;
@@ -104,8 +104,9 @@ void read_balance(const Object& cel, detail::AccountSnapshot& s) try {
 
 // Side and average price of the position the walk stands at.
 void read_rest(const Object& position, detail::RawPosition& raw) {
-  raw.side = position.get("Side");
-  raw.average_price = position.get("AveragePrice").as_double();
+  const vendor::Position p(position);
+  raw.side = p.Side();
+  raw.average_price = p.AveragePrice().as_double();
   raw.whole = true;
 }
 
@@ -114,20 +115,20 @@ void read_rest(const Object& position, detail::RawPosition& raw) {
 // Side and AveragePrice when its symbol is one the engine maps. Stops at a
 // symbol the engine has not been asked about, keeping that position (a
 // proxy) for the next round trip.
-void walk_positions(const Object& positions, detail::AccountSnapshot& s) try {
+void walk_positions(const vendor::Positions& positions, detail::AccountSnapshot& s) try {
   for (auto i = static_cast<std::int64_t>(s.positions.size()); i < s.positions_count; ++i) {
-    const Object position(positions.call("ItemByIndex", i));
+    const vendor::Position position(positions.ItemByIndex(i));
     detail::RawPosition& raw = s.positions.emplace_back();
-    raw.quantity = position.get("Quantity").as_double();
+    raw.quantity = position.Quantity().as_double();
     if (raw.quantity == 0) {
       continue;
     }
-    raw.instrument_name = position.get("InstrumentName").as_string();
+    raw.instrument_name = position.InstrumentName().as_string();
     if (!s.mapped.contains(std::string(symbol_of_full_name(raw.instrument_name)))) {
-      s.asking = Object(automation::make_proxy(position.dispatch()));
+      s.asking = Object(automation::make_proxy(position.object().dispatch()));
       return;
     }
-    read_rest(position, raw);
+    read_rest(position.object(), raw);
   }
 } catch (...) {
   s.positions_error = std::current_exception();
@@ -142,9 +143,9 @@ void start_positions(const Object& cel, detail::AccountSnapshot& s) try {
   if (!found.account) {
     return;
   }
-  const Object positions = found.account.object("Positions");
-  s.positions_count = positions.get("Count").as_int();
-  s.positions_collection = Object(automation::make_proxy(positions.dispatch()));
+  const vendor::Positions positions(vendor::Account(found.account).Positions());
+  s.positions_count = positions.Count();
+  s.positions_collection = Object(automation::make_proxy(positions.object().dispatch()));
   walk_positions(positions, s);
 } catch (...) {
   s.positions_error = std::current_exception();
@@ -198,7 +199,7 @@ void BrokerLink::finish_positions_walk(detail::AccountSnapshot& s) {
         s.positions_error = std::current_exception();
         return;
       }
-      walk_positions(home, s);
+      walk_positions(vendor::Positions(home), s);
     });
   }
 }
@@ -271,9 +272,10 @@ void BrokerLink::subscribe_account_and_positions_now(std::int64_t GWAccountID) {
   const auto& k = detail::vendor();
   // Dropping and restoring the subscription makes the vendor reload its
   // account list, which it reports with actAccountsReloaded.
-  proxy.put("AccountSubscriptionLevel", k.aslNone);
+  const vendor::Cel cel(proxy);
+  cel.AccountSubscriptionLevel(k.aslNone);
   std::this_thread::sleep_for(std::chrono::milliseconds(reload_pause_ms_.load()));
-  proxy.put("AccountSubscriptionLevel", k.aslAccountUpdatesAndOrders);
+  cel.AccountSubscriptionLevel(k.aslAccountUpdatesAndOrders);
   Trace("Waiting for accounts coming...");
   // Not cleared first: once the accounts were reported ready it stays set.
   AssertMessage(wait(eventAccountIsReady, "subscribe_account_and_positions"),
@@ -291,8 +293,9 @@ void BrokerLink::subscribe_account_and_positions_now(std::int64_t GWAccountID) {
     if (!account.account) {
       return false;
     }
-    account.account.put("AutoSubscribeInstruments", true);
-    account.account.put("PositionSubcriptionLevel", k.pslSnapshotAndUpdates);
+    const vendor::Account selected(account.account);
+    selected.AutoSubscribeInstruments(true);
+    selected.PositionSubcriptionLevel(k.pslSnapshotAndUpdates);
     read_balance(home, s);
     start_positions(home, s);
     return true;
@@ -316,10 +319,11 @@ void BrokerLink::unsubscribe_account_and_positions(std::int64_t GWAccountID) {
           // vendor lists no accounts, so the look-up would never find it.
           detail::AccountLookup account = detail::find_account(home, GWAccountID);
           lines = std::move(account.lines);
-          home.put("AccountSubscriptionLevel", k.aslNone);
+          vendor::Cel(home).AccountSubscriptionLevel(k.aslNone);
           if (account.account) {
-            account.account.put("AutoSubscribeInstruments", false);
-            account.account.put("PositionSubcriptionLevel", k.pslNoPositions);
+            const vendor::Account selected(account.account);
+            selected.AutoSubscribeInstruments(false);
+            selected.PositionSubcriptionLevel(k.pslNoPositions);
           }
           return static_cast<bool>(account.account);
         });
@@ -375,14 +379,14 @@ void BrokerLink::OnAccountChanged(const Variant& change, const Variant& cqgAccou
                                   const Variant& cqgPosition) {
   const auto& k = detail::vendor();
   const auto position_line = [&](std::string_view what) {
-    const Object account(cqgAccount);
-    const Object position(cqgPosition);
+    const vendor::Account account{Object(cqgAccount)};
+    const vendor::Position position{Object(cqgPosition)};
     Trace(fmt::format(
         "OnAccountChanged - open position is {} for {} account - instrument: {} average price: "
         "{} quantity: {} OTE: {} PL: {}",
-        what, account.get("GWAccountName").to_text(), position.get("InstrumentName").to_text(),
-        position.get("AveragePrice").to_text(), position.get("Quantity").to_text(),
-        position.get("OTE").to_text(), position.get("ProfitLoss").to_text()));
+        what, account.GWAccountName().to_text(), position.InstrumentName().to_text(),
+        position.AveragePrice().to_text(), position.Quantity().to_text(), position.OTE().to_text(),
+        position.ProfitLoss().to_text()));
   };
   if (change == Variant(k.actPositionAdded)) {
     position_line("added");

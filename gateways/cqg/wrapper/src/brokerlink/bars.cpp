@@ -4,6 +4,7 @@
 #include <array>
 #include <stdexcept>
 
+#include "apply.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/core/safe_call.hpp"
@@ -19,18 +20,18 @@ namespace {
 constexpr std::array<std::string_view, 2> kFreqAllowed{"1Day", "1Min"};
 
 std::string request_symbol_of(const Object& bars) {
-  return bars.object("Request").get("Symbol").as_string();
+  return vendor::TimedBarsRequest(vendor::TimedBars(bars).Request()).Symbol();
 }
 
 // A Bar of the engine from one vendor bar.
-Bar make_bar(const Object& bar, const Security& security) {
-  return Bar{.datetime = detail::vendor_time(bar.get("Timestamp")),
+Bar make_bar(const vendor::TimedBar& bar, const Security& security) {
+  return Bar{.datetime = detail::vendor_time(bar.Timestamp()),
              .security = security,
-             .open = bar.get("Open").as_double(),
-             .high = bar.get("High").as_double(),
-             .low = bar.get("Low").as_double(),
-             .close = bar.get("Close").as_double(),
-             .volume = bar.get("ActualVolume").as_double()};
+             .open = bar.Open().as_double(),
+             .high = bar.High().as_double(),
+             .low = bar.Low().as_double(),
+             .close = bar.Close().as_double(),
+             .volume = bar.ActualVolume().as_double()};
 }
 
 constexpr double kInvalid = static_cast<double>(INVALID_VALUE);
@@ -84,7 +85,7 @@ Object BrokerLink::get_timedbars_from_cqg_symbol(std::string_view cqg_symbol) {
   return guarded("get_timedbars_from_cqg_symbol", [&] {
     return automation::call_in_apartment(
         cel("get_timedbars_from_cqg_symbol"), [&](const Object& home) {
-          return detail::first_containing(home.object("AllTimedBars"), cqg_symbol,
+          return detail::first_containing(vendor::Cel(home).AllTimedBars(), cqg_symbol,
                                           request_symbol_of);
         });
   });
@@ -113,22 +114,23 @@ void BrokerLink::subscribe_bar_now(std::string_view cqg_symbol, std::int64_t loo
   const auto& k = detail::vendor();
   Trace(fmt::format("Create {} timed bars request for {}", freq, cqg_symbol));
   automation::call_in_apartment(proxy, [&](const Object& home) {
-    const Object request(home.call("CreateTimedBarsRequest"));
-    request.put("Symbol", cqg_symbol);
-    request.put("RangeStart", 0);
-    request.put("RangeEnd", -lookback_period - 1);
+    const vendor::Cel cel(home);
+    const vendor::TimedBarsRequest request(cel.CreateTimedBarsRequest());
+    request.Symbol(cqg_symbol);
+    request.RangeStart(0);
+    request.RangeEnd(-lookback_period - 1);
     if (freq == "1Day") {
-      request.put("HistoricalPeriod", k.hpDaily);
+      request.HistoricalPeriod(k.hpDaily);
     } else {
-      request.put("IntradayPeriod", k.pfds1Min);
+      request.IntradayPeriod(k.pfds1Min);
     }
-    request.put("DailyBarClose", k.dbcLastQuoteOrSettlement);
-    request.put("UpdatesEnabled", true);
-    request.call("IncludeOutput", k.tbrContractVolume, true);
-    request.call("IncludeOutput", k.tbrCommodityVolume, true);
-    request.put("SessionsFilter", "all");
+    request.DailyBarClose(k.dbcLastQuoteOrSettlement);
+    request.UpdatesEnabled(true);
+    request.IncludeOutput(k.tbrContractVolume, true);
+    request.IncludeOutput(k.tbrCommodityVolume, true);
+    request.SessionsFilter("all");
     eventBarDone.clear();
-    home.call("RequestTimedBars", request.dispatch());
+    cel.RequestTimedBars(request.object());
   });
   Trace(fmt::format("Waiting for eventBarDone in subscribe_bar({})...", cqg_symbol));
   const bool answered = wait(eventBarDone, "subscribe_bar");
@@ -150,12 +152,12 @@ void BrokerLink::unsubscribe_bar(std::string_view cqg_symbol) {
 bool BrokerLink::unsubscribe_bar_now(std::string_view cqg_symbol) {
   const bool removed =
       automation::call_in_apartment(cel("unsubscribe_bar"), [&](const Object& home) {
-        const Object bars =
-            detail::first_containing(home.object("AllTimedBars"), cqg_symbol, request_symbol_of);
+        const Object bars = detail::first_containing(vendor::Cel(home).AllTimedBars(), cqg_symbol,
+                                                     request_symbol_of);
         if (!bars) {
           return false;
         }
-        home.call("RemoveTimedBars", bars.dispatch());
+        vendor::Cel(home).RemoveTimedBars(bars);
         removed_bars_.add(bars);
         return true;
       });
@@ -198,14 +200,14 @@ BrokerLink::BarWindow BrokerLink::get_subscribe_bars_data(const Security& securi
 }
 
 void BrokerLink::dumpBar(const Variant& bar, const Variant& index) {
-  const Object b(bar);
+  const vendor::TimedBar b{Object(bar)};
   Trace(fmt::format(
       "Bar index: {} Timestamp {} Open {} High {} Low {} Close {} ActualVolumeFractional {} "
       "CommodityVolumeFractional {} ContractVolumeFractional {} TickVolume {}",
-      index.to_text(), b.get("Timestamp").to_text(), b.get("Open").to_text(),
-      b.get("High").to_text(), b.get("Low").to_text(), b.get("Close").to_text(),
-      b.get("ActualVolumeFractional").to_text(), b.get("CommodityVolumeFractional").to_text(),
-      b.get("ContractVolumeFractional").to_text(), b.get("TickVolume").to_text()));
+      index.to_text(), b.Timestamp().to_text(), b.Open().to_text(), b.High().to_text(),
+      b.Low().to_text(), b.Close().to_text(), b.ActualVolumeFractional().to_text(),
+      b.CommodityVolumeFractional().to_text(), b.ContractVolumeFractional().to_text(),
+      b.TickVolume().to_text()));
 }
 
 void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant& cqgError) {
@@ -228,12 +230,12 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
                    detail::error_text(cqgError));
     return;
   }
-  const Object bars(cqgTimedBars);
-  const std::int64_t count = bars.get("Count").as_int();
+  const vendor::TimedBars bars{Object(cqgTimedBars)};
+  const std::int64_t count = bars.Count();
   if (count == 0) {
     return;
   }
-  const std::string symbol = request_symbol_of(bars);
+  const std::string symbol = request_symbol_of(bars.object());
   BaseGateway& g = bound_gateway("OnTimedBarsResolved");
   const std::optional<Security> security = g.get_eng_security_from_cqg_symbol(symbol);
   if (!security) {
@@ -251,7 +253,7 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
   std::vector<Bar> window;
   window.reserve(static_cast<std::size_t>(count - 1));
   for (std::int64_t i = 0; i + 1 < count; ++i) {
-    window.push_back(make_bar(Object(bars.call("Item", i)), *security));
+    window.push_back(make_bar(vendor::TimedBar(bars.Item(i)), *security));
   }
   MutexLock guard(bars_mutex_);
   subscribe_bars_data_[*security] =
@@ -262,12 +264,12 @@ void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
   if (removed_bars_.contains(cqgTimedBars)) {
     return;  // a late addition of a removed request, dropped before any read
   }
-  const Object bars(cqgTimedBars);
-  const std::int64_t count = bars.get("Count").as_int();
+  const vendor::TimedBars bars{Object(cqgTimedBars)};
+  const std::int64_t count = bars.Count();
   if (count < 2) {
     return;
   }
-  const std::string symbol = request_symbol_of(bars);
+  const std::string symbol = request_symbol_of(bars.object());
   const std::optional<Security> security =
       bound_gateway("OnTimedBarsAdded").get_eng_security_from_cqg_symbol(symbol);
   if (!security) {
@@ -281,7 +283,7 @@ void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
           "OnTimedBarsAdded: no bar window for {}; it is made by the resolution", symbol));
     }
   }
-  const Bar bar = make_bar(Object(bars.call("Item", count - 2)), *security);
+  const Bar bar = make_bar(vendor::TimedBar(bars.Item(count - 2)), *security);
   bool rolled = false;
   {
     MutexLock guard(bars_mutex_);

@@ -168,42 +168,22 @@ void BrokerLink::Removed::erase(const Variant& object) {
 
 namespace detail {
 
-namespace {
-thread_local MemberIds<2> enumerator_ids({"Count", "Next"});
-}  // namespace
-
-CollectionWalk::CollectionWalk(const automation::Object& collection)
-    : enumerator_(
-          collection.invoke(automation::kDispIdNewEnum, automation::InvokeKind::Method, {})) {
-  const auto& ids = enumerator_ids.of(enumerator_);
-  left_ = get_by_id(enumerator_, ids[0]).as_int();
-  next_id_ = ids[1];
-}
-
-bool CollectionWalk::next(automation::Variant& item) {
-  if (left_ <= 0) {
-    return false;
-  }
-  --left_;
-  item = enumerator_.invoke(next_id_, automation::InvokeKind::Method, {});
-  return true;
-}
-
 DateTime vendor_time(const automation::Variant& v) {
   return truncate_to_seconds(v.as_date());
 }
 
 AccountLookup find_account(const automation::Object& cel, std::int64_t gw_account_id) {
   AccountLookup result;
-  for (const automation::Variant& item : cel.object("Accounts").items()) {
-    const automation::Object account(item);
-    const automation::Variant id = account.get("GWAccountID");
-    const automation::Variant name = account.get("GWAccountName");
+  vendor::Walk walk(vendor::Cel(cel).Accounts());
+  for (automation::Variant item; walk.next(item);) {
+    const vendor::Account account{automation::Object(item)};
+    const automation::Variant id = account.GWAccountID();
+    const automation::Variant name = account.GWAccountName();
     result.lines.push_back(fmt::format("GW Account id: {} name: {}", id.to_text(), name.to_text()));
     if (id.as_int() == gw_account_id) {
       result.lines.push_back(
           fmt::format("[Found] GW Account id: {} name: {}", id.to_text(), name.to_text()));
-      result.account = account;
+      result.account = account.object();
       break;
     }
   }

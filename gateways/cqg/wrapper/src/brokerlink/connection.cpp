@@ -21,7 +21,7 @@ void BrokerLink::Logon(std::string_view user_name, std::string_view password) {
   guarded("Logon", [&] {
     const Object& proxy = cel("Logon");
     Trace("Connecting to GW");
-    proxy.call("GWLogon", user_name, password);
+    vendor::Cel(proxy).GWLogon(user_name, password);
     Trace("Waiting for GW connection...");
     // Not cleared first: once reported up, a later log-on returns at once.
     AssertMessage(wait(eventGatewayIsUp, "Logon"), "GW connection timeout!");
@@ -53,14 +53,14 @@ void BrokerLink::logoff_now() {
       found = std::move(lookup.account);
     }
     eventGatewayIsDown.clear();
-    home.call("GWLogoff");
+    vendor::Cel(home).GWLogoff();
     return found;
   });
   detail::trace_lines(lines);
   AssertMessage(wait(eventGatewayIsDown, "Logoff"), "GW disconnection timeout!");
   if (account) {
     // The account's name is read once the gateway is down.
-    Trace("Successfully logoff account " + account.get("GWAccountName").to_text());
+    Trace("Successfully logoff account " + vendor::Account(account).GWAccountName().to_text());
   } else if (id) {
     Trace(fmt::format("Successfully logoff; GW account {} was not found", *id));
   } else {
@@ -150,9 +150,9 @@ std::string error_text(const Variant& cqgError) {
   if (cqgError.kind() != automation::VariantKind::Object) {
     return "error " + cqgError.to_text();
   }
-  const Object error(cqgError);
-  const std::string code = error.get("Code").to_text();
-  return fmt::format("{} (code {})", error.get("Description").to_text(), code);
+  const vendor::Error error{Object(cqgError)};
+  const std::string code = error.Code().to_text();
+  return fmt::format("{} (code {})", error.Description().to_text(), code);
 }
 
 }  // namespace detail
@@ -161,10 +161,9 @@ void BrokerLink::OnDataError(const Variant& cqgError, const Variant&) {
   if (cqgError.is_empty()) {
     return;
   }
-  const Object dispatchedCQGError(cqgError);
-  Trace(fmt::format("OnDataError: Code: {} Description: {}",
-                    dispatchedCQGError.get("Code").to_text(),
-                    dispatchedCQGError.get("Description").to_text()));
+  const vendor::Error dispatchedCQGError{Object(cqgError)};
+  Trace(fmt::format("OnDataError: Code: {} Description: {}", dispatchedCQGError.Code().to_text(),
+                    dispatchedCQGError.Description().to_text()));
 }
 
 }  // namespace orbrix::cqg

@@ -11,6 +11,7 @@
 
 #include "orbrix/automation/object.hpp"
 #include "orbrix/common/datetime.hpp"
+#include "orbrix/cqg/vendor/views.hpp"
 
 namespace orbrix::cqg::detail {
 
@@ -30,50 +31,6 @@ struct VendorConstants {
 };
 const VendorConstants& vendor();
 
-// Member ids of a hot path, resolved on the first object of a class and
-// reused while the objects are of that class. Worker only.
-template <std::size_t N>
-class MemberIds {
- public:
-  explicit constexpr MemberIds(std::array<std::string_view, N> names) : names_(names) {}
-  const std::array<automation::DispId, N>& of(const automation::Object& object) {
-    const std::string_view type = object.type_name();
-    if (!resolved_ || type != type_) {
-      for (std::size_t i = 0; i < N; ++i) {
-        ids_[i] = object.id_of(names_[i]);
-      }
-      type_.assign(type);
-      resolved_ = true;
-    }
-    return ids_;
-  }
-
- private:
-  std::array<std::string_view, N> names_;
-  std::array<automation::DispId, N> ids_{};
-  std::string type_;
-  bool resolved_ = false;
-};
-
-inline automation::Variant get_by_id(const automation::Object& o, automation::DispId id) {
-  return o.invoke(id, automation::InvokeKind::PropertyGet, {});
-}
-
-// A walk over a collection in collection order, as automation clients do it:
-// the collection's enumerator (_NewEnum, one call), its count, then one call
-// per item. The enumerator's member ids are resolved once per thread.
-class CollectionWalk {
- public:
-  explicit CollectionWalk(const automation::Object& collection);
-  // The next item, or false after the last.
-  bool next(automation::Variant& item);
-
- private:
-  automation::Object enumerator_;
-  automation::DispId next_id_ = 0;
-  std::int64_t left_ = 0;
-};
-
 // A vendor error object's text, "<Description> (code <Code>)", read in
 // that order (Code first).
 std::string error_text(const automation::Variant& cqgError);
@@ -90,12 +47,13 @@ struct AccountLookup {
 AccountLookup find_account(const automation::Object& cel, std::int64_t gw_account_id);
 void trace_lines(const std::vector<std::string>& lines);
 
-// The first item of a collection property of CQGCEL (in collection order)
-// for which `text_of(item)` contains `needle`; a null Object when none does.
+// The first item of a collection (walked in collection order) for which
+// `text_of(item)` contains `needle`; a null Object when none does.
 template <class TextOf>
 automation::Object first_containing(const automation::Object& collection, std::string_view needle,
                                     TextOf text_of) {
-  for (const automation::Variant& item : collection.items()) {
+  vendor::Walk walk(collection);
+  for (automation::Variant item; walk.next(item);) {
     automation::Object object(item);
     if (object && text_of(object).find(needle) != std::string::npos) {
       return object;

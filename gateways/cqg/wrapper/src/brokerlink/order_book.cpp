@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "apply.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
@@ -16,14 +17,8 @@ using automation::Object;
 
 namespace {
 
-// The tick handler's member ids, per worker thread.
-thread_local detail::MemberIds<2> ticks_ids({"Count", "Item"});
-thread_local detail::MemberIds<1> ticks_request_ids({"Request"});
-thread_local detail::MemberIds<1> request_ids({"Symbol"});
-thread_local detail::MemberIds<3> tick_ids({"PriceType", "Volume", "Price"});
-
 std::string request_symbol_of(const Object& ticks) {
-  return ticks.object("Request").get("Symbol").as_string();
+  return vendor::TicksRequest(vendor::Ticks(ticks).Request()).Symbol();
 }
 
 // Applies the newest `added` ticks of a batch, oldest first, reading from
@@ -90,34 +85,26 @@ class DecodedTicks {
   const TickUpdate* tick_ = nullptr;
 };
 
-// The vendor's tick collection, read through its members as the walk asks
-// (on the worker, member ids resolved once).
+// The vendor's tick collection, read through its views as the walk asks
+// (on the worker).
 class VendorTicks {
  public:
-  explicit VendorTicks(const Variant& ticks) : ticks_(ticks), ids_(ticks_ids.of(ticks_)) {}
-  std::int64_t count() const { return detail::get_by_id(ticks_, ids_[0]).as_int(); }
-  void item(std::int64_t i) {
-    const Variant index(i);
-    tick_ =
-        Object(ticks_.invoke(ids_[1], automation::InvokeKind::Method, automation::Args(&index, 1)));
-    tick_ids_ = &tick_ids.of(tick_);
-  }
+  explicit VendorTicks(const Variant& ticks) : ticks_(Object(ticks)) {}
+  std::int64_t count() const { return ticks_.Count(); }
+  void item(std::int64_t i) { tick_ = vendor::Tick(ticks_.Item(i)); }
   std::string request_symbol() {
-    const Object request(detail::get_by_id(ticks_, ticks_request_ids.of(ticks_)[0]));
-    symbol_ = detail::get_by_id(request, request_ids.of(request)[0]).as_string();
+    symbol_ = vendor::TicksRequest(ticks_.Request()).Symbol();
     return symbol_;
   }
-  std::int64_t price_type() const { return detail::get_by_id(tick_, (*tick_ids_)[0]).as_int(); }
-  double volume() const { return detail::get_by_id(tick_, (*tick_ids_)[1]).as_double(); }
-  double price() const { return detail::get_by_id(tick_, (*tick_ids_)[2]).as_double(); }
+  std::int64_t price_type() const { return tick_.PriceType(); }
+  double volume() const { return tick_.Volume(); }
+  double price() const { return tick_.Price(); }
   // The symbol read last (that of the tick the walk stopped at).
   const std::string& symbol() const { return symbol_; }
 
  private:
-  Object ticks_;
-  const std::array<automation::DispId, 2>& ids_;
-  Object tick_;
-  const std::array<automation::DispId, 3>* tick_ids_ = nullptr;
+  vendor::Ticks ticks_;
+  vendor::Tick tick_{Object()};
   std::string symbol_;
 };
 
@@ -131,7 +118,7 @@ bool apply_ticks_added(BaseGateway& gateway, const TicksAdded& added) {
 Object BrokerLink::get_ticks_from_cqg_symbol(std::string_view cqg_symbol) {
   return guarded("get_ticks_from_cqg_symbol", [&] {
     return automation::call_in_apartment(cel("get_ticks_from_cqg_symbol"), [&](const Object& home) {
-      return detail::first_containing(home.object("AllTicks"), cqg_symbol, request_symbol_of);
+      return detail::first_containing(vendor::Cel(home).AllTicks(), cqg_symbol, request_symbol_of);
     });
   });
 }
@@ -151,18 +138,18 @@ void BrokerLink::subscribe_orderbook_now(std::string_view cqg_symbol) {
   // First hop: build the request and read its limit back, so the limit line
   // is written before the request is sent.
   const Object request = automation::call_in_apartment(proxy, [&](const Object& home) {
-    Object r(home.call("CreateTicksRequest"));
-    r.put("Symbol", cqg_symbol);
-    r.put("Type", k.trtCurrentNotify);
-    r.put("TickFilter", k.tfAll);
-    r.put("SessionsFilter", 31);
-    r.put("Limit", 10);
-    limit = r.get("Limit").to_text();
-    return r;
+    const vendor::TicksRequest r(vendor::Cel(home).CreateTicksRequest());
+    r.Symbol(cqg_symbol);
+    r.Type(k.trtCurrentNotify);
+    r.TickFilter(k.tfAll);
+    r.SessionsFilter(31);
+    r.Limit(10);
+    limit = r.Limit().to_text();
+    return r.object();
   });
   Trace(fmt::format("Limit: {}", limit));
   eventOrderbookDone.clear();
-  proxy.call("RequestTicks", request.dispatch());
+  vendor::Cel(proxy).RequestTicks(request);
   Trace(fmt::format("Waiting for eventOrderbookDone in subscribe_orderbook({})...", cqg_symbol));
   const bool answered = wait(eventOrderbookDone, "subscribe_orderbook");
   Trace("eventOrderbookDone is done.");
@@ -181,12 +168,13 @@ void BrokerLink::unsubscribe_orderbook(std::string_view cqg_symbol) {
 bool BrokerLink::unsubscribe_orderbook_now(std::string_view cqg_symbol) {
   const bool removed =
       automation::call_in_apartment(cel("unsubscribe_orderbook"), [&](const Object& home) {
+        const vendor::Cel cel(home);
         const Object ticks =
-            detail::first_containing(home.object("AllTicks"), cqg_symbol, request_symbol_of);
+            detail::first_containing(cel.AllTicks(), cqg_symbol, request_symbol_of);
         if (!ticks) {
           return false;
         }
-        home.call("RemoveTicks", ticks.dispatch());
+        cel.RemoveTicks(ticks);
         removed_ticks_.add(ticks);
         eventOrderbookDone.clear();
         return true;

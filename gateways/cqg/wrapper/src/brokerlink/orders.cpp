@@ -14,12 +14,6 @@ using automation::Object;
 
 namespace {
 
-// The order handler's member ids, per worker thread.
-thread_local detail::MemberIds<1> order_ids({"Properties"});
-thread_local detail::MemberIds<1> property_ids({"Value"});
-thread_local detail::MemberIds<6> fill_ids({"Status", "Id", "Order", "Timestamp", "Price",
-                                            "Quantity"});
-
 // One OnOrderChanged, decoded.
 struct OrderChange {
   std::int64_t change_type = 0;
@@ -27,7 +21,7 @@ struct OrderChange {
 };
 
 Variant value_of(const Object& property) {
-  return detail::get_by_id(property, property_ids.of(property)[0]);
+  return vendor::OrderProperty(property).Value();
 }
 
 // Refuses, before anything is sent, the figures the vendor could only
@@ -80,9 +74,10 @@ std::string BrokerLink::place_order_now(const Order& order) {
   const auto& k = detail::vendor();
   std::vector<std::string> lines;
   automation::call_in_apartment(proxy, [&](const Object& home) {
+    const vendor::Cel cel(home);
     const Object instrument =
-        detail::first_containing(home.object("Instruments"), cqg_symbol,
-                                 [](const Object& i) { return i.get("FullName").as_string(); });
+        detail::first_containing(cel.Instruments(), cqg_symbol,
+                                 [](const Object& i) { return vendor::Instrument(i).FullName(); });
     if (!instrument) {
       throw std::invalid_argument(
           fmt::format("cqg_symbol {} has not been subscribed.", cqg_symbol));
@@ -118,30 +113,29 @@ std::string BrokerLink::place_order_now(const Order& order) {
       lines = std::move(found.lines);
       account = Variant(found.account.dispatch());
     }
-    Variant created;
+    Object created;
     switch (order.order_type) {
       case OrderType::MARKET:
-        created =
-            home.call("CreateOrder", type, instrument.dispatch(), account, order.quantity, side);
+        created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side);
         break;
       case OrderType::LIMIT:
-        created = home.call("CreateOrder", type, instrument.dispatch(), account, order.quantity,
-                            side, order.price);
+        created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side,
+                                  order.price);
         break;
       default:
-        created = home.call("CreateOrder", type, instrument.dispatch(), account, order.quantity,
-                            side, order.price, order.stop_price);
+        created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side,
+                                  order.price, order.stop_price);
         break;
     }
-    const Object vendor_order(created);
-    vendor_order.put("Manual", 0);
+    const vendor::Order vendor_order(created);
+    vendor_order.Manual(0);
     {
       // A late id of an earlier, timed-out placement is not taken for this one.
       MutexLock guard(order_mutex_);
       order_id_.reset();
     }
     eventOrderPlaced.clear();
-    vendor_order.call("Place");
+    vendor_order.Place();
   });
   detail::trace_lines(lines);
   AssertMessage(wait(eventOrderPlaced, "place_order"),
@@ -161,7 +155,7 @@ std::string BrokerLink::place_order_now(const Order& order) {
 void BrokerLink::cancel_order(std::string_view orderid) {
   guarded("cancel_order", [&] {
     automation::call_in_apartment(cel("cancel_order"), [&](const Object& home) {
-      Object(home.object("Orders").call("ItemByGuid", orderid)).call("Cancel");
+      vendor::Order(vendor::Orders(vendor::Cel(home).Orders()).ItemByGuid(orderid)).Cancel();
     });
   });
 }
@@ -177,16 +171,15 @@ void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrd
     return;  // a vendor error on an order event is dropped
   }
   const auto& k = detail::vendor();
-  const Object order(cqgOrder);
-  const Object properties(detail::get_by_id(order, order_ids.of(order)[0]));
+  const vendor::OrderProperties properties(vendor::Order(Object(cqgOrder)).Properties());
   OrderChange c;
   c.change_type = changeType.as_int();
   // The status and id property objects first; their values are read last.
-  const Object gw_status = properties.item(k.opGWStatus);
-  const Object guid = properties.item(k.opGUID);
-  c.update.updated_time = detail::vendor_time(value_of(properties.item(k.opEventServerTimestamp)));
-  c.update.filled_avg_price = value_of(properties.item(k.opAverageFillPrice)).as_double();
-  c.update.filled_quantity = value_of(properties.item(k.opFilledQuantity)).as_double();
+  const Object gw_status = properties(k.opGWStatus);
+  const Object guid = properties(k.opGUID);
+  c.update.updated_time = detail::vendor_time(value_of(properties(k.opEventServerTimestamp)));
+  c.update.filled_avg_price = value_of(properties(k.opAverageFillPrice)).as_double();
+  c.update.filled_quantity = value_of(properties(k.opFilledQuantity)).as_double();
   // An unknown status ends the handler here, before anything is reported.
   c.update.status = convert_orderstatus_cqg2eng(value_of(gw_status).as_int());
   c.update.order_id = value_of(guid).to_text();
@@ -206,20 +199,19 @@ void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrd
   } else if (c.change_type == k.ctChanged || c.change_type == k.ctRemoved) {
     bound_gateway("OnOrderChanged").process_order(c.update);
   }
-  const Object fill(cqgFill);
+  const vendor::Fill fill{Object(cqgFill)};
   if (!fill) {
     return;
   }
-  const auto& f = fill_ids.of(fill);
-  if (detail::get_by_id(fill, f[0]) != Variant(k.fsNormal)) {
+  if (fill.Status() != Variant(k.fsNormal)) {
     return;  // only a normal fill is a deal
   }
   Deal deal;
-  deal.deal_id = detail::get_by_id(fill, f[1]).to_text();
-  deal.order_id = Object(detail::get_by_id(fill, f[2])).get("GUID").to_text();
-  deal.updated_time = detail::vendor_time(detail::get_by_id(fill, f[3]));
-  deal.filled_avg_price = detail::get_by_id(fill, f[4]).as_double();
-  deal.filled_quantity = detail::get_by_id(fill, f[5]).as_double();
+  deal.deal_id = fill.Id().to_text();
+  deal.order_id = vendor::Order(fill.Order()).GUID().to_text();
+  deal.updated_time = detail::vendor_time(fill.Timestamp());
+  deal.filled_avg_price = fill.Price();
+  deal.filled_quantity = fill.Quantity();
   bound_gateway("OnOrderChanged").process_deal(deal);
 }
 

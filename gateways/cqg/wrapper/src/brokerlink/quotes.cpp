@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "apply.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
@@ -15,12 +16,8 @@ using automation::Object;
 
 namespace {
 
-// The quote handler's member ids, per worker thread.
-thread_local detail::MemberIds<1> instrument_ids({"FullName"});
-thread_local detail::MemberIds<3> quote_ids({"IsValid", "Type", "price"});
-
 std::string full_name_of(const Object& instrument) {
-  return instrument.get("FullName").as_string();
+  return vendor::Instrument(instrument).FullName();
 }
 
 // The quote types that set a field of the engine's Quote, in the order
@@ -119,33 +116,29 @@ class DecodedQuotes {
   std::size_t i_ = static_cast<std::size_t>(-1);
 };
 
-// The vendor's instrument and changed quotes, read through their members
-// as the walk asks (on the worker, member ids resolved once).
+// The vendor's instrument and changed quotes, read through their views as
+// the walk asks (on the worker).
 class VendorQuotes {
  public:
   VendorQuotes(const Variant& instrument, const Variant& quotes)
-      : instrument_(instrument), walk_(Object(quotes)) {}
+      : instrument_(Object(instrument)), walk_(Object(quotes)) {}
   bool next() {
     Variant item;
     if (!walk_.next(item)) {
       return false;
     }
-    quote_ = Object(item);
-    ids_ = &quote_ids.of(quote_);
+    quote_ = vendor::Quote(Object(item));
     return true;
   }
-  bool valid() const { return detail::get_by_id(quote_, (*ids_)[0]).truthy(); }
-  std::string full_name() const {
-    return detail::get_by_id(instrument_, instrument_ids.of(instrument_)[0]).as_string();
-  }
-  std::int64_t type() const { return detail::get_by_id(quote_, (*ids_)[1]).as_int(); }
-  double price() const { return detail::get_by_id(quote_, (*ids_)[2]).as_double(); }
+  bool valid() const { return quote_.IsValid(); }
+  std::string full_name() const { return instrument_.FullName(); }
+  std::int64_t type() const { return quote_.Type(); }
+  double price() const { return quote_.price(); }
 
  private:
-  Object instrument_;
-  detail::CollectionWalk walk_;
-  Object quote_;
-  const std::array<automation::DispId, 3>* ids_ = nullptr;
+  vendor::Instrument instrument_;
+  vendor::Walk walk_;
+  vendor::Quote quote_{Object()};
 };
 
 }  // namespace
@@ -164,7 +157,8 @@ Object BrokerLink::get_instrument_from_cqg_symbol(std::string_view cqg_symbol) {
   return guarded("get_instrument_from_cqg_symbol", [&] {
     return automation::call_in_apartment(
         cel("get_instrument_from_cqg_symbol"), [&](const Object& home) {
-          return detail::first_containing(home.object("Instruments"), cqg_symbol, full_name_of);
+          return detail::first_containing(vendor::Cel(home).Instruments(), cqg_symbol,
+                                          full_name_of);
         });
   });
 }
@@ -180,7 +174,7 @@ void BrokerLink::subscribe_quote(std::string_view cqg_symbol) {
 void BrokerLink::subscribe_quote_now(std::string_view cqg_symbol) {
   eventQuoteDone.clear();
   automation::call_in_apartment(cel("subscribe_quote"), [&](const Object& home) {
-    home.call("NewInstrument", cqg_symbol);
+    vendor::Cel(home).NewInstrument(cqg_symbol);
     ++unanswered_quotes_[std::string(cqg_symbol)];
   });
   Trace(fmt::format("Waiting for eventQuoteDone in subscribe_quote({})...", cqg_symbol));
@@ -209,12 +203,13 @@ bool BrokerLink::unsubscribe_quote_now(std::string_view cqg_symbol) {
           withdrawn_quotes_[it->first] += it->second;
           unanswered_quotes_.erase(it);
         }
+        const vendor::Cel cel(home);
         const Object instrument =
-            detail::first_containing(home.object("Instruments"), cqg_symbol, full_name_of);
+            detail::first_containing(cel.Instruments(), cqg_symbol, full_name_of);
         if (!instrument) {
           return false;
         }
-        home.call("RemoveInstrument", instrument.dispatch());
+        cel.RemoveInstrument(instrument);
         removed_instruments_.add(instrument);
         eventQuoteDone.clear();
         return true;
@@ -243,10 +238,10 @@ void BrokerLink::OnInstrumentResolved(const Variant& symbol, const Variant& cqgI
     }
   }
   if (cqgError.is_empty()) {
-    const Object instrument(cqgInstrument);
     // Subscribed again: its events count once more.
     removed_instruments_.erase(cqgInstrument);
-    instrument.put("DataSubscriptionLevel", detail::vendor().dsQuotesAndBBA);
+    vendor::Instrument(Object(cqgInstrument))
+        .DataSubscriptionLevel(detail::vendor().dsQuotesAndBBA);
   } else {
     // Told before the waiting caller is released, so it knows on return.
     report_failure(SubscriptionFailure::Kind::quote, requested, detail::error_text(cqgError));

@@ -169,7 +169,7 @@ void BrokerLink::Recovery::recover() {
       up_ = false;
     }
     try {
-      link_.cel("Logon").call("GWLogon", credentials->user_name, credentials->password);
+      vendor::Cel(link_.cel("Logon")).GWLogon(credentials->user_name, credentials->password);
     } catch (const std::exception& e) {
       if (stopped()) {
         return;

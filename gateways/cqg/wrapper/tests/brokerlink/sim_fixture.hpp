@@ -3,16 +3,10 @@
 // BrokerLink over the simulator on a manual market clock, with the
 // simulator's journal of vendor calls on for the whole test. At the end of
 // every test each call the gateway (and the API host) made must be one the
-// documents name for that object (gateways/cqg/vendor/members.txt).
+// documents name for that object (orbrix/cqg/vendor_members.def).
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
-#include <fstream>
-#include <map>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,49 +16,19 @@
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/testing/captured_output.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "orbrix/cqg/vendor_members.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
 
 namespace orbrix::cqg::testing {
 
 using namespace std::chrono_literals;
 
-inline std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-// The documented members per object, lower-cased.
-inline const std::map<std::string, std::set<std::string>>& documented_members() {
-  static const auto members = [] {
-    std::map<std::string, std::set<std::string>> m;
-    std::ifstream in(ORBRIX_VENDOR_MEMBERS);
-    if (!in) {
-      throw std::runtime_error("cannot read " + std::string(ORBRIX_VENDOR_MEMBERS));
-    }
-    for (std::string line; std::getline(in, line);) {
-      const auto colon = line.find(':');
-      if (line.empty() || line[0] == '#' || colon == std::string::npos) {
-        continue;
-      }
-      auto& set = m[lower(line.substr(0, colon))];
-      std::istringstream words(line.substr(colon + 1));
-      for (std::string w; words >> w;) {
-        set.insert(lower(w));
-      }
-    }
-    return m;
-  }();
-  return members;
-}
-
-// The calls of a journal that the documents do not name, as "Object.Member".
+// The calls of a journal that the documents do not name for their object
+// (vendor_members.def), as "Object.Member".
 inline std::vector<std::string> undocumented(const std::vector<cqgsim::VendorCall>& calls) {
   std::vector<std::string> out;
-  const auto& members = documented_members();
   for (const auto& c : calls) {
-    const auto it = members.find(lower(c.object));
-    if (it == members.end() || !it->second.contains(lower(c.member))) {
+    if (!is_documented(c.object, c.member)) {
       out.push_back(c.object + "." + c.member);
     }
   }

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "apply.hpp"
 #include "fake_vendor.hpp"
 #include "orbrix/core/testing/recording_gateway.hpp"
 #include "orbrix/cqg/broker_link.hpp"

@@ -51,7 +51,6 @@
 #include "orbrix/core/base_gateway.hpp"
 #include "orbrix/core/order.hpp"
 #include "orbrix/core/position.hpp"
-#include "orbrix/cqg/broker_link_apply.hpp"
 #include "orbrix/cqg/broker_link_constants.hpp"
 #include "orbrix/cqg/cel_sink_base.hpp"
 #include "orbrix/cqg/recovery.hpp"

@@ -47,6 +47,10 @@ std::string_view QuoteType2String(std::int64_t quoteType);
 // Any thread. Throws as QuoteType2String.
 std::string_view TickType2String(std::int64_t tickType);
 
+// The part of a vendor full name after its last "." (F.US.EPZ23 gives
+// EPZ23); the whole name when it has none. Any thread.
+std::string_view symbol_of_full_name(std::string_view full_name) noexcept;
+
 // The engine's status of a vendor order status (osInOrderBook gives
 // SUBMITTED). Any thread. Throws std::invalid_argument "Order status <value>
 // is not valid to be handled by orbrix." for a value outside the table.

@@ -1,9 +1,9 @@
 #pragma once
 
 // The decoded form of the hot vendor events and the plain functions that
-// apply them to the engine's gateway. BrokerLink's handlers decode the
-// vendor objects into these structs and call these functions; tests drive
-// them without an apartment.
+// apply them to the engine's gateway, for tests and benchmarks that drive
+// them without an apartment. Not part of the module's interface: the
+// handlers apply the same rules to the vendor's objects as they read them.
 
 #include <cstdint>
 #include <string>
@@ -12,12 +12,9 @@
 
 #include "orbrix/core/bar.hpp"
 #include "orbrix/core/base_gateway.hpp"
+#include "orbrix/cqg/broker_link_constants.hpp"
 
 namespace orbrix::cqg {
-
-// The part of a vendor full name after its last "." (F.US.EPZ23 gives
-// EPZ23); the whole name when it has none.
-std::string_view symbol_of_full_name(std::string_view full_name) noexcept;
 
 // One changed vendor quote. `type` and `price` are read only when valid.
 struct QuoteUpdate {
