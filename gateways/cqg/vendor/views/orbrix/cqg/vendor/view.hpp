@@ -32,13 +32,23 @@ class MemberIds {
       ids_.fill(kUnresolved);
     }
   }
-  automation::DispId id(const automation::Object& object, std::size_t i) {
+  // Calls member `i`. A name not met before is resolved in the same round
+  // trip as the call (a proxy resolves and calls in one), then kept.
+  automation::Variant invoke(const automation::Object& object, std::size_t i,
+                             automation::InvokeKind kind, automation::Args args) {
     if (ids_[i] == kUnresolved) {
-      ids_[i] = same_name(names_[i], "_Default")   ? automation::kDispIdValue
-                : same_name(names_[i], "_NewEnum") ? automation::kDispIdNewEnum
-                                                   : object.id_of(names_[i]);
+      if (same_name(names_[i], "_Default")) {
+        ids_[i] = automation::kDispIdValue;
+      } else if (same_name(names_[i], "_NewEnum")) {
+        ids_[i] = automation::kDispIdNewEnum;
+      } else {
+        automation::Variant result = object.dispatch()->invoke_by_name(names_[i], kind, args);
+        // Known to the object (or its proxy) now: no second round trip.
+        ids_[i] = object.id_of(names_[i]);
+        return result;
+      }
     }
-    return ids_[i];
+    return object.invoke(ids_[i], kind, args);
   }
 
  private:
@@ -68,17 +78,17 @@ class View {
   automation::Variant get(std::size_t i, A&&... args) const {
     const std::array<automation::Variant, sizeof...(A)> a{
         automation::Variant(std::forward<A>(args))...};
-    return object_.invoke(ids().id(object_, i), automation::InvokeKind::PropertyGet, a);
+    return ids().invoke(object_, i, automation::InvokeKind::PropertyGet, a);
   }
   template <class... A>
   automation::Variant call(std::size_t i, A&&... args) const {
     const std::array<automation::Variant, sizeof...(A)> a{
         automation::Variant(std::forward<A>(args))...};
-    return object_.invoke(ids().id(object_, i), automation::InvokeKind::Method, a);
+    return ids().invoke(object_, i, automation::InvokeKind::Method, a);
   }
   void put(std::size_t i, automation::Variant value) const {
     const std::array<automation::Variant, 1> a{std::move(value)};
-    object_.invoke(ids().id(object_, i), automation::InvokeKind::PropertyPut, a);
+    ids().invoke(object_, i, automation::InvokeKind::PropertyPut, a);
   }
 
  private:
