@@ -116,10 +116,11 @@ std::vector<std::string> summary_lines(const DemoSummary& s) {
     }
     out.push_back(fmt::format(
         "summary gateway dropped at {:.1f} s for {:.1f} s; after the simulator restored it: up "
-        "{}, restored {}, first quote after recovery {}",
+        "{}, restored {}, first quote after recovery {} (first quote of any kind {})",
         std::chrono::duration<double>(s.drop->at).count(),
         std::chrono::duration<double>(s.drop->length).count(), secs(s.recovery.up),
-        secs(s.recovery.restored), secs(s.recovery.first_quote_after_restored)));
+        secs(s.recovery.restored), secs(s.recovery.first_quote_after_restored),
+        secs(s.recovery.first_quote)));
     out.push_back("summary connection states heard: " + states_heard);
   }
   return out;
