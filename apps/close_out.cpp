@@ -7,6 +7,7 @@
 
 #include "demo_engine.hpp"
 #include "demo_gateway.hpp"
+#include "demo_summary.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 
 namespace orbrix::demo {
@@ -63,8 +64,7 @@ CloseOutResult close_out(cqg::BrokerLink& link, DemoGateway& gateway,
         try {
           link.cancel_order(o.order_id);
           it->second = 0;
-          say(fmt::format("close  cancel {} ({} {} {})", o.order_id, to_text(o.order_type),
-                          to_text(o.direction), o.security.code()));
+          say(fmt::format("close  cancel {} ({})", o.order_id, order_text(o)));
         } catch (const std::exception& e) {
           cancels.erase(it);
           fail(fmt::format("close  cancel {} refused: {}", o.order_id, e.what()));

@@ -23,10 +23,6 @@ std::string_view undated(std::string_view symbol) {
   return symbol;
 }
 
-UtcTime utc_now() {
-  return std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now());
-}
-
 }  // namespace
 
 Latency summarise(std::vector<double> samples) {
@@ -157,7 +153,7 @@ void DemoGateway::process_order(const OrderUpdate& u) {
                              local_text(utc_of_vendor(u.updated_time))));
 }
 
-std::string DemoGateway::order_text(const std::string& order_id) const {
+std::string DemoGateway::symbol_and_side(const std::string& order_id) const {
   const auto it = orders_.find(order_id);
   if (it == orders_.end()) {
     return "?";
@@ -173,7 +169,7 @@ void DemoGateway::process_deal(const Deal& d) {
     MutexLock lock(mutex_);
     ++counts_.deals;
     deals_.push_back(d);
-    what = order_text(d.order_id);
+    what = symbol_and_side(d.order_id);
   }
   console_.event(fmt::format("deal   {}  order {}  {} {} @ {:.2f}  {}", d.deal_id, d.order_id, what,
                              d.filled_quantity, d.filled_avg_price,

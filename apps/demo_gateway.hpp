@@ -102,7 +102,7 @@ class DemoGateway final : public BaseGateway {
   void note_latency();
   static void apply_update(OrderRecord& record, const OrderUpdate& update);
   // The symbol and side of an order the engine placed, for a deal's line.
-  std::string order_text(const std::string& order_id) const REQUIRES(mutex_);
+  std::string symbol_and_side(const std::string& order_id) const REQUIRES(mutex_);
   double since_restore() const REQUIRES(mutex_);
 
   // Constant after construction.

@@ -37,10 +37,6 @@ double seconds_of(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-UtcTime utc_now() {
-  return std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now());
-}
-
 void print_bars(const Console& console, const std::string& symbol, const std::vector<Bar>& bars) {
   const auto& last = bars.back();
   console.market(fmt::format(
@@ -149,15 +145,7 @@ class Strategy {
     try {
       const auto id = link_.place_order(order);
       gateway_.order_placed(id, order);
-      std::string price;
-      if (order.order_type == OrderType::LIMIT) {
-        price = fmt::format(" @ {:.2f}", order.price);
-      } else if (order.order_type == OrderType::STOP) {
-        price = fmt::format(" stop {:.2f}", order.stop_price);
-      }
-      console_.event(fmt::format("place  {}  {} {} {} {}{}", id, to_text(order.order_type),
-                                 to_text(order.direction), order.quantity, order.security.code(),
-                                 price));
+      console_.event(fmt::format("place  {}  {}", id, order_text(order)));
       return id;
     } catch (const std::exception& e) {
       console_.event(fmt::format("place  refused: {}", e.what()));

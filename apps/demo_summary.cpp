@@ -34,8 +34,6 @@ void summarise_trading(const DemoGateway& gateway, DemoSummary& s) {
   }
 }
 
-namespace {
-
 std::string order_text(const Order& o) {
   std::string price;
   if (o.order_type == OrderType::LIMIT) {
@@ -43,11 +41,9 @@ std::string order_text(const Order& o) {
   } else if (o.order_type == OrderType::STOP) {
     price = fmt::format(" stop {:.2f}", o.stop_price);
   }
-  return fmt::format("{} {} {} {} {}{}", o.order_id, to_text(o.order_type), to_text(o.direction),
-                     o.quantity, o.security.code(), price);
+  return fmt::format("{} {} {} {}{}", to_text(o.order_type), to_text(o.direction), o.quantity,
+                     o.security.code(), price);
 }
-
-}  // namespace
 
 std::vector<std::string> summary_lines(const DemoSummary& s) {
   std::vector<std::string> out;
@@ -82,7 +78,7 @@ std::vector<std::string> summary_lines(const DemoSummary& s) {
   } else {
     left = fmt::format("{} working order(s):", c.working.size());
     for (const auto& o : c.working) {
-      left += " [" + order_text(o) + "]";
+      left += fmt::format(" [{} {}]", o.order_id, order_text(o));
     }
   }
   if (!c.positions) {

@@ -47,6 +47,9 @@ struct DemoSummary {
   RecoveryTimes recovery;
 };
 
+// "LIMIT LONG 1 EP @ 6000.25", "STOP SHORT 1 EP stop 5929.00".
+std::string order_text(const Order& order);
+
 // Fills the trading part of `summary` from what the gateway collected.
 void summarise_trading(const DemoGateway& gateway, DemoSummary& summary);
 

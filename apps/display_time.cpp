@@ -17,6 +17,10 @@ constexpr hours kVendorOffsetWithoutTzData{8};
 
 }  // namespace
 
+UtcTime utc_now() {
+  return time_point_cast<microseconds>(system_clock::now());
+}
+
 UtcTime utc_of_local(DateTime local) {
   const auto whole = floor<seconds>(local);
   const auto day = floor<days>(whole);

@@ -16,6 +16,9 @@ namespace orbrix::demo {
 
 using UtcTime = std::chrono::sys_time<std::chrono::microseconds>;
 
+// Now, from the system clock. Any thread.
+UtcTime utc_now();
+
 // A local date-time of this machine (a quote's time) as UTC. In the hour a
 // clock change repeats, the earlier reading is taken. Any thread.
 UtcTime utc_of_local(DateTime local);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "demo_runs.hpp"
+#include "temp_dir.hpp"
 
 #include "operator_bot.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
@@ -126,22 +127,7 @@ namespace {
 using testing::run_captured;
 using testing::short_run;
 
-// A fresh folder under the system's temporary one, removed after the test.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orbrix-demo-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using orbrix::testing::TempDir;
 
 TEST(DemoRun, ADroppedGatewayIsRecoveredHeardStepByStepAndTheRunEndsFlat) {
   TempDir dir;

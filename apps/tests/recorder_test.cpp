@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "temp_dir.hpp"
+
 namespace orbrix::report {
 namespace {
 
@@ -26,22 +28,7 @@ std::vector<std::string> lines_of(const fs::path& path) {
   return out;
 }
 
-// A fresh folder under the system's temporary one, removed after the test.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "orbrix-recorder-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using orbrix::testing::TempDir;
 
 // A PNG's width and height from its IHDR chunk (big-endian, bytes 16..23).
 std::pair<std::uint32_t, std::uint32_t> png_size(const fs::path& path) {
