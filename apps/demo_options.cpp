@@ -101,10 +101,10 @@ DemoOptions parse_options(int argc, char** argv) {
   bool no_strategy = false;
   app.add_flag("--no-strategy", no_strategy, "trade only from the bot");
   bool quiet = false, summary_only = false;
-  auto* quiet_flag = app.add_flag(
-      "--quiet", quiet,
-      "only the demo's own lines: orders, deals, balance, positions, connection, summary");
-  app.add_flag("--summary", summary_only, "only the summary")->excludes(quiet_flag);
+  app.add_flag("--quiet", quiet,
+               "only the demo's own lines: orders, deals, balance, positions, connection, "
+               "summary");
+  app.add_flag("--summary", summary_only, "only the summary");
   std::string drop;
   app.add_option("--drop-gateway-at", drop,
                  "the simulator drops the gateway connection SECONDS into the run and restores "
@@ -124,6 +124,9 @@ DemoOptions parse_options(int argc, char** argv) {
   }
   o.duration = std::chrono::seconds(seconds);
   o.strategy = !no_strategy;
+  if (quiet && summary_only) {
+    throw std::invalid_argument("--quiet and --summary: give one of them");
+  }
   o.output = summary_only ? OutputLevel::summary
              : quiet      ? OutputLevel::quiet
                           : OutputLevel::everything;
