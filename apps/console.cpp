@@ -1,6 +1,7 @@
 #include "console.hpp"
 
 #include <stdexcept>
+#include <string>
 
 #include "orbrix/cqg/trace.hpp"
 
@@ -23,11 +24,13 @@ void Console::summary(std::string_view line) const {
 }
 
 void Console::write(std::string_view line) const {
-  flockfile(out_);
-  fwrite_unlocked(line.data(), 1, line.size(), out_);
-  fputc_unlocked('\n', out_);
-  fflush_unlocked(out_);
-  funlockfile(out_);
+  // The line and its end in one fwrite, which holds the stream's own lock
+  // for the call: a traced line of another thread comes before or after it.
+  std::string whole;
+  whole.reserve(line.size() + 1);
+  whole.append(line).push_back('\n');
+  std::fwrite(whole.data(), 1, whole.size(), out_);
+  std::fflush(out_);
 }
 
 namespace {

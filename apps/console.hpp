@@ -31,7 +31,7 @@ class Console {
   OutputLevel level() const noexcept { return level_; }
 
  private:
-  // One line as one locked write, flushed, so lines of the worker and the
+  // One line as one write, flushed, so lines of the worker and the
   // engine's thread never mix. Any thread; a failed write is dropped (the
   // console is not worth ending a trading run for).
   void write(std::string_view line) const;
