@@ -1,12 +1,12 @@
 // orbrix-demo: a small engine over the CQGCEL simulator. It hosts the vendor
-// object, logs on, subscribes an account, quotes, order books and one-minute
-// bars, runs a tiny strategy with limit, market and stop orders, prints what
-// arrives, and ends after --seconds (20 by default), on Ctrl-C or on the
-// operator's /stop, with a summary. With TELEGRAM_TOKEN configured it also
-// runs the Telegram control bot and serves its requests through the gateway.
-//
-//   orbrix-demo [--seconds N] [--symbols EP,ENQ,GCE] [--seed N] [--history FILE]
-//               [--account N] [--quiet]
+// object, logs on with recovery after a dropped connection on, subscribes an
+// account, quotes, order books and one-minute bars, runs a tiny strategy
+// with limit, market and stop orders, prints what arrives, and after
+// --seconds (20 by default), on Ctrl-C or on the operator's /stop closes out
+// flat and ends with a summary. With TELEGRAM_TOKEN configured it also runs
+// the Telegram control bot and serves its requests through the gateway.
+// --help lists the options.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -14,7 +14,6 @@
 
 #include "demo_run.hpp"
 #include "orbrix/config/orbrix_config.hpp"
-#include "orbrix/cqg/trace.hpp"
 #include "orbrix/telegram/plugin.hpp"
 
 namespace {
@@ -40,19 +39,15 @@ int main(int argc, char** argv) {
   }
   std::signal(SIGINT, on_interrupt);
   std::signal(SIGTERM, on_interrupt);
-  std::FILE* devnull = nullptr;
-  if (options.quiet) {
-    devnull = std::fopen("/dev/null", "w");
-    // The gateway's own trace lines go; the demo's lines and summary stay.
-    orbrix::cqg::set_output_stream(devnull);
-  }
   int status = 0;
   try {
     const auto config = orbrix::config::Config::load();
     orbrix::telegram::TelegramBot* bot = nullptr;
     if (!config.get("TELEGRAM_TOKEN").value_or("").empty()) {
       bot = &orbrix::telegram::load_plugin(config);
-      std::printf("demo: Telegram bot running; the operator's commands are served\n");
+      if (options.output != orbrix::demo::OutputLevel::summary) {
+        std::printf("demo   Telegram bot running; the operator's commands are served\n");
+      }
     }
     orbrix::demo::run_demo(options, interrupted, bot);
     if (bot) {
@@ -61,10 +56,6 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orbrix-demo: %s\n", e.what());
     status = 1;
-  }
-  if (devnull) {
-    orbrix::cqg::set_output_stream(nullptr);
-    std::fclose(devnull);
   }
   std::fflush(stdout);
   return status;

@@ -5,33 +5,116 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
 #include <set>
 
 namespace orbrix::demo {
+namespace {
+
+std::string upper(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return s;
+}
+
+// "2.5" seconds as milliseconds: a finite number from `min_ms` up to a year.
+std::chrono::milliseconds seconds_of(std::string_view text, std::string_view what,
+                                     std::int64_t min_ms) {
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
+      !std::isfinite(value)) {
+    throw std::invalid_argument(
+        fmt::format("--drop-gateway-at: {} '{}' is not a number of seconds", what, text));
+  }
+  const double ms = std::round(value * 1000);
+  if (ms < static_cast<double>(min_ms) || value > static_cast<double>(kMaxDemoSeconds)) {
+    throw std::invalid_argument(
+        fmt::format("--drop-gateway-at: {} '{}' is out of range ({})", what, text,
+                    min_ms > 0 ? "above 0 up to a year" : "0 up to a year"));
+  }
+  return std::chrono::milliseconds(static_cast<std::int64_t>(ms));
+}
+
+GatewayDrop drop_of(const std::string& text) {
+  GatewayDrop drop;
+  const auto comma = text.find(',');
+  drop.at = seconds_of(std::string_view(text).substr(0, comma), "SECONDS", 0);
+  if (comma != std::string::npos) {
+    drop.length = seconds_of(std::string_view(text).substr(comma + 1), "FOR_SECONDS", 1);
+  }
+  return drop;
+}
+
+HistoryFile history_of(const std::string& text, const std::vector<std::string>& symbols) {
+  const auto eq = text.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == text.size()) {
+    throw std::invalid_argument(
+        fmt::format("--history: '{}' is not SYMBOL=FILE (e.g. EP=ep_quotes.csv)", text));
+  }
+  HistoryFile h{.symbol = upper(text.substr(0, eq)), .path = text.substr(eq + 1)};
+  if (std::find(symbols.begin(), symbols.end(), h.symbol) == symbols.end()) {
+    throw std::invalid_argument(
+        fmt::format("--history: {} is not one of the traded symbols (--symbols)", h.symbol));
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(h.path, ec)) {
+    throw std::invalid_argument(fmt::format("--history: {}: no such file", h.path));
+  }
+  return h;
+}
+
+}  // namespace
 
 DemoOptions parse_options(int argc, char** argv) {
   DemoOptions o;
   CLI::App app(
       "A small engine over the CQGCEL simulator: logs on, subscribes quotes, order books and "
-      "one-minute bars, trades a tiny strategy and ends with a summary.",
+      "one-minute bars, trades a tiny strategy, closes out flat at the end and prints a "
+      "summary.",
       "orbrix-demo");
+  app.footer(
+      "Examples:\n"
+      "  orbrix-demo --seconds 30 --symbols EP,CLE --seed 7\n"
+      "  orbrix-demo --quiet --drop-gateway-at 5,3\n"
+      "  orbrix-demo --history EP=gateways/cqg/sim/venue/market/data/ep_quotes_sample.csv\n"
+      "  orbrix-demo --summary --record run1");
   std::int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(o.duration).count();
-  app.add_option("--seconds", seconds, "how long to run, in seconds")
+  app.add_option("--seconds", seconds, "how long to trade, in seconds, before the close-out")
       ->check(CLI::Range(std::int64_t{1}, kMaxDemoSeconds))
       ->capture_default_str();
-  app.add_option("--symbols", o.symbols, "the instruments to trade, comma-separated")
+  app.add_option("--symbols", o.symbols,
+                 "the instruments to trade, comma-separated; each must be one the simulator "
+                 "resolves")
       ->delimiter(',')
       ->capture_default_str();
   app.add_option("--seed", o.seed, "the simulated market's seed")->capture_default_str();
-  std::string history;
-  app.add_option("--history", history, "a recorded history file the first symbol replays")
-      ->check(CLI::ExistingFile);
+  std::vector<std::string> histories;
+  app.add_option("--history", histories,
+                 "a recorded history file a traded symbol replays (repeatable)")
+      ->type_name("SYMBOL=FILE");
   app.add_option("--account", o.account, "the trading account")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
   bool no_strategy = false;
   app.add_flag("--no-strategy", no_strategy, "trade only from the bot");
-  app.add_flag("--quiet", o.quiet, "only the closing account and the summary");
+  bool quiet = false, summary_only = false;
+  app.add_flag("--quiet", quiet,
+               "only the demo's own lines: orders, deals, balance, positions, connection, "
+               "summary");
+  app.add_flag("--summary", summary_only, "only the summary");
+  std::string drop;
+  app.add_option("--drop-gateway-at", drop,
+                 "the simulator drops the gateway connection SECONDS into the run and restores "
+                 "it FOR_SECONDS later (5 by default); recovery logs on again")
+      ->type_name("SECONDS[,FOR_SECONDS]");
+  std::string record;
+  app.add_option("--record", record,
+                 "write orders, deals, balance and bars as CSV files and a chart per symbol "
+                 "(PNG, drawn with gnuplot) into DIR")
+      ->type_name("DIR");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -41,22 +124,43 @@ DemoOptions parse_options(int argc, char** argv) {
   }
   o.duration = std::chrono::seconds(seconds);
   o.strategy = !no_strategy;
-  if (!history.empty()) {
-    o.history = history;
+  if (quiet && summary_only) {
+    throw std::invalid_argument("--quiet and --summary: give one of them");
   }
+  o.output = summary_only ? OutputLevel::summary
+             : quiet      ? OutputLevel::quiet
+                          : OutputLevel::everything;
   if (o.symbols.empty()) {
     throw std::invalid_argument("--symbols: give at least one symbol");
   }
   std::set<std::string> seen;
   for (auto& s : o.symbols) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    s = upper(std::move(s));
     if (s.empty()) {
       throw std::invalid_argument("--symbols: an empty symbol (two commas in a row?)");
     }
     if (!seen.insert(s).second) {
       throw std::invalid_argument(fmt::format("--symbols: {} is given twice", s));
     }
+  }
+  for (const auto& text : histories) {
+    auto h = history_of(text, o.symbols);
+    for (const auto& earlier : o.histories) {
+      if (earlier.symbol == h.symbol) {
+        throw std::invalid_argument(fmt::format("--history: {} is given twice", h.symbol));
+      }
+    }
+    o.histories.push_back(std::move(h));
+  }
+  if (!drop.empty()) {
+    o.drop_gateway = drop_of(drop);
+    if (o.drop_gateway->at >= o.duration) {
+      throw std::invalid_argument(fmt::format(
+          "--drop-gateway-at: {} is not before the end of the run (--seconds {})", drop, seconds));
+    }
+  }
+  if (!record.empty()) {
+    o.record = record;
   }
   return o;
 }

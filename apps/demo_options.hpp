@@ -9,22 +9,48 @@
 #include <string>
 #include <vector>
 
+#include "console.hpp"
+
 namespace orbrix::demo {
+
+// A recorded history (see the simulator's README) an instrument replays.
+struct HistoryFile {
+  std::string symbol;  // one of the run's symbols
+  std::string path;
+
+  friend bool operator==(const HistoryFile&, const HistoryFile&) = default;
+};
+
+// The simulator's gateway connection drops `at` after the start of the run
+// and is restored `length` later.
+struct GatewayDrop {
+  std::chrono::milliseconds at{0};
+  std::chrono::milliseconds length{std::chrono::seconds(5)};
+
+  friend bool operator==(const GatewayDrop&, const GatewayDrop&) = default;
+};
 
 struct DemoOptions {
   std::chrono::milliseconds duration{std::chrono::seconds(20)};
   // Short vendor symbols, upper case, each once.
   std::vector<std::string> symbols{"EP", "ENQ", "GCE"};
   std::uint64_t seed = 1;
-  // A recorded history (see the simulator's README) the first symbol replays.
-  std::optional<std::string> history;
-  // Only the start, the errors and the summary.
-  bool quiet = false;
+  std::vector<HistoryFile> histories;
+  OutputLevel output = OutputLevel::everything;
   std::int64_t account = 100001;
   // One-minute bars to look back on.
   std::int64_t bar_lookback = 20;
   // Whether the demo's own strategy trades (off: only the operator does).
   bool strategy = true;
+  std::optional<GatewayDrop> drop_gateway;
+  // Where --record writes its CSV files and charts.
+  std::optional<std::string> record;
+  // How long the close-out at the end may wait for the account to be flat
+  // (after a drop still running then is over).
+  std::chrono::milliseconds close_out_bound{std::chrono::seconds(20)};
+  // The gateway's pause between dropping and restoring the account
+  // subscription (its own default; tests shorten it).
+  std::chrono::milliseconds account_reload_pause{std::chrono::seconds(2)};
 };
 
 // The longest run the demo takes: a year.
@@ -36,11 +62,12 @@ class HelpRequested : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Parses the command line (--seconds N, --symbols A,B, --seed N, --history
-// FILE, --account N, --no-strategy, --quiet, --help). Throws HelpRequested
-// with the help text for --help, and std::invalid_argument naming the
-// option and the reason for anything it refuses: an unknown option, a
-// number that is not one or is out of range, an empty or repeated symbol.
+// Parses the command line (see --help). Throws HelpRequested with the help
+// text for --help, and std::invalid_argument naming the option and the
+// reason for anything it refuses: an unknown option, a number that is not
+// one or is out of range, an empty or repeated symbol, a history for a
+// symbol not traded or given twice or whose file does not exist, a drop
+// that starts after the run ends, --quiet with --summary.
 DemoOptions parse_options(int argc, char** argv);
 
 }  // namespace orbrix::demo

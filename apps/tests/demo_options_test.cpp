@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
@@ -34,10 +36,55 @@ TEST(DemoOptions, ReadsEachOptionAndNormalisesSymbols) {
   EXPECT_EQ(o.seed, 7u);
   EXPECT_EQ(o.account, 100002);
   EXPECT_FALSE(o.strategy);
-  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(o.output, OutputLevel::quiet);
   const auto d = parse({});
   EXPECT_EQ(d.duration, std::chrono::seconds(20));
   EXPECT_EQ(d.symbols, (std::vector<std::string>{"EP", "ENQ", "GCE"}));
+  EXPECT_EQ(d.output, OutputLevel::everything);
+  EXPECT_FALSE(d.drop_gateway);
+  EXPECT_FALSE(d.record);
+  EXPECT_TRUE(d.histories.empty());
+}
+
+TEST(DemoOptions, ReadsTheLevelsTheDropAndTheRecord) {
+  EXPECT_EQ(parse({"--summary"}).output, OutputLevel::summary);
+  EXPECT_NE(refusal({"--quiet", "--summary"}).find("give one of them"), std::string::npos);
+
+  using std::chrono::milliseconds;
+  EXPECT_EQ(parse({"--drop-gateway-at", "3"}).drop_gateway,
+            (GatewayDrop{.at = milliseconds(3000), .length = milliseconds(5000)}));
+  EXPECT_EQ(parse({"--drop-gateway-at", "2.5,0.25"}).drop_gateway,
+            (GatewayDrop{.at = milliseconds(2500), .length = milliseconds(250)}));
+  EXPECT_EQ(parse({"--drop-gateway-at", "0,1"}).drop_gateway->at, milliseconds(0));
+  for (const char* bad : {"x", "-1", "3,0", "3,", ",3", "3,5,1", "nan", "1e30", "3;5"}) {
+    EXPECT_NE(refusal({"--drop-gateway-at", bad}).find("--drop-gateway-at"), std::string::npos)
+        << bad;
+  }
+  // A drop that would start after the run has ended.
+  EXPECT_NE(refusal({"--seconds", "10", "--drop-gateway-at", "10"}).find("not before the end"),
+            std::string::npos);
+
+  EXPECT_EQ(parse({"--record", "out/run1"}).record, "out/run1");
+}
+
+TEST(DemoOptions, TiesEachHistoryToATradedSymbol) {
+  const std::string file = ::testing::TempDir() + "demo_options_history.csv";
+  std::fclose(std::fopen(file.c_str(), "w"));
+  const auto o =
+      parse({"--symbols", "EP,ENQ", "--history", "enq=" + file, "--history", "EP=" + file});
+  EXPECT_EQ(o.histories, (std::vector<HistoryFile>{{"ENQ", file}, {"EP", file}}));
+  // Only a symbol that trades, once, with a file that is there.
+  EXPECT_NE(refusal({"--symbols", "EP", "--history", "GCE=" + file})
+                .find("GCE is not one of the traded symbols"),
+            std::string::npos);
+  EXPECT_NE(
+      refusal({"--history", "EP=" + file, "--history", "ep=" + file}).find("EP is given twice"),
+      std::string::npos);
+  EXPECT_NE(refusal({"--history", file}).find("is not SYMBOL=FILE"), std::string::npos);
+  EXPECT_NE(refusal({"--history", "EP="}).find("is not SYMBOL=FILE"), std::string::npos);
+  EXPECT_NE(refusal({"--history", "EP=/no/such/file.csv"}).find("/no/such/file.csv: no such file"),
+            std::string::npos);
+  std::remove(file.c_str());
 }
 
 TEST(DemoOptions, RefusesRepeatedSymbolsAndNumbersOutOfRange) {
@@ -52,7 +99,6 @@ TEST(DemoOptions, RefusesRepeatedSymbolsAndNumbersOutOfRange) {
   EXPECT_NE(refusal({"--seconds", "-5"}).find("--seconds"), std::string::npos);
   EXPECT_NE(refusal({"--seconds", "5x"}).find("--seconds"), std::string::npos);
   EXPECT_NE(refusal({"--account", "0"}).find("--account"), std::string::npos);
-  EXPECT_NE(refusal({"--history", "/no/such/file.csv"}).find("--history"), std::string::npos);
   EXPECT_NE(refusal({"--bogus"}).find("bogus"), std::string::npos);
   EXPECT_EQ(parse({"--seconds", std::to_string(kMaxDemoSeconds)}).duration,
             std::chrono::seconds(kMaxDemoSeconds));
@@ -64,8 +110,10 @@ TEST(DemoOptions, HelpListsEveryOption) {
     FAIL() << "no help";
   } catch (const HelpRequested& help) {
     const std::string text = help.what();
-    for (const char* option : {"--seconds", "--symbols", "--seed", "--history", "--account",
-                               "--no-strategy", "--quiet"}) {
+    for (const char* option :
+         {"--seconds", "--symbols", "--seed", "--history", "SYMBOL=FILE", "--account",
+          "--no-strategy", "--quiet", "--summary", "--drop-gateway-at", "SECONDS[,FOR_SECONDS]",
+          "--record", "gnuplot"}) {
       EXPECT_NE(text.find(option), std::string::npos) << option;
     }
   }

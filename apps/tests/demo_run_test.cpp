@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <thread>
+
+#include "demo_runs.hpp"
+#include "temp_dir.hpp"
 
 #include "operator_bot.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
@@ -73,7 +78,8 @@ TEST(DemoRun, AnOperatorTradesThroughTheBotAndTheGatewayEndToEnd) {
   options.duration = 60s;  // ended by /stop long before
   options.symbols = {"EP", "ENQ"};
   options.strategy = false;
-  options.quiet = true;
+  options.output = OutputLevel::quiet;
+  options.account_reload_pause = std::chrono::milliseconds(100);
   std::atomic<bool> stop{false};
   std::vector<std::string> answers;
   std::vector<std::string> placed;
@@ -110,6 +116,89 @@ TEST(DemoRun, AnOperatorTradesThroughTheBotAndTheGatewayEndToEnd) {
     EXPECT_EQ(a.rfind("no answer", 0), std::string::npos) << a;
   }
   EXPECT_GE(summary.deals, 4u);  // the two orders and their two closing orders
+}
+
+}  // namespace
+}  // namespace orbrix::demo
+
+namespace orbrix::demo {
+namespace {
+
+using testing::run_captured;
+using testing::short_run;
+
+using orbrix::testing::TempDir;
+
+TEST(DemoRun, ADroppedGatewayIsRecoveredHeardStepByStepAndTheRunEndsFlat) {
+  TempDir dir;
+  auto options = short_run();
+  options.duration = std::chrono::seconds(3);
+  options.output = OutputLevel::quiet;
+  options.drop_gateway =
+      GatewayDrop{.at = std::chrono::milliseconds(1000), .length = std::chrono::milliseconds(300)};
+  options.record = (dir.path() / "run").string();
+  const auto run = run_captured(options);
+  const auto& s = run.summary;
+
+  using State = ConnectionEvent::State;
+  std::vector<State> states;
+  for (const auto& e : s.connection) {
+    states.push_back(e.state);
+  }
+  // Up at the log-on, down at the drop, recovery's steps, down at the log-off.
+  EXPECT_EQ(states, (std::vector<State>{State::up, State::down, State::reconnecting, State::up,
+                                        State::restored, State::down}));
+  ASSERT_GE(s.connection.size(), 3u);
+  EXPECT_EQ(s.connection[2].attempt, 1);
+  ASSERT_TRUE(s.recovery.up && s.recovery.restored && s.recovery.first_quote_after_restored);
+  EXPECT_LE(*s.recovery.up, *s.recovery.restored);
+  EXPECT_LE(*s.recovery.restored, *s.recovery.first_quote_after_restored);
+  EXPECT_TRUE(s.flat());
+
+  for (const char* prefix :
+       {"drop   the simulator drops the gateway connection for 0.3 s", "connection down",
+        "connection reconnecting (attempt 1)", "connection restored",
+        "connection first quote after recovery, ",
+        "summary gateway dropped at 1.0 s for 0.3 s; after the simulator restored it: up ",
+        "summary left: no working order, no open position; flat: yes", "summary recorded in "}) {
+    EXPECT_TRUE(run.has_line_starting(prefix)) << prefix;
+  }
+  EXPECT_EQ(run.traced_lines(), 0u);
+  for (const char* file : {"orders.csv", "deals.csv", "balance.csv", "bars.csv", "chart_EP.png"}) {
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "run" / file)) << file;
+  }
+}
+
+TEST(DemoRun, ASymbolTheSimulatorCannotResolveEndsTheRunBeforeItTrades) {
+  auto options = short_run();
+  options.symbols = {"EP", "NOPE"};
+  options.output = OutputLevel::quiet;
+  try {
+    run_captured(options);
+    FAIL() << "the run went on with a symbol that has no quotes";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("the simulator cannot resolve NOPE (Unknown symbol"),
+              std::string::npos)
+        << e.what();
+  }
+}
+
+TEST(DemoRun, AHistoryTheSimulatorRefusesIsToldWithTheReadersError) {
+  TempDir dir;
+  const auto file = dir.path() / "bad.csv";
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  std::fputs("this is not,a history\n", f);
+  std::fclose(f);
+  auto options = short_run();
+  options.histories = {{"EP", file.string()}};
+  try {
+    run_captured(options);
+    FAIL() << "a bad history was taken";
+  } catch (const std::runtime_error& e) {
+    const std::string text = e.what();
+    EXPECT_EQ(text.rfind("--history EP=" + file.string() + ": ", 0), 0u) << text;
+    EXPECT_NE(text.find("bad.csv"), std::string::npos) << text;
+  }
 }
 
 }  // namespace
