@@ -353,7 +353,9 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
   link->attach(gateway);
   link->Init(gateway);
   link->set_account_reload_pause(options.account_reload_pause);
-  link->enable_recovery();
+  // A log-on attempt that gets no up report within 2 s is followed by the
+  // next (the simulator answers at once when it is up).
+  link->enable_recovery({.logon_wait = std::chrono::seconds(2)});
   gateway.expect_recovery();
 
   DemoSummary summary;

@@ -267,9 +267,13 @@ void BrokerLink::subscribe_account_and_positions(std::int64_t GWAccountID) {
   live_.account = GWAccountID;
 }
 
-void BrokerLink::subscribe_account_and_positions_now(std::int64_t GWAccountID) {
+void BrokerLink::subscribe_account_and_positions_now(std::int64_t GWAccountID,
+                                                     automation::Event* reloaded) {
   const Object& proxy = cel("subscribe_account_and_positions");
   const auto& k = detail::vendor();
+  if (reloaded != nullptr) {
+    reloaded->clear();
+  }
   // Dropping and restoring the subscription makes the vendor reload its
   // account list, which it reports with actAccountsReloaded.
   const vendor::Cel cel(proxy);
@@ -278,7 +282,8 @@ void BrokerLink::subscribe_account_and_positions_now(std::int64_t GWAccountID) {
   cel.AccountSubscriptionLevel(k.aslAccountUpdatesAndOrders);
   Trace("Waiting for accounts coming...");
   // Not cleared first: once the accounts were reported ready it stays set.
-  AssertMessage(wait(eventAccountIsReady, "subscribe_account_and_positions"),
+  AssertMessage(wait(reloaded != nullptr ? *reloaded : eventAccountIsReady,
+                     "subscribe_account_and_positions"),
                 "Accounts coming timeout!");
   Trace(fmt::format("Select account {}, subscribe to open positions.", GWAccountID));
   {
@@ -396,6 +401,7 @@ void BrokerLink::OnAccountChanged(const Variant& change, const Variant& cqgAccou
   }
   if (change == Variant(k.actAccountsReloaded)) {
     Trace("OnAccountChanged - Accounts are ready!");
+    accounts_reloaded_.set();
     eventAccountIsReady.set();
   }
 }

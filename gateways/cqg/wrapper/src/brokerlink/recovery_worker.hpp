@@ -38,6 +38,7 @@ class BrokerLink::Recovery {
   // Waits up to the link's time-out for an up report; false without one.
   Wake wait_for_up();
   bool stopped() const EXCLUDES(mutex_);
+  std::chrono::milliseconds logon_wait() const;
   void restore();
 
   BrokerLink& link_;

@@ -52,6 +52,11 @@ TEST_F(Recovery, ADropMidSessionEndsWithEverythingFlowingAgainAndNothingDoubled)
   link->enable_recovery({.first_delay = 5ms, .max_delay = 20ms, .max_attempts = 50});
   link->set_timeout(100ms);
   ASSERT_TRUE(link->get_subscribe_bars_data(ep));
+  // A position the account holds through the drop; recovery refreshes it.
+  link->place_order(Order(ep, OrderType::MARKET, Direction::LONG, 3));
+  sim.controls().advance(1s);
+  ASSERT_TRUE(gateway.wait_for_calls(1, 5s));
+  EXPECT_TRUE(link->positions().empty());  // not read since the fill
 
   sim.controls().drop_gateway();
   ASSERT_TRUE(heard(State::reconnecting));
@@ -76,7 +81,9 @@ TEST_F(Recovery, ADropMidSessionEndsWithEverythingFlowingAgainAndNothingDoubled)
   EXPECT_GT(i, 2u);
   EXPECT_EQ(std::vector<State>(s.begin() + static_cast<std::ptrdiff_t>(i), s.end()),
             (std::vector<State>{State::up, State::restored}));
-  EXPECT_TRUE(out.contains("Recovery: restored"));
+  EXPECT_TRUE(out.contains("Recovery: restored"));  // every step, the account's included
+  ASSERT_EQ(link->positions().size(), 1u);
+  EXPECT_EQ(link->positions()[0].quantity, 3);
 
   // Quotes, books and bars flow again; no request is doubled.
   gateway.clear_calls();

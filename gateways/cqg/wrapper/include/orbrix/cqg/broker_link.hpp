@@ -300,7 +300,11 @@ class BrokerLink : public CELSinkBase {
   void logoff_now();
   void subscribe_bar_now(std::string_view cqg_symbol, std::int64_t lookback_period,
                          std::string_view freq);
-  void subscribe_account_and_positions_now(std::int64_t GWAccountID);
+  // `reloaded`: the event that tells the account list was reloaded, cleared
+  // before the reload is asked for when it is not eventAccountIsReady (which
+  // is never cleared, so after the first reload it tells nothing).
+  void subscribe_account_and_positions_now(std::int64_t GWAccountID,
+                                           automation::Event* reloaded = nullptr);
   void subscribe_quote_now(std::string_view cqg_symbol);
   bool unsubscribe_quote_now(std::string_view cqg_symbol);
   bool unsubscribe_orderbook_now(std::string_view cqg_symbol);
@@ -340,6 +344,9 @@ class BrokerLink : public CELSinkBase {
   mutable Mutex live_mutex_;
   Live live_ GUARDED_BY(live_mutex_);
   std::optional<Credentials> credentials_ GUARDED_BY(live_mutex_);
+  // Set with eventAccountIsReady by every reload; recovery clears it, so it
+  // knows when the reload it asked for came.
+  automation::Event accounts_reloaded_;
   // Made once by enable_recovery; read by the worker's handlers.
   std::unique_ptr<Recovery> recovery_owner_;
   std::atomic<Recovery*> recovery_{nullptr};

@@ -34,6 +34,9 @@ struct RecoveryOptions {
   std::chrono::milliseconds max_delay{std::chrono::seconds(60)};
   // Attempts before giving up; 0 tries for ever.
   int max_attempts = 10;
+  // How long an attempt waits for the vendor's up report before the next
+  // one is made; 0 waits BrokerLink's time-out (TIMEOUT unless changed).
+  std::chrono::milliseconds logon_wait{0};
 };
 
 }  // namespace orbrix::cqg
