@@ -142,6 +142,20 @@ TEST_F(Recovery, ADropThatNeverEndsGivesUpAfterTheAttempts) {
   EXPECT_TRUE(out.contains("Recovery: gave up after 3 attempts"));
 }
 
+TEST_F(Recovery, EachAttemptWaitsItsOwnLogOnWaitNotTheTimeOutAndBadOptionsAreRefused) {
+  EXPECT_THROW(link->enable_recovery({.logon_wait = -1ms}), std::invalid_argument);
+  EXPECT_THROW(link->enable_recovery({.first_delay = 0ms}), std::invalid_argument);
+  log_on_with_account();
+  link->enable_recovery(
+      {.first_delay = 2ms, .max_delay = 4ms, .max_attempts = 2, .logon_wait = 20ms});
+  link->set_timeout(std::chrono::seconds(30));  // would hold each attempt 30 s
+  const auto start = std::chrono::steady_clock::now();
+  sim.controls().drop_gateway();
+  ASSERT_TRUE(heard(State::gave_up));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_TRUE(out.contains("Recovery: no up report within 0.02 s after log-on attempt 1"));
+}
+
 TEST_F(Recovery, LogoffDuringRecoveryStopsIt) {
   log_on_with_account();
   link->enable_recovery({.first_delay = 2ms, .max_delay = 4ms, .max_attempts = 0});
