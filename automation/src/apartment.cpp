@@ -12,6 +12,16 @@
 namespace orbrix::automation {
 namespace {
 
+// "file:line (function)" of a poster.
+std::string where(const std::source_location& from) {
+  return fmt::format("{}:{} ({})", from.file_name(), from.line(), from.function_name());
+}
+
+// " posted at ..." when the message has a poster, else nothing.
+std::string posted_at(const std::source_location& from) {
+  return from.line() != 0 ? fmt::format(" posted at {}", where(from)) : std::string();
+}
+
 // The calling thread's apartment and its co_initialize count. A thread that
 // ends without uninitialising still shuts its apartment down, so no caller
 // waits for a pump that will never run again.
@@ -73,21 +83,21 @@ bool Apartment::enqueue(Message message) {
   return true;
 }
 
-bool Apartment::post(Task task) {
-  return enqueue(Message{std::move(task), {}, nullptr, false});
+bool Apartment::post(Task task, std::source_location from) {
+  return enqueue(Message{std::move(task), {}, nullptr, false, from});
 }
 
 bool Apartment::post_quit() {
   return enqueue(Message{{}, {}, nullptr, true});
 }
 
-bool Apartment::post_after(Clock::duration delay, Task task) {
+bool Apartment::post_after(Clock::duration delay, Task task, std::source_location from) {
   {
     MutexLock lock(mutex_);
     if (!alive_) {
       return false;
     }
-    timers_.push(Timer{Clock::now() + delay, timer_seq_++, std::move(task)});
+    timers_.push(Timer{Clock::now() + delay, timer_seq_++, std::move(task), from});
   }
   // The pump recomputes its deadline on every wake-up, so a timer due
   // before the one it sleeps for is not missed.
@@ -168,8 +178,8 @@ void Apartment::call(FunctionRef fn) {
       if (withdrawn) {
         throw CallTimeoutError(fmt::format(
             "the call was not taken up by the object's apartment within {} ms (its thread is busy "
-            "or blocked); it was withdrawn",
-            timeout.count()));
+            "or blocked{}); it was withdrawn",
+            timeout.count(), running_task_text()));
       }
     }
     pending.cv.wait(lock, done);
@@ -226,13 +236,21 @@ void Apartment::move_due_timers() {
   while (!timers_.empty() && timers_.top().due <= now) {
     // priority_queue::top is const; the task is moved out before pop.
     auto& top = const_cast<Timer&>(timers_.top());
-    queue_.push_back(Message{std::move(top.run), {}, nullptr, false});
+    queue_.push_back(Message{std::move(top.run), {}, nullptr, false, top.from});
     timers_.pop();
   }
 }
 
 bool Apartment::has_work() const {
   return !queue_.empty() || (!timers_.empty() && timers_.top().due <= Clock::now());
+}
+
+std::string Apartment::running_task_text() const {
+  MutexLock lock(mutex_);
+  if (!running_posted_) {
+    return {};
+  }
+  return fmt::format(", running a task posted at {}", where(running_from_));
 }
 
 bool Apartment::pump() {
@@ -242,6 +260,15 @@ bool Apartment::pump() {
     move_due_timers();
     waiting = queue_.size();
   }
+  // Between tasks nothing is said to run; cleared once per pump, not per
+  // message (the pop below sets it under the lock it takes anyway).
+  struct ClearRunning {
+    Apartment& a;
+    ~ClearRunning() {
+      MutexLock lock(a.mutex_);
+      a.running_posted_ = false;
+    }
+  } clear_running{*this};
   // Only the messages waiting on entry: a flood of new posts cannot keep the
   // caller from checking its shutdown handle.
   for (; waiting > 0; --waiting) {
@@ -253,6 +280,8 @@ bool Apartment::pump() {
       }
       message = std::move(queue_.front());
       queue_.pop_front();
+      running_from_ = message.from;
+      running_posted_ = message.from.line() != 0;
     }
     if (message.quit) {
       return true;
@@ -260,9 +289,11 @@ bool Apartment::pump() {
     try {
       message.run();
     } catch (const std::exception& e) {
-      report_error(fmt::format("unhandled exception in a queued message: {}", e.what()));
+      report_error(fmt::format("unhandled exception in a queued message{}: {}",
+                               posted_at(message.from), e.what()));
     } catch (...) {
-      report_error("unhandled exception in a queued message");
+      report_error(
+          fmt::format("unhandled exception in a queued message{}", posted_at(message.from)));
     }
   }
   return false;

@@ -1,9 +1,11 @@
 #include "orbrix/automation/apartment.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <array>
 #include <latch>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -64,10 +66,11 @@ TEST_F(ThisThreadApartment, TimersWakeTheWaitAndRunInDueOrder) {
   EXPECT_EQ(ran, (std::vector<int>{1, 2}));
 }
 
-TEST_F(ThisThreadApartment, AThrowingMessageIsReportedAndThePumpGoesOn) {
+TEST_F(ThisThreadApartment, AThrowingMessageIsReportedWithWhoPostedItAndThePumpGoesOn) {
   std::vector<std::string> reports;
   set_error_reporter([&](std::string_view m) { reports.emplace_back(m); });
   bool second_ran = false;
+  const auto line = std::source_location::current().line() + 1;
   Apartment::current()->post([] { throw std::runtime_error("boom"); });
   Apartment::current()->post([&] { second_ran = true; });
   EXPECT_FALSE(pump_waiting_messages());
@@ -75,6 +78,8 @@ TEST_F(ThisThreadApartment, AThrowingMessageIsReportedAndThePumpGoesOn) {
   EXPECT_TRUE(second_ran);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_NE(reports[0].find("boom"), std::string::npos);
+  EXPECT_NE(reports[0].find(fmt::format("posted at {}:{}", __FILE__, line)), std::string::npos)
+      << reports[0];
 }
 
 TEST(Apartment, ThreadsWithoutApartmentCannotWaitOrUninitialise) {
@@ -204,7 +209,7 @@ class ApartmentCallTimeout : public ::testing::Test {
   Event release;
 };
 
-TEST_F(ApartmentCallTimeout, ACallTheApartmentDoesNotTakeUpInTimeIsWithdrawnWithAClearError) {
+TEST_F(ApartmentCallTimeout, ACallNotTakenUpInTimeIsWithdrawnNamingTheTaskThatHoldsTheThread) {
   worker.apartment()->set_call_timeout(50ms);
   block_worker();
   bool ran = false;
@@ -213,6 +218,10 @@ TEST_F(ApartmentCallTimeout, ACallTheApartmentDoesNotTakeUpInTimeIsWithdrawnWith
     FAIL() << "the call returned although the apartment was blocked";
   } catch (const CallTimeoutError& e) {
     EXPECT_NE(std::string(e.what()).find("within 50 ms"), std::string::npos) << e.what();
+    // The task that holds the thread was posted by block_worker.
+    EXPECT_NE(std::string(e.what()).find("running a task posted at " __FILE__), std::string::npos)
+        << e.what();
+    EXPECT_NE(std::string(e.what()).find("block_worker"), std::string::npos) << e.what();
   }
   release.set();
   worker.run([] {});  // everything queued before this has run

@@ -6,7 +6,9 @@
 #include <exception>
 #include <memory>
 #include <queue>
+#include <source_location>
 #include <span>
+#include <string>
 #include <thread>
 #include <type_traits>
 #include <unordered_map>
@@ -76,12 +78,14 @@ class Apartment {
   // Queues a task for the apartment thread; any thread. Returns false (and
   // drops the task) when the apartment has shut down. Allocates only when
   // the queue grows past its largest size so far (or for a closure larger
-  // than Task::kInlineSize).
-  bool post(Task task);
+  // than Task::kInlineSize). `from` (the caller, by default) names the task
+  // when it throws, or when it holds the thread past a call's time-out.
+  bool post(Task task, std::source_location from = std::source_location::current());
   // Queues a task to run once `delay` has passed (a timer message). A timer
   // posted from another thread wakes the pump if it is due before the
   // pump's current deadline.
-  bool post_after(Clock::duration delay, Task task);
+  bool post_after(Clock::duration delay, Task task,
+                  std::source_location from = std::source_location::current());
   // Queues a quit message: the pump that meets it ends.
   bool post_quit();
 
@@ -140,11 +144,13 @@ class Apartment {
     Task cancel;                  // runs instead of `run` when the apartment shuts down
     const void* owner = nullptr;  // the waiting call that queued it, if any
     bool quit = false;
+    std::source_location from{};  // who posted it (a call: default, empty)
   };
   struct Timer {
     Clock::time_point due;
     std::uint64_t seq;
     Task run;
+    std::source_location from;
     bool operator>(const Timer& o) const { return due != o.due ? due > o.due : seq > o.seq; }
   };
   struct Export {
@@ -157,6 +163,8 @@ class Apartment {
   // already been taken from the queue.
   bool withdraw(const void* owner);
   void move_due_timers() REQUIRES(mutex_);
+  // ", running a task posted at ..." when the pump runs a posted task now.
+  std::string running_task_text() const EXCLUDES(mutex_);
   bool has_work() const REQUIRES(mutex_);
   // Wakes a wait of the owning thread for a handle (WaitHandle::set).
   void notify();
@@ -174,6 +182,10 @@ class Apartment {
   std::priority_queue<Timer, std::vector<Timer>, std::greater<>> timers_ GUARDED_BY(mutex_);
   std::uint64_t timer_seq_ GUARDED_BY(mutex_) = 0;
   std::unordered_map<const Dispatch*, Export> exports_ GUARDED_BY(mutex_);
+  // Who posted the task the pump runs now (empty between tasks and for
+  // calls), for the error of a call that was not taken up in time.
+  std::source_location running_from_ GUARDED_BY(mutex_){};
+  bool running_posted_ GUARDED_BY(mutex_) = false;
 #if defined(_WIN32)
   // The owner's message-only window (an HWND) and whether a wake-up message
   // is on its way to it, so a burst of posts sends one message.
