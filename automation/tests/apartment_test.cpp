@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "orbrix/automation/apartment_checker.hpp"
 #include "orbrix/automation/diagnostics.hpp"
 #include "orbrix/automation/errors.hpp"
 #include "orbrix/automation/event.hpp"
@@ -272,6 +273,31 @@ TEST_F(ThisThreadApartment, ManyMessagesKeepTheirOrderAcrossTheQueuesGrowth) {
   for (int i = 0; i < 120; ++i) {
     EXPECT_EQ(ran[static_cast<std::size_t>(i)], i);
   }
+}
+
+TEST(ApartmentChecker, PassesOnlyOnItsApartmentsThreadAndNamesItsOwnerElsewhere) {
+  ApartmentThread worker;
+  std::unique_ptr<ApartmentChecker> checker;
+  worker.run([&] { checker = std::make_unique<ApartmentChecker>("the hub's state"); });
+  worker.run([&] { EXPECT_NO_THROW(checker->assert_current()); });
+  EXPECT_FALSE(checker->is_current());
+  try {
+    checker->assert_current();
+    FAIL() << "passed off its apartment";
+  } catch (const std::logic_error& e) {
+    EXPECT_NE(std::string(e.what()).find("the hub's state"), std::string::npos) << e.what();
+  }
+  // Another apartment's thread is not the owner either.
+  ApartmentThread other;
+  other.run([&] { EXPECT_THROW(checker->assert_current(), std::logic_error); });
+}
+
+TEST(ApartmentChecker, WithoutAnApartmentItBelongsToTheThreadThatMadeIt) {
+  std::unique_ptr<ApartmentChecker> checker;
+  std::thread([&] { checker = std::make_unique<ApartmentChecker>("state"); }).join();
+  EXPECT_THROW(checker->assert_current(), std::logic_error);
+  const ApartmentChecker mine("state");
+  EXPECT_NO_THROW(mine.assert_current());
 }
 
 }  // namespace

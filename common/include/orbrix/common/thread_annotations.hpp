@@ -16,5 +16,6 @@
 #define ACQUIRE(...) ORBRIX_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) ORBRIX_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define TRY_ACQUIRE(...) ORBRIX_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
+#define ASSERT_CAPABILITY(x) ORBRIX_THREAD_ANNOTATION(assert_capability(x))
 #define RETURN_CAPABILITY(x) ORBRIX_THREAD_ANNOTATION(lock_returned(x))
 #define NO_THREAD_SAFETY_ANALYSIS ORBRIX_THREAD_ANNOTATION(no_thread_safety_analysis)

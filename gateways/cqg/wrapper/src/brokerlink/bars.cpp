@@ -10,6 +10,7 @@
 #include "orbrix/core/safe_call.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "worker_state.hpp"
 
 namespace orbrix::cqg {
 
@@ -158,7 +159,7 @@ bool BrokerLink::unsubscribe_bar_now(std::string_view cqg_symbol) {
           return false;
         }
         vendor::Cel(home).RemoveTimedBars(bars);
-        removed_bars_.add(bars);
+        worker_state().removed_bars.add(bars);
         return true;
       });
   if (!removed) {
@@ -220,7 +221,7 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
       }
     }
   };
-  if (removed_bars_.contains(cqgTimedBars)) {
+  if (worker_state().removed_bars.contains(cqgTimedBars)) {
     return;  // the late answer of a request the engine removed: nobody waits for it
   }
   Release release{eventBarDone};
@@ -261,7 +262,7 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
 }
 
 void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
-  if (removed_bars_.contains(cqgTimedBars)) {
+  if (worker_state().removed_bars.contains(cqgTimedBars)) {
     return;  // a late addition of a removed request, dropped before any read
   }
   const vendor::TimedBars bars{Object(cqgTimedBars)};

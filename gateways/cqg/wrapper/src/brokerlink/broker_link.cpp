@@ -10,6 +10,7 @@
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "recovery_worker.hpp"
+#include "worker_state.hpp"
 
 namespace orbrix::cqg {
 namespace {
@@ -34,7 +35,7 @@ const date::time_zone* locate_hong_kong() noexcept {
 const date::time_zone* const TIMEZONE = locate_hong_kong();
 Mutex lock;
 
-BrokerLink::BrokerLink() = default;
+BrokerLink::BrokerLink() : worker_(std::make_unique<WorkerState>()) {}
 // Recovery's thread is stopped first: it uses the members destroyed after.
 BrokerLink::~BrokerLink() {
   recovery_.store(nullptr, std::memory_order_release);
@@ -141,7 +142,12 @@ bool BrokerLink::wait(const automation::Event& event, std::string_view operation
   }
 }
 
-bool BrokerLink::Removed::contains(const Variant& object) const {
+BrokerLink::WorkerState& BrokerLink::worker_state() const {
+  on_worker_.assert_current();
+  return *worker_;
+}
+
+bool RemovedObjects::contains(const Variant& object) const {
   if (objects_.empty() || object.kind() != automation::VariantKind::Object) {
     return false;
   }
@@ -150,7 +156,7 @@ bool BrokerLink::Removed::contains(const Variant& object) const {
                      [&o](const automation::Object& r) { return r.same_object(o); });
 }
 
-void BrokerLink::Removed::add(automation::Object object) {
+void RemovedObjects::add(automation::Object object) {
   constexpr std::size_t kRemembered = 64;
   objects_.push_back(std::move(object));
   if (objects_.size() > kRemembered) {
@@ -158,7 +164,7 @@ void BrokerLink::Removed::add(automation::Object object) {
   }
 }
 
-void BrokerLink::Removed::erase(const Variant& object) {
+void RemovedObjects::erase(const Variant& object) {
   if (objects_.empty() || object.kind() != automation::VariantKind::Object) {
     return;
   }

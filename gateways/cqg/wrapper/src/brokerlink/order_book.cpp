@@ -10,6 +10,7 @@
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "worker_state.hpp"
 
 namespace orbrix::cqg {
 
@@ -175,7 +176,7 @@ bool BrokerLink::unsubscribe_orderbook_now(std::string_view cqg_symbol) {
           return false;
         }
         cel.RemoveTicks(ticks);
-        removed_ticks_.add(ticks);
+        worker_state().removed_ticks.add(ticks);
         eventOrderbookDone.clear();
         return true;
       });
@@ -186,7 +187,7 @@ bool BrokerLink::unsubscribe_orderbook_now(std::string_view cqg_symbol) {
 }
 
 void BrokerLink::OnTicksResolved(const Variant& cqgTicks, const Variant& cqgError) {
-  if (removed_ticks_.contains(cqgTicks)) {
+  if (worker_state().removed_ticks.contains(cqgTicks)) {
     return;  // the late answer of a request the engine removed
   }
   if (!cqgError.is_empty()) {
@@ -202,12 +203,12 @@ void BrokerLink::OnTicksResolved(const Variant& cqgTicks, const Variant& cqgErro
 
 void BrokerLink::OnTicksAdded(const Variant& cqgTicks, const Variant& addedTicksCount) {
   BaseGateway& g = bound_gateway("OnTicksAdded");
-  if (removed_ticks_.contains(cqgTicks)) {
+  if (worker_state().removed_ticks.contains(cqgTicks)) {
     return;  // a late batch of a removed request, dropped before any read
   }
   VendorTicks source(cqgTicks);
   if (!apply_ticks(g, source, addedTicksCount.as_int()) &&
-      unmapped_tick_symbols_.insert(source.symbol()).second) {
+      worker_state().unmapped_tick_symbols.insert(source.symbol()).second) {
     // Said once per symbol: the engine maps every symbol it subscribes.
     Trace(fmt::format("OnTicksAdded: no security is mapped to {}; its ticks are dropped",
                       source.symbol()));

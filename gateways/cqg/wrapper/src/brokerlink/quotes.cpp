@@ -9,6 +9,7 @@
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "worker_state.hpp"
 
 namespace orbrix::cqg {
 
@@ -175,7 +176,7 @@ void BrokerLink::subscribe_quote_now(std::string_view cqg_symbol) {
   eventQuoteDone.clear();
   automation::call_in_apartment(cel("subscribe_quote"), [&](const Object& home) {
     vendor::Cel(home).NewInstrument(cqg_symbol);
-    ++unanswered_quotes_[std::string(cqg_symbol)];
+    ++worker_state().unanswered_quotes[std::string(cqg_symbol)];
   });
   Trace(fmt::format("Waiting for eventQuoteDone in subscribe_quote({})...", cqg_symbol));
   // A time-out is accepted: the subscription may still resolve later.
@@ -198,10 +199,10 @@ bool BrokerLink::unsubscribe_quote_now(std::string_view cqg_symbol) {
       automation::call_in_apartment(cel("unsubscribe_quote"), [&](const Object& home) {
         // A request still unanswered is withdrawn: its answer will not
         // subscribe anything.
-        if (const auto it = unanswered_quotes_.find(std::string(cqg_symbol));
-            it != unanswered_quotes_.end()) {
-          withdrawn_quotes_[it->first] += it->second;
-          unanswered_quotes_.erase(it);
+        if (const auto it = worker_state().unanswered_quotes.find(std::string(cqg_symbol));
+            it != worker_state().unanswered_quotes.end()) {
+          worker_state().withdrawn_quotes[it->first] += it->second;
+          worker_state().unanswered_quotes.erase(it);
         }
         const vendor::Cel cel(home);
         const Object instrument =
@@ -210,7 +211,7 @@ bool BrokerLink::unsubscribe_quote_now(std::string_view cqg_symbol) {
           return false;
         }
         cel.RemoveInstrument(instrument);
-        removed_instruments_.add(instrument);
+        worker_state().removed_instruments.add(instrument);
         eventQuoteDone.clear();
         return true;
       });
@@ -224,22 +225,24 @@ void BrokerLink::OnInstrumentResolved(const Variant& symbol, const Variant& cqgI
                                       const Variant& cqgError) {
   const std::string requested =
       symbol.kind() == automation::VariantKind::Text ? symbol.as_string() : std::string();
-  if (!withdrawn_quotes_.empty()) {
-    if (const auto it = withdrawn_quotes_.find(requested); it != withdrawn_quotes_.end()) {
+  if (!worker_state().withdrawn_quotes.empty()) {
+    if (const auto it = worker_state().withdrawn_quotes.find(requested);
+        it != worker_state().withdrawn_quotes.end()) {
       if (--it->second == 0) {
-        withdrawn_quotes_.erase(it);
+        worker_state().withdrawn_quotes.erase(it);
       }
       return;  // the answer to a request the engine withdrew
     }
   }
-  if (const auto it = unanswered_quotes_.find(requested); it != unanswered_quotes_.end()) {
+  if (const auto it = worker_state().unanswered_quotes.find(requested);
+      it != worker_state().unanswered_quotes.end()) {
     if (--it->second == 0) {
-      unanswered_quotes_.erase(it);
+      worker_state().unanswered_quotes.erase(it);
     }
   }
   if (cqgError.is_empty()) {
     // Subscribed again: its events count once more.
-    removed_instruments_.erase(cqgInstrument);
+    worker_state().removed_instruments.erase(cqgInstrument);
     vendor::Instrument(Object(cqgInstrument))
         .DataSubscriptionLevel(detail::vendor().dsQuotesAndBBA);
   } else {
@@ -255,7 +258,7 @@ void BrokerLink::OnInstrumentResolved(const Variant& symbol, const Variant& cqgI
 void BrokerLink::OnInstrumentChanged(const Variant& cqgInstrument, const Variant& cqgQuotes,
                                      const Variant&) {
   BaseGateway& g = bound_gateway("OnInstrumentChanged");
-  if (removed_instruments_.contains(cqgInstrument)) {
+  if (worker_state().removed_instruments.contains(cqgInstrument)) {
     return;  // a late event of an unsubscribed instrument, dropped before any read
   }
   VendorQuotes source(cqgInstrument, cqgQuotes);

@@ -208,16 +208,20 @@ TEST(BrokerLinkQuotes, WaitingOperationsRefuseToRunOnTheWorker) {
   EXPECT_NE(error.find("worker"), std::string::npos);
 }
 
-TEST(BrokerLinkQuotes, AfterShutdownOperationsRefuseAndALateEventIsHarmless) {
+TEST(BrokerLinkQuotes, AfterShutdownOperationsRefuseAndAnEventOffTheWorkerIsRefused) {
   Stack s;
   s.host.Shutdown();
   EXPECT_THROW(s.link->subscribe_quote("EP"), automation::DisconnectedError);
   EXPECT_THROW(s.link->get_instrument_from_cqg_symbol("EP"), automation::DisconnectedError);
   s.link->unsubscribe_bar("EP");  // under safe_call: reported, not raised
+  // Events come only on the worker, which has ended: one handed over from
+  // another thread is refused before it touches the worker's state.
   const auto instrument = FakeObject::make("FakeInstrument", {{"FullName", "F.US.EPZ23"}});
-  s.link->OnInstrumentChanged(
-      instrument, FakeObject::collection("FakeQuotes", {testing::fake_quote("qtTrade", 2)}), {});
-  EXPECT_EQ(s.gateway.records<Quote>().size(), 1u);
+  EXPECT_THROW(s.link->OnInstrumentChanged(
+                   instrument,
+                   FakeObject::collection("FakeQuotes", {testing::fake_quote("qtTrade", 2)}), {}),
+               std::logic_error);
+  EXPECT_TRUE(s.gateway.records<Quote>().empty());
 }
 
 TEST(BrokerLinkQuotes, EngineThreadsReadQuotesWhileTheyArrive) {

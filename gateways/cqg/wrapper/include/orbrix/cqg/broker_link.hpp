@@ -32,7 +32,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -43,6 +42,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "orbrix/automation/apartment_checker.hpp"
 #include "orbrix/automation/event.hpp"
 #include "orbrix/automation/object.hpp"
 #include "orbrix/common/mutex.hpp"
@@ -383,29 +383,13 @@ class BrokerLink : public CELSinkBase {
   // price are read in the same round trip. Engine threads, under `lock`.
   std::unordered_set<std::string> mapped_position_symbols_ GUARDED_BY(lock);
 
-  // Vendor objects the engine removed, held (so their identity is not
-  // taken by a new object) until 64 newer ones of their kind push them out.
-  class Removed {
-   public:
-    bool contains(const Variant& object) const;
-    void add(automation::Object object);
-    void erase(const Variant& object);
-    bool empty() const noexcept { return objects_.empty(); }
-
-   private:
-    std::deque<automation::Object> objects_;
-  };
-  // Touched only on the worker (inside hops and handlers): the removed
-  // instruments, tick and bar requests, whose late events are dropped; the
-  // quote requests sent and not yet answered, and those withdrawn by
-  // unsubscribe_quote before their answer, per requested symbol; the
-  // unmapped tick symbols already reported.
-  Removed removed_instruments_;
-  Removed removed_ticks_;
-  Removed removed_bars_;
-  std::unordered_map<std::string, int> unanswered_quotes_;
-  std::unordered_map<std::string, int> withdrawn_quotes_;
-  std::unordered_set<std::string> unmapped_tick_symbols_;
+  // The worker's own state (worker_state.hpp): the requests it removed,
+  // sent and withdrew, whose late answers it drops. Reached only through
+  // worker_state(), which checks the calling thread is the worker's.
+  struct WorkerState;
+  WorkerState& worker_state() const;
+  automation::ApartmentChecker on_worker_{"BrokerLink's worker state"};
+  std::unique_ptr<WorkerState> worker_ PT_GUARDED_BY(on_worker_);
 };
 
 }  // namespace orbrix::cqg
