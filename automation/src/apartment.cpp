@@ -13,12 +13,12 @@ namespace orbrix::automation {
 namespace {
 
 // "file:line (function)" of a poster.
-std::string where(const std::source_location& from) {
+std::string where(const SourceLocation& from) {
   return fmt::format("{}:{} ({})", from.file_name(), from.line(), from.function_name());
 }
 
 // " posted at ..." when the message has a poster, else nothing.
-std::string posted_at(const std::source_location& from) {
+std::string posted_at(const SourceLocation& from) {
   return from.line() != 0 ? fmt::format(" posted at {}", where(from)) : std::string();
 }
 
@@ -83,7 +83,7 @@ bool Apartment::enqueue(Message message) {
   return true;
 }
 
-bool Apartment::post(Task task, std::source_location from) {
+bool Apartment::post(Task task, SourceLocation from) {
   return enqueue(Message{std::move(task), {}, nullptr, false, from});
 }
 
@@ -91,7 +91,7 @@ bool Apartment::post_quit() {
   return enqueue(Message{{}, {}, nullptr, true});
 }
 
-bool Apartment::post_after(Clock::duration delay, Task task, std::source_location from) {
+bool Apartment::post_after(Clock::duration delay, Task task, SourceLocation from) {
   {
     MutexLock lock(mutex_);
     if (!alive_) {

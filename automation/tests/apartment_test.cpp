@@ -5,7 +5,6 @@
 
 #include <array>
 #include <latch>
-#include <source_location>
 #include <string>
 #include <vector>
 
@@ -71,7 +70,7 @@ TEST_F(ThisThreadApartment, AThrowingMessageIsReportedWithWhoPostedItAndThePumpG
   std::vector<std::string> reports;
   set_error_reporter([&](std::string_view m) { reports.emplace_back(m); });
   bool second_ran = false;
-  const auto line = std::source_location::current().line() + 1;
+  const auto line = SourceLocation::current().line() + 1;
   Apartment::current()->post([] { throw std::runtime_error("boom"); });
   Apartment::current()->post([&] { second_ran = true; });
   EXPECT_FALSE(pump_waiting_messages());

@@ -6,7 +6,6 @@
 #include <exception>
 #include <memory>
 #include <queue>
-#include <source_location>
 #include <span>
 #include <string>
 #include <thread>
@@ -18,6 +17,7 @@
 #include "orbrix/automation/task.hpp"
 
 #include "orbrix/common/mutex.hpp"
+#include "orbrix/common/source_location.hpp"
 
 namespace orbrix::automation {
 
@@ -80,12 +80,12 @@ class Apartment {
   // the queue grows past its largest size so far (or for a closure larger
   // than Task::kInlineSize). `from` (the caller, by default) names the task
   // when it throws, or when it holds the thread past a call's time-out.
-  bool post(Task task, std::source_location from = std::source_location::current());
+  bool post(Task task, SourceLocation from = SourceLocation::current());
   // Queues a task to run once `delay` has passed (a timer message). A timer
   // posted from another thread wakes the pump if it is due before the
   // pump's current deadline.
   bool post_after(Clock::duration delay, Task task,
-                  std::source_location from = std::source_location::current());
+                  SourceLocation from = SourceLocation::current());
   // Queues a quit message: the pump that meets it ends.
   bool post_quit();
 
@@ -144,13 +144,13 @@ class Apartment {
     Task cancel;                  // runs instead of `run` when the apartment shuts down
     const void* owner = nullptr;  // the waiting call that queued it, if any
     bool quit = false;
-    std::source_location from{};  // who posted it (a call: default, empty)
+    SourceLocation from{};  // who posted it (a call: default, empty)
   };
   struct Timer {
     Clock::time_point due;
     std::uint64_t seq;
     Task run;
-    std::source_location from;
+    SourceLocation from;
     bool operator>(const Timer& o) const { return due != o.due ? due > o.due : seq > o.seq; }
   };
   struct Export {
@@ -184,7 +184,7 @@ class Apartment {
   std::unordered_map<const Dispatch*, Export> exports_ GUARDED_BY(mutex_);
   // Who posted the task the pump runs now (empty between tasks and for
   // calls), for the error of a call that was not taken up in time.
-  std::source_location running_from_ GUARDED_BY(mutex_){};
+  SourceLocation running_from_ GUARDED_BY(mutex_){};
   bool running_posted_ GUARDED_BY(mutex_) = false;
 #if defined(_WIN32)
   // The owner's message-only window (an HWND) and whether a wake-up message
