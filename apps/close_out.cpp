@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "demo_engine.hpp"
+#include "bot_request_server.hpp"
 #include "demo_gateway.hpp"
 #include "demo_summary.hpp"
 #include "orbrix/cqg/broker_link.hpp"

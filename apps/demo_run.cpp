@@ -12,8 +12,8 @@
 #include <string_view>
 #include <thread>
 
+#include "bot_request_server.hpp"
 #include "close_out.hpp"
-#include "demo_engine.hpp"
 #include "demo_gateway.hpp"
 #include "demo_link.hpp"
 #include "display_time.hpp"
@@ -382,7 +382,7 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
     }
     print_account(*link, console);
 
-    DemoEngine engine(*link, gateway);
+    BotRequestServer engine(*link, gateway);
     MarketLines market(gateway, console);
     Strategy strategy(*link, gateway, console);
     GatewayDropper dropper(sim.controls(), options.drop_gateway, gateway, console);

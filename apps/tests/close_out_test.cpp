@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 
-#include "demo_engine.hpp"
+#include "bot_request_server.hpp"
 #include "demo_gateway.hpp"
 #include "demo_link.hpp"
 #include "orbrix/cqg/api_host.hpp"

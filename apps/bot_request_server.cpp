@@ -1,4 +1,4 @@
-#include "demo_engine.hpp"
+#include "bot_request_server.hpp"
 
 #include <fmt/format.h>
 
@@ -54,7 +54,7 @@ std::string deals_text(const std::vector<Deal>& deals, std::int64_t count) {
   return shown == 0 ? text + " none." : text;
 }
 
-void DemoEngine::reply(telegram::TelegramBot& bot, const std::string& text) {
+void BotRequestServer::reply(telegram::TelegramBot& bot, const std::string& text) {
   try {
     bot.send_message(text);
   } catch (const std::exception& e) {
@@ -62,7 +62,7 @@ void DemoEngine::reply(telegram::TelegramBot& bot, const std::string& text) {
   }
 }
 
-std::string DemoEngine::send_order(const std::string& order_string) {
+std::string BotRequestServer::send_order(const std::string& order_string) {
   try {
     auto parsed = parse_order_string(
         order_string,
@@ -76,8 +76,8 @@ std::string DemoEngine::send_order(const std::string& order_string) {
   }
 }
 
-std::string DemoEngine::cancel_order(const std::string& id,
-                                     const std::optional<std::string>& gateway) {
+std::string BotRequestServer::cancel_order(const std::string& id,
+                                           const std::optional<std::string>& gateway) {
   if (gateway && *gateway != kGatewayName) {
     return fmt::format("Cannot cancel order {}: no gateway is named {} (this engine has {}).", id,
                        *gateway, kGatewayName);
@@ -90,7 +90,7 @@ std::string DemoEngine::cancel_order(const std::string& id,
   }
 }
 
-std::string DemoEngine::cancel_orders() {
+std::string BotRequestServer::cancel_orders() {
   std::vector<std::string> sent, failed;
   for (const auto& o : gateway_->orders()) {
     if (!is_active(o)) {
@@ -119,7 +119,7 @@ std::string DemoEngine::cancel_orders() {
   return text;
 }
 
-std::string DemoEngine::close_positions(const std::optional<std::string>& gateway) {
+std::string BotRequestServer::close_positions(const std::optional<std::string>& gateway) {
   if (gateway && *gateway != kGatewayName) {
     return fmt::format("Cannot close positions: no gateway is named {} (this engine has {}).",
                        *gateway, kGatewayName);
@@ -151,7 +151,7 @@ std::string DemoEngine::close_positions(const std::optional<std::string>& gatewa
   return fmt::format("Closing {} position(s):", placed) + text;
 }
 
-void DemoEngine::serve_requests(telegram::TelegramBot& bot) {
+void BotRequestServer::serve_requests(telegram::TelegramBot& bot) {
   constexpr const char* kNoGateway = "the demo engine has no trading gateway connected";
   // Each kind's requests wait in arrival order; every one is served.
   while (bot.take_balance()) {
@@ -198,13 +198,14 @@ void DemoEngine::serve_requests(telegram::TelegramBot& bot) {
   }
 }
 
-void DemoEngine::stop(telegram::TelegramBot& bot) {
+void BotRequestServer::stop(telegram::TelegramBot& bot) {
   bot.abandon_pending(kStoppedReason);
   reply(bot, "Orbrix engine stopped.");
 }
 
-bool DemoEngine::serve_until_stopped(telegram::TelegramBot& bot, std::chrono::milliseconds run_for,
-                                     std::chrono::milliseconds poll_every) {
+bool BotRequestServer::serve_until_stopped(telegram::TelegramBot& bot,
+                                           std::chrono::milliseconds run_for,
+                                           std::chrono::milliseconds poll_every) {
   const auto deadline = std::chrono::steady_clock::now() + run_for;
   for (;;) {
     serve_requests(bot);

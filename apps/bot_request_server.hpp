@@ -22,14 +22,15 @@ class DemoGateway;
 // thread it takes each raised request from the bot, serves it (through the
 // gateway when one is connected, from its own records otherwise), answers
 // with send_message and so lowers its flag.
-class DemoEngine {
+class BotRequestServer {
  public:
   // Without a gateway: balance, positions and orders come from the members
   // below; trading requests are answered as not served.
-  DemoEngine() = default;
+  BotRequestServer() = default;
   // Served through the gateway: balance and positions from `link`, orders
   // and deals from what `gateway`'s hooks received, trading through `link`.
-  DemoEngine(cqg::BrokerLink& link, DemoGateway& gateway) : link_(&link), gateway_(&gateway) {}
+  BotRequestServer(cqg::BrokerLink& link, DemoGateway& gateway)
+      : link_(&link), gateway_(&gateway) {}
 
   // Answers every pending request once, each kind's in arrival order.
   // Engine thread; blocks for the replies (each send_message is one Bot API

@@ -1,4 +1,4 @@
-#include "demo_engine.hpp"
+#include "bot_request_server.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +19,10 @@ telegram::BotOptions options_for(const FakeBotApi& api) {
   return testing::operator_bot_options(api);
 }
 
-TEST(DemoEngine, ServesBalancePositionsAndStopsOnTheOperatorsRequest) {
+TEST(BotRequestServer, ServesBalancePositionsAndStopsOnTheOperatorsRequest) {
   FakeBotApi api;
   telegram::TelegramBot bot(api.token(), options_for(api));
-  DemoEngine engine;
+  BotRequestServer engine;
   engine.account_balance.cash = 1250.5;
   api.push_text(kOperator, "/balance");
   api.push_text(kOperator, "/positions");
@@ -48,10 +48,10 @@ TEST(DemoEngine, ServesBalancePositionsAndStopsOnTheOperatorsRequest) {
   EXPECT_FALSE(bot.get_positions());
 }
 
-TEST(DemoEngine, ServesEveryRequestOfABurstAndAnswersThoseLeftAtStop) {
+TEST(BotRequestServer, ServesEveryRequestOfABurstAndAnswersThoseLeftAtStop) {
   FakeBotApi api;
   telegram::TelegramBot bot(api.token(), options_for(api));
-  DemoEngine engine;
+  BotRequestServer engine;
   api.push_texts(kOperator, {"/orders 1", "/orders 2", "/close_positions"});
   ASSERT_TRUE(api.wait_for_sent(5));  // /orders answers twice
   // The engine's answer to /close_positions (its last kind, after the two
@@ -90,7 +90,7 @@ TEST(DemoEngine, ServesEveryRequestOfABurstAndAnswersThoseLeftAtStop) {
             "] Not carried out (the engine stopped): /balance");
 }
 
-TEST(DemoEngine, OrdersListingShowsNewestFirstAndHonoursTheFilterAndCount) {
+TEST(BotRequestServer, OrdersListingShowsNewestFirstAndHonoursTheFilterAndCount) {
   const Security es("ESZ4", "E-mini S&P");
   std::vector<Order> orders{Order(es, OrderType::LIMIT, Direction::LONG, 1, 100),
                             Order(es, OrderType::MARKET, Direction::SHORT, 2),
