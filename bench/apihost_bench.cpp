@@ -96,14 +96,14 @@ class BareRoundTrip {
         }) {}
   ~BareRoundTrip() {
     {
-      std::lock_guard lock(m_);
+      std::lock_guard lock(mutex_);
       stop_ = true;
     }
     cv_.notify_all();
     server_.join();
   }
   int call() {
-    std::unique_lock lock(m_);
+    std::unique_lock lock(mutex_);
     request_ = true;
     cv_.notify_all();
     cv_.wait(lock, [this] { return response_; });
@@ -113,7 +113,7 @@ class BareRoundTrip {
 
  private:
   void serve() {
-    std::unique_lock lock(m_);
+    std::unique_lock lock(mutex_);
     for (;;) {
       cv_.wait(lock, [this] { return request_ || stop_; });
       if (stop_) {
@@ -125,7 +125,7 @@ class BareRoundTrip {
       cv_.notify_all();
     }
   }
-  std::mutex m_;
+  std::mutex mutex_;
   std::condition_variable cv_;
   bool request_ = false, response_ = false, stop_ = false;
   int value_ = 0;

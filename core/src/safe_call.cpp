@@ -23,8 +23,8 @@ void write_line(std::string_view what) noexcept {
 }
 
 struct ReporterSlot {
-  Mutex mu;
-  std::shared_ptr<const SafeCallReporter> reporter GUARDED_BY(mu);
+  Mutex mutex;
+  std::shared_ptr<const SafeCallReporter> reporter GUARDED_BY(mutex);
 };
 
 ReporterSlot& slot() {
@@ -37,7 +37,7 @@ ReporterSlot& slot() {
 SafeCallReporter set_safe_call_reporter(SafeCallReporter reporter) {
   auto next = reporter ? std::make_shared<const SafeCallReporter>(std::move(reporter)) : nullptr;
   ReporterSlot& s = slot();
-  MutexLock lock(s.mu);
+  MutexLock lock(s.mutex);
   s.reporter.swap(next);
   return next ? *next : SafeCallReporter();
 }
@@ -46,7 +46,7 @@ void report_safe_call_failure(std::string_view what) noexcept {
   std::shared_ptr<const SafeCallReporter> reporter;
   {
     ReporterSlot& s = slot();
-    MutexLock lock(s.mu);
+    MutexLock lock(s.mutex);
     reporter = s.reporter;
   }
   if (reporter) {

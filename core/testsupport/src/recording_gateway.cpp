@@ -19,7 +19,7 @@ std::string_view to_text(HookKind kind) {
 }
 
 void RecordingGateway::add_symbol(std::string cqg_symbol, const Security& security) {
-  MutexLock lock(symbols_mu_);
+  MutexLock lock(symbols_mutex_);
   if (const auto old = by_symbol_.find(cqg_symbol); old != by_symbol_.end()) {
     by_security_.erase(old->second);
     by_symbol_.erase(old);
@@ -33,7 +33,7 @@ void RecordingGateway::add_symbol(std::string cqg_symbol, const Security& securi
 }
 
 void RecordingGateway::set_hook_error(HookKind kind, std::optional<std::string> message) {
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   if (message) {
     errors_[kind] = std::move(*message);
   } else {
@@ -43,7 +43,7 @@ void RecordingGateway::set_hook_error(HookKind kind, std::optional<std::string> 
 
 std::optional<Security> RecordingGateway::get_eng_security_from_cqg_symbol(
     std::string_view cqg_symbol) {
-  MutexLock lock(symbols_mu_);
+  MutexLock lock(symbols_mutex_);
   ++lookups_;
   const auto it = by_symbol_.find(cqg_symbol);
   if (it == by_symbol_.end()) {
@@ -53,7 +53,7 @@ std::optional<Security> RecordingGateway::get_eng_security_from_cqg_symbol(
 }
 
 std::string RecordingGateway::get_cqg_symbol_from_eng_security(const Security& security) {
-  MutexLock lock(symbols_mu_);
+  MutexLock lock(symbols_mutex_);
   const auto it = by_security_.find(security);
   if (it == by_security_.end()) {
     throw std::out_of_range("no symbol for " + orbrix::to_text(security));
@@ -62,7 +62,7 @@ std::string RecordingGateway::get_cqg_symbol_from_eng_security(const Security& s
 }
 
 std::size_t RecordingGateway::symbol_lookups() const {
-  MutexLock lock(symbols_mu_);
+  MutexLock lock(symbols_mutex_);
   return lookups_;
 }
 
@@ -70,7 +70,7 @@ template <class Record>
 void RecordingGateway::record(HookKind kind, const Record& r) {
   std::optional<std::string> error;
   {
-    MutexLock lock(calls_mu_);
+    MutexLock lock(calls_mutex_);
     calls_.push_back(HookCall{kind, r});
     if (const auto it = errors_.find(kind); it != errors_.end()) {
       error = it->second;
@@ -99,51 +99,51 @@ void RecordingGateway::process_deal(const Deal& deal) {
 }
 
 std::vector<HookCall> RecordingGateway::calls() const {
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   return calls_;
 }
 
 bool RecordingGateway::wait_for_calls(std::size_t count, std::chrono::milliseconds timeout) const {
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   return calls_cv_.wait_for(lock, timeout,
                             [&]() NO_THREAD_SAFETY_ANALYSIS { return calls_.size() >= count; });
 }
 
 void RecordingGateway::clear_calls() {
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   calls_.clear();
 }
 
 void RecordingGateway::process_connection(const ConnectionEvent& event) {
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   connections_.push_back(event);
   calls_cv_.notify_all();
 }
 
 void RecordingGateway::process_data_connection(std::int64_t vendor_status) {
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   data_connections_.push_back(vendor_status);
   calls_cv_.notify_all();
 }
 
 void RecordingGateway::process_subscription_failure(const SubscriptionFailure& failure) {
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   failures_.push_back(failure);
   calls_cv_.notify_all();
 }
 
 std::vector<ConnectionEvent> RecordingGateway::connections() const {
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   return connections_;
 }
 
 std::vector<std::int64_t> RecordingGateway::data_connections() const {
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   return data_connections_;
 }
 
 std::vector<SubscriptionFailure> RecordingGateway::failures() const {
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   return failures_;
 }
 

@@ -5,7 +5,7 @@
 namespace orbrix::telegram {
 
 void CancelSource::cancel() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   cancelled_.store(true, std::memory_order_release);
   for (const Entry& entry : attached_) {
     entry.waker(entry.transfer);
@@ -14,17 +14,17 @@ void CancelSource::cancel() {
 }
 
 bool CancelSource::wait_for(std::chrono::milliseconds delay) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return cv_.wait_for(lock, delay, [this] { return cancelled_.load(std::memory_order_acquire); });
 }
 
 void CancelSource::reset() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   cancelled_.store(false, std::memory_order_release);
 }
 
 bool CancelSource::attach(void* transfer, Waker waker) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   if (cancelled_.load(std::memory_order_acquire)) {
     return false;
   }
@@ -33,7 +33,7 @@ bool CancelSource::attach(void* transfer, Waker waker) {
 }
 
 void CancelSource::detach(void* transfer) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   std::erase_if(attached_, [transfer](const Entry& e) { return e.transfer == transfer; });
 }
 

@@ -20,7 +20,7 @@ std::chrono::steady_clock::time_point Confirmations::now() const {
 
 std::string Confirmations::ask(std::int64_t chat_id, std::string what, Action action) {
   const auto deadline = now() + options_.timeout;
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   const std::uint64_t number = next_++;
   std::string token = fmt::format("{:x}-{:x}", salt_, number);
   if (open_.size() >= max_open) {
@@ -46,7 +46,7 @@ Confirmations::Decision Confirmations::decide(std::string_view callback_data,
     return {};
   }
   const auto at = now();
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   const auto it = open_.find(token);
   if (it == open_.end()) {
     return {};

@@ -11,32 +11,32 @@ CustomedExtBot::CustomedExtBot(std::string token, ApiOptions options, Clock cloc
       requests_(max_pending) {}
 
 std::string CustomedExtBot::orbrix_status() const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return orbrix_status_;
 }
 
 void CustomedExtBot::orbrix_status(std::string value) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   orbrix_status_ = std::move(value);
 }
 
 #define ORBRIX_TELEGRAM_ACCESSORS_status(type, name, kind)
 #define ORBRIX_TELEGRAM_ACCESSORS_flag(type, name, kind) \
   type CustomedExtBot::name() const {                    \
-    MutexLock lock(mu_);                                 \
+    MutexLock lock(mutex_);                              \
     return requests_.pending(RequestKind::kind) > 0;     \
   }                                                      \
   void CustomedExtBot::name(type value) {                \
-    MutexLock lock(mu_);                                 \
+    MutexLock lock(mutex_);                              \
     requests_.set_raised(RequestKind::kind, value);      \
   }
 #define ORBRIX_TELEGRAM_ACCESSORS_param(type, name, kind) \
   type CustomedExtBot::name() const {                     \
-    MutexLock lock(mu_);                                  \
+    MutexLock lock(mutex_);                               \
     return requests_.shown(RequestKind::kind).name;       \
   }                                                       \
   void CustomedExtBot::name(type value) {                 \
-    MutexLock lock(mu_);                                  \
+    MutexLock lock(mutex_);                               \
     requests_.in_force().name = std::move(value);         \
   }
 #define ORBRIX_TELEGRAM_ACCESSORS(role, type, name, initial, kind) \
@@ -48,7 +48,7 @@ ORBRIX_TELEGRAM_CONTROL_FIELDS(ORBRIX_TELEGRAM_ACCESSORS)
 #undef ORBRIX_TELEGRAM_ACCESSORS_status
 
 ControlState CustomedExtBot::snapshot() const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   ControlState state;
 #define ORBRIX_TELEGRAM_SNAPSHOT_status(name, kind) state.name = orbrix_status_;
 #define ORBRIX_TELEGRAM_SNAPSHOT_flag(name, kind) \
@@ -66,17 +66,17 @@ ControlState CustomedExtBot::snapshot() const {
 }
 
 bool CustomedExtBot::take_balance() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return requests_.take(RequestKind::balance).has_value();
 }
 
 bool CustomedExtBot::take_positions() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return requests_.take(RequestKind::positions).has_value();
 }
 
 std::optional<OrdersRequest> CustomedExtBot::take_orders() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   auto r = requests_.take(RequestKind::orders);
   if (!r) {
     return std::nullopt;
@@ -85,7 +85,7 @@ std::optional<OrdersRequest> CustomedExtBot::take_orders() {
 }
 
 std::optional<std::int64_t> CustomedExtBot::take_deals() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   auto r = requests_.take(RequestKind::deals);
   if (!r) {
     return std::nullopt;
@@ -94,7 +94,7 @@ std::optional<std::int64_t> CustomedExtBot::take_deals() {
 }
 
 std::optional<CancelOrderRequest> CustomedExtBot::take_cancel_order() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   auto r = requests_.take(RequestKind::cancel_order);
   if (!r) {
     return std::nullopt;
@@ -104,12 +104,12 @@ std::optional<CancelOrderRequest> CustomedExtBot::take_cancel_order() {
 }
 
 bool CustomedExtBot::take_cancel_orders() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return requests_.take(RequestKind::cancel_orders).has_value();
 }
 
 std::optional<std::string> CustomedExtBot::take_send_order() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   auto r = requests_.take(RequestKind::send_order);
   if (!r) {
     return std::nullopt;
@@ -118,7 +118,7 @@ std::optional<std::string> CustomedExtBot::take_send_order() {
 }
 
 std::optional<ClosePositionsRequest> CustomedExtBot::take_close_positions() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   auto r = requests_.take(RequestKind::close_positions);
   if (!r) {
     return std::nullopt;
@@ -128,17 +128,17 @@ std::optional<ClosePositionsRequest> CustomedExtBot::take_close_positions() {
 
 std::optional<RequestParameters> CustomedExtBot::raise(
     RequestKind kind, const std::function<void(RequestParameters&)>& given, RequestOrigin origin) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return requests_.raise(kind, given, std::move(origin));
 }
 
 std::size_t CustomedExtBot::pending(RequestKind kind) const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return requests_.pending(kind);
 }
 
 std::vector<PendingRequest> CustomedExtBot::take_all_pending() {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return requests_.take_all();
 }
 

@@ -74,12 +74,12 @@ void ExtBot::send_piece(std::int64_t chat_id, std::string_view piece,
 }
 
 std::optional<std::string> ExtBot::username() const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return username_;
 }
 
 void ExtBot::set_username(std::optional<std::string> name) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   username_ = std::move(name);
 }
 

@@ -75,7 +75,7 @@ HttpClient::~HttpClient() = default;
 
 std::unique_ptr<HttpClient::Connection> HttpClient::acquire() {
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     if (!idle_.empty()) {
       auto connection = std::move(idle_.back());
       idle_.pop_back();
@@ -86,7 +86,7 @@ std::unique_ptr<HttpClient::Connection> HttpClient::acquire() {
 }
 
 void HttpClient::release(std::unique_ptr<Connection> connection) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   if (idle_.size() < max_idle_connections) {
     idle_.push_back(std::move(connection));
   }

@@ -38,9 +38,9 @@ class HttpClient {
   std::unique_ptr<Connection> acquire();
   void release(std::unique_ptr<Connection> connection);
 
-  Mutex mu_;
+  Mutex mutex_;
   // Idle handles keep their connections open for the next call.
-  std::vector<std::unique_ptr<Connection>> idle_ GUARDED_BY(mu_);
+  std::vector<std::unique_ptr<Connection>> idle_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix::telegram

@@ -61,8 +61,8 @@ bool switch_key(const config::Config& config, const char* key) {
 }
 
 struct Instance {
-  Mutex mu;
-  std::unique_ptr<TelegramBot> bot GUARDED_BY(mu);
+  Mutex mutex;
+  std::unique_ptr<TelegramBot> bot GUARDED_BY(mutex);
 };
 
 Instance& instance() {
@@ -118,7 +118,7 @@ BotSettings settings_from_config(const config::Config& config, BotOptions base) 
 
 TelegramBot& load_plugin(const config::Config& config, BotOptions base) {
   Instance& inst = instance();
-  MutexLock lock(inst.mu);
+  MutexLock lock(inst.mutex);
   if (inst.bot) {
     throw std::logic_error("the Telegram bot plug-in is already loaded");
   }
@@ -129,7 +129,7 @@ TelegramBot& load_plugin(const config::Config& config, BotOptions base) {
 
 TelegramBot& bot() {
   Instance& inst = instance();
-  MutexLock lock(inst.mu);
+  MutexLock lock(inst.mutex);
   if (!inst.bot) {
     throw std::logic_error("the Telegram bot plug-in is not loaded");
   }
@@ -140,7 +140,7 @@ void unload_plugin() {
   std::unique_ptr<TelegramBot> bot;
   {
     Instance& inst = instance();
-    MutexLock lock(inst.mu);
+    MutexLock lock(inst.mutex);
     bot = std::move(inst.bot);
   }
   bot.reset();  // closes outside the lock

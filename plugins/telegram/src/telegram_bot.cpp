@@ -110,7 +110,7 @@ void TelegramBot::get_updates() {
   std::vector<Update> pending = updater_->fetch_pending();
   std::string first = pending.empty() ? std::string() : pending.front().json;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     updates_ = std::move(pending);
   }
   if (first.empty()) {
@@ -121,7 +121,7 @@ void TelegramBot::get_updates() {
 
 std::int64_t TelegramBot::get_chat_id() {
   get_updates();
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   const Update& first = updates_->front();
   if (!first.message || first.kind != UpdateKind::message || !first.message->from_user) {
     throw std::out_of_range("the first pending Telegram update has no message sender");
@@ -141,7 +141,7 @@ void TelegramBot::send_message(std::string_view msg, std::int64_t chat_id) {
 }
 
 std::optional<std::vector<Update>> TelegramBot::updates() const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return updates_;
 }
 

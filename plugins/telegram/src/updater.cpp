@@ -36,7 +36,7 @@ Updater::~Updater() {
 
 void Updater::start_polling() {
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     if (started_ || stopped_) {
       throw std::logic_error("Telegram polling was already started");
     }
@@ -56,12 +56,12 @@ void Updater::start_polling() {
 }
 
 bool Updater::running() const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return polling_;
 }
 
 std::optional<std::int64_t> Updater::last_handled() const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return last_handled_;
 }
 
@@ -71,7 +71,7 @@ std::chrono::milliseconds Updater::abandon_after() const {
 }
 
 Updater::Next Updater::next_step(bool wait_for_dispatch) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   if (wait_for_dispatch) {
     // The next poll confirms the current batch, so it waits until the batch
     // has been handled.
@@ -85,7 +85,7 @@ Updater::Next Updater::next_step(bool wait_for_dispatch) {
   if (fetch_requested_) {
     return Next::fetch;
   }
-  // Cancels come only under mu_, so one issued before this point has been
+  // Cancels come only under mutex_, so one issued before this point has been
   // seen through the flags above and may be cleared now.
   poll_cancel_.reset();
   return Next::call;
@@ -94,7 +94,7 @@ Updater::Next Updater::next_step(bool wait_for_dispatch) {
 void Updater::serve_fetch() {
   std::int64_t offset = 0;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     if (!fetch_requested_) {
       return;
     }
@@ -111,7 +111,7 @@ void Updater::serve_fetch() {
   } catch (...) {
     error = std::current_exception();
   }
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   fetch_result_ = std::move(result);
   fetch_error_ = error;
   fetch_done_ = true;
@@ -200,7 +200,7 @@ bool Updater::take_batch(std::int64_t offset, UpdateBatch batch) {
   std::size_t repeats = 0;
   bool advanced = false;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     confirmed_offset_ = offset;
     const std::int64_t before = next_offset_;
     for (Update& update : updates) {
@@ -278,7 +278,7 @@ void Updater::poll_loop() {
       }
       std::int64_t offset = 0;
       {
-        MutexLock lock(mu_);
+        MutexLock lock(mutex_);
         offset = next_offset_;
       }
       UpdateBatch batch;
@@ -303,20 +303,20 @@ void Updater::poll_loop() {
       }
     }
   }
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   polling_ = false;
   cv_.notify_all();
 }
 
 void Updater::dispatch_loop() {
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     dispatcher_id_ = std::this_thread::get_id();
   }
   while (true) {
     Update update;
     {
-      MutexLock lock(mu_);
+      MutexLock lock(mutex_);
       cv_.wait(lock,
                [this]() NO_THREAD_SAFETY_ANALYSIS { return dispatch_stop_ || !queue_.empty(); });
       // Updates still queued at stop stay unconfirmed on the server and come
@@ -329,7 +329,7 @@ void Updater::dispatch_loop() {
       handler_running_ = true;
     }
     dispatcher_.process_update(update);
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     handler_running_ = false;
     last_handled_ = update.update_id;
     cv_.notify_all();
@@ -361,7 +361,7 @@ std::chrono::milliseconds Updater::next_backoff() {
 }
 
 void Updater::pause(std::chrono::milliseconds delay) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   cv_.wait_for(lock, delay,
                [this]() NO_THREAD_SAFETY_ANALYSIS { return stopping_ || fetch_requested_; });
 }
@@ -421,15 +421,15 @@ bool Updater::recover(const char* method, std::exception_ptr error) {
                      in_seconds(delay)));
     pause(delay);
   }
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return !stopping_;
 }
 
 std::vector<Update> Updater::fetch_pending() {
-  MutexLock serial(fetch_mu_);
+  MutexLock serial(fetch_mutex_);
   std::int64_t offset = 0;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     if (polling_ && !stopping_) {
       fetch_requested_ = true;
       fetch_done_ = false;
@@ -461,7 +461,7 @@ std::vector<Update> Updater::fetch_pending() {
 
 void Updater::stop() {
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     if (stopped_) {
       return;
     }
@@ -482,7 +482,7 @@ void Updater::stop() {
 
   bool handler_stuck = false;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     dispatch_stop_ = true;
     cv_.notify_all();
     handler_stuck = !cv_.wait_for(lock, options_.close_timeout,
@@ -501,7 +501,7 @@ void Updater::stop() {
   // below the next poll's offset) has been handled or skipped.
   std::int64_t offset = 0;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     offset = queue_.empty() ? next_offset_ : queue_.front().update_id;
   }
   if (offset <= 0) {
@@ -510,7 +510,7 @@ void Updater::stop() {
   try {
     bot_.get_updates(offset, std::chrono::seconds{0}, options_.close_timeout, nullptr,
                      options_.allowed_updates);
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     confirmed_offset_ = offset;
   } catch (const std::exception& e) {
     log_(bot_.redact(

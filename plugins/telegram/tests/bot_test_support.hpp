@@ -26,18 +26,18 @@ class LogCollector {
   LogSink sink() {
     return [this](std::string_view line) {
       {
-        MutexLock lock(mu_);
+        MutexLock lock(mutex_);
         lines_.emplace_back(line);
       }
       cv_.notify_all();
     };
   }
   std::vector<std::string> lines() const {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     return lines_;
   }
   std::size_t count(std::string_view needle) const {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     std::size_t n = 0;
     for (const auto& l : lines_) {
       n += l.find(needle) != std::string::npos ? 1 : 0;
@@ -46,7 +46,7 @@ class LogCollector {
   }
   // Waits until a line containing `needle` has been written.
   bool wait_for(std::string_view needle, std::chrono::milliseconds timeout = 5s) {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     return cv_.wait_for(lock, timeout, [&]() NO_THREAD_SAFETY_ANALYSIS {
       for (const auto& l : lines_) {
         if (l.find(needle) != std::string::npos) {
@@ -58,9 +58,9 @@ class LogCollector {
   }
 
  private:
-  mutable Mutex mu_;
+  mutable Mutex mutex_;
   CondVar cv_;
-  std::vector<std::string> lines_ GUARDED_BY(mu_);
+  std::vector<std::string> lines_ GUARDED_BY(mutex_);
 };
 
 // Short time-outs so the suite stays fast; the time stamp is a whole second.

@@ -332,12 +332,12 @@ TEST(UpdaterTest, AThrowingHandlerIsReportedAndNeverRunAgain) {
   CustomedExtBot ext(api.token(), ApiOptions{api.url()});
   Updater updater(ext, polling, log.sink());
   updater.dispatcher().set_allowed_chats({1});
-  Mutex mu;
+  Mutex mutex;
   std::vector<std::string> seen;
   updater.dispatcher().add_handler(
       std::make_unique<CommandHandler>("boom", [&](const Update&, CallbackContext& context) {
         {
-          MutexLock lock(mu);
+          MutexLock lock(mutex);
           seen.push_back("boom");
         }
         context.bot.send_order(true);
@@ -355,7 +355,7 @@ TEST(UpdaterTest, AThrowingHandlerIsReportedAndNeverRunAgain) {
   EXPECT_TRUE(ext.send_order());
   updater.stop();
   EXPECT_GT(updater.last_handled().value_or(0), boom);
-  MutexLock lock(mu);
+  MutexLock lock(mutex);
   EXPECT_EQ(seen.size(), 1u);
 }
 

@@ -11,13 +11,13 @@ namespace orbrix {
 // declared GUARDED_BY it and the clang build checks every access.
 class CAPABILITY("mutex") Mutex {
  public:
-  void lock() ACQUIRE() { m_.lock(); }
-  void unlock() RELEASE() { m_.unlock(); }
-  bool try_lock() TRY_ACQUIRE(true) { return m_.try_lock(); }
-  std::mutex& native() { return m_; }
+  void lock() ACQUIRE() { mutex_.lock(); }
+  void unlock() RELEASE() { mutex_.unlock(); }
+  bool try_lock() TRY_ACQUIRE(true) { return mutex_.try_lock(); }
+  std::mutex& native() { return mutex_; }
 
  private:
-  std::mutex m_;
+  std::mutex mutex_;
 };
 
 // Scoped lock over Mutex. Also usable with CondVar, which needs a

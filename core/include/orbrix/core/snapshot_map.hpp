@@ -37,19 +37,19 @@ class SnapshotMap {
 
   // Adds `key` with no record, unless the key is already there (then its
   // record is kept). Returns whether the key was added.
-  bool add_key(const Key& key) EXCLUDES(mu_) {
-    MutexLock lock(mu_);
+  bool add_key(const Key& key) EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
     return entries_.try_emplace(key).second;
   }
 
   // Publishes `record` as the current record of `key`, adding the key when
   // it is missing. Readers holding the previous record keep it unchanged.
-  void store(const Key& key, Value record) EXCLUDES(mu_) {
+  void store(const Key& key, Value record) EXCLUDES(mutex_) {
     store(key, std::make_shared<const Value>(std::move(record)));
   }
-  void store(const Key& key, Snapshot record) EXCLUDES(mu_) {
+  void store(const Key& key, Snapshot record) EXCLUDES(mutex_) {
     {
-      MutexLock lock(mu_);
+      MutexLock lock(mutex_);
       entries_[key].swap(record);
     }
     // `record` now holds the previous snapshot; it is released here,
@@ -58,8 +58,8 @@ class SnapshotMap {
 
   // The current record of `key`; null when the key holds none. Throws
   // std::out_of_range when the key is missing.
-  Snapshot get(const Key& key) const EXCLUDES(mu_) {
-    MutexLock lock(mu_);
+  Snapshot get(const Key& key) const EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
     const auto it = entries_.find(key);
     if (it == entries_.end()) {
       throw std::out_of_range("key is not in the map");
@@ -68,21 +68,21 @@ class SnapshotMap {
   }
 
   // The current record of `key`; null when the key is missing or holds none.
-  Snapshot find(const Key& key) const EXCLUDES(mu_) {
-    MutexLock lock(mu_);
+  Snapshot find(const Key& key) const EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
     const auto it = entries_.find(key);
     return it == entries_.end() ? nullptr : it->second;
   }
 
-  bool contains(const Key& key) const EXCLUDES(mu_) {
-    MutexLock lock(mu_);
+  bool contains(const Key& key) const EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
     return entries_.find(key) != entries_.end();
   }
 
   // Removes `key` and its record; returns whether it was there.
-  bool erase(const Key& key) EXCLUDES(mu_) {
+  bool erase(const Key& key) EXCLUDES(mutex_) {
     Snapshot removed;
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     const auto it = entries_.find(key);
     if (it == entries_.end()) {
       return false;
@@ -92,21 +92,21 @@ class SnapshotMap {
     return true;
   }
 
-  std::size_t size() const EXCLUDES(mu_) {
-    MutexLock lock(mu_);
+  std::size_t size() const EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
     return entries_.size();
   }
 
   // Every key with its current record, in no particular order: a consistent
   // view of the whole map at one moment. Copies the keys.
-  std::vector<std::pair<Key, Snapshot>> entries() const EXCLUDES(mu_) {
-    MutexLock lock(mu_);
+  std::vector<std::pair<Key, Snapshot>> entries() const EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
     return {entries_.begin(), entries_.end()};
   }
 
  private:
-  mutable Mutex mu_;
-  std::unordered_map<Key, Snapshot, Hash, Equal> entries_ GUARDED_BY(mu_);
+  mutable Mutex mutex_;
+  std::unordered_map<Key, Snapshot, Hash, Equal> entries_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix

@@ -115,7 +115,7 @@ FakeBotApi::FakeBotApi(Options options)
 
 FakeBotApi::~FakeBotApi() {
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     stopping_ = true;
   }
   cv_.notify_all();
@@ -132,7 +132,7 @@ std::string FakeBotApi::url() const {
 std::int64_t FakeBotApi::queue(json item, std::optional<std::int64_t> id) {
   std::int64_t update_id = 0;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     update_id = id ? *id : next_update_id_;
     next_update_id_ = std::max(next_update_id_, update_id + 1);
     updates_.push_back(Queued{update_id, std::move(item)});
@@ -148,7 +148,7 @@ std::int64_t FakeBotApi::push(json update) {
 std::int64_t FakeBotApi::queue_numbered(json update, bool date_now) {
   std::int64_t id = 0;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     id = next_update_id_++;
     update["update_id"] = id;
     if (auto message = update.find("message");
@@ -174,7 +174,7 @@ json FakeBotApi::text_message(std::int64_t chat_id, const std::string& text,
                               const std::string& kind, std::int64_t date) {
   std::int64_t message_id = 0;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     message_id = next_message_id_++;
   }
   json message = {
@@ -209,7 +209,7 @@ std::vector<std::int64_t> FakeBotApi::push_texts(std::int64_t chat_id,
   }
   std::vector<std::int64_t> ids;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     for (json& update : updates) {
       const std::int64_t id = next_update_id_++;
       update["update_id"] = id;
@@ -225,7 +225,7 @@ std::string FakeBotApi::push_press(std::int64_t chat_id, std::int64_t message_id
                                    const std::string& data) {
   std::string id;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     id = std::to_string(next_callback_id_++);
   }
   json press = {
@@ -249,27 +249,27 @@ std::int64_t FakeBotApi::push_text_sent_ago(std::int64_t chat_id, const std::str
 }
 
 std::size_t FakeBotApi::pending() const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return updates_.size();
 }
 
 void FakeBotApi::set_webhook(const std::string& url) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   webhook_ = url;
 }
 
 bool FakeBotApi::webhook_set() const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return webhook_.has_value();
 }
 
 void FakeBotApi::ignore_offset(bool ignore) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   ignore_offset_ = ignore;
 }
 
 void FakeBotApi::script(const std::string& method, Scripted answer, int times) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   for (int i = 0; i < times; ++i) {
     scripts_[method].push_back(answer);
   }
@@ -318,22 +318,22 @@ Scripted FakeBotApi::fault(Fault fault, std::int64_t retry_after) {
 }
 
 void FakeBotApi::reject_chat(std::int64_t chat_id) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   rejected_chats_.insert(chat_id);
 }
 
 std::vector<SentMessage> FakeBotApi::sent() const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return sent_;
 }
 
 bool FakeBotApi::wait_for_sent(std::size_t n, std::chrono::milliseconds timeout) const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return cv_.wait_for(lock, timeout, [&]() NO_THREAD_SAFETY_ANALYSIS { return sent_.size() >= n; });
 }
 
 std::vector<Call> FakeBotApi::calls(const std::string& method) const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   std::vector<Call> out;
   for (const Call& c : calls_) {
     if (method.empty() || c.method == method) {
@@ -345,7 +345,7 @@ std::vector<Call> FakeBotApi::calls(const std::string& method) const {
 
 bool FakeBotApi::wait_for_calls(const std::string& method, std::size_t n,
                                 std::chrono::milliseconds timeout) const {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   return cv_.wait_for(lock, timeout, [&]() NO_THREAD_SAFETY_ANALYSIS {
     return static_cast<std::size_t>(std::count_if(calls_.begin(), calls_.end(), [&](const Call& c) {
              return c.method == method;
@@ -357,7 +357,7 @@ FakeBotApi::Reply FakeBotApi::handle(const std::string& token, const std::string
                                      const json& params) {
   std::optional<Scripted> scripted;
   {
-    MutexLock lock(mu_);
+    MutexLock lock(mutex_);
     calls_.push_back(Call{method, std::chrono::steady_clock::now(), integer_param(params, "offset"),
                           integer_param(params, "timeout"), params});
     if (auto it = scripts_.find(method); it != scripts_.end() && !it->second.empty()) {
@@ -369,7 +369,7 @@ FakeBotApi::Reply FakeBotApi::handle(const std::string& token, const std::string
 
   if (scripted) {
     if (scripted->delay > std::chrono::milliseconds::zero()) {
-      MutexLock lock(mu_);
+      MutexLock lock(mutex_);
       cv_.wait_for(lock, scripted->delay, [this]() NO_THREAD_SAFETY_ANALYSIS { return stopping_; });
     }
     if (!scripted->then_serve) {
@@ -410,7 +410,7 @@ FakeBotApi::Reply FakeBotApi::get_me() const {
 }
 
 FakeBotApi::Reply FakeBotApi::delete_webhook(const json& params) {
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   webhook_.reset();
   if (auto drop = params.find("drop_pending_updates");
       drop != params.end() && (*drop == true || *drop == "true")) {
@@ -425,7 +425,7 @@ FakeBotApi::Reply FakeBotApi::get_updates(const json& params) {
       std::clamp<std::int64_t>(integer_param(params, "timeout").value_or(0), 0, 60);
   const auto limit = std::clamp<std::int64_t>(integer_param(params, "limit").value_or(100), 1, 100);
 
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   if (webhook_) {
     return Reply{409, fixture_text("error_409_conflict_webhook_active.json")};
   }
@@ -485,7 +485,7 @@ FakeBotApi::Reply FakeBotApi::send_message(const json& params) {
     }
   }
 
-  MutexLock lock(mu_);
+  MutexLock lock(mutex_);
   if (rejected_chats_.contains(*chat_id)) {
     return Reply{400, fixture_text("error_400_chat_not_found.json")};
   }

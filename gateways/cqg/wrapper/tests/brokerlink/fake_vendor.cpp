@@ -36,7 +36,7 @@ std::string folded(std::string_view name) {
 class Names {
  public:
   DispId id(std::string_view name) {
-    MutexLock guard(mu_);
+    MutexLock guard(mutex_);
     const auto [it, added] = ids_.try_emplace(folded(name), static_cast<DispId>(names_.size() + 1));
     if (added) {
       names_.emplace_back(name);  // the first spelling met, for the log
@@ -44,14 +44,14 @@ class Names {
     return it->second;
   }
   std::string name(DispId id) {
-    MutexLock guard(mu_);
+    MutexLock guard(mutex_);
     return id >= 1 && static_cast<std::size_t>(id) <= names_.size() ? names_[id - 1] : "";
   }
 
  private:
-  Mutex mu_;
-  std::unordered_map<std::string, DispId> ids_ GUARDED_BY(mu_);
-  std::vector<std::string> names_ GUARDED_BY(mu_);
+  Mutex mutex_;
+  std::unordered_map<std::string, DispId> ids_ GUARDED_BY(mutex_);
+  std::vector<std::string> names_ GUARDED_BY(mutex_);
 };
 
 Names& names() {
@@ -118,46 +118,46 @@ FakePtr FakeObject::collection(std::string type, std::vector<Variant> items) {
 }
 
 FakeObject& FakeObject::set(std::string_view name, Variant value) {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   props_[folded(name)] = std::move(value);
   return *this;
 }
 
 Variant FakeObject::value(std::string_view name) const {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   const auto it = props_.find(folded(name));
   return it == props_.end() ? Variant() : it->second;
 }
 
 FakeObject& FakeObject::on(std::string_view name, Method method) {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   methods_[folded(name)] = std::move(method);
   return *this;
 }
 
 FakeObject& FakeObject::on_put(std::string_view name, PutHook hook) {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   put_hooks_[folded(name)] = std::move(hook);
   return *this;
 }
 
 void FakeObject::add_item(Variant item) {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   items_.push_back(std::move(item));
 }
 
 void FakeObject::remove_item(const automation::DispatchPtr& item) {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   std::erase_if(items_, [&](const Variant& v) { return v.as_object_or_null() == item; });
 }
 
 std::vector<Variant> FakeObject::items() const {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   return items_;
 }
 
 std::vector<std::string> FakeObject::log() const {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   return log_;
 }
 
@@ -195,7 +195,7 @@ Variant FakeObject::invoke(DispId id, InvokeKind kind, Args args) {
   if (kind == InvokeKind::PropertyPut) {
     PutHook hook;
     {
-      MutexLock guard(mu_);
+      MutexLock guard(mutex_);
       props_[name] = args.back();
       log_.push_back(fmt::format("put {}={}", spelled, args.back().to_text()));
       if (const auto it = put_hooks_.find(name); it != put_hooks_.end()) {
@@ -209,7 +209,7 @@ Variant FakeObject::invoke(DispId id, InvokeKind kind, Args args) {
   }
   Method method;
   {
-    MutexLock guard(mu_);
+    MutexLock guard(mutex_);
     if (const auto it = methods_.find(name); it != methods_.end()) {
       method = it->second;
       if (kind == InvokeKind::Method && name != "count" && name != "item" &&
@@ -326,7 +326,7 @@ FakeVendor::~FakeVendor() = default;
 FakePtr FakeVendor::cel() const {
   for (;;) {
     {
-      MutexLock guard(mu_);
+      MutexLock guard(mutex_);
       if (cel_) {
         return cel_;
       }
@@ -336,43 +336,43 @@ FakePtr FakeVendor::cel() const {
 }
 
 void FakeVendor::add_instrument(std::string symbol, std::string full_name) {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   instruments_[std::move(symbol)] = FakeObject::make("FakeInstrument", {{"FullName", full_name}});
 }
 
 FakePtr FakeVendor::last_ticks() const {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   return last_ticks_;
 }
 
 FakePtr FakeVendor::instrument(const std::string& symbol) const {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   const auto it = instruments_.find(symbol);
   return it == instruments_.end() ? nullptr : it->second;
 }
 
 void FakeVendor::add_account(FakePtr account) {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   accounts_.push_back(std::move(account));
 }
 
 void FakeVendor::set_bars(std::string symbol, std::vector<Variant> bars) {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   bars_[std::move(symbol)] = std::move(bars);
 }
 
 FakePtr FakeVendor::last_ticks_request() const {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   return last_ticks_request_;
 }
 
 FakePtr FakeVendor::last_bars_request() const {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   return last_bars_request_;
 }
 
 std::vector<FakePtr> FakeVendor::orders() const {
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   return orders_;
 }
 
@@ -415,7 +415,7 @@ FakePtr FakeVendor::make_cel() {
       return;
     }
     if (accounts->items().empty()) {
-      MutexLock guard(mu_);
+      MutexLock guard(mutex_);
       for (const auto& a : accounts_) {
         accounts->add_item(a);
       }
@@ -428,7 +428,7 @@ FakePtr FakeVendor::make_cel() {
     const std::string symbol = first(a).as_string();
     FakePtr instrument;
     {
-      MutexLock guard(mu_);
+      MutexLock guard(mutex_);
       if (const auto it = instruments_.find(symbol); it != instruments_.end()) {
         instrument = it->second;
       }
@@ -454,7 +454,7 @@ FakePtr FakeVendor::make_cel() {
   });
   cel->on("CreateTicksRequest", [this](FakeObject&, Args) -> Variant {
     auto r = FakeObject::make("FakeTicksRequest");
-    MutexLock guard(mu_);
+    MutexLock guard(mutex_);
     last_ticks_request_ = r;
     return r;
   });
@@ -463,7 +463,7 @@ FakePtr FakeVendor::make_cel() {
     ticks->set("Request", first(a));
     all_ticks->add_item(ticks);
     {
-      MutexLock guard(mu_);
+      MutexLock guard(mutex_);
       last_ticks_ = ticks;
     }
     if (settings_.answer_resolutions) {
@@ -479,7 +479,7 @@ FakePtr FakeVendor::make_cel() {
   cel->on("CreateTimedBarsRequest", [this](FakeObject&, Args) -> Variant {
     auto r = FakeObject::make("FakeTimedBarsRequest");
     r->on("IncludeOutput", [](FakeObject&, Args) -> Variant { return {}; });
-    MutexLock guard(mu_);
+    MutexLock guard(mutex_);
     last_bars_request_ = r;
     return r;
   });
@@ -487,7 +487,7 @@ FakePtr FakeVendor::make_cel() {
     const std::string symbol = automation::Object(first(a)).get("Symbol").as_string();
     std::vector<Variant> content;
     {
-      MutexLock guard(mu_);
+      MutexLock guard(mutex_);
       content = bars_[symbol];
     }
     auto bars = FakeObject::collection("FakeTimedBars", content);
@@ -506,7 +506,7 @@ FakePtr FakeVendor::make_cel() {
   cel->on("CreateOrder", [this, orders, self](FakeObject&, Args) -> Variant {
     std::string guid;
     {
-      MutexLock guard(mu_);
+      MutexLock guard(mutex_);
       guid = fmt::format("ORD-{}", next_order_++);
     }
     auto order = fake_order(guid, "osInOrderBook");
@@ -522,11 +522,11 @@ FakePtr FakeVendor::make_cel() {
       }
       return {};
     });
-    MutexLock guard(mu_);
+    MutexLock guard(mutex_);
     orders_.push_back(order);
     return order;
   });
-  MutexLock guard(mu_);
+  MutexLock guard(mutex_);
   cel_ = cel;
   return cel;
 }

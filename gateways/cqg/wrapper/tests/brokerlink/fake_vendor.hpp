@@ -39,19 +39,19 @@ class FakeObject : public automation::Dispatch {
   // A collection over `items`: Count, Item(i), ItemByIndex(i), _NewEnum.
   static FakePtr collection(std::string type, std::vector<Variant> items = {});
 
-  FakeObject& set(std::string_view name, Variant value) EXCLUDES(mu_);
-  Variant value(std::string_view name) const EXCLUDES(mu_);
-  FakeObject& on(std::string_view name, Method method) EXCLUDES(mu_);
-  FakeObject& on_put(std::string_view name, PutHook hook) EXCLUDES(mu_);
+  FakeObject& set(std::string_view name, Variant value) EXCLUDES(mutex_);
+  Variant value(std::string_view name) const EXCLUDES(mutex_);
+  FakeObject& on(std::string_view name, Method method) EXCLUDES(mutex_);
+  FakeObject& on_put(std::string_view name, PutHook hook) EXCLUDES(mutex_);
   // The default member: obj(args).
   FakeObject& on_default(Method method) { return on("_default", std::move(method)); }
 
-  void add_item(Variant item) EXCLUDES(mu_);
-  void remove_item(const automation::DispatchPtr& item) EXCLUDES(mu_);
-  std::vector<Variant> items() const EXCLUDES(mu_);
+  void add_item(Variant item) EXCLUDES(mutex_);
+  void remove_item(const automation::DispatchPtr& item) EXCLUDES(mutex_);
+  std::vector<Variant> items() const EXCLUDES(mutex_);
 
   // "put Symbol=EP" and "Place()" lines, in order.
-  std::vector<std::string> log() const EXCLUDES(mu_);
+  std::vector<std::string> log() const EXCLUDES(mutex_);
 
   // Fires a vendor event at the connected sinks: posted to the object's
   // apartment (after `delay`), or at once when it has none.
@@ -67,12 +67,12 @@ class FakeObject : public automation::Dispatch {
 
  private:
   const std::string type_;
-  mutable Mutex mu_;
-  std::map<std::string, Variant> props_ GUARDED_BY(mu_);
-  std::map<std::string, Method> methods_ GUARDED_BY(mu_);
-  std::map<std::string, PutHook> put_hooks_ GUARDED_BY(mu_);
-  std::vector<Variant> items_ GUARDED_BY(mu_);
-  std::vector<std::string> log_ GUARDED_BY(mu_);
+  mutable Mutex mutex_;
+  std::map<std::string, Variant> props_ GUARDED_BY(mutex_);
+  std::map<std::string, Method> methods_ GUARDED_BY(mutex_);
+  std::map<std::string, PutHook> put_hooks_ GUARDED_BY(mutex_);
+  std::vector<Variant> items_ GUARDED_BY(mutex_);
+  std::vector<std::string> log_ GUARDED_BY(mutex_);
   automation::ConnectionPoint events_;
 };
 
@@ -137,16 +137,16 @@ class FakeVendor {
   FakePtr make_cel();
 
   Settings settings_;
-  mutable Mutex mu_;
-  FakePtr cel_ GUARDED_BY(mu_);
-  std::map<std::string, FakePtr> instruments_ GUARDED_BY(mu_);
-  std::vector<FakePtr> accounts_ GUARDED_BY(mu_);
-  std::map<std::string, std::vector<Variant>> bars_ GUARDED_BY(mu_);
-  FakePtr last_ticks_request_ GUARDED_BY(mu_);
-  FakePtr last_ticks_ GUARDED_BY(mu_);
-  FakePtr last_bars_request_ GUARDED_BY(mu_);
-  std::vector<FakePtr> orders_ GUARDED_BY(mu_);
-  int next_order_ GUARDED_BY(mu_) = 1;
+  mutable Mutex mutex_;
+  FakePtr cel_ GUARDED_BY(mutex_);
+  std::map<std::string, FakePtr> instruments_ GUARDED_BY(mutex_);
+  std::vector<FakePtr> accounts_ GUARDED_BY(mutex_);
+  std::map<std::string, std::vector<Variant>> bars_ GUARDED_BY(mutex_);
+  FakePtr last_ticks_request_ GUARDED_BY(mutex_);
+  FakePtr last_ticks_ GUARDED_BY(mutex_);
+  FakePtr last_bars_request_ GUARDED_BY(mutex_);
+  std::vector<FakePtr> orders_ GUARDED_BY(mutex_);
+  int next_order_ GUARDED_BY(mutex_) = 1;
   std::unique_ptr<automation::ScopedClassRegistration> registration_;
 };
 

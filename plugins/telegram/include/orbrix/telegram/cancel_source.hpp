@@ -38,9 +38,9 @@ class CancelSource {
     Waker waker;
   };
   std::atomic<bool> cancelled_{false};
-  Mutex mu_;
+  Mutex mutex_;
   CondVar cv_;
-  std::vector<Entry> attached_ GUARDED_BY(mu_);
+  std::vector<Entry> attached_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix::telegram

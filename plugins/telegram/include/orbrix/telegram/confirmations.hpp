@@ -73,9 +73,9 @@ class Confirmations {
 
   ConfirmOptions options_;
   std::uint64_t salt_;
-  Mutex mu_;
-  std::uint64_t next_ GUARDED_BY(mu_) = 1;
-  std::map<std::string, Open, std::less<>> open_ GUARDED_BY(mu_);
+  Mutex mutex_;
+  std::uint64_t next_ GUARDED_BY(mutex_) = 1;
+  std::map<std::string, Open, std::less<>> open_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix::telegram

@@ -101,9 +101,9 @@ class CustomedExtBot : public ExtBot {
   Clock clock_;
   const std::size_t max_pending_;
   Confirmations confirmations_;
-  mutable Mutex mu_;
-  std::string orbrix_status_ GUARDED_BY(mu_) = "Running";
-  RequestQueues requests_ GUARDED_BY(mu_);
+  mutable Mutex mutex_;
+  std::string orbrix_status_ GUARDED_BY(mutex_) = "Running";
+  RequestQueues requests_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix::telegram

@@ -76,8 +76,8 @@ class ExtBot {
 
   BotApi api_;
   CancelSource replies_;
-  mutable Mutex mu_;
-  std::optional<std::string> username_ GUARDED_BY(mu_);
+  mutable Mutex mutex_;
+  std::optional<std::string> username_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix::telegram

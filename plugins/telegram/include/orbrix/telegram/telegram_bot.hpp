@@ -183,8 +183,8 @@ class TelegramBot {
   LogSink log_;
   std::unique_ptr<CustomedExtBot> bot_;
   std::unique_ptr<Updater> updater_;
-  mutable Mutex mu_;
-  std::optional<std::vector<Update>> updates_ GUARDED_BY(mu_);
+  mutable Mutex mutex_;
+  std::optional<std::vector<Update>> updates_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix::telegram

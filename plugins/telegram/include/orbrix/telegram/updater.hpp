@@ -126,7 +126,7 @@ class Updater {
   std::vector<BotCommand> commands_;
   Dispatcher dispatcher_;
   CancelSource poll_cancel_;
-  Mutex fetch_mu_;  // one fetch_pending() at a time
+  Mutex fetch_mutex_;  // one fetch_pending() at a time
 
   // Poller-thread state.
   int failures_ = 0;
@@ -139,25 +139,25 @@ class Updater {
   // Unix time of start_polling(); written before the poller starts.
   std::int64_t started_at_ = 0;
 
-  mutable Mutex mu_;
+  mutable Mutex mutex_;
   CondVar cv_;
-  bool started_ GUARDED_BY(mu_) = false;
-  bool stopping_ GUARDED_BY(mu_) = false;
-  bool stopped_ GUARDED_BY(mu_) = false;
-  bool polling_ GUARDED_BY(mu_) = false;
-  bool dispatch_stop_ GUARDED_BY(mu_) = false;
-  bool handler_running_ GUARDED_BY(mu_) = false;
-  std::deque<Update> queue_ GUARDED_BY(mu_);
-  std::int64_t next_offset_ GUARDED_BY(mu_) = 0;       // offset of the next poll
-  std::int64_t confirmed_offset_ GUARDED_BY(mu_) = 0;  // offset of the last answered poll
-  std::optional<std::int64_t> last_handled_ GUARDED_BY(mu_);
+  bool started_ GUARDED_BY(mutex_) = false;
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  bool stopped_ GUARDED_BY(mutex_) = false;
+  bool polling_ GUARDED_BY(mutex_) = false;
+  bool dispatch_stop_ GUARDED_BY(mutex_) = false;
+  bool handler_running_ GUARDED_BY(mutex_) = false;
+  std::deque<Update> queue_ GUARDED_BY(mutex_);
+  std::int64_t next_offset_ GUARDED_BY(mutex_) = 0;       // offset of the next poll
+  std::int64_t confirmed_offset_ GUARDED_BY(mutex_) = 0;  // offset of the last answered poll
+  std::optional<std::int64_t> last_handled_ GUARDED_BY(mutex_);
   // A fetch_pending() call handed to the poller.
-  bool fetch_requested_ GUARDED_BY(mu_) = false;
-  bool fetch_done_ GUARDED_BY(mu_) = false;
-  std::vector<Update> fetch_result_ GUARDED_BY(mu_);
-  std::exception_ptr fetch_error_ GUARDED_BY(mu_);
+  bool fetch_requested_ GUARDED_BY(mutex_) = false;
+  bool fetch_done_ GUARDED_BY(mutex_) = false;
+  std::vector<Update> fetch_result_ GUARDED_BY(mutex_);
+  std::exception_ptr fetch_error_ GUARDED_BY(mutex_);
 
-  std::thread::id dispatcher_id_ GUARDED_BY(mu_);
+  std::thread::id dispatcher_id_ GUARDED_BY(mutex_);
   std::thread poller_;
   std::thread dispatcher_thread_;
 };

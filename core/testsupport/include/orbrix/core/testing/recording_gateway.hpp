@@ -35,46 +35,46 @@ class RecordingGateway final : public BaseGateway {
  public:
   // Maps `cqg_symbol` to `security` and back, replacing an earlier mapping
   // of either.
-  void add_symbol(std::string cqg_symbol, const Security& security) EXCLUDES(symbols_mu_);
+  void add_symbol(std::string cqg_symbol, const Security& security) EXCLUDES(symbols_mutex_);
   // The hook then throws std::runtime_error(message) after recording its
   // call; std::nullopt makes it succeed again.
-  void set_hook_error(HookKind kind, std::optional<std::string> message) EXCLUDES(calls_mu_);
+  void set_hook_error(HookKind kind, std::optional<std::string> message) EXCLUDES(calls_mutex_);
 
   // The mapped security, or none for an unknown symbol.
   std::optional<Security> get_eng_security_from_cqg_symbol(std::string_view cqg_symbol) override
-      EXCLUDES(symbols_mu_);
+      EXCLUDES(symbols_mutex_);
   // Throws std::out_of_range for a security without a symbol.
   std::string get_cqg_symbol_from_eng_security(const Security& security) override
-      EXCLUDES(symbols_mu_);
+      EXCLUDES(symbols_mutex_);
   // How many times get_eng_security_from_cqg_symbol was called.
-  std::size_t symbol_lookups() const EXCLUDES(symbols_mu_);
+  std::size_t symbol_lookups() const EXCLUDES(symbols_mutex_);
 
-  void process_quote(const Quote& quote) override EXCLUDES(calls_mu_);
-  void process_orderbook(const OrderBook& orderbook) override EXCLUDES(calls_mu_);
-  void process_order(const OrderUpdate& update) override EXCLUDES(calls_mu_);
-  void process_deal(const Deal& deal) override EXCLUDES(calls_mu_);
+  void process_quote(const Quote& quote) override EXCLUDES(calls_mutex_);
+  void process_orderbook(const OrderBook& orderbook) override EXCLUDES(calls_mutex_);
+  void process_order(const OrderUpdate& update) override EXCLUDES(calls_mutex_);
+  void process_deal(const Deal& deal) override EXCLUDES(calls_mutex_);
   // The connection hooks, recorded apart from the process hooks' log.
-  void process_connection(const ConnectionEvent& event) override EXCLUDES(calls_mu_);
-  void process_data_connection(std::int64_t vendor_status) override EXCLUDES(calls_mu_);
+  void process_connection(const ConnectionEvent& event) override EXCLUDES(calls_mutex_);
+  void process_data_connection(std::int64_t vendor_status) override EXCLUDES(calls_mutex_);
   void process_subscription_failure(const SubscriptionFailure& failure) override
-      EXCLUDES(calls_mu_);
+      EXCLUDES(calls_mutex_);
   // Copies of what the connection hooks received, in order.
-  std::vector<ConnectionEvent> connections() const EXCLUDES(calls_mu_);
-  std::vector<std::int64_t> data_connections() const EXCLUDES(calls_mu_);
-  std::vector<SubscriptionFailure> failures() const EXCLUDES(calls_mu_);
+  std::vector<ConnectionEvent> connections() const EXCLUDES(calls_mutex_);
+  std::vector<std::int64_t> data_connections() const EXCLUDES(calls_mutex_);
+  std::vector<SubscriptionFailure> failures() const EXCLUDES(calls_mutex_);
 
   // A copy of the log.
-  std::vector<HookCall> calls() const EXCLUDES(calls_mu_);
+  std::vector<HookCall> calls() const EXCLUDES(calls_mutex_);
   // The records of one kind of call, in call order (T is Quote, OrderBook,
   // OrderUpdate or Deal).
   template <class T>
-  std::vector<T> records() const EXCLUDES(calls_mu_);
+  std::vector<T> records() const EXCLUDES(calls_mutex_);
   // Blocks until the log holds at least `count` calls or `timeout` passes;
   // returns whether it does.
   bool wait_for_calls(std::size_t count,
                       std::chrono::milliseconds timeout = std::chrono::seconds(5)) const
-      EXCLUDES(calls_mu_);
-  void clear_calls() EXCLUDES(calls_mu_);
+      EXCLUDES(calls_mutex_);
+  void clear_calls() EXCLUDES(calls_mutex_);
 
  private:
   struct TextHash {
@@ -85,27 +85,27 @@ class RecordingGateway final : public BaseGateway {
   };
 
   template <class Record>
-  void record(HookKind kind, const Record& r) EXCLUDES(calls_mu_);
+  void record(HookKind kind, const Record& r) EXCLUDES(calls_mutex_);
 
-  mutable Mutex symbols_mu_;
+  mutable Mutex symbols_mutex_;
   std::unordered_map<std::string, Security, TextHash, std::equal_to<>> by_symbol_
-      GUARDED_BY(symbols_mu_);
-  std::unordered_map<Security, std::string> by_security_ GUARDED_BY(symbols_mu_);
-  std::size_t lookups_ GUARDED_BY(symbols_mu_) = 0;
+      GUARDED_BY(symbols_mutex_);
+  std::unordered_map<Security, std::string> by_security_ GUARDED_BY(symbols_mutex_);
+  std::size_t lookups_ GUARDED_BY(symbols_mutex_) = 0;
 
-  mutable Mutex calls_mu_;
+  mutable Mutex calls_mutex_;
   mutable CondVar calls_cv_;
-  std::vector<HookCall> calls_ GUARDED_BY(calls_mu_);
-  std::vector<ConnectionEvent> connections_ GUARDED_BY(calls_mu_);
-  std::vector<std::int64_t> data_connections_ GUARDED_BY(calls_mu_);
-  std::vector<SubscriptionFailure> failures_ GUARDED_BY(calls_mu_);
-  std::unordered_map<HookKind, std::string> errors_ GUARDED_BY(calls_mu_);
+  std::vector<HookCall> calls_ GUARDED_BY(calls_mutex_);
+  std::vector<ConnectionEvent> connections_ GUARDED_BY(calls_mutex_);
+  std::vector<std::int64_t> data_connections_ GUARDED_BY(calls_mutex_);
+  std::vector<SubscriptionFailure> failures_ GUARDED_BY(calls_mutex_);
+  std::unordered_map<HookKind, std::string> errors_ GUARDED_BY(calls_mutex_);
 };
 
 template <class T>
 std::vector<T> RecordingGateway::records() const {
   std::vector<T> out;
-  MutexLock lock(calls_mu_);
+  MutexLock lock(calls_mutex_);
   for (const HookCall& call : calls_) {
     if (const T* r = std::get_if<T>(&call.record)) {
       out.push_back(*r);

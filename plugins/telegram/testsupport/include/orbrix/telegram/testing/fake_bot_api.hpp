@@ -161,23 +161,23 @@ class FakeBotApi {
   int port_ = 0;
   std::thread thread_;
 
-  mutable Mutex mu_;
+  mutable Mutex mutex_;
   mutable CondVar cv_;
-  bool stopping_ GUARDED_BY(mu_) = false;
+  bool stopping_ GUARDED_BY(mutex_) = false;
   struct Queued {
     std::int64_t update_id = 0;  // as the server counts, whatever the body says
     nlohmann::json body;
   };
-  std::deque<Queued> updates_ GUARDED_BY(mu_);
-  std::optional<std::string> webhook_ GUARDED_BY(mu_);
-  bool ignore_offset_ GUARDED_BY(mu_) = false;
-  std::int64_t next_update_id_ GUARDED_BY(mu_) = 700000001;
-  std::int64_t next_message_id_ GUARDED_BY(mu_) = 1;
-  std::int64_t next_callback_id_ GUARDED_BY(mu_) = 1;
-  std::map<std::string, std::deque<Scripted>> scripts_ GUARDED_BY(mu_);
-  std::set<std::int64_t> rejected_chats_ GUARDED_BY(mu_);
-  std::vector<SentMessage> sent_ GUARDED_BY(mu_);
-  std::vector<Call> calls_ GUARDED_BY(mu_);
+  std::deque<Queued> updates_ GUARDED_BY(mutex_);
+  std::optional<std::string> webhook_ GUARDED_BY(mutex_);
+  bool ignore_offset_ GUARDED_BY(mutex_) = false;
+  std::int64_t next_update_id_ GUARDED_BY(mutex_) = 700000001;
+  std::int64_t next_message_id_ GUARDED_BY(mutex_) = 1;
+  std::int64_t next_callback_id_ GUARDED_BY(mutex_) = 1;
+  std::map<std::string, std::deque<Scripted>> scripts_ GUARDED_BY(mutex_);
+  std::set<std::int64_t> rejected_chats_ GUARDED_BY(mutex_);
+  std::vector<SentMessage> sent_ GUARDED_BY(mutex_);
+  std::vector<Call> calls_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix::telegram::testing
