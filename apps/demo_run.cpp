@@ -16,7 +16,9 @@
 #include "close_out.hpp"
 #include "demo_gateway.hpp"
 #include "demo_link.hpp"
+#include "demo_strategy.hpp"
 #include "display_time.hpp"
+#include "gateway_dropper.hpp"
 #include "orbrix/core/safe_call.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
@@ -100,133 +102,6 @@ void print_account(const cqg::BrokerLink& link, const Console& console) {
                               to_text(p.direction), p.quantity, p.holding_price));
   }
 }
-
-// The demo's strategy: a few orders of each kind on the first symbol, one
-// short on the second, the resting limit cancelled; the close-out at the
-// end cancels and closes the rest.
-class Strategy {
- public:
-  Strategy(cqg::BrokerLink& link, DemoGateway& gateway, const Console& console)
-      : link_(link), gateway_(gateway), console_(console) {}
-
-  void step(Clock::duration elapsed) {
-    const auto& securities = gateway_.securities();
-    const auto book = gateway_.cqg_orderbooks().find(securities.front());
-    if (!book || book->bid_price_1() <= 0 || book->ask_price_1() <= book->bid_price_1()) {
-      return;  // nothing to price orders against yet
-    }
-    const double bid = book->bid_price_1();
-    // Prices away from the market stay on the tick grid: whole spreads
-    // (each a whole number of ticks) below the bid.
-    const double spread = book->ask_price_1() - bid;
-    const auto below = [&](double fraction) {
-      return bid - std::max(1.0, std::round(bid * fraction / spread)) * spread;
-    };
-    if (stage_ == 0) {
-      // A limit well below the market (it rests), a market order (it fills at
-      // the touch) and a protective stop below (it waits for its trigger).
-      resting_ =
-          place(Order(securities.front(), OrderType::LIMIT, Direction::LONG, 1, below(0.01)));
-      place(Order(securities.front(), OrderType::MARKET, Direction::LONG, 2));
-      place(Order(securities.front(), OrderType::STOP, Direction::SHORT, 1, 0, below(0.02)));
-      stage_ = 1;
-      started_ = elapsed;
-    } else if (stage_ == 1 && elapsed - started_ > 5s) {
-      cancel(resting_);
-      if (securities.size() > 1) {
-        place(Order(securities[1], OrderType::MARKET, Direction::SHORT, 1));
-      }
-      stage_ = 2;
-    }
-  }
-
- private:
-  std::string place(const Order& order) {
-    try {
-      const auto id = link_.place_order(order);
-      gateway_.order_placed(id, order);
-      console_.event(fmt::format("place  {}  {}", id, order_text(order)));
-      return id;
-    } catch (const std::exception& e) {
-      console_.event(fmt::format("place  refused: {}", e.what()));
-      return {};
-    }
-  }
-  void cancel(const std::string& id) {
-    if (id.empty()) {
-      return;
-    }
-    try {
-      link_.cancel_order(id);
-      console_.event(fmt::format("cancel {}", id));
-    } catch (const std::exception& e) {
-      console_.event(fmt::format("cancel {} refused: {}", id, e.what()));
-    }
-  }
-
-  cqg::BrokerLink& link_;
-  DemoGateway& gateway_;
-  const Console& console_;
-  int stage_ = 0;
-  Clock::duration started_{};
-  std::string resting_;
-};
-
-// --drop-gateway-at: drops the simulator's gateway connection at its time
-// and restores it after; restores it at the latest when the run ends, so
-// the log-off finds it up.
-class GatewayDropper {
- public:
-  GatewayDropper(cqgsim::SimControls& sim, std::optional<GatewayDrop> drop, DemoGateway& gateway,
-                 const Console& console)
-      : sim_(sim), drop_(drop), gateway_(gateway), console_(console) {}
-  GatewayDropper(const GatewayDropper&) = delete;
-  GatewayDropper& operator=(const GatewayDropper&) = delete;
-  ~GatewayDropper() {
-    if (state_ == State::dropped) {
-      safe_call([this] { sim_.restore_gateway(); });
-    }
-  }
-
-  void poll(Clock::duration elapsed) {
-    if (!drop_) {
-      return;
-    }
-    if (state_ == State::waiting && elapsed >= drop_->at) {
-      console_.event(fmt::format("drop   the simulator drops the gateway connection for {:.1f} s",
-                                 std::chrono::duration<double>(drop_->length).count()));
-      sim_.drop_gateway();
-      state_ = State::dropped;
-    } else if (state_ == State::dropped && elapsed >= drop_->at + drop_->length) {
-      restore();
-    }
-  }
-  void restore() {
-    if (state_ != State::dropped) {
-      return;
-    }
-    sim_.restore_gateway();
-    gateway_.gateway_restored_by_simulator();
-    state_ = State::restored;
-    console_.event(fmt::format("drop   the simulator restored the gateway connection  {}",
-                               local_text(utc_now())));
-  }
-  // How long after `elapsed` the connection is still to be restored.
-  Clock::duration still_down_for(Clock::duration elapsed) const {
-    if (!drop_ || state_ == State::restored) {
-      return {};
-    }
-    return std::max(Clock::duration{}, drop_->at + drop_->length - elapsed);
-  }
-
- private:
-  enum class State { waiting, dropped, restored };
-  cqgsim::SimControls& sim_;
-  const std::optional<GatewayDrop> drop_;
-  DemoGateway& gateway_;
-  const Console& console_;
-  State state_ = State::waiting;
-};
 
 // --record: what the run saw, on the engine's thread.
 class RunRecord {
@@ -384,7 +259,7 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
 
     BotRequestServer engine(*link, gateway);
     MarketLines market(gateway, console);
-    Strategy strategy(*link, gateway, console);
+    DemoStrategy strategy(*link, gateway, console);
     GatewayDropper dropper(sim.controls(), options.drop_gateway, gateway, console);
     std::vector<DateTime> last_bar(options.symbols.size());
     std::uint64_t deals_seen = 0;

@@ -1,11 +1,10 @@
 #include <fmt/format.h>
 
-#include <exception>
 #include <stdexcept>
 #include <thread>
-#include <unordered_set>
 #include <utility>
 
+#include "account_snapshot.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/automation/marshal.hpp"
@@ -15,49 +14,6 @@
 namespace orbrix::cqg {
 
 using automation::Object;
-
-namespace detail {
-
-// One vendor position as read on the worker; mapped on the engine's thread.
-struct RawPosition {
-  double quantity = 0;
-  std::string instrument_name;
-  // Read only for a symbol the engine maps.
-  bool whole = false;
-  Variant side;
-  double average_price = 0;
-  // The engine's answer, when it was asked between two round trips.
-  bool looked_up = false;
-  std::optional<Security> security;
-};
-
-// What an update reads from the vendor: the look-up lines, the six amounts
-// or the error that stopped their reading, and the positions walked so far
-// (with where the walk stands) or the error that stopped it.
-struct AccountSnapshot {
-  struct Lookup {
-    std::vector<std::string> lines;
-    bool found = false;
-  };
-  std::optional<std::int64_t> id;
-  Lookup balance_lookup;
-  std::optional<AccountBalance> balance;
-  std::string balance_error;
-
-  Lookup positions_lookup;
-  std::vector<RawPosition> positions;
-  std::exception_ptr positions_error;
-  // The walk: the account's Positions (a proxy, for the round trips after
-  // the first), its count, and the position whose symbol the engine is to
-  // be asked about before the walk goes on (a proxy), if any.
-  Object positions_collection;
-  std::int64_t positions_count = 0;
-  Object asking;
-  // Symbols the engine is known to map (a copy taken under `lock`).
-  std::unordered_set<std::string> mapped;
-};
-
-}  // namespace detail
 
 namespace {
 
