@@ -12,17 +12,6 @@
 
 namespace orbrix::telegram {
 
-namespace {
-
-double in_seconds(std::chrono::milliseconds d) {
-  return static_cast<double>(d.count()) / 1000.0;
-}
-
-// The longest wait a 429 is granted; stop() ends any wait at once.
-constexpr std::chrono::seconds max_retry_after{24 * 3600};
-
-}  // namespace
-
 Updater::Updater(CustomedExtBot& bot, PollingOptions options, LogSink log)
     : bot_(bot),
       options_(options),
@@ -116,60 +105,6 @@ void Updater::serve_fetch() {
   fetch_error_ = error;
   fetch_done_ = true;
   cv_.notify_all();
-}
-
-bool Updater::prepare() {
-  bool identified = false;
-  bool unhooked = false;
-  while (true) {
-    switch (next_step(false)) {
-      case Next::stop:
-        return false;
-      case Next::fetch:
-        serve_fetch();
-        continue;
-      case Next::call:
-        break;
-    }
-    try {
-      if (!identified) {
-        const User me = bot_.get_me(&poll_cancel_);
-        identified = true;
-        on_success();
-        log_(fmt::format("telegram: polling as @{}", me.username.value_or("(no user name)")));
-      }
-      if (!unhooked) {
-        // A webhook left on the token makes every getUpdates a 409.
-        bot_.delete_webhook(&poll_cancel_);
-        unhooked = true;
-        on_success();
-      }
-      register_commands();
-      return true;
-    } catch (const Cancelled&) {
-      continue;
-    } catch (...) {
-      if (!recover(identified ? "deleteWebhook" : "getMe", std::current_exception())) {
-        return false;
-      }
-    }
-  }
-}
-
-void Updater::register_commands() {
-  if (commands_.empty()) {
-    return;
-  }
-  try {
-    bot_.set_my_commands(commands_, &poll_cancel_);
-  } catch (const Cancelled&) {
-    throw;
-  } catch (const std::exception& e) {
-    // The menu only helps the operator type; the commands work without it.
-    log_(bot_.redact(fmt::format(
-        "telegram: the command menu was not registered ({}); the commands work all the same",
-        e.what())));
-  }
 }
 
 std::optional<std::int64_t> Updater::stale_age(const Update& update) const {
@@ -334,95 +269,6 @@ void Updater::dispatch_loop() {
     last_handled_ = update.update_id;
     cv_.notify_all();
   }
-}
-
-void Updater::on_success() {
-  if (failing_) {
-    log_("telegram: polling resumed");
-  }
-  failing_ = false;
-  failures_ = 0;
-  conflict_reported_ = false;
-  rate_limit_reported_ = false;
-  stall_reported_ = false;
-}
-
-std::chrono::milliseconds Updater::next_backoff() {
-  const auto initial = std::max<std::int64_t>(options_.backoff_initial.count(), 1);
-  const auto cap = std::max<std::int64_t>(options_.backoff_max.count(), initial);
-  std::int64_t step = initial;
-  for (int i = 0; i < failures_ && step < cap; ++i) {
-    step *= 2;
-  }
-  step = std::min(step, cap);
-  ++failures_;
-  std::uniform_int_distribution<std::int64_t> jitter(step / 2, step);
-  return std::chrono::milliseconds{jitter(rng_)};
-}
-
-void Updater::pause(std::chrono::milliseconds delay) {
-  MutexLock lock(mutex_);
-  cv_.wait_for(lock, delay,
-               [this]() NO_THREAD_SAFETY_ANALYSIS { return stopping_ || fetch_requested_; });
-}
-
-bool Updater::recover(const char* method, std::exception_ptr error) {
-  failing_ = true;
-  try {
-    std::rethrow_exception(error);
-  } catch (const ApiError& e) {
-    const int code = e.error_code();
-    if (code == 401 || code == 404) {
-      log_(
-          fmt::format("telegram: {}; the server does not accept this bot token, polling "
-                      "stopped (check TELEGRAM_TOKEN and TELEGRAM_API_URL)",
-                      e.what()));
-      return false;
-    }
-    if (code == 429) {
-      // The wait the server asks for, within reason; none (or 0) means the
-      // usual back-off, so a 429 never makes a busy loop. Said once, then
-      // retried quietly until a call succeeds.
-      const std::int64_t asked = e.retry_after().value_or(0);
-      const std::chrono::milliseconds delay =
-          asked > 0 ? std::chrono::milliseconds{std::chrono::seconds{
-                          std::min<std::int64_t>(asked, max_retry_after.count())}}
-                    : next_backoff();
-      if (!rate_limit_reported_) {
-        log_(fmt::format("telegram: {}; retrying in {} s", e.what(), in_seconds(delay)));
-        rate_limit_reported_ = true;
-      }
-      pause(delay);
-    } else if (code == 409) {
-      // Typical right after a restart, while the previous poller's request
-      // is still open: said once, then retried quietly until it clears.
-      const auto delay = next_backoff();
-      if (!conflict_reported_) {
-        log_(
-            fmt::format("telegram: {}; another poller or a webhook is using this bot, "
-                        "retrying until it stops",
-                        e.what()));
-        conflict_reported_ = true;
-      }
-      pause(delay);
-    } else {
-      const auto delay = next_backoff();
-      log_(fmt::format("telegram: {}; retrying in {:.1f} s", e.what(), in_seconds(delay)));
-      pause(delay);
-    }
-  } catch (const std::exception& e) {
-    const auto delay = next_backoff();
-    log_(bot_.redact(
-        fmt::format("telegram: {}; retrying in {:.1f} s", e.what(), in_seconds(delay))));
-    pause(delay);
-  } catch (...) {
-    const auto delay = next_backoff();
-    log_(fmt::format("telegram: {} failed with an unknown error; retrying in {:.1f} s", method,
-                     in_seconds(delay)));
-    pause(delay);
-  }
-  MutexLock lock(mutex_);
-  return !stopping_;
 }
 
 std::vector<Update> Updater::fetch_pending() {
