@@ -59,10 +59,10 @@ TEST(VenueMarketCatalogue, ResolvesShortDatedAndFullNamesIgnoringCase) {
 
 TEST(VenueMarketCatalogue, AStandardContractIsFoundByAnyMonthsName) {
   for (const char* name : {"EP", "ep", "EPH27", "F.US.EPH27", "f.us.epz99", "EPZ26"}) {
-    const auto spec = Catalogue::standard_contract(name);
-    ASSERT_TRUE(spec) << name;
-    EXPECT_EQ(spec->symbol, "EP") << name;
-    EXPECT_EQ(spec->tick_size, 0.25) << name;
+    const auto contract = Catalogue::standard_contract(name);
+    ASSERT_TRUE(contract) << name;
+    EXPECT_EQ(contract->symbol, "EP") << name;
+    EXPECT_EQ(contract->tick_size, 0.25) << name;
   }
   EXPECT_EQ(Catalogue::standard_contract("ENQM27")->symbol, "ENQ");
   EXPECT_EQ(Catalogue::standard_contract("JY6")->tick_size, 0.0000005);
