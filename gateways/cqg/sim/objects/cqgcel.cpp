@@ -169,17 +169,14 @@ void CQGCEL::fire(cqg::CelEvent event, Args args) const {
   events_.fire(event_id(event), args);
 }
 
-bool CQGCEL::post_event(cqg::CelEvent event, std::vector<Variant> args,
-                        std::chrono::milliseconds delay) {
+bool CQGCEL::post_event(cqg::CelEvent event, std::vector<Variant> args) {
   // A weak reference: a queued event does not keep a released object alive.
   std::weak_ptr<Dispatch> weak = weak_from_this();
-  auto task = [weak, event, args = std::move(args)] {
+  return apartment()->post([weak, event, args = std::move(args)] {
     if (auto strong = weak.lock()) {
       static_cast<const CQGCEL&>(*strong).fire(event, args);
     }
-  };
-  return delay.count() > 0 ? apartment()->post_after(delay, std::move(task))
-                           : apartment()->post(std::move(task));
+  });
 }
 
 venue::Venue& CQGCEL::venue() {
@@ -235,17 +232,45 @@ void CQGCEL::flush() {
   }
 }
 
-void CQGCEL::after(std::chrono::milliseconds delay, std::function<void()> fn) {
-  if (delay.count() <= 0 || !venue_) {
-    emit(std::move(fn));
+void CQGCEL::after(std::chrono::milliseconds delay, automation::Task task) {
+  if (delay.count() <= 0 || !clock_) {
+    emit(std::move(task));
     return;
   }
-  std::weak_ptr<CQGCEL> weak = std::static_pointer_cast<CQGCEL>(shared_from_this());
-  venue_->clock().schedule_after(delay, [weak, fn = std::move(fn)]() mutable {
-    if (auto strong = weak.lock()) {
-      strong->emit(std::move(fn));
-    }
-  });
+  // The clock is this object's: its timers never outlive it.
+  clock_->schedule_after(delay,
+                         [this, task = std::move(task)]() mutable { emit(std::move(task)); });
+}
+
+venue::Timestamp CQGCEL::start_time() const {
+  if (const auto start = controls_->start_time()) {
+    return std::chrono::time_point_cast<venue::Duration>(*start);
+  }
+  const auto histories = controls_->histories();
+  if (!histories.empty() && histories.front().second->data.size() > 0) {
+    // Replaying: the venue's time is the recording's, from its middle, so
+    // the first half is history (bars to look back on) and the second half
+    // plays live.
+    const auto& h = histories.front().second->data;
+    const bool bars = h.format == venue::HistoryFormat::MinuteBars;
+    const auto first = bars ? h.bars.front().start : h.quotes.front().time;
+    const auto last = bars ? h.bars.back().start : h.quotes.back().time;
+    // A midpoint that cannot overflow, whatever the two times are.
+    const venue::Timestamp middle{venue::Duration{
+        std::midpoint(first.time_since_epoch().count(), last.time_since_epoch().count())}};
+    return std::chrono::floor<std::chrono::minutes>(middle);
+  }
+  return std::chrono::time_point_cast<venue::Duration>(std::chrono::system_clock::now());
+}
+
+void CQGCEL::start_clock() {
+  if (clock_) {
+    return;
+  }
+  clock_.emplace(start_time());
+  manual_clock_ = controls_->manual_clock();
+  wall_start_ = std::chrono::steady_clock::now();
+  wall_start_time_ = clock_->now();
 }
 
 void CQGCEL::startup() {
@@ -254,34 +279,15 @@ void CQGCEL::startup() {
   switch (b.answer) {
     case StartupBehaviour::Answer::Started: {
       if (!venue_ && !shut_down_) {
+        start_clock();
         venue::VenueConfig config;
         config.seed = controls_->seed();
-        const auto histories = controls_->histories();
-        const auto start = controls_->start_time();
-        if (start) {
-          config.start = std::chrono::time_point_cast<venue::Duration>(*start);
-        } else if (!histories.empty() && histories.front().second->data.size() > 0) {
-          // Replaying: the venue's time is the recording's, from its middle, so
-          // the first half is history (bars to look back on) and the second
-          // half plays live.
-          const auto& h = histories.front().second->data;
-          const bool bars = h.format == venue::HistoryFormat::MinuteBars;
-          const auto first = bars ? h.bars.front().start : h.quotes.front().time;
-          const auto last = bars ? h.bars.back().start : h.quotes.back().time;
-          // A midpoint that cannot overflow, whatever the two times are.
-          const venue::Timestamp middle{venue::Duration{
-              std::midpoint(first.time_since_epoch().count(), last.time_since_epoch().count())}};
-          config.start = std::chrono::floor<std::chrono::minutes>(middle);
-        } else {
-          config.start =
-              std::chrono::time_point_cast<venue::Duration>(std::chrono::system_clock::now());
-        }
         config.market.mean_interval = controls_->mean_event_interval();
         config.trading.cap_fill_at_displayed_size = controls_->partial_fills();
         config.trading.finished_orders_kept = controls_->finished_orders_kept();
         finished_orders_kept_ = config.trading.finished_orders_kept;
-        venue_.emplace(std::move(config));
-        for (const auto& [symbol, history] : histories) {
+        venue_.emplace(std::move(config), *clock_);
+        for (const auto& [symbol, history] : controls_->histories()) {
           const auto id = venue_->catalogue().resolve(symbol);
           if (!id) {
             venue_.reset();
@@ -290,16 +296,20 @@ void CQGCEL::startup() {
           }
           venue_->market().replay(*id, history->data);
         }
-        manual_clock_ = controls_->manual_clock();
+        // The venue's time runs on from when it is ready, not from when its
+        // making began.
         wall_start_ = std::chrono::steady_clock::now();
+        wall_start_time_ = clock_->now();
         // The market opens at its start: every instrument has quotes before
         // anyone subscribes, so a new subscriber gets them at once.
         venue_->advance_to(venue_->now(), *this);
       }
       started_ = true;
-      post_event(cqg::CelEvent::OnCELStarted, {}, b.delay);
-      post_event(cqg::CelEvent::OnDataConnectionStatusChanged,
-                 {Variant(constants().csConnectionUp)}, b.delay);
+      after(b.delay, [this] {
+        fire(cqg::CelEvent::OnCELStarted, {});
+        const std::array<Variant, 1> up{Variant(constants().csConnectionUp)};
+        fire(cqg::CelEvent::OnDataConnectionStatusChanged, up);
+      });
       start_market();
       break;
     }
@@ -308,7 +318,13 @@ void CQGCEL::startup() {
       if (b.with_error_object) {
         error = make_error(b.error_code, b.error_description);
       }
-      post_event(cqg::CelEvent::OnDataError, {error, Variant(b.error_description)}, b.delay);
+      if (!shut_down_) {
+        start_clock();
+      }
+      after(b.delay, [this, args = std::array<Variant, 2>{error, Variant(b.error_description)}] {
+        fire(cqg::CelEvent::OnDataError, args);
+      });
+      start_market();
       break;
     }
     case StartupBehaviour::Answer::Silent:
@@ -323,7 +339,7 @@ void CQGCEL::shutdown() {
 }
 
 void CQGCEL::start_market() {
-  if (manual_clock_) {
+  if (manual_clock_ || !clock_) {
     return;
   }
   std::weak_ptr<CQGCEL> weak = std::static_pointer_cast<CQGCEL>(shared_from_this());
@@ -335,18 +351,28 @@ void CQGCEL::start_market() {
 }
 
 void CQGCEL::step_market() {
-  if (!started_ || shut_down_ || !venue_) {
+  if (shut_down_ || !clock_) {
     return;
   }
   const auto elapsed = std::chrono::steady_clock::now() - wall_start_;
-  const auto target =
-      venue_->market().start() + std::chrono::duration_cast<venue::Duration>(elapsed);
-  if (target > venue_->now()) {
+  const auto target = wall_start_time_ + std::chrono::duration_cast<venue::Duration>(elapsed);
+  if (target > clock_->now()) {
     flush();
-    venue_->advance_to(target, *this);
+    move_to(target);
   }
   flush();
-  start_market();
+  // Without a venue the clock runs only for the answers still due on it.
+  if (venue_ || clock_->pending() > 0) {
+    start_market();
+  }
+}
+
+void CQGCEL::move_to(venue::Timestamp t) {
+  if (venue_) {
+    venue_->advance_to(t, *this);
+  } else {
+    clock_->advance_to(t);
+  }
 }
 
 void CQGCEL::advance_by(std::chrono::nanoseconds by) {
@@ -354,9 +380,11 @@ void CQGCEL::advance_by(std::chrono::nanoseconds by) {
     throw std::logic_error(
         "advance: the simulator follows the wall clock (use_manual_clock first)");
   }
-  require_started("advance");
+  if (!clock_ || shut_down_) {
+    require_started("advance");
+  }
   flush();
-  venue_->advance_to(venue_->now() + by, *this);
+  move_to(clock_->now() + by);
   flush();
 }
 

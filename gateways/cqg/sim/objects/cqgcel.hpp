@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -62,10 +61,9 @@ class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver {
 
   // Fires an event now, on the calling (apartment) thread.
   void fire(cqg::CelEvent event, automation::Args args) const;
-  // Posts an event to be fired from the apartment's pump after `delay`
-  // (wall-clock time); false when the apartment has shut down.
-  bool post_event(cqg::CelEvent event, std::vector<automation::Variant> args,
-                  std::chrono::milliseconds delay = {});
+  // Posts an event to be fired from the apartment's pump; any thread. False
+  // when the apartment has shut down.
+  bool post_event(cqg::CelEvent event, std::vector<automation::Variant> args);
 
   // --- for the objects of the model (apartment thread) ---
   const std::shared_ptr<SimControls>& controls() const { return controls_; }
@@ -75,9 +73,9 @@ class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver {
   automation::Date vendor_time(venue::Timestamp t) const;
   // Queues work that fires events, behind what is queued already.
   void emit(automation::Task task);
-  // Runs `fn` after `delay` on the simulator's clock (at once into the
-  // outbox when `delay` is 0).
-  void after(std::chrono::milliseconds delay, std::function<void()> fn);
+  // Queues `task` into the outbox after `delay` on the simulator's clock (at
+  // once when `delay` is 0 or the clock has not started).
+  void after(std::chrono::milliseconds delay, automation::Task task);
   void on_level_changed(Instrument& instrument);
   void place(Order& order);
   void cancel(Order& order);
@@ -102,10 +100,15 @@ class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver {
   void remove_instrument(const automation::Variant& instrument);
   automation::Variant create_order(automation::Args args);
 
-  // The market steps: on the wall clock, a repeating timer of the
-  // apartment advances the venue to now.
+  // The clock starts at the first Startup that answers, at the venue's
+  // start time; on the wall clock, a repeating timer of the apartment then
+  // moves it (and the venue, once there is one) to now.
+  venue::Timestamp start_time() const;
+  void start_clock();
   void start_market();
   void step_market();
+  // Moves the venue, or the clock alone before there is a venue, to `t`.
+  void move_to(venue::Timestamp t);
   void flush();
   void on_trading(std::span<const venue::TradingEvent> events) override;
   void on_market(const venue::MarketEvent& event) override;
@@ -133,8 +136,12 @@ class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver {
   bool started_ = false;
   bool shut_down_ = false;
   bool manual_clock_ = false;
+  // Every delayed answer is a timer on this clock; the venue runs on it.
+  std::optional<venue::MarketClock> clock_;
   std::optional<venue::Venue> venue_;
+  // On the wall clock: when the clock started, and its time then.
   std::chrono::steady_clock::time_point wall_start_{};
+  venue::Timestamp wall_start_time_{};
   std::deque<automation::Task> outbox_;
   bool flush_posted_ = false;
   // The connections: logged on (an up report sent, no down since), the
