@@ -78,10 +78,7 @@ const automation::ClassInfo& Ticks::class_info() {
 
 void Ticks::trim(std::size_t added) {
   const auto limit = request_->limit > 0 ? request_->limit : kDefaultTicksKept;
-  const std::size_t keep = std::max(static_cast<std::size_t>(limit), added);
-  if (size() > keep) {
-    drop_oldest(size() - keep);
-  }
+  keep_newest(std::max(static_cast<std::size_t>(limit), added));
 }
 
 bool Ticks::takes(venue::TickType type) const {

@@ -104,8 +104,8 @@ const TimedBar* TimedBars::newest() const {
 void TimedBars::append(std::shared_ptr<TimedBar> bar) {
   add(std::move(bar));
   ++appended_;
-  if (window_ > 0 && size() > window_) {
-    drop_oldest(size() - window_);
+  if (window_ > 0) {
+    keep_newest(window_);
   }
 }
 
