@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
+#include "objects/account_book.hpp"
 #include "objects/constants.hpp"
-#include "objects/cqgcel.hpp"
 
 namespace orbrix::cqgsim {
 namespace {
@@ -33,11 +33,11 @@ venue::AccountSummary Summary::figures(std::string_view member, Args args) const
     throw std::out_of_range(fmt::format("CQGAccountSummary.{}: no currency slot {} (0 to {})",
                                         member, slot, kCurrencySlots - 1));
   }
-  auto cel = cel_.lock();
-  if (!cel) {
+  auto book = book_.lock();
+  if (!book) {
     throw std::logic_error("the simulator of this account is gone");
   }
-  return cel->venue().broker().summary(account_);
+  return book->venue().broker().summary(account_);
 }
 
 const automation::ClassInfo& Summary::class_info() {
@@ -55,13 +55,13 @@ const automation::ClassInfo& Summary::class_info() {
   return info;
 }
 
-Account::Account(std::weak_ptr<CQGCEL> cel, const venue::AccountConfig& config)
-    : cel_(cel),
+Account::Account(std::weak_ptr<AccountBook> book, const venue::AccountConfig& config)
+    : book_(book),
       id_(config.id),
       name_(config.name),
       currency_(config.currency),
       position_level_(constants().pslNoPositions),
-      summary_(std::make_shared<Summary>(cel, config.id)),
+      summary_(std::make_shared<Summary>(book, config.id)),
       positions_(std::make_shared<Positions>()) {}
 
 bool Account::positions_visible() const {
@@ -101,8 +101,8 @@ const automation::ClassInfo& Account::class_info() {
       auto& a = self(d);
       a.positions_->clear();
       if (a.positions_visible()) {
-        if (auto cel = a.cel_.lock()) {
-          for (auto& p : cel->positions_of(a.id_)) {
+        if (auto book = a.book_.lock()) {
+          for (auto& p : book->positions_of(a.id_)) {
             a.positions_->add(std::move(p));
           }
         }
@@ -115,11 +115,11 @@ const automation::ClassInfo& Account::class_info() {
 }
 
 double Position::open_trade_equity() const {
-  auto cel = cel_.lock();
-  if (!cel || quantity_ == 0) {
+  auto book = book_.lock();
+  if (!book || quantity_ == 0) {
     return 0;
   }
-  auto& broker = cel->venue().broker();
+  auto& broker = book->venue().broker();
   const auto& position = broker.positions()[index_];
   const auto mark = broker.mark(position);
   if (!mark) {
@@ -140,11 +140,11 @@ const automation::ClassInfo& Position::class_info() {
     });
     c.add_property("AveragePrice", [self](Dispatch& d, Args) -> Variant {
       auto& p = self(d);
-      auto cel = p.cel_.lock();
-      if (!cel) {
+      auto book = p.book_.lock();
+      if (!book) {
         return 0.0;
       }
-      auto& broker = cel->venue().broker();
+      auto& broker = book->venue().broker();
       const double tick = broker.instrument(broker.positions()[p.index_].instrument).tick_size;
       return p.average_ticks_ * tick;
     });

@@ -11,19 +11,19 @@
 
 namespace orbrix::cqgsim {
 
-class CQGCEL;
+class AccountBook;
 
 // An account's summary: amounts indexed by currency slot (0 and 1, the same
 // figures), computed against the venue's current marks when read.
 class Summary final : public SimObject<Summary> {
  public:
-  Summary(std::weak_ptr<CQGCEL> cel, venue::AccountId account)
-      : cel_(std::move(cel)), account_(account) {}
+  Summary(std::weak_ptr<AccountBook> book, venue::AccountId account)
+      : book_(std::move(book)), account_(account) {}
   static const automation::ClassInfo& class_info();
   venue::AccountSummary figures(std::string_view member, automation::Args args) const;
 
  private:
-  std::weak_ptr<CQGCEL> cel_;
+  std::weak_ptr<AccountBook> book_;
   venue::AccountId account_;
 };
 
@@ -32,7 +32,7 @@ using Positions = NamedCollection<kPositionsName>;
 
 class Account final : public SimObject<Account> {
  public:
-  Account(std::weak_ptr<CQGCEL> cel, const venue::AccountConfig& config);
+  Account(std::weak_ptr<AccountBook> book, const venue::AccountConfig& config);
   static const automation::ClassInfo& class_info();
 
   venue::AccountId id() const { return id_; }
@@ -41,7 +41,7 @@ class Account final : public SimObject<Account> {
   bool position_updates() const;
 
  private:
-  std::weak_ptr<CQGCEL> cel_;
+  std::weak_ptr<AccountBook> book_;
   venue::AccountId id_;
   std::string name_;
   std::string currency_;
@@ -54,12 +54,12 @@ class Account final : public SimObject<Account> {
 // A position of an account in an instrument, as the latest position event
 // showed it (so a handler reads the figures of the event it handles). It
 // refers to its account weakly: the account's Positions collection holds
-// the position, and the hub holds both.
+// the position, and the account book holds both.
 class Position final : public SimObject<Position> {
  public:
-  Position(std::weak_ptr<CQGCEL> cel, std::size_t index, const std::shared_ptr<Account>& account,
-           std::string instrument_name)
-      : cel_(std::move(cel)),
+  Position(std::weak_ptr<AccountBook> book, std::size_t index,
+           const std::shared_ptr<Account>& account, std::string instrument_name)
+      : book_(std::move(book)),
         index_(index),
         account_id_(account->id()),
         account_(account),
@@ -76,7 +76,7 @@ class Position final : public SimObject<Position> {
  private:
   double open_trade_equity() const;
 
-  std::weak_ptr<CQGCEL> cel_;
+  std::weak_ptr<AccountBook> book_;
   std::size_t index_;
   venue::AccountId account_id_;
   std::weak_ptr<Account> account_;

@@ -119,6 +119,12 @@ bool Collection::remove_key(std::string_view key) {
   return true;
 }
 
+void Collection::keep_newest(std::size_t n) {
+  if (live_ > n) {
+    drop_oldest(live_ - n);
+  }
+}
+
 void Collection::drop_oldest(std::size_t n) {
   while (n > 0 && live_ > 0) {
     release(head_);

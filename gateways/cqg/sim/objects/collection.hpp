@@ -43,8 +43,8 @@ class Collection {
   // Removes the item; false when it is not there.
   bool remove(const automation::Dispatch* item);
   bool remove_key(std::string_view key);
-  // Removes the `n` oldest items (every item when fewer are held).
-  void drop_oldest(std::size_t n);
+  // Keeps the `n` newest items, removing the older ones: a bounded window.
+  void keep_newest(std::size_t n);
   std::size_t size() const noexcept { return live_; }
   // The item at `i` (0 the oldest; `i` < size()).
   const automation::DispatchPtr& at(std::size_t i) const;
@@ -73,6 +73,7 @@ class Collection {
   };
 
   void release(std::size_t position);
+  void drop_oldest(std::size_t n);
   void reclaim();
   void compact() const;
 

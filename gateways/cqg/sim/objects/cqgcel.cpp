@@ -1,21 +1,9 @@
 #include "objects/cqgcel.hpp"
 
-#include <date/tz.h>
-#include <fmt/format.h>
-
-#include <numeric>
-#include <stdexcept>
 #include <utility>
+#include <variant>
 
-#include "objects/account.hpp"
 #include "objects/api_configuration.hpp"
-#include "objects/constants.hpp"
-#include "objects/instrument.hpp"
-#include "objects/order.hpp"
-#include "objects/sim_history.hpp"
-#include "objects/ticks.hpp"
-#include "objects/timed_bars.hpp"
-#include "orbrix/automation/apartment.hpp"
 
 namespace orbrix::cqgsim {
 namespace {
@@ -23,503 +11,145 @@ namespace {
 using automation::Args;
 using automation::Dispatch;
 using automation::Variant;
-using namespace std::chrono_literals;
-
-// How often the market steps on the wall clock.
-constexpr auto kStepInterval = 20ms;
 
 CQGCEL& self(Dispatch& d) {
   return automation::self_as<CQGCEL>(d);
 }
 
-// The time zone a TimeZoneCode names.
-const date::time_zone* zone_of(std::int64_t code) {
-  const auto& k = constants();
-  const char* name = "Etc/UTC";
-  if (code == k.tzChina) {
-    name = "Asia/Shanghai";
-  } else if (code == k.tzHongKong) {
-    name = "Asia/Hong_Kong";
-  } else if (code == k.tzJapan) {
-    name = "Asia/Tokyo";
-  } else if (code == k.tzCentral) {
-    name = "America/Chicago";
-  } else if (code == k.tzEastern) {
-    name = "America/New_York";
-  } else if (code == k.tzPacific) {
-    name = "America/Los_Angeles";
-  } else if (code == k.tzGreenwich) {
-    name = "Europe/London";
-  }
-  return date::locate_zone(name);
+// A member that takes `count` arguments, does `run` and returns nothing.
+template <class Run>
+void add_action(automation::ClassInfo& c, const char* name, std::size_t count, Run run) {
+  c.add_method(name, [name, count, run](Dispatch& d, Args a) -> Variant {
+    automation::expect_args(a, count, "CQGCEL", name);
+    run(self(d), a);
+    return {};
+  });
+}
+
+// A member that takes `count` arguments and returns what `run` gives.
+template <class Run>
+void add_call(automation::ClassInfo& c, const char* name, std::size_t count, Run run) {
+  c.add_method(name, [name, count, run](Dispatch& d, Args a) -> Variant {
+    automation::expect_args(a, count, "CQGCEL", name);
+    return run(self(d), a);
+  });
 }
 
 }  // namespace
 
 CQGCEL::CQGCEL(std::shared_ptr<SimControls> controls)
-    : controls_(std::move(controls)),
-      configuration_(std::make_shared<ApiConfiguration>()),
-      instruments_(std::make_shared<Instruments>()),
-      account_level_(constants().aslNone),
-      accounts_(std::make_shared<Accounts>()),
-      orders_(std::make_shared<Orders>()),
-      all_ticks_(std::make_shared<AllTicks>()),
-      all_timed_bars_(std::make_shared<AllTimedBars>()) {
-  if (!apartment()) {
-    throw std::logic_error(
-        "CQGCEL answers from an apartment: create it on a thread that called co_initialize");
-  }
-  // Every call into this simulator's objects runs on this thread.
-  detail::bind_thread_journal(controls_->shared_journal());
-}
+    : session_(*this, std::move(controls), *this),
+      connection_(session_, *this),
+      quotes_(session_),
+      ticks_(session_),
+      bars_(session_),
+      accounts_(session_),
+      orders_(session_, connection_, *this) {}
 
 CQGCEL::~CQGCEL() = default;
 
 const automation::ClassInfo& CQGCEL::class_info() {
   static const automation::ClassInfo info = [] {
     automation::ClassInfo c("CQGCEL");
+    // The connection.
     c.add_property("APIConfiguration", [](Dispatch& d, Args a) -> Variant {
       automation::expect_args(a, 0, "CQGCEL", "APIConfiguration");
-      return self(d).configuration_;
+      return self(d).session_.configuration();
     });
-    c.add_property("IsStarted", [](Dispatch& d, Args) -> Variant { return self(d).started_; });
-    c.add_method("Startup", [](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 0, "CQGCEL", "Startup");
-      self(d).startup();
-      return {};
-    });
-    c.add_method("Shutdown", [](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 0, "CQGCEL", "Shutdown");
-      self(d).shutdown();
-      return {};
-    });
-    c.add_method("GWLogon", [](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 2, "CQGCEL", "GWLogon");
-      self(d).gw_logon(a[0], a[1]);
-      return {};
-    });
-    c.add_method("GWLogoff", [](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 0, "CQGCEL", "GWLogoff");
-      self(d).gw_logoff();
-      return {};
-    });
+    c.add_property("IsStarted",
+                   [](Dispatch& d, Args) -> Variant { return self(d).session_.started(); });
+    add_action(c, "Startup", 0, [](CQGCEL& s, Args) { s.connection_.startup(); });
+    add_action(c, "Shutdown", 0, [](CQGCEL& s, Args) { s.connection_.shutdown(); });
+    add_action(c, "GWLogon", 2, [](CQGCEL& s, Args a) { s.connection_.gw_logon(a[0], a[1]); });
+    add_action(c, "GWLogoff", 0, [](CQGCEL& s, Args) { s.connection_.gw_logoff(); });
+    // Accounts and positions.
     c.add_property(
         "AccountSubscriptionLevel",
-        [](Dispatch& d, Args) -> Variant { return self(d).account_level_; },
-        [](Dispatch& d, Args, const Variant& v) { self(d).set_account_level(v.as_int()); });
-    c.add_property("Accounts", [](Dispatch& d, Args) -> Variant { return self(d).accounts_; });
+        [](Dispatch& d, Args) -> Variant { return self(d).accounts_.level(); },
+        [](Dispatch& d, Args, const Variant& v) { self(d).accounts_.set_level(v.as_int()); });
+    c.add_property("Accounts",
+                   [](Dispatch& d, Args) -> Variant { return self(d).accounts_.accounts(); });
+    // Instruments and quotes.
     c.add_property("Instruments",
-                   [](Dispatch& d, Args) -> Variant { return self(d).instruments_; });
-    c.add_property("Orders", [](Dispatch& d, Args) -> Variant { return self(d).orders_; });
-    c.add_method("NewInstrument", [](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 1, "CQGCEL", "NewInstrument");
-      self(d).new_instrument(a[0].as_string());
-      return {};
-    });
-    c.add_method("RemoveInstrument", [](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 1, "CQGCEL", "RemoveInstrument");
-      self(d).remove_instrument(a[0]);
-      return {};
-    });
+                   [](Dispatch& d, Args) -> Variant { return self(d).quotes_.instruments(); });
+    add_action(c, "NewInstrument", 1,
+               [](CQGCEL& s, Args a) { s.quotes_.new_instrument(a[0].as_string()); });
+    add_action(c, "RemoveInstrument", 1,
+               [](CQGCEL& s, Args a) { s.quotes_.remove_instrument(a[0]); });
+    // Orders: CreateOrder checks its own arguments, 5 to 7 of them.
+    c.add_property("Orders", [](Dispatch& d, Args) -> Variant { return self(d).orders_.orders(); });
     c.add_method("CreateOrder",
-                 [](Dispatch& d, Args a) -> Variant { return self(d).create_order(a); });
-    c.add_method("CreateTicksRequest", [](Dispatch&, Args a) -> Variant {
-      automation::expect_args(a, 0, "CQGCEL", "CreateTicksRequest");
-      return std::make_shared<TicksRequest>();
-    });
-    c.add_method("RequestTicks", [](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 1, "CQGCEL", "RequestTicks");
-      return self(d).request_ticks(a[0]);
-    });
-    c.add_method("RemoveTicks", [](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 1, "CQGCEL", "RemoveTicks");
-      self(d).remove_ticks(a[0]);
-      return {};
-    });
-    c.add_property("AllTicks", [](Dispatch& d, Args) -> Variant { return self(d).all_ticks_; });
-    c.add_method("CreateTimedBarsRequest", [](Dispatch&, Args a) -> Variant {
-      automation::expect_args(a, 0, "CQGCEL", "CreateTimedBarsRequest");
-      return std::make_shared<TimedBarsRequest>();
-    });
-    c.add_method("RequestTimedBars", [](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 1, "CQGCEL", "RequestTimedBars");
-      return self(d).request_timed_bars(a[0]);
-    });
-    c.add_method("RemoveTimedBars", [](Dispatch& d, Args a) -> Variant {
-      automation::expect_args(a, 1, "CQGCEL", "RemoveTimedBars");
-      self(d).remove_timed_bars(a[0]);
-      return {};
-    });
+                 [](Dispatch& d, Args a) -> Variant { return self(d).orders_.create_order(a); });
+    // Ticks.
+    add_call(c, "CreateTicksRequest", 0,
+             [](CQGCEL&, Args) -> Variant { return std::make_shared<TicksRequest>(); });
+    add_call(c, "RequestTicks", 1, [](CQGCEL& s, Args a) { return s.ticks_.request_ticks(a[0]); });
+    add_action(c, "RemoveTicks", 1, [](CQGCEL& s, Args a) { s.ticks_.remove_ticks(a[0]); });
+    c.add_property("AllTicks",
+                   [](Dispatch& d, Args) -> Variant { return self(d).ticks_.all_ticks(); });
+    // Timed bars.
+    add_call(c, "CreateTimedBarsRequest", 0,
+             [](CQGCEL&, Args) -> Variant { return std::make_shared<TimedBarsRequest>(); });
+    add_call(c, "RequestTimedBars", 1,
+             [](CQGCEL& s, Args a) { return s.bars_.request_timed_bars(a[0]); });
+    add_action(c, "RemoveTimedBars", 1, [](CQGCEL& s, Args a) { s.bars_.remove_timed_bars(a[0]); });
     c.add_property("AllTimedBars",
-                   [](Dispatch& d, Args) -> Variant { return self(d).all_timed_bars_; });
+                   [](Dispatch& d, Args) -> Variant { return self(d).bars_.all_timed_bars(); });
     return c;
   }();
   return info;
 }
 
 automation::Cookie CQGCEL::advise(const automation::DispatchPtr& sink) {
-  return events_.advise(sink);
+  return session_.events().advise(sink);
 }
 
 void CQGCEL::unadvise(automation::Cookie cookie) {
-  events_.unadvise(cookie);
-}
-
-void CQGCEL::fire(cqg::CelEvent event, Args args) const {
-  events_.fire(event_id(event), args);
-}
-
-bool CQGCEL::post_event(cqg::CelEvent event, std::vector<Variant> args,
-                        std::chrono::milliseconds delay) {
-  // A weak reference: a queued event does not keep a released object alive.
-  std::weak_ptr<Dispatch> weak = weak_from_this();
-  auto task = [weak, event, args = std::move(args)] {
-    if (auto strong = weak.lock()) {
-      static_cast<const CQGCEL&>(*strong).fire(event, args);
-    }
-  };
-  return delay.count() > 0 ? apartment()->post_after(delay, std::move(task))
-                           : apartment()->post(std::move(task));
-}
-
-venue::Venue& CQGCEL::venue() {
-  if (!venue_) {
-    throw std::logic_error("CQGCEL has not been started (call Startup first)");
-  }
-  return *venue_;
-}
-
-void CQGCEL::require_started(std::string_view member) const {
-  if (shut_down_) {
-    throw std::logic_error(fmt::format("CQGCEL.{}: CQGCEL has been shut down", member));
-  }
-  if (!venue_) {
-    throw std::logic_error(fmt::format("CQGCEL.{}: CQGCEL has not been started", member));
-  }
-}
-
-automation::Date CQGCEL::vendor_time(venue::Timestamp t) const {
-  static thread_local std::int64_t cached_code = -1;
-  static thread_local const date::time_zone* cached_zone = nullptr;
-  const std::int64_t code = configuration_->TimeZoneCode;
-  if (code != cached_code || !cached_zone) {
-    cached_zone = zone_of(code);
-    cached_code = code;
-  }
-  const auto local = cached_zone->to_local(std::chrono::floor<std::chrono::microseconds>(t));
-  return automation::Date(local.time_since_epoch());
-}
-
-void CQGCEL::emit(automation::Task task) {
-  outbox_.push_back(std::move(task));
-  if (flush_posted_) {
-    return;
-  }
-  flush_posted_ = true;
-  std::weak_ptr<CQGCEL> weak = std::static_pointer_cast<CQGCEL>(shared_from_this());
-  if (!apartment()->post([weak] {
-        if (auto strong = weak.lock()) {
-          strong->flush_posted_ = false;
-          strong->flush();
-        }
-      })) {
-    outbox_.clear();  // the apartment has shut down: nobody can be told any more
-  }
-}
-
-void CQGCEL::flush() {
-  while (!outbox_.empty()) {
-    automation::Task task = std::move(outbox_.front());
-    outbox_.pop_front();
-    task();
-  }
-}
-
-void CQGCEL::after(std::chrono::milliseconds delay, std::function<void()> fn) {
-  if (delay.count() <= 0 || !venue_) {
-    emit(std::move(fn));
-    return;
-  }
-  std::weak_ptr<CQGCEL> weak = std::static_pointer_cast<CQGCEL>(shared_from_this());
-  venue_->clock().schedule_after(delay, [weak, fn = std::move(fn)]() mutable {
-    if (auto strong = weak.lock()) {
-      strong->emit(std::move(fn));
-    }
-  });
-}
-
-void CQGCEL::startup() {
-  controls_->count_startup();
-  const StartupBehaviour b = controls_->startup();
-  switch (b.answer) {
-    case StartupBehaviour::Answer::Started: {
-      if (!venue_ && !shut_down_) {
-        venue::VenueConfig config;
-        config.seed = controls_->seed();
-        const auto histories = controls_->histories();
-        const auto start = controls_->start_time();
-        if (start) {
-          config.start = std::chrono::time_point_cast<venue::Duration>(*start);
-        } else if (!histories.empty() && histories.front().second->data.size() > 0) {
-          // Replaying: the venue's time is the recording's, from its middle, so
-          // the first half is history (bars to look back on) and the second
-          // half plays live.
-          const auto& h = histories.front().second->data;
-          const bool bars = h.format == venue::HistoryFormat::MinuteBars;
-          const auto first = bars ? h.bars.front().start : h.quotes.front().time;
-          const auto last = bars ? h.bars.back().start : h.quotes.back().time;
-          // A midpoint that cannot overflow, whatever the two times are.
-          const venue::Timestamp middle{venue::Duration{
-              std::midpoint(first.time_since_epoch().count(), last.time_since_epoch().count())}};
-          config.start = std::chrono::floor<std::chrono::minutes>(middle);
-        } else {
-          config.start =
-              std::chrono::time_point_cast<venue::Duration>(std::chrono::system_clock::now());
-        }
-        config.market.mean_interval = controls_->mean_event_interval();
-        config.trading.cap_fill_at_displayed_size = controls_->partial_fills();
-        config.trading.finished_orders_kept = controls_->finished_orders_kept();
-        finished_orders_kept_ = config.trading.finished_orders_kept;
-        venue_.emplace(std::move(config));
-        for (const auto& [symbol, history] : histories) {
-          const auto id = venue_->catalogue().resolve(symbol);
-          if (!id) {
-            venue_.reset();
-            throw std::invalid_argument(fmt::format(
-                "a history was given for {}, which the simulator does not list", symbol));
-          }
-          venue_->market().replay(*id, history->data);
-        }
-        manual_clock_ = controls_->manual_clock();
-        wall_start_ = std::chrono::steady_clock::now();
-        // The market opens at its start: every instrument has quotes before
-        // anyone subscribes, so a new subscriber gets them at once.
-        venue_->advance_to(venue_->now(), *this);
-      }
-      started_ = true;
-      post_event(cqg::CelEvent::OnCELStarted, {}, b.delay);
-      post_event(cqg::CelEvent::OnDataConnectionStatusChanged,
-                 {Variant(constants().csConnectionUp)}, b.delay);
-      start_market();
-      break;
-    }
-    case StartupBehaviour::Answer::DataError: {
-      Variant error;
-      if (b.with_error_object) {
-        error = make_error(b.error_code, b.error_description);
-      }
-      post_event(cqg::CelEvent::OnDataError, {error, Variant(b.error_description)}, b.delay);
-      break;
-    }
-    case StartupBehaviour::Answer::Silent:
-      break;
-  }
-}
-
-void CQGCEL::shutdown() {
-  started_ = false;
-  shut_down_ = true;
-  outbox_.clear();
-}
-
-void CQGCEL::start_market() {
-  if (manual_clock_) {
-    return;
-  }
-  std::weak_ptr<CQGCEL> weak = std::static_pointer_cast<CQGCEL>(shared_from_this());
-  apartment()->post_after(kStepInterval, [weak] {
-    if (auto strong = weak.lock()) {
-      strong->step_market();
-    }
-  });
-}
-
-void CQGCEL::step_market() {
-  if (!started_ || shut_down_ || !venue_) {
-    return;
-  }
-  const auto elapsed = std::chrono::steady_clock::now() - wall_start_;
-  const auto target =
-      venue_->market().start() + std::chrono::duration_cast<venue::Duration>(elapsed);
-  if (target > venue_->now()) {
-    flush();
-    venue_->advance_to(target, *this);
-  }
-  flush();
-  start_market();
-}
-
-void CQGCEL::advance_by(std::chrono::nanoseconds by) {
-  if (!manual_clock_) {
-    throw std::logic_error(
-        "advance: the simulator follows the wall clock (use_manual_clock first)");
-  }
-  require_started("advance");
-  flush();
-  venue_->advance_to(venue_->now() + by, *this);
-  flush();
+  session_.events().unadvise(cookie);
 }
 
 void CQGCEL::on_trading(std::span<const venue::TradingEvent> events) {
   if (events.empty()) {
     return;
   }
-  flush();
+  session_.flush();
   for (const auto& e : events) {
-    deliver_trading(e);
+    deliver(e);
   }
-  flush();
+  session_.flush();
+}
+
+void CQGCEL::deliver(const venue::TradingEvent& event) {
+  if (connection_.hold(event)) {
+    return;  // told after the next log-on
+  }
+  if (std::holds_alternative<venue::OrderAdded>(event) ||
+      std::holds_alternative<venue::OrderChanged>(event)) {
+    orders_.deliver(event);
+  } else {
+    accounts_.deliver(event);
+  }
 }
 
 void CQGCEL::on_market(const venue::MarketEvent& event) {
-  if (gateway_dropped_ || data_dropped_) {
+  if (!connection_.carries_market_data()) {
     return;  // nothing reaches a client without its connections
   }
-  const auto it = instrument_of_.find(event.instrument);
-  const bool quotes = it != instrument_of_.end() && it->second->streaming();
-  bool others = false;
-  for (const auto& t : ticks_) {
-    others = others || (t->resolved() && t->instrument() == event.instrument);
-  }
-  for (const auto& b : timed_bars_) {
-    others = others || (b->live() && b->instrument() == event.instrument);
-  }
-  if (!quotes && !others) {
+  const bool quotes = quotes_.listens(event.instrument);
+  if (!quotes && !ticks_.listens(event.instrument) && !bars_.listens(event.instrument)) {
     return;  // nobody listens to this instrument
   }
-  flush();
+  session_.flush();
   if (quotes) {
-    deliver_quotes(*it->second, event);
+    quotes_.deliver(event);
   }
   if (!event.ticks.empty()) {
-    // A copy: a handler may add or remove requests.
-    const auto requests = ticks_;
-    for (const auto& t : requests) {
-      if (t->resolved() && !t->removed() && t->instrument() == event.instrument) {
-        deliver_ticks(*t, event);
-      }
-    }
+    ticks_.deliver(event);
   }
   if (!event.bars.empty()) {
-    const auto requests = timed_bars_;
-    for (const auto& b : requests) {
-      if (b->live() && b->instrument() == event.instrument) {
-        for (const auto& update : event.bars) {
-          if (update.period == b->period()) {
-            deliver_bars(*b, update);
-          }
-        }
-      }
-    }
+    bars_.deliver(event);
   }
-  flush();
-}
-
-void CQGCEL::gw_logon(const Variant& user, const Variant& password) {
-  (void)user.as_string();
-  (void)password.as_string();
-  require_started("GWLogon");
-  const auto b = controls_->gateway();
-  if (b.answer == GatewayBehaviour::Answer::Never || gateway_dropped_) {
-    return;  // a dropped connection answers no log-on
-  }
-  after(b.delay, [this] {
-    if (gateway_dropped_) {
-      return;
-    }
-    logged_on_ = true;
-    const std::array<Variant, 1> args{Variant(constants().csConnectionUp)};
-    fire(cqg::CelEvent::OnGWConnectionStatusChanged, args);
-    // What happened to the orders while the connection was down follows.
-    for (const auto& e : std::exchange(held_, {})) {
-      deliver_trading(e);
-    }
-  });
-}
-
-void CQGCEL::gw_logoff() {
-  require_started("GWLogoff");
-  const auto b = controls_->gateway();
-  if (b.answer == GatewayBehaviour::Answer::Never) {
-    return;
-  }
-  after(b.delay, [this] {
-    logged_on_ = false;
-    const std::array<Variant, 1> args{Variant(constants().csConnectionDown)};
-    fire(cqg::CelEvent::OnGWConnectionStatusChanged, args);
-  });
-}
-
-void CQGCEL::set_gateway_dropped(bool dropped) {
-  require_started(dropped ? "drop_gateway" : "restore_gateway");
-  flush();  // what happened before the drop is told first
-  if (dropped && !gateway_dropped_ && logged_on_) {
-    logged_on_ = false;
-    const std::array<Variant, 1> args{Variant(constants().csConnectionDown)};
-    fire(cqg::CelEvent::OnGWConnectionStatusChanged, args);
-  }
-  gateway_dropped_ = dropped;
-}
-
-void CQGCEL::set_data_dropped(bool dropped) {
-  require_started(dropped ? "drop_data" : "restore_data");
-  flush();
-  if (dropped != data_dropped_) {
-    data_dropped_ = dropped;
-    const auto& k = constants();
-    const std::array<Variant, 1> args{Variant(dropped ? k.csConnectionDown : k.csConnectionUp)};
-    fire(cqg::CelEvent::OnDataConnectionStatusChanged, args);
-  }
-}
-
-void CQGCEL::set_account_level(std::int64_t level) {
-  const auto& k = constants();
-  if (level != k.aslNone && level != k.aslAccountUpdatesAndOrders && level != k.aslAccountUpdates) {
-    throw std::invalid_argument(fmt::format(
-        "CQGCEL.AccountSubscriptionLevel: {} is not an account subscription level", level));
-  }
-  const bool was_none = account_level_ == k.aslNone;
-  account_level_ = level;
-  if (level == k.aslNone) {
-    accounts_->clear();
-    ++account_generation_;  // a reload still on its way answers nobody
-    return;
-  }
-  if (!was_none || !venue_) {
-    return;
-  }
-  const auto b = controls_->account_reload();
-  if (b.answer == AnswerBehaviour::Answer::Never || b.answer == AnswerBehaviour::Answer::Error) {
-    return;
-  }
-  const auto generation = ++account_generation_;
-  after(b.delay, [this, generation] {
-    if (generation != account_generation_ || account_level_ == constants().aslNone) {
-      return;
-    }
-    accounts_->clear();
-    std::weak_ptr<CQGCEL> weak = std::static_pointer_cast<CQGCEL>(shared_from_this());
-    for (const auto& a : venue_->broker().accounts()) {
-      auto& object = account_of_[a.config.id];
-      if (!object) {
-        object = std::make_shared<Account>(weak, a.config);
-      }
-      accounts_->add(object);
-    }
-    const std::array<Variant, 3> args{Variant(constants().actAccountsReloaded), Variant(),
-                                      Variant()};
-    fire(cqg::CelEvent::OnAccountChanged, args);
-  });
-}
-
-std::vector<automation::DispatchPtr> CQGCEL::positions_of(venue::AccountId account) const {
-  std::vector<automation::DispatchPtr> out;
-  for (const auto& [index, position] : position_of_) {
-    if (position->account_id() == account) {
-      out.push_back(position);
-    }
-  }
-  return out;
+  session_.flush();
 }
 
 }  // namespace orbrix::cqgsim

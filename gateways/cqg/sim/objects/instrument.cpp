@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "objects/constants.hpp"
-#include "objects/cqgcel.hpp"
+#include "objects/quote_feed.hpp"
 #include "venue/price.hpp"
 
 namespace orbrix::cqgsim {
@@ -42,9 +42,9 @@ const automation::ClassInfo& Quote::class_info() {
   return info;
 }
 
-Instrument::Instrument(std::weak_ptr<CQGCEL> cel, venue::InstrumentId id,
+Instrument::Instrument(std::weak_ptr<QuoteFeed> feed, venue::InstrumentId id,
                        venue::InstrumentSpec contract)
-    : cel_(std::move(cel)),
+    : feed_(std::move(feed)),
       id_(id),
       spec_(std::move(contract)),
       level_(constants().dsNone),
@@ -85,8 +85,8 @@ const automation::ClassInfo& Instrument::class_info() {
           const bool was = self.streaming();
           self.level_ = level;
           if (!was && self.streaming()) {
-            if (auto cel = self.cel_.lock()) {
-              cel->on_level_changed(self);
+            if (auto feed = self.feed_.lock()) {
+              feed->on_level_changed(self);
             }
           }
         });
@@ -137,128 +137,6 @@ const std::shared_ptr<Quotes>& Instrument::snapshot(const venue::InstrumentState
     }
   }
   return changed_;
-}
-
-// --- the hub's side of instruments and quotes ---
-
-void CQGCEL::new_instrument(const std::string& symbol) {
-  require_started("NewInstrument");
-  const auto id = venue_->catalogue().resolve(symbol);
-  const auto b = controls_->instrument_resolution();
-  if (b.answer == AnswerBehaviour::Answer::Never) {
-    return;
-  }
-  // RemoveInstrument before the answer ends the request: the answer is not
-  // given then.
-  const std::uint64_t generation = id ? instrument_generation_[*id] : 0;
-  after(b.delay, [this, symbol, id, b, generation] {
-    if (id && instrument_generation_[*id] != generation) {
-      return;
-    }
-    if (b.answer == AnswerBehaviour::Answer::Error || !id) {
-      const auto error = b.answer == AnswerBehaviour::Answer::Error
-                             ? make_error(b.error_code, b.error_description)
-                             : make_error(1, fmt::format("Unknown symbol: {}", symbol));
-      const std::array<Variant, 3> args{Variant(symbol), Variant(), Variant(error)};
-      fire(cqg::CelEvent::OnInstrumentResolved, args);
-      return;
-    }
-    auto& object = instrument_of_[*id];
-    if (!object) {
-      object = std::make_shared<Instrument>(std::static_pointer_cast<CQGCEL>(shared_from_this()),
-                                            *id, venue_->catalogue().contract(*id));
-      instruments_->add(object, object->contract().full_name);
-    }
-    const std::array<Variant, 3> args{Variant(symbol), Variant(object), Variant()};
-    fire(cqg::CelEvent::OnInstrumentResolved, args);
-  });
-}
-
-void CQGCEL::remove_instrument(const Variant& instrument) {
-  auto* target = dynamic_cast<Instrument*>(instrument.as_object().get());
-  if (!target) {
-    throw std::invalid_argument("CQGCEL.RemoveInstrument: the argument is not an instrument");
-  }
-  const auto it = instrument_of_.find(target->id());
-  if (it == instrument_of_.end() || it->second.get() != target) {
-    return;  // removed already
-  }
-  target->remove();
-  instruments_->remove(target);
-  instrument_of_.erase(it);
-  ++instrument_generation_[target->id()];
-}
-
-void CQGCEL::on_level_changed(Instrument& instrument) {
-  auto strong = std::static_pointer_cast<Instrument>(instrument.shared_from_this());
-  emit([this, strong] {
-    if (!strong->streaming() || !venue_) {
-      return;
-    }
-    const auto& state = venue_->market().state(strong->id());
-    const auto& quotes = strong->snapshot(state, vendor_time(venue_->now()));
-    if (quotes->size() == 0) {
-      return;
-    }
-    const std::array<Variant, 3> args{Variant(strong), Variant(quotes), Variant()};
-    fire(cqg::CelEvent::OnInstrumentChanged, args);
-  });
-}
-
-void CQGCEL::deliver_quotes(Instrument& instrument, const venue::MarketEvent& event) {
-  const auto& quotes = instrument.apply(event.quotes, vendor_time(event.time));
-  if (quotes->size() == 0) {
-    return;
-  }
-  const std::array<Variant, 3> args{Variant(instrument.shared_from_this()), Variant(quotes),
-                                    Variant()};
-  fire(cqg::CelEvent::OnInstrumentChanged, args);
-}
-
-std::shared_ptr<Instrument> CQGCEL::subscribed(std::string_view symbol) const {
-  const auto id = venue_ ? venue_->catalogue().resolve(symbol) : std::nullopt;
-  const auto it = id ? instrument_of_.find(*id) : instrument_of_.end();
-  if (it == instrument_of_.end()) {
-    throw std::out_of_range(fmt::format("{} is not subscribed", symbol));
-  }
-  return it->second;
-}
-
-void CQGCEL::fire_quotes(std::string_view symbol, const std::vector<QuoteSpec>& quotes) {
-  require_started("fire_quotes");
-  auto target = subscribed(symbol);
-  std::vector<venue::QuoteChange> changes;
-  for (const auto& q : quotes) {
-    const auto type = quote_type_named(q.type);
-    if (!type) {
-      throw std::invalid_argument(fmt::format("fire_quotes: no quote type is named {}", q.type));
-    }
-    auto ticks =
-        venue::checked_ticks(q.price, target->contract().tick_size, q.type, venue::PriceSign::Any);
-    if (q.valid && !ticks) {
-      throw std::invalid_argument("fire_quotes: " + ticks.refusal);
-    }
-    changes.push_back(venue::QuoteChange{*type, ticks.ticks, q.volume, q.valid});
-  }
-  flush();
-  venue_->market().inject(target->id(), venue_->now(), std::move(changes));
-  venue_->advance_to(venue_->now(), *this);
-  flush();
-}
-
-void CQGCEL::fire_raw_quotes(std::string_view symbol, const std::vector<RawQuote>& quotes) {
-  require_started("fire_raw_quotes");
-  auto target = subscribed(symbol);
-  auto list = std::make_shared<Quotes>();
-  const auto when = vendor_time(venue_->now());
-  for (const auto& q : quotes) {
-    auto quote = std::make_shared<Quote>(q.type, q.price, q.valid);
-    quote->set(q.price, 1, q.valid, when);
-    list->add(std::move(quote));
-  }
-  flush();
-  const std::array<Variant, 3> args{Variant(target), Variant(list), Variant()};
-  fire(cqg::CelEvent::OnInstrumentChanged, args);
 }
 
 }  // namespace orbrix::cqgsim

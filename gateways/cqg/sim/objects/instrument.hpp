@@ -14,7 +14,7 @@
 
 namespace orbrix::cqgsim {
 
-class CQGCEL;
+class QuoteFeed;
 
 // One quote of an instrument: Type, Price, Volume, IsValid, Timestamp. The
 // instrument keeps one per type and updates it in place, as the vendor does.
@@ -47,7 +47,7 @@ using Quotes = NamedCollection<kQuotesName>;
 // writable DataSubscriptionLevel that starts and stops its quote stream.
 class Instrument final : public SimObject<Instrument> {
  public:
-  Instrument(std::weak_ptr<CQGCEL> cel, venue::InstrumentId id, venue::InstrumentSpec contract);
+  Instrument(std::weak_ptr<QuoteFeed> feed, venue::InstrumentId id, venue::InstrumentSpec contract);
   static const automation::ClassInfo& class_info();
 
   venue::InstrumentId id() const { return id_; }
@@ -69,7 +69,7 @@ class Instrument final : public SimObject<Instrument> {
  private:
   bool delivers(venue::QuoteType type) const;
 
-  std::weak_ptr<CQGCEL> cel_;
+  std::weak_ptr<QuoteFeed> feed_;
   venue::InstrumentId id_;
   venue::InstrumentSpec spec_;
   std::int64_t level_;

@@ -13,9 +13,9 @@
 namespace orbrix::cqgsim {
 
 class Account;
-class CQGCEL;
 class Instrument;
 class Order;
+class OrderDesk;
 
 // Order.Properties: called with a property id (opGWStatus, ...) it gives
 // the property object whose Value is read. Property objects are made when
@@ -55,7 +55,7 @@ class Order final : public SimObject<Order> {
     std::optional<double> stop_price;
   };
 
-  Order(std::weak_ptr<CQGCEL> cel, Request request);
+  Order(std::weak_ptr<OrderDesk> desk, Request request);
   static const automation::ClassInfo& class_info();
 
   const Request& request() const { return request_; }
@@ -85,7 +85,7 @@ class Order final : public SimObject<Order> {
   automation::Variant property_value(std::int64_t id) const;
 
  private:
-  std::weak_ptr<CQGCEL> cel_;
+  std::weak_ptr<OrderDesk> desk_;
   Request request_;
   bool manual_ = true;
   std::optional<std::size_t> index_;

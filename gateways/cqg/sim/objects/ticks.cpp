@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "objects/constants.hpp"
-#include "objects/cqgcel.hpp"
+#include "orbrix/cqgsim/simulator.hpp"
 
 namespace orbrix::cqgsim {
 namespace {
@@ -78,10 +78,7 @@ const automation::ClassInfo& Ticks::class_info() {
 
 void Ticks::trim(std::size_t added) {
   const auto limit = request_->limit > 0 ? request_->limit : kDefaultTicksKept;
-  const std::size_t keep = std::max(static_cast<std::size_t>(limit), added);
-  if (size() > keep) {
-    drop_oldest(size() - keep);
-  }
+  keep_newest(std::max(static_cast<std::size_t>(limit), added));
 }
 
 bool Ticks::takes(venue::TickType type) const {
@@ -94,70 +91,6 @@ bool Ticks::takes(venue::TickType type) const {
     return type == venue::TickType::Trade;
   }
   return type == venue::TickType::Ask || type == venue::TickType::Bid;
-}
-
-// --- the hub's side of ticks ---
-
-Variant CQGCEL::request_ticks(const Variant& request) {
-  require_started("RequestTicks");
-  auto r = std::dynamic_pointer_cast<TicksRequest>(request.as_object());
-  if (!r) {
-    throw std::invalid_argument("CQGCEL.RequestTicks: the argument is not a ticks request");
-  }
-  const auto id = venue_->catalogue().resolve(r->symbol);
-  auto ticks = std::make_shared<Ticks>(r, id);
-  all_ticks_->add(ticks);
-  const auto b = controls_->ticks_resolution();
-  if (b.answer == AnswerBehaviour::Answer::Never) {
-    return ticks;
-  }
-  after(b.delay, [this, ticks, b, symbol = r->symbol] {
-    if (ticks->removed()) {
-      return;
-    }
-    Variant error;
-    if (b.answer == AnswerBehaviour::Answer::Error) {
-      error = make_error(b.error_code, b.error_description);
-    } else if (!ticks->instrument()) {
-      error = make_error(1, fmt::format("Unknown symbol: {}", symbol));
-    } else {
-      ticks->set_resolved();
-      ticks_.push_back(ticks);
-    }
-    const std::array<Variant, 2> args{Variant(ticks), error};
-    fire(cqg::CelEvent::OnTicksResolved, args);
-  });
-  return ticks;
-}
-
-void CQGCEL::remove_ticks(const Variant& ticks) {
-  auto* target = dynamic_cast<Ticks*>(ticks.as_object().get());
-  if (!target) {
-    throw std::invalid_argument("CQGCEL.RemoveTicks: the argument is not a ticks collection");
-  }
-  target->set_removed();
-  all_ticks_->remove(target);
-  std::erase_if(ticks_, [target](const auto& t) { return t.get() == target; });
-}
-
-void CQGCEL::deliver_ticks(Ticks& ticks, const venue::MarketEvent& event) {
-  const double tick_size = venue_->catalogue().contract(event.instrument).tick_size;
-  std::int64_t added = 0;
-  for (const auto& t : event.ticks) {
-    if (!ticks.takes(t.type)) {
-      continue;
-    }
-    ticks.add(std::make_shared<Tick>(constants().tick_type[static_cast<std::size_t>(t.type)],
-                                     venue::to_price(t.price, tick_size), t.volume,
-                                     vendor_time(t.time)));
-    ++added;
-  }
-  if (added == 0) {
-    return;
-  }
-  ticks.trim(static_cast<std::size_t>(added));
-  const std::array<Variant, 2> args{Variant(ticks.shared_from_this()), Variant(added)};
-  fire(cqg::CelEvent::OnTicksAdded, args);
 }
 
 }  // namespace orbrix::cqgsim

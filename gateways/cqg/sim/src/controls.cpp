@@ -178,43 +178,43 @@ automation::DispatchPtr SimControls::started_instance(std::string_view what) con
 void SimControls::advance(std::chrono::nanoseconds by) {
   const auto target = started_instance("advance");
   auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->advance_by(by); });
+  target->apartment()->call([&] { sim->session().advance_by(by); });
 }
 
 void SimControls::fire_quotes(std::string_view symbol, std::vector<QuoteSpec> quotes) {
   const auto target = started_instance("fire_quotes");
   auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->fire_quotes(symbol, quotes); });
+  target->apartment()->call([&] { sim->quotes().fire_quotes(symbol, quotes); });
 }
 
 void SimControls::fire_raw_quotes(std::string_view symbol, std::vector<RawQuote> quotes) {
   const auto target = started_instance("fire_raw_quotes");
   auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->fire_raw_quotes(symbol, quotes); });
+  target->apartment()->call([&] { sim->quotes().fire_raw_quotes(symbol, quotes); });
 }
 
 void SimControls::drop_gateway() {
   const auto target = started_instance("drop_gateway");
   auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->set_gateway_dropped(true); });
+  target->apartment()->call([&] { sim->connection().set_gateway_dropped(true); });
 }
 
 void SimControls::restore_gateway() {
   const auto target = started_instance("restore_gateway");
   auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->set_gateway_dropped(false); });
+  target->apartment()->call([&] { sim->connection().set_gateway_dropped(false); });
 }
 
 void SimControls::drop_data() {
   const auto target = started_instance("drop_data");
   auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->set_data_dropped(true); });
+  target->apartment()->call([&] { sim->connection().set_data_dropped(true); });
 }
 
 void SimControls::restore_data() {
   const auto target = started_instance("restore_data");
   auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->set_data_dropped(false); });
+  target->apartment()->call([&] { sim->connection().set_data_dropped(false); });
 }
 
 void SimControls::reject_next_order(std::string reason) {
@@ -302,8 +302,8 @@ bool SimControls::inject(std::string_view event, std::vector<automation::Variant
   if (chosen && !sim) {
     throw std::logic_error("inject: the target is not a simulator instance");
   }
-  if (!sim || !sim->post_event(static_cast<cqg::CelEvent>(found - cqg::kCelEvents.begin()),
-                               std::move(args))) {
+  if (!sim || !sim->session().post_event(
+                  static_cast<cqg::CelEvent>(found - cqg::kCelEvents.begin()), std::move(args))) {
     automation::report_error(
         fmt::format("cqgsim: {} dropped: the simulator instance has shut down", event));
     return false;

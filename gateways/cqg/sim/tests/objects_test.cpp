@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -186,6 +187,45 @@ TEST(ObjectModelDeterminism, TheSameSeedGivesTheSameQuoteStream) {
   EXPECT_GT(a.size(), 20u);
   EXPECT_EQ(a, first_prices(11));
   EXPECT_NE(a, first_prices(12));
+}
+
+// Started, but its answer a second late: the venue is open meanwhile.
+class LateStartAnswer : public ObjectModelTest {
+ protected:
+  void configure(SimControls& controls) override {
+    controls.set_startup(StartupBehaviour::started(1s));
+  }
+};
+
+// One time line: a late start-up answer comes between the market events due
+// before it and those due after it.
+TEST_F(LateStartAnswer, TakesItsPlaceAmongTheMarketEvents) {
+  std::vector<std::chrono::microseconds> quote_times;  // since the first quote event
+  std::optional<automation::Date> first;
+  std::optional<std::size_t> quotes_before_answer;
+  log->on_event = [&](const EventLog::Event& e) {
+    if (e.name == "OnCELStarted") {
+      quotes_before_answer = quote_times.size();
+    } else if (e.name == "OnInstrumentChanged") {
+      // Read while handled: the quote objects are updated in place.
+      const auto when = Object(e.args[1]).item(0).get("Timestamp").as_date();
+      first = first.value_or(when);
+      quote_times.push_back(std::chrono::duration_cast<std::chrono::microseconds>(when - *first));
+    }
+  };
+  subscribe("EP");
+  EXPECT_TRUE(log->named("OnCELStarted").empty());
+  advance(2s);
+  ASSERT_TRUE(quotes_before_answer);
+  EXPECT_GT(*quotes_before_answer, 1u);
+  EXPECT_LT(*quotes_before_answer, quote_times.size());
+  for (std::size_t i = 0; i < quote_times.size(); ++i) {
+    if (i < *quotes_before_answer) {
+      EXPECT_LE(quote_times[i], 1s) << i;
+    } else {
+      EXPECT_GE(quote_times[i], 1s) << i;
+    }
+  }
 }
 
 TEST_F(ObjectModelTest, AnExactBatchAndRawQuotesAreFiredAsGiven) {

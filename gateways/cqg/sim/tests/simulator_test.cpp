@@ -98,6 +98,39 @@ TEST_F(SimulatorTest, StartupCanFailWithADataErrorLate) {
   EXPECT_EQ(sink->last_args[1].as_string(), "bad login");
 }
 
+// On the manual clock every delayed answer is due on the simulator's clock
+// alone: start-up and log-on answers minutes late arrive by advance, at once.
+TEST_F(SimulatorTest, OnTheManualClockLateAnswersArriveByAdvanceAlone) {
+  sim.controls().use_manual_clock();
+  sim.controls().set_startup(StartupBehaviour::started(2min));
+  sim.controls().set_gateway(GatewayBehaviour::after(3min));
+  cel.call("Startup");
+  automation::pump_waiting_messages();
+  sim.controls().advance(2min - 1ms);
+  EXPECT_TRUE(sink->events.empty());
+  sim.controls().advance(1ms);
+  EXPECT_EQ(sink->events,
+            (std::vector<std::string>{"OnCELStarted", "OnDataConnectionStatusChanged"}));
+  cel.call("GWLogon", "user", "password");
+  sim.controls().advance(3min - 1ms);
+  EXPECT_EQ(sink->events.size(), 2u);
+  sim.controls().advance(1ms);
+  EXPECT_EQ(sink->events.back(), "OnGWConnectionStatusChanged");
+  EXPECT_EQ(sink->last_args.at(0).as_int(), type_library()->constant("csConnectionUp"));
+
+  // A start-up that fails late fails on the same clock.
+  automation::Object second(automation::create_object(cqg::kCqgProgId));
+  auto second_sink = std::make_shared<NamedSink>();
+  second.dispatch()->advise(second_sink);
+  sim.controls().set_startup(StartupBehaviour::data_error(4, "no licence", 1min));
+  second.call("Startup");
+  automation::pump_waiting_messages();
+  sim.controls().advance(1min - 1ms);
+  EXPECT_TRUE(second_sink->events.empty());
+  sim.controls().advance(1ms);
+  EXPECT_EQ(second_sink->events, std::vector<std::string>{"OnDataError"});
+}
+
 TEST_F(SimulatorTest, ASilentStartupNeverAnswers) {
   sim.controls().set_startup(StartupBehaviour::silent());
   cel.call("Startup");

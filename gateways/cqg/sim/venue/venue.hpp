@@ -1,7 +1,8 @@
 #pragma once
 
-// The simulated venue as one piece: its clock, its market and its paper
-// broker, moved through time together. On every market event the broker
+// The simulated venue as one piece: its market and its paper broker, moved
+// through time together on a clock its owner keeps (so the owner's own
+// timers and the market share one time line). On every market event the broker
 // matches first, then the event is delivered, so an order the client sends
 // while handling an event can fill on a later event at the earliest, never
 // on the one being delivered.
@@ -12,8 +13,8 @@
 #include <span>
 #include <vector>
 
+#include "venue/clock.hpp"
 #include "venue/market/catalogue.hpp"
-#include "venue/market/clock.hpp"
 #include "venue/market/market.hpp"
 #include "venue/trading/paper_broker.hpp"
 #include "venue/types.hpp"
@@ -22,7 +23,6 @@ namespace orbrix::cqgsim::venue {
 
 struct VenueConfig {
   std::uint64_t seed = 1;
-  Timestamp start{};
   MarketConfig market{};
   TradingOptions trading{};
   std::vector<AccountConfig> accounts = default_accounts();
@@ -39,9 +39,11 @@ class VenueObserver {
 
 class Venue {
  public:
-  // The standard catalogue as of `config.start`. Throws what its parts throw
-  // for a bad configuration.
-  explicit Venue(VenueConfig config);
+  // Starts at the clock's time, with the standard catalogue as of then; the
+  // clock outlives the venue. Throws std::invalid_argument for a time outside
+  // the years the venue works in, and what its parts throw for a bad
+  // configuration.
+  Venue(VenueConfig config, MarketClock& clock);
 
   Timestamp now() const { return clock_.now(); }
   const Catalogue& catalogue() const { return market_.catalogue(); }
@@ -58,7 +60,7 @@ class Venue {
   void advance_to(Timestamp t, VenueObserver& observer);
 
  private:
-  MarketClock clock_;
+  MarketClock& clock_;
   Market market_;
   PaperBroker broker_;
 };

@@ -20,9 +20,10 @@ Timestamp checked_start(Timestamp start) {
 
 }  // namespace
 
-Venue::Venue(VenueConfig config)
-    : clock_(checked_start(config.start)),
-      market_(Catalogue::standard(config.start), config.seed, config.start, config.market),
+Venue::Venue(VenueConfig config, MarketClock& clock)
+    : clock_(clock),
+      market_(Catalogue::standard(checked_start(clock.now())), config.seed, clock.now(),
+              config.market),
       broker_(market_.catalogue().contracts(), std::move(config.accounts), config.trading) {}
 
 void Venue::advance_to(Timestamp t, VenueObserver& observer) {

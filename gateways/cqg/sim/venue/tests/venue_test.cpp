@@ -37,8 +37,8 @@ const Timestamp kStart = std::chrono::sys_days{std::chrono::year{2026} / 12 / 8}
 TEST(Venue, MatchesBeforeDeliveringAndAnOrderSentWhileHandlingWaitsForTheNextEvent) {
   VenueConfig config;
   config.seed = 3;
-  config.start = kStart;
-  Venue venue(config);
+  MarketClock clock(kStart);
+  Venue venue(config, clock);
   Recorder r;
   r.watched = *venue.catalogue().resolve("EP");
   venue.advance_to(kStart, r);  // the opening events
@@ -66,8 +66,8 @@ TEST(Venue, MatchesBeforeDeliveringAndAnOrderSentWhileHandlingWaitsForTheNextEve
 TEST(Venue, TimersAndMarketEventsComeInTimeOrderAndTimeNeverGoesBack) {
   VenueConfig config;
   config.seed = 3;
-  config.start = kStart;
-  Venue venue(config);
+  MarketClock clock(kStart);
+  Venue venue(config, clock);
   Recorder r;
   r.watched = *venue.catalogue().resolve("EP");
   std::vector<Timestamp> seen;
@@ -78,11 +78,11 @@ TEST(Venue, TimersAndMarketEventsComeInTimeOrderAndTimeNeverGoesBack) {
   EXPECT_NE(std::find(seen.begin(), seen.end(), kStart + 2s), seen.end());
   EXPECT_EQ(venue.now(), kStart + 5s);
   EXPECT_THROW(venue.advance_to(kStart + 1s, r), std::invalid_argument);
-  // A start the clock could not run on from is refused.
-  config.start = kTimeLimit;
-  EXPECT_THROW(Venue{config}, std::invalid_argument);
-  config.start = kEarliestTime - 1ns;
-  EXPECT_THROW(Venue{config}, std::invalid_argument);
+  // A clock the venue could not run on from is refused.
+  MarketClock too_late(kTimeLimit);
+  EXPECT_THROW(Venue(config, too_late), std::invalid_argument);
+  MarketClock too_early(kEarliestTime - 1ns);
+  EXPECT_THROW(Venue(config, too_early), std::invalid_argument);
 }
 
 }  // namespace

@@ -82,6 +82,8 @@ class PaperBroker {
                        std::vector<AccountConfig> accounts = default_accounts(),
                        TradingOptions options = {});
 
+  const TradingOptions& options() const { return options_; }
+
   // Takes an order at `now`. Always returns a new order: OrderAdded
   // (InTransit), then OrderChanged to Working, or to Rejected with a reason
   // (quantity not positive or above the maximum, unknown account or

@@ -29,7 +29,7 @@ struct StartupBehaviour {
     Silent,     // nothing at all
   };
   Answer answer = Answer::Started;
-  // Delay between Startup() and the answer.
+  // Delay between Startup() and the answer, on the simulator's clock.
   std::chrono::milliseconds delay{0};
   std::int64_t error_code = 0;
   std::string error_description;
@@ -185,11 +185,11 @@ class SimControls {
   // is kept then.
   void replay_history(std::string symbol, const std::string& path);
 
-  // The simulator's clock. By default it follows the wall clock. Manual: it
-  // moves only by advance(), which runs on the simulator's apartment and
-  // returns once every timer and market event due by then has been fired.
-  // Choose before Startup. advance() throws std::logic_error on the wall
-  // clock or without a started instance.
+  // The simulator's clock, which every delayed answer is due on. By default
+  // it follows the wall clock. Manual: it moves only by advance(), which runs
+  // on the simulator's apartment and returns once every answer and market
+  // event due by then has been fired. Choose before Startup. advance() throws
+  // std::logic_error on the wall clock, or before a Startup that answers.
   void use_manual_clock(bool manual = true);
   bool manual_clock() const;
   void advance(std::chrono::nanoseconds by);

@@ -1,4 +1,4 @@
-#include "venue/market/clock.hpp"
+#include "venue/clock.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "test_support.hpp"
+#include "venue/market/tests/test_support.hpp"
 
 namespace orbrix::cqgsim::venue {
 namespace {
@@ -14,7 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::at;
 
-TEST(VenueMarketClock, FiresDueTimersInTimeOrderAndTiesInSchedulingOrder) {
+TEST(VenueClock, FiresDueTimersInTimeOrderAndTiesInSchedulingOrder) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   std::vector<std::string> fired;
   const auto note = [&](std::string name) {
@@ -35,7 +35,7 @@ TEST(VenueMarketClock, FiresDueTimersInTimeOrderAndTiesInSchedulingOrder) {
   EXPECT_EQ(clock.next_due(), at("2026-12-08T14:00:00.031Z"));
 }
 
-TEST(VenueMarketClock, TimersScheduledByACallbackFireInTheSameAdvanceWhenDue) {
+TEST(VenueClock, TimersScheduledByACallbackFireInTheSameAdvanceWhenDue) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   std::vector<std::string> fired;
   clock.schedule_after(10ms, [&] {
@@ -50,7 +50,7 @@ TEST(VenueMarketClock, TimersScheduledByACallbackFireInTheSameAdvanceWhenDue) {
   EXPECT_EQ(clock.pending(), 1u);
 }
 
-TEST(VenueMarketClock, RefusesToGoBackAndKeepsItsTime) {
+TEST(VenueClock, RefusesToGoBackAndKeepsItsTime) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   bool fired = false;
   clock.schedule_after(1s, [&] { fired = true; });
@@ -72,7 +72,7 @@ TEST(VenueMarketClock, RefusesToGoBackAndKeepsItsTime) {
   EXPECT_TRUE(fired);
 }
 
-TEST(VenueMarketClock, CancelledTimersNeverFire) {
+TEST(VenueClock, CancelledTimersNeverFire) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   int fired = 0;
   const auto a = clock.schedule_after(10ms, [&] { fired += 1; });
@@ -85,7 +85,7 @@ TEST(VenueMarketClock, CancelledTimersNeverFire) {
   EXPECT_FALSE(clock.cancel(b));  // already fired
 }
 
-TEST(VenueMarketClock, ACallbackCanCancelALaterTimerButNotAdvance) {
+TEST(VenueClock, ACallbackCanCancelALaterTimerButNotAdvance) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   MarketClock::TimerId later = 0;
   bool later_fired = false;
@@ -104,7 +104,7 @@ TEST(VenueMarketClock, ACallbackCanCancelALaterTimerButNotAdvance) {
   EXPECT_NE(error.find("inside a timer callback"), std::string::npos);
 }
 
-TEST(VenueMarketClock, AThrowingCallbackLeavesTheOtherTimersScheduled) {
+TEST(VenueClock, AThrowingCallbackLeavesTheOtherTimersScheduled) {
   MarketClock clock(at("2026-12-08T14:00:00Z"));
   bool second = false;
   clock.schedule_after(1ms, [] { throw std::runtime_error("boom"); });

@@ -1,4 +1,4 @@
-#include "venue/market/clock.hpp"
+#include "venue/clock.hpp"
 
 #include <stdexcept>
 #include <string>

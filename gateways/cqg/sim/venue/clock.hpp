@@ -1,20 +1,22 @@
 #pragma once
 
-// The venue's market clock: the time the venue believes it is, moved only by
-// its owner (from real time in a running simulator, in steps in a test: a
-// delay is `advance(30ms)`, not a sleep), with timers that fire when it
-// passes their due time.
+// The venue's clock and timer wheel: the time the venue believes it is, moved
+// only by its owner (from real time in a running simulator, in steps in a test
+// or a backtest: a delay is `advance(30ms)`, not a sleep), with timers that
+// fire when it passes their due time. The simulator keeps one, and every
+// delayed answer it gives is a timer on it.
 //
-// Venue thread only; nothing blocks. Scheduling allocates (the callback and a
-// map node); advancing allocates nothing of its own.
+// Venue thread only; nothing blocks. Scheduling allocates a map node (and the
+// callback only when its closure is larger than Task's inline storage);
+// advancing allocates nothing of its own.
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <unordered_map>
 #include <utility>
 
+#include "orbrix/common/task.hpp"
 #include "venue/types.hpp"
 
 namespace orbrix::cqgsim::venue {
@@ -22,7 +24,7 @@ namespace orbrix::cqgsim::venue {
 class MarketClock {
  public:
   using TimerId = std::uint64_t;
-  using Callback = std::function<void()>;
+  using Callback = orbrix::Task;  // move-only: a timer may own what it answers with
 
   explicit MarketClock(Timestamp start) : now_(start) {}
   MarketClock(const MarketClock&) = delete;

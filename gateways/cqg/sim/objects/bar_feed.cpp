@@ -1,0 +1,180 @@
+#include "objects/bar_feed.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+#include <utility>
+
+#include "objects/constants.hpp"
+#include "venue/price.hpp"
+
+namespace orbrix::cqgsim {
+
+using automation::Variant;
+
+namespace {
+
+// How many completed bars RangeStart and RangeEnd ask for (RangeEnd counts
+// back from the forming bar: 0 and -101 ask for 100), or none when the range
+// is not one the simulator can serve: its arithmetic would overflow, or it
+// asks for more than a request returns.
+std::optional<std::size_t> bars_wanted(std::int64_t range_start, std::int64_t range_end) {
+  std::int64_t span = 0;
+  if (__builtin_sub_overflow(range_start, range_end, &span)) {
+    return std::nullopt;
+  }
+  if (span <= 1) {
+    return 0;  // up to the forming bar only
+  }
+  const auto wanted = static_cast<std::uint64_t>(span) - 1;
+  if (wanted > venue::kMaxBarsPerRequest) {
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(wanted);
+}
+
+}  // namespace
+
+std::shared_ptr<TimedBar> BarFeed::make_bar(const venue::Bar& bar, double tick_size,
+                                            std::string_view symbol, std::size_t index) const {
+  auto b = std::make_shared<TimedBar>();
+  b->start = bar.start;
+  b->timestamp = session_.vendor_time(bar.start);
+  b->open = venue::to_price(bar.open, tick_size);
+  b->high = venue::to_price(bar.high, tick_size);
+  b->low = venue::to_price(bar.low, tick_size);
+  b->close = venue::to_price(bar.close, tick_size);
+  b->volume = static_cast<double>(bar.volume);
+  b->tick_volume = static_cast<double>(bar.tick_volume);
+  b->contract_volume = static_cast<double>(bar.contract_volume);
+  b->commodity_volume = static_cast<double>(bar.commodity_volume);
+  // Values the controls say are missing at this index.
+  const std::pair<BarField, double TimedBar::*> fields[] = {{BarField::Open, &TimedBar::open},
+                                                            {BarField::High, &TimedBar::high},
+                                                            {BarField::Low, &TimedBar::low},
+                                                            {BarField::Close, &TimedBar::close},
+                                                            {BarField::Volume, &TimedBar::volume}};
+  for (const auto& [field, member] : fields) {
+    const auto missing = session_.controls().missing_bar_values(symbol, field);
+    if (std::find(missing.begin(), missing.end(), index) != missing.end()) {
+      (*b).*member = kInvalidValue;
+    }
+  }
+  return b;
+}
+
+Variant BarFeed::request_timed_bars(const Variant& request) {
+  session_.require_started("RequestTimedBars");
+  auto r = std::dynamic_pointer_cast<TimedBarsRequest>(request.as_object());
+  if (!r) {
+    throw std::invalid_argument(
+        "CQGCEL.RequestTimedBars: the argument is not a timed-bars request");
+  }
+  const auto& k = constants();
+  const auto period = r->historical_period && *r->historical_period == k.hpDaily
+                          ? venue::BarPeriod::Daily
+                          : venue::BarPeriod::OneMinute;
+  if (!r->historical_period && r->intraday_period && *r->intraday_period != k.pfds1Min) {
+    throw std::invalid_argument(
+        "CQGTimedBarsRequest: the simulator has one-minute and daily bars only");
+  }
+  const auto id = session_.venue().catalogue().resolve(r->symbol);
+  auto bars = std::make_shared<TimedBars>(r, id, period);
+  all_timed_bars_->add(bars);
+  const auto b = session_.controls().bars_resolution();
+  if (b.answer == AnswerBehaviour::Answer::Never) {
+    return bars;
+  }
+  session_.after(b.delay, [this, bars, b] {
+    if (bars->removed()) {
+      return;  // removed before its answer: nobody asks any more
+    }
+    const auto& req = *bars->request();
+    const auto wanted = bars_wanted(req.range_start, req.range_end);
+    Variant error;
+    if (b.answer == AnswerBehaviour::Answer::Error) {
+      error = make_error(b.error_code, b.error_description);
+    } else if (!bars->instrument()) {
+      error = make_error(1, fmt::format("Unknown symbol: {}", req.symbol));
+    } else if (!wanted) {
+      error = make_error(2, fmt::format("RangeStart {} and RangeEnd {} do not ask for 0 to {} bars",
+                                        req.range_start, req.range_end, venue::kMaxBarsPerRequest));
+    } else if (b.answer != AnswerBehaviour::Answer::Empty) {
+      const auto series =
+          session_.venue().market().bars(*bars->instrument(), bars->period(), *wanted);
+      const double tick = session_.venue().catalogue().contract(*bars->instrument()).tick_size;
+      for (const auto& bar : series.completed) {
+        bars->append(make_bar(bar, tick, req.symbol, bars->appended()));
+      }
+      if (series.forming) {
+        bars->append(make_bar(*series.forming, tick, req.symbol, bars->appended()));
+      }
+      bars->set_resolved(*wanted);
+      timed_bars_.push_back(bars);
+    }
+    const std::array<Variant, 2> args{Variant(bars), error};
+    session_.fire(cqg::CelEvent::OnTimedBarsResolved, args);
+  });
+  return bars;
+}
+
+void BarFeed::remove_timed_bars(const Variant& bars) {
+  auto* target = dynamic_cast<TimedBars*>(bars.as_object().get());
+  if (!target) {
+    throw std::invalid_argument(
+        "CQGCEL.RemoveTimedBars: the argument is not a timed-bars collection");
+  }
+  target->set_removed();
+  all_timed_bars_->remove(target);
+  std::erase_if(timed_bars_, [target](const auto& b) { return b.get() == target; });
+}
+
+void BarFeed::deliver_to(TimedBars& bars, const venue::BarUpdate& update) {
+  const double tick = session_.venue().catalogue().contract(*bars.instrument()).tick_size;
+  const auto& symbol = bars.request()->symbol;
+  const auto self = bars.shared_from_this();
+  const TimedBar* newest = bars.newest();
+  if (update.kind == venue::BarUpdate::Kind::Updated) {
+    if (!newest || newest->start != update.bar.start) {
+      bars.append(make_bar(update.bar, tick, symbol, bars.appended()));
+      const std::array<Variant, 1> args{Variant(self)};
+      session_.fire(cqg::CelEvent::OnTimedBarsAdded, args);
+      return;
+    }
+    bars.replace_newest(make_bar(update.bar, tick, symbol, bars.appended() - 1));
+    const std::array<Variant, 2> args{Variant(self),
+                                      Variant(static_cast<std::int64_t>(bars.size() - 1))};
+    session_.fire(cqg::CelEvent::OnTimedBarsUpdated, args);
+    return;
+  }
+  // A new bar opened: the one before it is final now.
+  if (update.finished && newest && newest->start == update.finished->start) {
+    bars.replace_newest(make_bar(*update.finished, tick, symbol, bars.appended() - 1));
+  }
+  bars.append(make_bar(update.bar, tick, symbol, bars.appended()));
+  const std::array<Variant, 1> args{Variant(self)};
+  session_.fire(cqg::CelEvent::OnTimedBarsAdded, args);
+}
+
+bool BarFeed::listens(venue::InstrumentId id) const {
+  return std::any_of(timed_bars_.begin(), timed_bars_.end(),
+                     [id](const auto& b) { return b->live() && b->instrument() == id; });
+}
+
+void BarFeed::deliver(const venue::MarketEvent& event) {
+  // A copy: a handler may add or remove requests.
+  const auto requests = timed_bars_;
+  for (const auto& b : requests) {
+    if (b->live() && b->instrument() == event.instrument) {
+      for (const auto& update : event.bars) {
+        if (update.period == b->period()) {
+          deliver_to(*b, update);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace orbrix::cqgsim

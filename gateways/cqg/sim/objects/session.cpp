@@ -1,0 +1,262 @@
+#include "objects/session.hpp"
+
+#include <date/tz.h>
+#include <fmt/format.h>
+
+#include <numeric>
+#include <stdexcept>
+#include <utility>
+
+#include "objects/api_configuration.hpp"
+#include "objects/constants.hpp"
+#include "objects/sim_history.hpp"
+#include "orbrix/automation/apartment.hpp"
+
+namespace orbrix::cqgsim {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How often the market steps on the wall clock.
+constexpr auto kStepInterval = 20ms;
+
+// The time zone a TimeZoneCode names.
+const date::time_zone* zone_of(std::int64_t code) {
+  const auto& k = constants();
+  const char* name = "Etc/UTC";
+  if (code == k.tzChina) {
+    name = "Asia/Shanghai";
+  } else if (code == k.tzHongKong) {
+    name = "Asia/Hong_Kong";
+  } else if (code == k.tzJapan) {
+    name = "Asia/Tokyo";
+  } else if (code == k.tzCentral) {
+    name = "America/Chicago";
+  } else if (code == k.tzEastern) {
+    name = "America/New_York";
+  } else if (code == k.tzPacific) {
+    name = "America/Los_Angeles";
+  } else if (code == k.tzGreenwich) {
+    name = "Europe/London";
+  }
+  return date::locate_zone(name);
+}
+
+}  // namespace
+
+Session::Session(automation::Dispatch& owner, std::shared_ptr<SimControls> controls,
+                 venue::VenueObserver& fan_out)
+    : owner_(owner),
+      controls_(std::move(controls)),
+      fan_out_(fan_out),
+      configuration_(std::make_shared<ApiConfiguration>()) {
+  if (!owner_.apartment()) {
+    throw std::logic_error(
+        "CQGCEL answers from an apartment: create it on a thread that called co_initialize");
+  }
+  // Every call into this simulator's objects runs on this thread.
+  detail::bind_thread_journal(controls_->shared_journal());
+}
+
+Session::~Session() = default;
+
+void Session::fire(cqg::CelEvent event, automation::Args args) const {
+  events_.fire(event_id(event), args);
+}
+
+bool Session::post_event(cqg::CelEvent event, std::vector<automation::Variant> args) {
+  // A weak reference: a queued event does not keep a released object alive.
+  std::weak_ptr<automation::Dispatch> weak = owner_.weak_from_this();
+  return owner_.apartment()->post([this, weak, event, args = std::move(args)] {
+    if (const auto strong = weak.lock()) {
+      fire(event, args);
+    }
+  });
+}
+
+void Session::emit(automation::Task task) {
+  outbox_.push_back(std::move(task));
+  if (flush_posted_) {
+    return;
+  }
+  flush_posted_ = true;
+  std::weak_ptr<automation::Dispatch> weak = owner_.weak_from_this();
+  if (!owner_.apartment()->post([this, weak] {
+        if (const auto strong = weak.lock()) {
+          flush_posted_ = false;
+          flush();
+        }
+      })) {
+    outbox_.clear();  // the apartment has shut down: nobody can be told any more
+  }
+}
+
+void Session::flush() {
+  while (!outbox_.empty()) {
+    automation::Task task = std::move(outbox_.front());
+    outbox_.pop_front();
+    task();
+  }
+}
+
+void Session::after(std::chrono::milliseconds delay, automation::Task task) {
+  if (delay.count() <= 0 || !clock_) {
+    emit(std::move(task));
+    return;
+  }
+  // The clock is this session's: its timers never outlive it.
+  clock_->schedule_after(delay,
+                         [this, task = std::move(task)]() mutable { emit(std::move(task)); });
+}
+
+venue::Timestamp Session::start_time() const {
+  if (const auto start = controls_->start_time()) {
+    return std::chrono::time_point_cast<venue::Duration>(*start);
+  }
+  const auto histories = controls_->histories();
+  if (!histories.empty() && histories.front().second->data.size() > 0) {
+    // Replaying: the venue's time is the recording's, from its middle, so
+    // the first half is history (bars to look back on) and the second half
+    // plays live.
+    const auto& h = histories.front().second->data;
+    const bool bars = h.format == venue::HistoryFormat::MinuteBars;
+    const auto first = bars ? h.bars.front().start : h.quotes.front().time;
+    const auto last = bars ? h.bars.back().start : h.quotes.back().time;
+    // A midpoint that cannot overflow, whatever the two times are.
+    const venue::Timestamp middle{venue::Duration{
+        std::midpoint(first.time_since_epoch().count(), last.time_since_epoch().count())}};
+    return std::chrono::floor<std::chrono::minutes>(middle);
+  }
+  return std::chrono::time_point_cast<venue::Duration>(std::chrono::system_clock::now());
+}
+
+void Session::start_clock() {
+  if (clock_ || shut_down_) {
+    return;
+  }
+  clock_.emplace(start_time());
+  manual_clock_ = controls_->manual_clock();
+  wall_start_ = std::chrono::steady_clock::now();
+  wall_start_time_ = clock_->now();
+}
+
+void Session::open_venue() {
+  if (venue_ || shut_down_) {
+    return;
+  }
+  start_clock();
+  venue::VenueConfig config;
+  config.seed = controls_->seed();
+  config.market.mean_interval = controls_->mean_event_interval();
+  config.trading.cap_fill_at_displayed_size = controls_->partial_fills();
+  config.trading.finished_orders_kept = controls_->finished_orders_kept();
+  venue_.emplace(std::move(config), *clock_);
+  for (const auto& [symbol, history] : controls_->histories()) {
+    const auto id = venue_->catalogue().resolve(symbol);
+    if (!id) {
+      venue_.reset();
+      throw std::invalid_argument(
+          fmt::format("a history was given for {}, which the simulator does not list", symbol));
+    }
+    venue_->market().replay(*id, history->data);
+  }
+  // The venue's time runs on from when it is ready, not from when its making
+  // began.
+  wall_start_ = std::chrono::steady_clock::now();
+  wall_start_time_ = clock_->now();
+  // The market opens at its start: every instrument has quotes before
+  // anyone subscribes, so a new subscriber gets them at once.
+  venue_->advance_to(venue_->now(), fan_out_);
+}
+
+void Session::follow_wall_clock() {
+  if (manual_clock_ || !clock_) {
+    return;
+  }
+  std::weak_ptr<automation::Dispatch> weak = owner_.weak_from_this();
+  owner_.apartment()->post_after(kStepInterval, [this, weak] {
+    if (const auto strong = weak.lock()) {
+      step();
+    }
+  });
+}
+
+void Session::step() {
+  if (shut_down_ || !clock_) {
+    return;
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - wall_start_;
+  const auto target = wall_start_time_ + std::chrono::duration_cast<venue::Duration>(elapsed);
+  if (target > clock_->now()) {
+    flush();
+    move_to(target);
+  }
+  flush();
+  // Without a venue the clock runs only for the answers still due on it.
+  if (venue_ || clock_->pending() > 0) {
+    follow_wall_clock();
+  }
+}
+
+void Session::move_to(venue::Timestamp t) {
+  if (venue_) {
+    venue_->advance_to(t, fan_out_);
+  } else {
+    clock_->advance_to(t);
+  }
+}
+
+void Session::advance_by(std::chrono::nanoseconds by) {
+  if (!manual_clock_) {
+    throw std::logic_error(
+        "advance: the simulator follows the wall clock (use_manual_clock first)");
+  }
+  if (!clock_ || shut_down_) {
+    require_started("advance");
+  }
+  flush();
+  move_to(clock_->now() + by);
+  flush();
+}
+
+void Session::run_until(venue::Timestamp t) {
+  flush();
+  move_to(t);
+  flush();
+}
+
+venue::Venue& Session::venue() {
+  if (!venue_) {
+    throw std::logic_error("CQGCEL has not been started (call Startup first)");
+  }
+  return *venue_;
+}
+
+automation::Date Session::vendor_time(venue::Timestamp t) const {
+  static thread_local std::int64_t cached_code = -1;
+  static thread_local const date::time_zone* cached_zone = nullptr;
+  const std::int64_t code = configuration_->TimeZoneCode;
+  if (code != cached_code || !cached_zone) {
+    cached_zone = zone_of(code);
+    cached_code = code;
+  }
+  const auto local = cached_zone->to_local(std::chrono::floor<std::chrono::microseconds>(t));
+  return automation::Date(local.time_since_epoch());
+}
+
+void Session::shut_down_now() {
+  started_ = false;
+  shut_down_ = true;
+  outbox_.clear();
+}
+
+void Session::require_started(std::string_view member) const {
+  if (shut_down_) {
+    throw std::logic_error(fmt::format("CQGCEL.{}: CQGCEL has been shut down", member));
+  }
+  if (!venue_) {
+    throw std::logic_error(fmt::format("CQGCEL.{}: CQGCEL has not been started", member));
+  }
+}
+
+}  // namespace orbrix::cqgsim

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "objects/event_ids.hpp"
+#include "orbrix/automation/connection_point.hpp"
+#include "orbrix/automation/dispatch.hpp"
+#include "orbrix/automation/task.hpp"
+#include "orbrix/cqgsim/simulator.hpp"
+#include "venue/venue.hpp"
+
+namespace orbrix::cqgsim {
+
+class ApiConfiguration;
+
+// What every feature of the simulated CQGCEL shares: the apartment of the
+// object that holds it, the connection point events are fired through, one
+// outbox, one clock and the venue on that clock.
+//
+// Events: an event a call causes goes into the outbox, which is fired, in
+// order, by a task posted behind the call (or by the next market step,
+// whichever runs first), never from inside the call. Time: every delayed
+// answer is a timer on the one clock, which follows the wall clock (stepped
+// from the apartment's pump) or, manual, moves only by advance_by.
+//
+// Thread: the owner's apartment, post_event excepted.
+class Session {
+ public:
+  // `owner` holds the session (its apartment and its life are the
+  // session's); `fan_out` is told what the venue does.
+  Session(automation::Dispatch& owner, std::shared_ptr<SimControls> controls,
+          venue::VenueObserver& fan_out);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  SimControls& controls() const { return *controls_; }
+  const std::shared_ptr<ApiConfiguration>& configuration() const { return configuration_; }
+  // A part of the owner as a weak reference: locked, it keeps the whole
+  // simulator alive, as a reference to the owner would.
+  template <class T>
+  std::weak_ptr<T> share(T& part) const {
+    return std::shared_ptr<T>(owner_.shared_from_this(), &part);
+  }
+
+  // --- events ---
+  automation::ConnectionPoint& events() { return events_; }
+  // Fires an event now.
+  void fire(cqg::CelEvent event, automation::Args args) const;
+  // Posts an event to be fired from the apartment's pump; any thread. False
+  // when the apartment has shut down.
+  bool post_event(cqg::CelEvent event, std::vector<automation::Variant> args);
+  // Queues work that fires events, behind what is queued already.
+  void emit(automation::Task task);
+  // Runs what the outbox holds, in order.
+  void flush();
+  // Queues `task` into the outbox after `delay` on the clock (at once when
+  // `delay` is 0 or the clock has not started).
+  void after(std::chrono::milliseconds delay, automation::Task task);
+
+  // --- time and the venue ---
+  // Starts the clock at the configured start time, once, unless shut down.
+  void start_clock();
+  // Makes the venue on the clock and opens its market, once, unless shut
+  // down. Throws std::invalid_argument for a history of a symbol the venue
+  // does not list.
+  void open_venue();
+  // On the wall clock, from now on a repeating timer of the apartment moves
+  // the clock (and the venue) to the wall clock's time, while there is a
+  // venue or an answer due.
+  void follow_wall_clock();
+  // The manual clock moves by `by`: every answer and market event due by
+  // then is fired. Throws std::logic_error on the wall clock, before the
+  // clock started or after Shutdown.
+  void advance_by(std::chrono::nanoseconds by);
+  // Fires the outbox, moves the venue to `t` and fires the outbox again.
+  void run_until(venue::Timestamp t);
+  venue::Venue& venue();  // throws std::logic_error before Startup
+  bool has_venue() const { return venue_.has_value(); }
+  // A venue time as the vendor reports it: in the configured time zone.
+  automation::Date vendor_time(venue::Timestamp t) const;
+
+  // --- the object's life ---
+  bool started() const { return started_; }
+  void set_started() { started_ = true; }
+  bool shut_down() const { return shut_down_; }
+  // Shutdown: later requests raise, and nothing queued is told any more.
+  void shut_down_now();
+  // Throws std::logic_error naming `member` before Startup or after Shutdown.
+  void require_started(std::string_view member) const;
+
+ private:
+  venue::Timestamp start_time() const;
+  void step();
+  void move_to(venue::Timestamp t);
+
+  // Constant after construction.
+  automation::Dispatch& owner_;
+  std::shared_ptr<SimControls> controls_;
+  venue::VenueObserver& fan_out_;
+  std::shared_ptr<ApiConfiguration> configuration_;
+
+  // Apartment thread only.
+  automation::ConnectionPoint events_;
+  std::deque<automation::Task> outbox_;
+  bool flush_posted_ = false;
+  bool started_ = false;
+  bool shut_down_ = false;
+  bool manual_clock_ = false;
+  std::optional<venue::MarketClock> clock_;  // the venue runs on it: declared first
+  std::optional<venue::Venue> venue_;
+  // On the wall clock: when the clock started (or the venue opened), and the
+  // clock's time then.
+  std::chrono::steady_clock::time_point wall_start_{};
+  venue::Timestamp wall_start_time_{};
+};
+
+}  // namespace orbrix::cqgsim

@@ -1,0 +1,93 @@
+#include "objects/tick_feed.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+#include "objects/constants.hpp"
+#include "venue/price.hpp"
+
+namespace orbrix::cqgsim {
+
+using automation::Variant;
+
+Variant TickFeed::request_ticks(const Variant& request) {
+  session_.require_started("RequestTicks");
+  auto r = std::dynamic_pointer_cast<TicksRequest>(request.as_object());
+  if (!r) {
+    throw std::invalid_argument("CQGCEL.RequestTicks: the argument is not a ticks request");
+  }
+  const auto id = session_.venue().catalogue().resolve(r->symbol);
+  auto ticks = std::make_shared<Ticks>(r, id);
+  all_ticks_->add(ticks);
+  const auto b = session_.controls().ticks_resolution();
+  if (b.answer == AnswerBehaviour::Answer::Never) {
+    return ticks;
+  }
+  session_.after(b.delay, [this, ticks, b, symbol = r->symbol] {
+    if (ticks->removed()) {
+      return;
+    }
+    Variant error;
+    if (b.answer == AnswerBehaviour::Answer::Error) {
+      error = make_error(b.error_code, b.error_description);
+    } else if (!ticks->instrument()) {
+      error = make_error(1, fmt::format("Unknown symbol: {}", symbol));
+    } else {
+      ticks->set_resolved();
+      ticks_.push_back(ticks);
+    }
+    const std::array<Variant, 2> args{Variant(ticks), error};
+    session_.fire(cqg::CelEvent::OnTicksResolved, args);
+  });
+  return ticks;
+}
+
+void TickFeed::remove_ticks(const Variant& ticks) {
+  auto* target = dynamic_cast<Ticks*>(ticks.as_object().get());
+  if (!target) {
+    throw std::invalid_argument("CQGCEL.RemoveTicks: the argument is not a ticks collection");
+  }
+  target->set_removed();
+  all_ticks_->remove(target);
+  std::erase_if(ticks_, [target](const auto& t) { return t.get() == target; });
+}
+
+void TickFeed::deliver_to(Ticks& ticks, const venue::MarketEvent& event) {
+  const double tick_size = session_.venue().catalogue().contract(event.instrument).tick_size;
+  std::int64_t added = 0;
+  for (const auto& t : event.ticks) {
+    if (!ticks.takes(t.type)) {
+      continue;
+    }
+    ticks.add(std::make_shared<Tick>(constants().tick_type[static_cast<std::size_t>(t.type)],
+                                     venue::to_price(t.price, tick_size), t.volume,
+                                     session_.vendor_time(t.time)));
+    ++added;
+  }
+  if (added == 0) {
+    return;
+  }
+  ticks.trim(static_cast<std::size_t>(added));
+  const std::array<Variant, 2> args{Variant(ticks.shared_from_this()), Variant(added)};
+  session_.fire(cqg::CelEvent::OnTicksAdded, args);
+}
+
+bool TickFeed::listens(venue::InstrumentId id) const {
+  return std::any_of(ticks_.begin(), ticks_.end(),
+                     [id](const auto& t) { return t->resolved() && t->instrument() == id; });
+}
+
+void TickFeed::deliver(const venue::MarketEvent& event) {
+  // A copy: a handler may add or remove requests.
+  const auto requests = ticks_;
+  for (const auto& t : requests) {
+    if (t->resolved() && !t->removed() && t->instrument() == event.instrument) {
+      deliver_to(*t, event);
+    }
+  }
+}
+
+}  // namespace orbrix::cqgsim
