@@ -75,6 +75,7 @@ bool Session::post_event(cqg::CelEvent event, std::vector<automation::Variant> a
 }
 
 void Session::emit(automation::Task task) {
+  on_apartment_.assert_current();
   outbox_.push_back(std::move(task));
   if (flush_posted_) {
     return;
@@ -83,6 +84,7 @@ void Session::emit(automation::Task task) {
   std::weak_ptr<automation::Dispatch> weak = owner_.weak_from_this();
   if (!owner_.apartment()->post([this, weak] {
         if (const auto strong = weak.lock()) {
+          on_apartment_.assert_current();
           flush_posted_ = false;
           flush();
         }
@@ -92,6 +94,7 @@ void Session::emit(automation::Task task) {
 }
 
 void Session::flush() {
+  on_apartment_.assert_current();
   while (!outbox_.empty()) {
     automation::Task task = std::move(outbox_.front());
     outbox_.pop_front();
@@ -100,6 +103,7 @@ void Session::flush() {
 }
 
 void Session::after(std::chrono::milliseconds delay, automation::Task task) {
+  on_apartment_.assert_current();
   if (delay.count() <= 0 || !clock_) {
     emit(std::move(task));
     return;
@@ -131,6 +135,7 @@ venue::Timestamp Session::start_time() const {
 }
 
 void Session::start_clock() {
+  on_apartment_.assert_current();
   if (clock_ || shut_down_) {
     return;
   }
@@ -141,6 +146,7 @@ void Session::start_clock() {
 }
 
 void Session::open_venue() {
+  on_apartment_.assert_current();
   if (venue_ || shut_down_) {
     return;
   }
@@ -170,12 +176,14 @@ void Session::open_venue() {
 }
 
 void Session::follow_wall_clock() {
+  on_apartment_.assert_current();
   if (manual_clock_ || !clock_) {
     return;
   }
   std::weak_ptr<automation::Dispatch> weak = owner_.weak_from_this();
   owner_.apartment()->post_after(kStepInterval, [this, weak] {
     if (const auto strong = weak.lock()) {
+      on_apartment_.assert_current();
       step();
     }
   });
@@ -207,6 +215,7 @@ void Session::move_to(venue::Timestamp t) {
 }
 
 void Session::advance_by(std::chrono::nanoseconds by) {
+  on_apartment_.assert_current();
   if (!manual_clock_) {
     throw std::logic_error(
         "advance: the simulator follows the wall clock (use_manual_clock first)");
@@ -220,12 +229,14 @@ void Session::advance_by(std::chrono::nanoseconds by) {
 }
 
 void Session::run_until(venue::Timestamp t) {
+  on_apartment_.assert_current();
   flush();
   move_to(t);
   flush();
 }
 
 venue::Venue& Session::venue() {
+  on_apartment_.assert_current();
   if (!venue_) {
     throw std::logic_error("CQGCEL has not been started (call Startup first)");
   }
@@ -245,12 +256,14 @@ automation::Date Session::vendor_time(venue::Timestamp t) const {
 }
 
 void Session::shut_down_now() {
+  on_apartment_.assert_current();
   started_ = false;
   shut_down_ = true;
   outbox_.clear();
 }
 
 void Session::require_started(std::string_view member) const {
+  on_apartment_.assert_current();
   if (shut_down_) {
     throw std::logic_error(fmt::format("CQGCEL.{}: CQGCEL has been shut down", member));
   }

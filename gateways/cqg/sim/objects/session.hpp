@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "objects/event_ids.hpp"
+#include "orbrix/automation/apartment_checker.hpp"
 #include "orbrix/automation/connection_point.hpp"
 #include "orbrix/automation/dispatch.hpp"
 #include "orbrix/automation/task.hpp"
@@ -81,14 +82,26 @@ class Session {
   // Fires the outbox, moves the venue to `t` and fires the outbox again.
   void run_until(venue::Timestamp t);
   venue::Venue& venue();  // throws std::logic_error before Startup
-  bool has_venue() const { return venue_.has_value(); }
+  bool has_venue() const {
+    on_apartment_.assert_current();
+    return venue_.has_value();
+  }
   // A venue time as the vendor reports it: in the configured time zone.
   automation::Date vendor_time(venue::Timestamp t) const;
 
   // --- the object's life ---
-  bool started() const { return started_; }
-  void set_started() { started_ = true; }
-  bool shut_down() const { return shut_down_; }
+  bool started() const {
+    on_apartment_.assert_current();
+    return started_;
+  }
+  void set_started() {
+    on_apartment_.assert_current();
+    started_ = true;
+  }
+  bool shut_down() const {
+    on_apartment_.assert_current();
+    return shut_down_;
+  }
   // Shutdown: later requests raise, and nothing queued is told any more.
   void shut_down_now();
   // Throws std::logic_error naming `member` before Startup or after Shutdown.
@@ -96,8 +109,8 @@ class Session {
 
  private:
   venue::Timestamp start_time() const;
-  void step();
-  void move_to(venue::Timestamp t);
+  void step() REQUIRES(on_apartment_);
+  void move_to(venue::Timestamp t) REQUIRES(on_apartment_);
 
   // Constant after construction.
   automation::Dispatch& owner_;
@@ -105,19 +118,21 @@ class Session {
   venue::VenueObserver& fan_out_;
   std::shared_ptr<ApiConfiguration> configuration_;
 
-  // Apartment thread only.
+  // Apartment thread only, which on_apartment_ checks.
+  automation::ApartmentChecker on_apartment_{"the simulator's session"};
   automation::ConnectionPoint events_;
-  std::deque<automation::Task> outbox_;
-  bool flush_posted_ = false;
-  bool started_ = false;
-  bool shut_down_ = false;
-  bool manual_clock_ = false;
-  std::optional<venue::MarketClock> clock_;  // the venue runs on it: declared first
-  std::optional<venue::Venue> venue_;
+  std::deque<automation::Task> outbox_ GUARDED_BY(on_apartment_);
+  bool flush_posted_ GUARDED_BY(on_apartment_) = false;
+  bool started_ GUARDED_BY(on_apartment_) = false;
+  bool shut_down_ GUARDED_BY(on_apartment_) = false;
+  bool manual_clock_ GUARDED_BY(on_apartment_) = false;
+  // The venue runs on it: declared first.
+  std::optional<venue::MarketClock> clock_ GUARDED_BY(on_apartment_);
+  std::optional<venue::Venue> venue_ GUARDED_BY(on_apartment_);
   // On the wall clock: when the clock started (or the venue opened), and the
   // clock's time then.
-  std::chrono::steady_clock::time_point wall_start_{};
-  venue::Timestamp wall_start_time_{};
+  std::chrono::steady_clock::time_point wall_start_ GUARDED_BY(on_apartment_){};
+  venue::Timestamp wall_start_time_ GUARDED_BY(on_apartment_){};
 };
 
 }  // namespace orbrix::cqgsim
