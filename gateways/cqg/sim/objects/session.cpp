@@ -11,6 +11,7 @@
 #include "objects/constants.hpp"
 #include "objects/sim_history.hpp"
 #include "orbrix/automation/apartment.hpp"
+#include "src/trading_options_of.hpp"
 
 namespace orbrix::cqgsim {
 namespace {
@@ -154,8 +155,7 @@ void Session::open_venue() {
   venue::VenueConfig config;
   config.seed = controls_->seed();
   config.market.mean_interval = controls_->mean_event_interval();
-  config.trading.cap_fill_at_displayed_size = controls_->partial_fills();
-  config.trading.finished_orders_kept = controls_->finished_orders_kept();
+  config.trading = trading_options(controls_->fill_model(), controls_->finished_orders_kept());
   venue_.emplace(std::move(config), *clock_);
   for (const auto& [symbol, history] : controls_->histories()) {
     const auto id = venue_->catalogue().resolve(symbol);

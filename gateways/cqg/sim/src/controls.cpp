@@ -11,6 +11,7 @@
 #include "objects/sim_history.hpp"
 #include "orbrix/automation/apartment.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
+#include "src/trading_options_of.hpp"
 #include "venue/market/catalogue.hpp"
 #include "venue/market/time_text.hpp"
 #include "venue/trading/options.hpp"
@@ -103,13 +104,22 @@ std::chrono::milliseconds SimControls::mean_event_interval() const {
   MutexLock lock(mutex_);
   return mean_event_interval_;
 }
+void SimControls::set_fill_model(const FillModel& model) {
+  venue::check_options(trading_options(model));
+  MutexLock lock(mutex_);
+  fill_model_ = model;
+}
+FillModel SimControls::fill_model() const {
+  MutexLock lock(mutex_);
+  return fill_model_;
+}
 void SimControls::set_partial_fills(bool capped) {
   MutexLock lock(mutex_);
-  partial_fills_ = capped;
+  fill_model_.partial_fills = capped;
 }
 bool SimControls::partial_fills() const {
   MutexLock lock(mutex_);
-  return partial_fills_;
+  return fill_model_.partial_fills;
 }
 
 void SimControls::set_finished_orders_kept(std::size_t count) {

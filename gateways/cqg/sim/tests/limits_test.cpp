@@ -4,6 +4,8 @@
 // outside their range.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -273,6 +275,45 @@ TEST_F(ReplayWithoutSizes, PartialFillsDoNotCapAFillAtAnUnknownSize) {
   advance(30s);
   EXPECT_EQ(status_of(order), "filled");
   EXPECT_EQ(order.object("Properties").item(k("opFilledQuantity")).get("Value").as_int(), 3);
+}
+
+// The fill model chosen by configuration reaches the venue: slippage against
+// the trader on a fill at the touch; options out of range are refused.
+class SlippedFills : public ReplayWithoutSizes {
+ protected:
+  void configure(SimControls& controls) override {
+    ReplayWithoutSizes::configure(controls);
+    controls.set_fill_model({.slippage_ticks = 2, .commission_per_contract = 2.5});
+  }
+};
+
+TEST_F(SlippedFills, AMarketBuyFillsTwoTicksAboveTheAsk) {
+  const Object ep = subscribe("EP");
+  const Object order(cel.call("CreateOrder", k("otMarket"), ep.dispatch(),
+                              first_account().dispatch(), 3, k("osdBuy")));
+  order.call("Place");
+  advance(30s);
+  EXPECT_EQ(status_of(order), "filled");
+  EXPECT_EQ(order.object("Properties").item(k("opAverageFillPrice")).get("Value").as_double(),
+            6050.75);
+}
+
+TEST(SimulatorControls, AFillModelOutOfRangeIsRefusedNamingTheOption) {
+  ScopedSimulator sim;
+  auto& c = sim.controls();
+  const auto refused = [&](const FillModel& m, const std::string& name) {
+    try {
+      c.set_fill_model(m);
+      ADD_FAILURE() << "accepted " << name;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+    }
+  };
+  refused({.slippage_ticks = -1}, "slippage_ticks");
+  refused({.commission_per_contract = std::nan("")}, "commission_per_contract");
+  EXPECT_EQ(c.fill_model(), FillModel{});  // nothing kept from a refusal
+  c.set_partial_fills(true);
+  EXPECT_TRUE(c.fill_model().partial_fills);
 }
 
 TEST(SimulatorControls, AHistoryIsCheckedWholeWhenGivenNamingFileLineAndColumn) {

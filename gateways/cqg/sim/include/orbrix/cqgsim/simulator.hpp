@@ -14,6 +14,7 @@
 #include "orbrix/automation/type_library.hpp"
 #include "orbrix/common/mutex.hpp"
 #include "orbrix/cqgsim/call_journal.hpp"
+#include "orbrix/cqgsim/fill_model.hpp"
 
 // The simulated CQGCEL: an in-process automation server registered as
 // "CQG.CQGCEL.4" with the vendor's type library. It answers from the
@@ -171,6 +172,10 @@ class SimControls {
   std::optional<std::chrono::system_clock::time_point> start_time() const;
   void set_mean_event_interval(std::chrono::milliseconds interval);
   std::chrono::milliseconds mean_event_interval() const;
+  // How orders fill (see FillModel); throws std::invalid_argument naming an
+  // option outside its range. set_partial_fills changes that one switch.
+  void set_fill_model(const FillModel& model);
+  FillModel fill_model() const;
   void set_partial_fills(bool capped_at_displayed_size);
   bool partial_fills() const;
   // 10,000 by default; the oldest finished orders beyond it are forgotten
@@ -271,7 +276,7 @@ class SimControls {
   std::uint64_t seed_ GUARDED_BY(mutex_) = 1;
   std::optional<std::chrono::system_clock::time_point> start_time_ GUARDED_BY(mutex_);
   std::chrono::milliseconds mean_event_interval_ GUARDED_BY(mutex_){300};
-  bool partial_fills_ GUARDED_BY(mutex_) = false;
+  FillModel fill_model_ GUARDED_BY(mutex_);
   std::size_t finished_orders_kept_ GUARDED_BY(mutex_) = 10'000;
   bool manual_clock_ GUARDED_BY(mutex_) = false;
   std::optional<std::string> reject_next_ GUARDED_BY(mutex_);
