@@ -33,7 +33,7 @@ void AccountBook::set_level(std::int64_t level) {
   if (!was_none || !session_.has_venue()) {
     return;
   }
-  const auto b = session_.controls().account_reload();
+  const auto b = session_.controls().fault_plan().account_reload;
   if (b.answer == AnswerBehaviour::Answer::Never || b.answer == AnswerBehaviour::Answer::Error) {
     return;
   }

@@ -83,7 +83,7 @@ Variant BarFeed::request_timed_bars(const Variant& request) {
   const auto id = session_.venue().catalogue().resolve(r->symbol);
   auto bars = std::make_shared<TimedBars>(r, id, period);
   all_timed_bars_->add(bars);
-  const auto b = session_.controls().bars_resolution();
+  const auto b = session_.controls().fault_plan().bars_resolution;
   if (b.answer == AnswerBehaviour::Answer::Never) {
     return bars;
   }

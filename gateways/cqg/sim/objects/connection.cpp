@@ -12,7 +12,7 @@ using automation::Variant;
 void Connection::startup() {
   auto& controls = session_.controls();
   controls.count_startup();
-  const StartupBehaviour b = controls.startup();
+  const StartupBehaviour b = controls.fault_plan().startup;
   switch (b.answer) {
     case StartupBehaviour::Answer::Started:
       session_.open_venue();
@@ -47,7 +47,7 @@ void Connection::gw_logon(const Variant& user, const Variant& password) {
   (void)user.as_string();
   (void)password.as_string();
   session_.require_started("GWLogon");
-  const auto b = session_.controls().gateway();
+  const auto b = session_.controls().fault_plan().gateway;
   if (b.answer == GatewayBehaviour::Answer::Never || gateway_dropped_) {
     return;  // a dropped connection answers no log-on
   }
@@ -67,7 +67,7 @@ void Connection::gw_logon(const Variant& user, const Variant& password) {
 
 void Connection::gw_logoff() {
   session_.require_started("GWLogoff");
-  const auto b = session_.controls().gateway();
+  const auto b = session_.controls().fault_plan().gateway;
   if (b.answer == GatewayBehaviour::Answer::Never) {
     return;
   }

@@ -15,7 +15,7 @@ using automation::Variant;
 void QuoteFeed::new_instrument(const std::string& symbol) {
   session_.require_started("NewInstrument");
   const auto id = session_.venue().catalogue().resolve(symbol);
-  const auto b = session_.controls().instrument_resolution();
+  const auto b = session_.controls().fault_plan().instrument_resolution;
   if (b.answer == AnswerBehaviour::Answer::Never) {
     return;
   }

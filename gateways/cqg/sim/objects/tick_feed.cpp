@@ -22,7 +22,7 @@ Variant TickFeed::request_ticks(const Variant& request) {
   const auto id = session_.venue().catalogue().resolve(r->symbol);
   auto ticks = std::make_shared<Ticks>(r, id);
   all_ticks_->add(ticks);
-  const auto b = session_.controls().ticks_resolution();
+  const auto b = session_.controls().fault_plan().ticks_resolution;
   if (b.answer == AnswerBehaviour::Answer::Never) {
     return ticks;
   }

@@ -18,55 +18,37 @@
 
 namespace orbrix::cqgsim {
 
+void SimControls::set_fault_plan(const FaultPlan& plan) {
+  MutexLock lock(mutex_);
+  faults_ = plan;
+}
+FaultPlan SimControls::fault_plan() const {
+  MutexLock lock(mutex_);
+  return faults_;
+}
 void SimControls::set_startup(StartupBehaviour behaviour) {
   MutexLock lock(mutex_);
-  startup_ = std::move(behaviour);
+  faults_.startup = std::move(behaviour);
 }
-
-StartupBehaviour SimControls::startup() const {
-  MutexLock lock(mutex_);
-  return startup_;
-}
-
 void SimControls::set_gateway(GatewayBehaviour behaviour) {
   MutexLock lock(mutex_);
-  gateway_ = behaviour;
-}
-GatewayBehaviour SimControls::gateway() const {
-  MutexLock lock(mutex_);
-  return gateway_;
+  faults_.gateway = behaviour;
 }
 void SimControls::set_instrument_resolution(AnswerBehaviour behaviour) {
   MutexLock lock(mutex_);
-  instrument_resolution_ = std::move(behaviour);
-}
-AnswerBehaviour SimControls::instrument_resolution() const {
-  MutexLock lock(mutex_);
-  return instrument_resolution_;
+  faults_.instrument_resolution = std::move(behaviour);
 }
 void SimControls::set_account_reload(AnswerBehaviour behaviour) {
   MutexLock lock(mutex_);
-  account_reload_ = std::move(behaviour);
-}
-AnswerBehaviour SimControls::account_reload() const {
-  MutexLock lock(mutex_);
-  return account_reload_;
+  faults_.account_reload = std::move(behaviour);
 }
 void SimControls::set_ticks_resolution(AnswerBehaviour behaviour) {
   MutexLock lock(mutex_);
-  ticks_resolution_ = std::move(behaviour);
-}
-AnswerBehaviour SimControls::ticks_resolution() const {
-  MutexLock lock(mutex_);
-  return ticks_resolution_;
+  faults_.ticks_resolution = std::move(behaviour);
 }
 void SimControls::set_bars_resolution(AnswerBehaviour behaviour) {
   MutexLock lock(mutex_);
-  bars_resolution_ = std::move(behaviour);
-}
-AnswerBehaviour SimControls::bars_resolution() const {
-  MutexLock lock(mutex_);
-  return bars_resolution_;
+  faults_.bars_resolution = std::move(behaviour);
 }
 
 void SimControls::set_seed(std::uint64_t seed) {

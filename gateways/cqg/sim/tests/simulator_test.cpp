@@ -131,6 +131,22 @@ TEST_F(SimulatorTest, OnTheManualClockLateAnswersArriveByAdvanceAlone) {
   EXPECT_EQ(second_sink->events, std::vector<std::string>{"OnDataError"});
 }
 
+// A fault plan set whole applies to the next request; one setter changes
+// only its own behaviour.
+TEST_F(SimulatorTest, AFaultPlanSetWholeAppliesToTheNextRequest) {
+  FaultPlan plan;
+  plan.startup = StartupBehaviour::silent();
+  plan.gateway = GatewayBehaviour::never();
+  sim.controls().set_fault_plan(plan);
+  sim.controls().set_ticks_resolution(AnswerBehaviour::empty());
+  const FaultPlan now = sim.controls().fault_plan();
+  EXPECT_EQ(now.gateway.answer, GatewayBehaviour::Answer::Never);
+  EXPECT_EQ(now.ticks_resolution.answer, AnswerBehaviour::Answer::Empty);
+  EXPECT_EQ(now.account_reload.delay, 100ms);  // untouched: its default
+  cel.call("Startup");
+  EXPECT_FALSE(pump_until([&] { return !sink->events.empty(); }, 50ms));
+}
+
 TEST_F(SimulatorTest, ASilentStartupNeverAnswers) {
   sim.controls().set_startup(StartupBehaviour::silent());
   cel.call("Startup");

@@ -14,6 +14,7 @@
 #include "orbrix/automation/type_library.hpp"
 #include "orbrix/common/mutex.hpp"
 #include "orbrix/cqgsim/call_journal.hpp"
+#include "orbrix/cqgsim/fault_plan.hpp"
 #include "orbrix/cqgsim/fill_model.hpp"
 
 // The simulated CQGCEL: an in-process automation server registered as
@@ -21,99 +22,6 @@
 // apartment it was created in: every event is posted to that apartment's
 // queue and fired from its pump, never from inside the call that caused it.
 namespace orbrix::cqgsim {
-
-// How the simulator answers Startup().
-struct StartupBehaviour {
-  enum class Answer {
-    Started,    // OnCELStarted
-    DataError,  // OnDataError(error object or none, description)
-    Silent,     // nothing at all
-  };
-  Answer answer = Answer::Started;
-  // Delay between Startup() and the answer, on the simulator's clock.
-  std::chrono::milliseconds delay{0};
-  std::int64_t error_code = 0;
-  std::string error_description;
-  // False: OnDataError carries none instead of an error object.
-  bool with_error_object = true;
-
-  static StartupBehaviour started(std::chrono::milliseconds delay = {}) {
-    StartupBehaviour b;
-    b.delay = delay;
-    return b;
-  }
-  static StartupBehaviour data_error(std::int64_t code, std::string description,
-                                     std::chrono::milliseconds delay = {}) {
-    StartupBehaviour b;
-    b.answer = Answer::DataError;
-    b.error_code = code;
-    b.error_description = std::move(description);
-    b.delay = delay;
-    return b;
-  }
-  static StartupBehaviour silent() {
-    StartupBehaviour b;
-    b.answer = Answer::Silent;
-    return b;
-  }
-};
-
-// How the simulator answers GWLogon and GWLogoff: the status report after
-// `delay` on the simulator's clock, or never.
-struct GatewayBehaviour {
-  enum class Answer { Report, Never };
-  Answer answer = Answer::Report;
-  std::chrono::milliseconds delay{100};
-
-  static GatewayBehaviour after(std::chrono::milliseconds delay) {
-    GatewayBehaviour b;
-    b.delay = delay;
-    return b;
-  }
-  static GatewayBehaviour never() {
-    GatewayBehaviour b;
-    b.answer = Answer::Never;
-    return b;
-  }
-};
-
-// How the simulator answers a request that ends in a "...Resolved" event
-// (an instrument, ticks, timed bars) or an account reload: the answer after
-// `delay` on the simulator's clock (0: posted at once), an error object
-// instead, an empty result (no bars), or nothing at all.
-struct AnswerBehaviour {
-  enum class Answer { Answer, Error, Empty, Never };
-  Answer answer = Answer::Answer;
-  std::chrono::milliseconds delay{0};
-  std::int64_t error_code = 0;
-  std::string error_description;
-
-  static AnswerBehaviour after(std::chrono::milliseconds delay) {
-    AnswerBehaviour b;
-    b.delay = delay;
-    return b;
-  }
-  static AnswerBehaviour error(std::int64_t code, std::string description,
-                               std::chrono::milliseconds delay = {}) {
-    AnswerBehaviour b;
-    b.answer = Answer::Error;
-    b.error_code = code;
-    b.error_description = std::move(description);
-    b.delay = delay;
-    return b;
-  }
-  static AnswerBehaviour empty(std::chrono::milliseconds delay = {}) {
-    AnswerBehaviour b;
-    b.answer = Answer::Empty;
-    b.delay = delay;
-    return b;
-  }
-  static AnswerBehaviour never() {
-    AnswerBehaviour b;
-    b.answer = Answer::Never;
-    return b;
-  }
-};
 
 // One quote of an exact batch: the vendor's quote type by name ("qtBid").
 struct QuoteSpec {
@@ -140,19 +48,17 @@ enum class BarField : std::uint8_t { Open, High, Low, Close, Volume };
 // so a change applies to the next request.
 class SimControls {
  public:
+  // The fault plan: set whole, or one behaviour at a time (each setter
+  // changes that one); read whole, as a snapshot, by the simulator for each
+  // request, so a change applies to the next one.
+  void set_fault_plan(const FaultPlan& plan);
+  FaultPlan fault_plan() const;
   void set_startup(StartupBehaviour behaviour);
-  StartupBehaviour startup() const;
-
   void set_gateway(GatewayBehaviour behaviour);
-  GatewayBehaviour gateway() const;
   void set_instrument_resolution(AnswerBehaviour behaviour);
-  AnswerBehaviour instrument_resolution() const;
   void set_account_reload(AnswerBehaviour behaviour);
-  AnswerBehaviour account_reload() const;
   void set_ticks_resolution(AnswerBehaviour behaviour);
-  AnswerBehaviour ticks_resolution() const;
   void set_bars_resolution(AnswerBehaviour behaviour);
-  AnswerBehaviour bars_resolution() const;
 
   // The venue: its master seed (the same seed gives the same market), the
   // time it starts at (the wall clock's time by default; with a recorded
@@ -266,13 +172,7 @@ class SimControls {
   const std::shared_ptr<CallJournal> journal_ = std::make_shared<CallJournal>();
 
   mutable Mutex mutex_;
-  StartupBehaviour startup_ GUARDED_BY(mutex_);
-  GatewayBehaviour gateway_ GUARDED_BY(mutex_);
-  AnswerBehaviour instrument_resolution_ GUARDED_BY(mutex_);
-  AnswerBehaviour account_reload_ GUARDED_BY(mutex_) =
-      AnswerBehaviour::after(std::chrono::milliseconds(100));
-  AnswerBehaviour ticks_resolution_ GUARDED_BY(mutex_);
-  AnswerBehaviour bars_resolution_ GUARDED_BY(mutex_);
+  FaultPlan faults_ GUARDED_BY(mutex_);
   std::uint64_t seed_ GUARDED_BY(mutex_) = 1;
   std::optional<std::chrono::system_clock::time_point> start_time_ GUARDED_BY(mutex_);
   std::chrono::milliseconds mean_event_interval_ GUARDED_BY(mutex_){300};

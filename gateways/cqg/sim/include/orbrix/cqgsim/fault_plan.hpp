@@ -1,0 +1,116 @@
+#pragma once
+
+// How the simulated CQGCEL misbehaves, or answers late: one plan, read as a
+// whole snapshot when a request needs it.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace orbrix::cqgsim {
+
+// How the simulator answers Startup().
+struct StartupBehaviour {
+  enum class Answer {
+    Started,    // OnCELStarted
+    DataError,  // OnDataError(error object or none, description)
+    Silent,     // nothing at all
+  };
+  Answer answer = Answer::Started;
+  // Delay between Startup() and the answer, on the simulator's clock.
+  std::chrono::milliseconds delay{0};
+  std::int64_t error_code = 0;
+  std::string error_description;
+  // False: OnDataError carries none instead of an error object.
+  bool with_error_object = true;
+
+  static StartupBehaviour started(std::chrono::milliseconds delay = {}) {
+    StartupBehaviour b;
+    b.delay = delay;
+    return b;
+  }
+  static StartupBehaviour data_error(std::int64_t code, std::string description,
+                                     std::chrono::milliseconds delay = {}) {
+    StartupBehaviour b;
+    b.answer = Answer::DataError;
+    b.error_code = code;
+    b.error_description = std::move(description);
+    b.delay = delay;
+    return b;
+  }
+  static StartupBehaviour silent() {
+    StartupBehaviour b;
+    b.answer = Answer::Silent;
+    return b;
+  }
+};
+
+// How the simulator answers GWLogon and GWLogoff: the status report after
+// `delay` on the simulator's clock, or never.
+struct GatewayBehaviour {
+  enum class Answer { Report, Never };
+  Answer answer = Answer::Report;
+  std::chrono::milliseconds delay{100};
+
+  static GatewayBehaviour after(std::chrono::milliseconds delay) {
+    GatewayBehaviour b;
+    b.delay = delay;
+    return b;
+  }
+  static GatewayBehaviour never() {
+    GatewayBehaviour b;
+    b.answer = Answer::Never;
+    return b;
+  }
+};
+
+// How the simulator answers a request that ends in a "...Resolved" event
+// (an instrument, ticks, timed bars) or an account reload: the answer after
+// `delay` on the simulator's clock (0: posted at once), an error object
+// instead, an empty result (no bars), or nothing at all.
+struct AnswerBehaviour {
+  enum class Answer { Answer, Error, Empty, Never };
+  Answer answer = Answer::Answer;
+  std::chrono::milliseconds delay{0};
+  std::int64_t error_code = 0;
+  std::string error_description;
+
+  static AnswerBehaviour after(std::chrono::milliseconds delay) {
+    AnswerBehaviour b;
+    b.delay = delay;
+    return b;
+  }
+  static AnswerBehaviour error(std::int64_t code, std::string description,
+                               std::chrono::milliseconds delay = {}) {
+    AnswerBehaviour b;
+    b.answer = Answer::Error;
+    b.error_code = code;
+    b.error_description = std::move(description);
+    b.delay = delay;
+    return b;
+  }
+  static AnswerBehaviour empty(std::chrono::milliseconds delay = {}) {
+    AnswerBehaviour b;
+    b.answer = Answer::Empty;
+    b.delay = delay;
+    return b;
+  }
+  static AnswerBehaviour never() {
+    AnswerBehaviour b;
+    b.answer = Answer::Never;
+    return b;
+  }
+};
+
+// Every answer the simulator can delay, refuse or leave out.
+struct FaultPlan {
+  StartupBehaviour startup;
+  GatewayBehaviour gateway;
+  AnswerBehaviour instrument_resolution;
+  AnswerBehaviour account_reload = AnswerBehaviour::after(std::chrono::milliseconds(100));
+  AnswerBehaviour ticks_resolution;
+  AnswerBehaviour bars_resolution;
+};
+
+}  // namespace orbrix::cqgsim
