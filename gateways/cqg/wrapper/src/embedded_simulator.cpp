@@ -1,6 +1,6 @@
 #include "embedded_server.hpp"
 
-#include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/cqgsim/registration.hpp"
 
 namespace orbrix::cqg::detail {
 

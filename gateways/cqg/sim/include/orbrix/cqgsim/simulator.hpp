@@ -16,6 +16,7 @@
 #include "orbrix/cqgsim/call_journal.hpp"
 #include "orbrix/cqgsim/fault_plan.hpp"
 #include "orbrix/cqgsim/fill_model.hpp"
+#include "orbrix/cqgsim/registration.hpp"
 
 // The simulated CQGCEL: an in-process automation server registered as
 // "CQG.CQGCEL.4" with the vendor's type library. It answers from the
@@ -197,15 +198,6 @@ automation::DispatchPtr make_error(std::int64_t code, std::string description);
 // The simulator's CQGCEL type library (constants with distinct values, the
 // event interface). Built once.
 std::shared_ptr<const automation::TypeLibrary> type_library();
-
-// Registers the simulator as "CQG.CQGCEL.4" (only if nothing else is) and
-// its type library as a fallback (a library someone else registers under the
-// same identity wins), with default_controls(). Idempotent; any thread.
-void register_simulator();
-SimControls& default_controls();
-
-// True when `object` is a simulator instance (not the vendor's CQGCEL).
-bool is_simulator(const automation::Dispatch& object) noexcept;
 
 // A factory for simulator objects bound to `controls`.
 automation::ClassFactory simulator_factory(std::shared_ptr<SimControls> controls);
