@@ -1,6 +1,6 @@
 #include "api_configuration.hpp"
 
-#include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/cqgsim/vendor_objects.hpp"
 
 namespace orbrix::cqgsim {
 namespace {

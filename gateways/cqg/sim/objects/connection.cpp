@@ -1,4 +1,5 @@
 #include "objects/connection.hpp"
+#include "orbrix/cqgsim/vendor_objects.hpp"
 
 #include <array>
 #include <utility>

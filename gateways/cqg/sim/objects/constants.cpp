@@ -1,6 +1,6 @@
 #include "objects/constants.hpp"
 
-#include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/cqgsim/vendor_objects.hpp"
 
 namespace orbrix::cqgsim {
 namespace {

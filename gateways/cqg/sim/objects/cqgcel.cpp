@@ -37,8 +37,8 @@ void add_call(automation::ClassInfo& c, const char* name, std::size_t count, Run
 
 }  // namespace
 
-CQGCEL::CQGCEL(std::shared_ptr<SimControls> controls)
-    : session_(*this, std::move(controls), *this),
+CQGCEL::CQGCEL(std::shared_ptr<detail::SimSettings> settings)
+    : session_(*this, std::move(settings), *this),
       connection_(session_, *this),
       quotes_(session_),
       ticks_(session_),

@@ -13,7 +13,7 @@
 #include "objects/tick_feed.hpp"
 #include "objects/trading_route.hpp"
 #include "orbrix/automation/class_info.hpp"
-#include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/cqgsim/detail/settings.hpp"
 #include "venue/venue.hpp"
 
 namespace orbrix::cqgsim {
@@ -30,7 +30,7 @@ namespace orbrix::cqgsim {
 // it.
 class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver, private TradingRoute {
  public:
-  explicit CQGCEL(std::shared_ptr<SimControls> controls);
+  explicit CQGCEL(std::shared_ptr<detail::SimSettings> settings);
   ~CQGCEL() override;
   static const automation::ClassInfo& class_info();
 

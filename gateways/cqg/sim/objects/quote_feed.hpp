@@ -10,6 +10,7 @@
 #include "objects/collection.hpp"
 #include "objects/instrument.hpp"
 #include "objects/session.hpp"
+#include "orbrix/cqgsim/vendor_objects.hpp"
 
 namespace orbrix::cqgsim {
 

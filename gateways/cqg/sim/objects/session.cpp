@@ -45,10 +45,10 @@ const date::time_zone* zone_of(std::int64_t code) {
 
 }  // namespace
 
-Session::Session(automation::Dispatch& owner, std::shared_ptr<SimControls> controls,
+Session::Session(automation::Dispatch& owner, std::shared_ptr<detail::SimSettings> settings,
                  venue::VenueObserver& fan_out)
     : owner_(owner),
-      controls_(std::move(controls)),
+      controls_(std::move(settings)),
       fan_out_(fan_out),
       configuration_(std::make_shared<ApiConfiguration>()) {
   if (!owner_.apartment()) {

@@ -12,7 +12,7 @@
 #include "orbrix/automation/connection_point.hpp"
 #include "orbrix/automation/dispatch.hpp"
 #include "orbrix/automation/task.hpp"
-#include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/cqgsim/detail/settings.hpp"
 #include "venue/venue.hpp"
 
 namespace orbrix::cqgsim {
@@ -34,13 +34,13 @@ class Session {
  public:
   // `owner` holds the session (its apartment and its life are the
   // session's); `fan_out` is told what the venue does.
-  Session(automation::Dispatch& owner, std::shared_ptr<SimControls> controls,
+  Session(automation::Dispatch& owner, std::shared_ptr<detail::SimSettings> settings,
           venue::VenueObserver& fan_out);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  SimControls& controls() const { return *controls_; }
+  detail::SimSettings& controls() const { return *controls_; }
   const std::shared_ptr<ApiConfiguration>& configuration() const { return configuration_; }
   // A part of the owner as a weak reference: locked, it keeps the whole
   // simulator alive, as a reference to the owner would.
@@ -114,7 +114,7 @@ class Session {
 
   // Constant after construction.
   automation::Dispatch& owner_;
-  std::shared_ptr<SimControls> controls_;
+  std::shared_ptr<detail::SimSettings> controls_;
   venue::VenueObserver& fan_out_;
   std::shared_ptr<ApiConfiguration> configuration_;
 

@@ -1,14 +1,14 @@
 #pragma once
 
-// The recorded history a control hands the simulator, kept behind the
-// controls' opaque type so their public header needs no venue types.
+// The recorded history a control hands the simulator, kept behind an
+// opaque type so the controls' header needs no venue types.
 
-#include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/cqgsim/detail/settings.hpp"
 #include "venue/market/history.hpp"
 
 namespace orbrix::cqgsim {
 
-struct SimControls::History {
+struct detail::RecordedHistory {
   venue::History data;
 };
 

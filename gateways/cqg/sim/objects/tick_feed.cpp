@@ -1,4 +1,5 @@
 #include "objects/tick_feed.hpp"
+#include "orbrix/cqgsim/vendor_objects.hpp"
 
 #include <fmt/format.h>
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "objects/constants.hpp"
-#include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/cqgsim/vendor_objects.hpp"
 
 namespace orbrix::cqgsim {
 namespace {

@@ -3,7 +3,7 @@
 
 #include "event_ids.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
-#include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/cqgsim/vendor_objects.hpp"
 
 namespace orbrix::cqgsim {
 namespace {

@@ -125,26 +125,15 @@ void SimControls::replay_history(std::string symbol, const std::string& path) {
   }
   // Read and checked whole, against the instrument's tick grid too, before
   // anything is kept.
-  auto history = std::make_shared<History>(History{venue::load_history(path)});
+  auto history =
+      std::make_shared<detail::RecordedHistory>(detail::RecordedHistory{venue::load_history(path)});
   venue::replay_check(history->data, *contract);
   MutexLock lock(mutex_);
   std::erase_if(histories_, [&](const auto& h) { return h.first == symbol; });
   histories_.emplace_back(std::move(symbol), std::move(history));
 }
 
-std::shared_ptr<const SimControls::History> SimControls::history_for(
-    std::string_view symbol) const {
-  MutexLock lock(mutex_);
-  for (const auto& [s, h] : histories_) {
-    if (s == symbol) {
-      return h;
-    }
-  }
-  return nullptr;
-}
-
-std::vector<std::pair<std::string, std::shared_ptr<const SimControls::History>>>
-SimControls::histories() const {
+detail::Histories SimControls::histories() const {
   MutexLock lock(mutex_);
   return histories_;
 }
@@ -311,9 +300,16 @@ automation::DispatchPtr make_error(std::int64_t code, std::string description) {
   return std::make_shared<CqgError>(code, std::move(description));
 }
 
+std::shared_ptr<detail::SimSettings> settings_of(const std::shared_ptr<SimControls>& controls) {
+  // Shares the controls' life; converts to the private base, which only a
+  // friend may.
+  return std::shared_ptr<detail::SimSettings>(controls,
+                                              static_cast<detail::SimSettings*>(controls.get()));
+}
+
 automation::ClassFactory simulator_factory(std::shared_ptr<SimControls> controls) {
   return [controls = std::move(controls)]() -> automation::DispatchPtr {
-    auto sim = std::make_shared<CQGCEL>(controls);
+    auto sim = std::make_shared<CQGCEL>(settings_of(controls));
     controls->attach(sim);
     return sim;
   };

@@ -14,9 +14,11 @@
 #include "orbrix/automation/type_library.hpp"
 #include "orbrix/common/mutex.hpp"
 #include "orbrix/cqgsim/call_journal.hpp"
+#include "orbrix/cqgsim/detail/settings.hpp"
 #include "orbrix/cqgsim/fault_plan.hpp"
 #include "orbrix/cqgsim/fill_model.hpp"
 #include "orbrix/cqgsim/registration.hpp"
+#include "orbrix/cqgsim/vendor_objects.hpp"
 
 // The simulated CQGCEL: an in-process automation server registered as
 // "CQG.CQGCEL.4" with the vendor's type library. It answers from the
@@ -24,36 +26,17 @@
 // queue and fired from its pump, never from inside the call that caused it.
 namespace orbrix::cqgsim {
 
-// One quote of an exact batch: the vendor's quote type by name ("qtBid").
-struct QuoteSpec {
-  std::string type;
-  double price = 0;
-  std::int64_t volume = 1;
-  bool valid = true;
-};
-
-// A quote object as a test makes it, with any Type value at all (also one no
-// vendor constant has), fired as it is.
-struct RawQuote {
-  std::int64_t type = 0;
-  double price = 0;
-  bool valid = true;
-};
-
-// A bar field the venue can be told to report missing (INVALID_VALUE).
-enum class BarField : std::uint8_t { Open, High, Low, Close, Volume };
-
 // The test and tooling surface of the simulator: fault switches, the clock
 // and event injection. Thread-safe, any thread; shared by the simulator
 // objects created with it. Switches are read when the simulator needs them,
 // so a change applies to the next request.
-class SimControls {
+class SimControls : private detail::SimSettings {
  public:
   // The fault plan: set whole, or one behaviour at a time (each setter
   // changes that one); read whole, as a snapshot, by the simulator for each
   // request, so a change applies to the next one.
   void set_fault_plan(const FaultPlan& plan);
-  FaultPlan fault_plan() const;
+  FaultPlan fault_plan() const override;
   void set_startup(StartupBehaviour behaviour);
   void set_gateway(GatewayBehaviour behaviour);
   void set_instrument_resolution(AnswerBehaviour behaviour);
@@ -74,21 +57,21 @@ class SimControls {
   // 1970 to 2199, a mean interval outside 1 ms to 1 hour, more finished
   // orders than 10,000,000.
   void set_seed(std::uint64_t seed);
-  std::uint64_t seed() const;
+  std::uint64_t seed() const override;
   void set_start_time(std::chrono::system_clock::time_point start);
-  std::optional<std::chrono::system_clock::time_point> start_time() const;
+  std::optional<std::chrono::system_clock::time_point> start_time() const override;
   void set_mean_event_interval(std::chrono::milliseconds interval);
-  std::chrono::milliseconds mean_event_interval() const;
+  std::chrono::milliseconds mean_event_interval() const override;
   // How orders fill (see FillModel); throws std::invalid_argument naming an
   // option outside its range. set_partial_fills changes that one switch.
   void set_fill_model(const FillModel& model);
-  FillModel fill_model() const;
+  FillModel fill_model() const override;
   void set_partial_fills(bool capped_at_displayed_size);
   bool partial_fills() const;
   // 10,000 by default; the oldest finished orders beyond it are forgotten
   // (ItemByGuid then raises an error naming the id).
   void set_finished_orders_kept(std::size_t count);
-  std::size_t finished_orders_kept() const;
+  std::size_t finished_orders_kept() const override;
   // Reads the file and checks all of it for the instrument `symbol` names
   // (short, dated in any month, or full name): every row, and every price on
   // its tick grid and within the venue's bound. Throws the reader's
@@ -103,7 +86,7 @@ class SimControls {
   // event due by then has been fired. Choose before Startup. advance() throws
   // std::logic_error on the wall clock, or before a Startup that answers.
   void use_manual_clock(bool manual = true);
-  bool manual_clock() const;
+  bool manual_clock() const override;
   void advance(std::chrono::nanoseconds by);
 
   // Fires an exact OnInstrumentChanged batch for a subscribed instrument
@@ -148,7 +131,7 @@ class SimControls {
   // The calls made into the objects of the simulators made with these
   // controls, while it records (off at first).
   CallJournal& journal() const noexcept { return *journal_; }
-  const std::shared_ptr<CallJournal>& shared_journal() const noexcept { return journal_; }
+  const std::shared_ptr<CallJournal>& shared_journal() const noexcept override { return journal_; }
 
   // Number of Startup() calls seen, the latest instance (or null) and every
   // live instance, oldest first.
@@ -156,16 +139,20 @@ class SimControls {
   automation::DispatchPtr instance() const;
   std::vector<automation::DispatchPtr> instances() const;
 
-  // Called by the simulator objects.
-  void attach(const automation::DispatchPtr& instance);
-  void count_startup();
-  std::optional<std::string> take_reject_next();
-  struct History;
-  std::shared_ptr<const History> history_for(std::string_view symbol) const;
-  std::vector<std::pair<std::string, std::shared_ptr<const History>>> histories() const;
-  std::vector<std::size_t> missing_bar_values(std::string_view symbol, BarField field) const;
+  // The histories given, per symbol, in the order given.
+  detail::Histories histories() const override;
 
  private:
+  // What the simulator's objects reach, through the private interface.
+  friend std::shared_ptr<detail::SimSettings> settings_of(
+      const std::shared_ptr<SimControls>& controls);
+  friend automation::ClassFactory simulator_factory(std::shared_ptr<SimControls> controls);
+  void attach(const automation::DispatchPtr& instance);
+  void count_startup() override;
+  std::optional<std::string> take_reject_next() override;
+  std::vector<std::size_t> missing_bar_values(std::string_view symbol,
+                                              BarField field) const override;
+
   // The instance a control acts on: started, on its own apartment.
   automation::DispatchPtr started_instance(std::string_view what) const;
 
@@ -181,7 +168,7 @@ class SimControls {
   std::size_t finished_orders_kept_ GUARDED_BY(mutex_) = 10'000;
   bool manual_clock_ GUARDED_BY(mutex_) = false;
   std::optional<std::string> reject_next_ GUARDED_BY(mutex_);
-  std::vector<std::pair<std::string, std::shared_ptr<const History>>> histories_ GUARDED_BY(mutex_);
+  detail::Histories histories_ GUARDED_BY(mutex_);
   struct MissingValues {
     std::string symbol;
     BarField field;
@@ -192,12 +179,8 @@ class SimControls {
   int startup_calls_ GUARDED_BY(mutex_) = 0;
 };
 
-// A vendor error object (Code, Description), usable as an event argument.
-automation::DispatchPtr make_error(std::int64_t code, std::string description);
-
-// The simulator's CQGCEL type library (constants with distinct values, the
-// event interface). Built once.
-std::shared_ptr<const automation::TypeLibrary> type_library();
+// The private interface the simulator's objects read `controls` through.
+std::shared_ptr<detail::SimSettings> settings_of(const std::shared_ptr<SimControls>& controls);
 
 // A factory for simulator objects bound to `controls`.
 automation::ClassFactory simulator_factory(std::shared_ptr<SimControls> controls);
