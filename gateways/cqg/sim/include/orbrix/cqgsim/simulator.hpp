@@ -30,7 +30,7 @@ namespace orbrix::cqgsim {
 // and event injection. Thread-safe, any thread; shared by the simulator
 // objects created with it. Switches are read when the simulator needs them,
 // so a change applies to the next request.
-class SimControls : private detail::SimSettings {
+class SimControls final : private detail::SimSettings {
  public:
   // The fault plan: set whole, or one behaviour at a time (each setter
   // changes that one); read whole, as a snapshot, by the simulator for each
