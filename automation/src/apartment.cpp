@@ -264,9 +264,12 @@ bool Apartment::pump() {
   // message (the pop below sets it under the lock it takes anyway).
   struct ClearRunning {
     Apartment& a;
+    bool posted_ran = false;  // a pump of calls only takes no extra lock
     ~ClearRunning() {
-      MutexLock lock(a.mutex_);
-      a.running_posted_ = false;
+      if (posted_ran) {
+        MutexLock lock(a.mutex_);
+        a.running_posted_ = false;
+      }
     }
   } clear_running{*this};
   // Only the messages waiting on entry: a flood of new posts cannot keep the
@@ -282,6 +285,7 @@ bool Apartment::pump() {
       queue_.pop_front();
       running_from_ = message.from;
       running_posted_ = message.from.line() != 0;
+      clear_running.posted_ran = clear_running.posted_ran || running_posted_;
     }
     if (message.quit) {
       return true;
