@@ -200,10 +200,13 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
   }
   // The run's own simulator: its seed, histories and drops end with it.
   cqgsim::ScopedSimulator sim;
-  sim.controls().set_seed(options.seed);
+  cqgsim::SimConfig config{.seed = options.seed};
+  sim.controls().set_config(config);
+  // One history at a time, so a refusal names the option that gave it.
   for (const auto& h : options.histories) {
+    config.histories.push_back({h.symbol, h.path});
     try {
-      sim.controls().replay_history(h.symbol, h.path);
+      sim.controls().set_config(config);
     } catch (const std::exception& e) {
       throw std::runtime_error(fmt::format("--history {}={}: {}", h.symbol, h.path, e.what()));
     }
@@ -260,7 +263,7 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
     BotRequestServer engine(*link, gateway);
     MarketLines market(gateway, console);
     DemoStrategy strategy(*link, gateway, console);
-    GatewayDropper dropper(sim.controls(), options.drop_gateway, gateway, console);
+    GatewayDropper dropper(sim.driver(), options.drop_gateway, gateway, console);
     std::vector<DateTime> last_bar(options.symbols.size());
     std::uint64_t deals_seen = 0;
     auto last_account = Clock::now();

@@ -8,7 +8,7 @@
 #include "demo_gateway.hpp"
 #include "display_time.hpp"
 #include "orbrix/core/safe_call.hpp"
-#include "orbrix/cqgsim/simulator.hpp"
+#include "orbrix/cqgsim/driver.hpp"
 
 namespace orbrix::demo {
 

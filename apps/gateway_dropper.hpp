@@ -6,7 +6,7 @@
 #include "demo_options.hpp"
 
 namespace orbrix::cqgsim {
-class SimControls;
+class SimDriver;
 }  // namespace orbrix::cqgsim
 
 namespace orbrix::demo {
@@ -21,7 +21,7 @@ class GatewayDropper {
  public:
   using Duration = std::chrono::steady_clock::duration;
 
-  GatewayDropper(cqgsim::SimControls& sim, std::optional<GatewayDrop> drop, DemoGateway& gateway,
+  GatewayDropper(cqgsim::SimDriver& sim, std::optional<GatewayDrop> drop, DemoGateway& gateway,
                  const Console& console)
       : sim_(sim), drop_(drop), gateway_(gateway), console_(console) {}
   GatewayDropper(const GatewayDropper&) = delete;
@@ -37,7 +37,7 @@ class GatewayDropper {
 
  private:
   enum class State { waiting, dropped, restored };
-  cqgsim::SimControls& sim_;
+  cqgsim::SimDriver& sim_;
   const std::optional<GatewayDrop> drop_;
   DemoGateway& gateway_;
   const Console& console_;

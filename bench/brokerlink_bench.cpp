@@ -85,7 +85,7 @@ class CapturingLink : public cqg::BrokerLink {
 struct Stack {
   Stack() {
     cqg::set_output_stream(devnull);
-    sim.controls().use_manual_clock();
+    sim.controls().set_config({.manual_clock = true});
     sim.controls().set_gateway(cqgsim::GatewayBehaviour::after(0ms));
     sim.controls().set_account_reload(cqgsim::AnswerBehaviour::after(0ms));
     link = host.Init<CapturingLink>(nullptr);
@@ -176,10 +176,10 @@ BENCHMARK(BM_SubscribeQuote)->Iterations(500)->UseRealTime();
 
 void BM_QuotePath(benchmark::State& state) {
   Stack s;
-  s.sim.controls().fire_quotes("EP", {{"qtBid", 4000.25, 3}});
-  s.sim.controls().fire_quotes("EP", {{"qtAsk", 4000.75, 3}});
+  s.sim.driver().fire_quotes("EP", {{"qtBid", 4000.25, 3}});
+  s.sim.driver().fire_quotes("EP", {{"qtAsk", 4000.75, 3}});
   s.link->captured.clear();
-  s.sim.controls().fire_quotes("EP", {{"qtBid", 4000.5, 3}});
+  s.sim.driver().fire_quotes("EP", {{"qtBid", 4000.5, 3}});
   const auto event = s.link->get_id_of_name("OnInstrumentChanged");
   const std::vector<Variant> args = s.link->captured;
   constexpr std::size_t n = 100000;  // events per pass

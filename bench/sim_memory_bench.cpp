@@ -83,9 +83,8 @@ double mb(double bytes) {
 struct Session {
   explicit Session(std::size_t finished_kept = 10'000) {
     cqg::set_output_stream(devnull);
-    sim.controls().use_manual_clock();
-    sim.controls().set_seed(1);
-    sim.controls().set_finished_orders_kept(finished_kept);
+    sim.controls().set_config(
+        {.seed = 1, .finished_orders_kept = finished_kept, .manual_clock = true});
     sim.controls().set_gateway(cqgsim::GatewayBehaviour::after(0ms));
     sim.controls().set_account_reload(cqgsim::AnswerBehaviour::after(0ms));
     link = host.Init<cqg::BrokerLink>(nullptr);
@@ -148,8 +147,7 @@ struct Session {
 // manual clock.
 struct DirectSimulator {
   explicit DirectSimulator(std::chrono::milliseconds mean_interval = 300ms) {
-    sim.controls().use_manual_clock();
-    sim.controls().set_mean_event_interval(mean_interval);
+    sim.controls().set_config({.mean_event_interval = mean_interval, .manual_clock = true});
     cel = Object(automation::create_object(cqg::kCqgProgId));
     cel.call("Startup");
     automation::pump_waiting_messages();
@@ -218,21 +216,21 @@ void BM_TickBytes(benchmark::State& state) {
     request.put("Limit", n);
     const Object ticks(cel.call("RequestTicks", request.dispatch()));
     automation::pump_waiting_messages();
-    sim.controls().advance(1s);  // warm-up
+    sim.driver().advance(1s);  // warm-up
     const double count0 = static_cast<double>(ticks.get("Count").as_int());
     const double before = heap_bytes();
     while (ticks.get("Count").as_int() < n) {
-      sim.controls().advance(10s);
+      sim.driver().advance(10s);
     }
     const double kept = static_cast<double>(ticks.get("Count").as_int()) - count0;
     state.counters["bytes_per_tick"] = (heap_bytes() - before) / kept;
     // Past the window nothing more is kept, once the collection's slots have
     // grown to their steady size (twice the window: dropped ones are
     // reclaimed lazily).
-    sim.controls().advance(200s);
+    sim.driver().advance(200s);
     const double full = heap_bytes();
     state.counters["bytes_per_tick_steady"] = (full - before) / kept;
-    sim.controls().advance(200s);
+    sim.driver().advance(200s);
     state.counters["bytes_per_tick_past_the_window"] = (heap_bytes() - full) / kept;
   }
 }
@@ -281,7 +279,7 @@ std::vector<Usage> simulated_hours(int hours, bool print) {
     std::size_t books = 0;
     std::size_t quotes = 0;
     for (int step = 0; step < 60; ++step) {
-      s.sim.controls().advance(1min);
+      s.sim.driver().advance(1min);
       books += s.gateway.records<OrderBook>().size();
       quotes += s.gateway.records<Quote>().size();
       s.gateway.clear_calls();

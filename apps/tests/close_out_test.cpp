@@ -26,7 +26,7 @@ constexpr std::int64_t kAccount = 100001;
 class CloseOut : public ::testing::Test {
  protected:
   CloseOut() {
-    sim.controls().use_manual_clock();
+    sim.controls().set_config({.manual_clock = true});
     sim.controls().set_gateway(cqgsim::GatewayBehaviour::after(0ms));
     sim.controls().set_account_reload(cqgsim::AnswerBehaviour::after(0ms));
     link = host.Init<DemoLink>(nullptr);
@@ -43,7 +43,7 @@ class CloseOut : public ::testing::Test {
       link->subscribe_quote(s);
       link->subscribe_orderbook(s);
     }
-    sim.controls().advance(2s);  // quotes and a book to price against
+    sim.driver().advance(2s);  // quotes and a book to price against
   }
   ~CloseOut() override { host.Shutdown(); }
 
@@ -68,7 +68,7 @@ class CloseOut : public ::testing::Test {
   // One step: 200 ms of the market; false after `limit` steps.
   std::function<bool()> steps(int limit) {
     return [this, limit] {
-      sim.controls().advance(200ms);
+      sim.driver().advance(200ms);
       return ++taken < limit;
     };
   }
@@ -89,7 +89,7 @@ class CloseOut : public ::testing::Test {
 
 TEST_F(CloseOut, CancelsWhatWorksClosesWhatIsOpenAndReadsAfterTheClosingFills) {
   trade();
-  sim.controls().advance(1s);  // the market orders fill: EP long 2, ENQ short 1
+  sim.driver().advance(1s);  // the market orders fill: EP long 2, ENQ short 1
   const auto result = close_out(*link, gateway, steps(100), say());
   EXPECT_TRUE(result.flat);
   EXPECT_TRUE(result.working.empty());
@@ -123,7 +123,7 @@ TEST_F(CloseOut, AMarketOrderNotYetFilledIsCancelledNotLeftToOpenAPosition) {
   trade();  // nothing has filled: the market has not moved since
   const auto result = close_out(*link, gateway, steps(100), say());
   EXPECT_TRUE(result.flat);
-  sim.controls().advance(2s);
+  sim.driver().advance(2s);
   link->update_positions();
   EXPECT_TRUE(link->positions().empty());
   const auto orders = gateway.orders();
@@ -143,10 +143,10 @@ TEST_F(CloseOut, AlreadyFlatEndsAtOnceWithoutAnOrder) {
 
 TEST_F(CloseOut, NeverClaimsFlatWhileTheGatewayIsDownAndListsWhatIsLeft) {
   trade();
-  sim.controls().advance(1s);  // the market orders fill: two positions open
+  sim.driver().advance(1s);  // the market orders fill: two positions open
   link->update_positions();
   ASSERT_EQ(link->positions().size(), 2u);
-  sim.controls().drop_gateway();
+  sim.driver().drop_gateway();
 
   const auto result = close_out(*link, gateway, steps(10), say());
   EXPECT_FALSE(result.flat);

@@ -114,11 +114,13 @@ void Session::after(std::chrono::milliseconds delay, automation::Task task) {
                          [this, task = std::move(task)]() mutable { emit(std::move(task)); });
 }
 
-venue::Timestamp Session::start_time() const {
-  if (const auto start = controls_->start_time()) {
+namespace {
+
+venue::Timestamp start_time(const detail::Startup& startup) {
+  if (const auto start = startup.config.start_time) {
     return std::chrono::time_point_cast<venue::Duration>(*start);
   }
-  const auto histories = controls_->histories();
+  const auto& histories = startup.histories;
   if (!histories.empty() && histories.front().second->data.size() > 0) {
     // Replaying: the venue's time is the recording's, from its middle, so
     // the first half is history (bars to look back on) and the second half
@@ -135,13 +137,15 @@ venue::Timestamp Session::start_time() const {
   return std::chrono::time_point_cast<venue::Duration>(std::chrono::system_clock::now());
 }
 
+}  // namespace
+
 void Session::start_clock() {
   on_apartment_.assert_current();
   if (clock_ || shut_down_) {
     return;
   }
-  clock_.emplace(start_time());
-  manual_clock_ = controls_->manual_clock();
+  startup_ = controls_->startup();
+  clock_.emplace(start_time(startup_));
   wall_start_ = std::chrono::steady_clock::now();
   wall_start_time_ = clock_->now();
 }
@@ -153,11 +157,11 @@ void Session::open_venue() {
   }
   start_clock();
   venue::VenueConfig config;
-  config.seed = controls_->seed();
-  config.market.mean_interval = controls_->mean_event_interval();
-  config.trading = trading_options(controls_->fill_model(), controls_->finished_orders_kept());
+  config.seed = startup_.config.seed;
+  config.market.mean_interval = startup_.config.mean_event_interval;
+  config.trading = trading_options(startup_.config);
   venue_.emplace(std::move(config), *clock_);
-  for (const auto& [symbol, history] : controls_->histories()) {
+  for (const auto& [symbol, history] : startup_.histories) {
     const auto id = venue_->catalogue().resolve(symbol);
     if (!id) {
       venue_.reset();
@@ -177,7 +181,7 @@ void Session::open_venue() {
 
 void Session::follow_wall_clock() {
   on_apartment_.assert_current();
-  if (manual_clock_ || !clock_) {
+  if (startup_.config.manual_clock || !clock_) {
     return;
   }
   std::weak_ptr<automation::Dispatch> weak = owner_.weak_from_this();
@@ -216,9 +220,9 @@ void Session::move_to(venue::Timestamp t) {
 
 void Session::advance_by(std::chrono::nanoseconds by) {
   on_apartment_.assert_current();
-  if (!manual_clock_) {
+  if (!startup_.config.manual_clock) {
     throw std::logic_error(
-        "advance: the simulator follows the wall clock (use_manual_clock first)");
+        "advance: the simulator follows the wall clock (configure manual_clock first)");
   }
   if (!clock_ || shut_down_) {
     require_started("advance");

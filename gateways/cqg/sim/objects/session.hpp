@@ -108,7 +108,6 @@ class Session {
   void require_started(std::string_view member) const;
 
  private:
-  venue::Timestamp start_time() const;
   void step() REQUIRES(on_apartment_);
   void move_to(venue::Timestamp t) REQUIRES(on_apartment_);
 
@@ -125,7 +124,8 @@ class Session {
   bool flush_posted_ GUARDED_BY(on_apartment_) = false;
   bool started_ GUARDED_BY(on_apartment_) = false;
   bool shut_down_ GUARDED_BY(on_apartment_) = false;
-  bool manual_clock_ GUARDED_BY(on_apartment_) = false;
+  // The configuration, read when the clock starts.
+  detail::Startup startup_ GUARDED_BY(on_apartment_);
   // The venue runs on it: declared first.
   std::optional<venue::MarketClock> clock_ GUARDED_BY(on_apartment_);
   std::optional<venue::Venue> venue_ GUARDED_BY(on_apartment_);

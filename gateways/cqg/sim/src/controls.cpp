@@ -51,151 +51,72 @@ void SimControls::set_bars_resolution(AnswerBehaviour behaviour) {
   faults_.bars_resolution = std::move(behaviour);
 }
 
-void SimControls::set_seed(std::uint64_t seed) {
-  MutexLock lock(mutex_);
-  seed_ = seed;
-}
-std::uint64_t SimControls::seed() const {
-  MutexLock lock(mutex_);
-  return seed_;
-}
-void SimControls::set_start_time(std::chrono::system_clock::time_point start) {
-  const auto t = std::chrono::time_point_cast<venue::Duration>(start);
-  if (!venue::in_time_range(t)) {
-    throw std::invalid_argument(
-        fmt::format("the start time {} is outside the years {} to {} the simulator works in",
-                    venue::format_timestamp(t), venue::kFirstYear, venue::kLastYear));
+namespace {
+
+// Throws std::invalid_argument naming the first option outside its range.
+void check_config(const SimConfig& config) {
+  if (config.start_time) {
+    const auto t = std::chrono::time_point_cast<venue::Duration>(*config.start_time);
+    if (!venue::in_time_range(t)) {
+      throw std::invalid_argument(
+          fmt::format("the start time {} is outside the years {} to {} the simulator works in",
+                      venue::format_timestamp(t), venue::kFirstYear, venue::kLastYear));
+    }
   }
-  MutexLock lock(mutex_);
-  start_time_ = start;
-}
-std::optional<std::chrono::system_clock::time_point> SimControls::start_time() const {
-  MutexLock lock(mutex_);
-  return start_time_;
-}
-void SimControls::set_mean_event_interval(std::chrono::milliseconds interval) {
+  const auto interval = config.mean_event_interval;
   if (interval < std::chrono::milliseconds(1) || interval > std::chrono::hours(1)) {
     throw std::invalid_argument(
         fmt::format("the mean time between market events must be within 1 ms to 1 hour, got {} ms",
                     interval.count()));
   }
-  MutexLock lock(mutex_);
-  mean_event_interval_ = interval;
-}
-std::chrono::milliseconds SimControls::mean_event_interval() const {
-  MutexLock lock(mutex_);
-  return mean_event_interval_;
-}
-void SimControls::set_fill_model(const FillModel& model) {
-  venue::check_options(trading_options(model));
-  MutexLock lock(mutex_);
-  fill_model_ = model;
-}
-FillModel SimControls::fill_model() const {
-  MutexLock lock(mutex_);
-  return fill_model_;
-}
-void SimControls::set_partial_fills(bool capped) {
-  MutexLock lock(mutex_);
-  fill_model_.partial_fills = capped;
-}
-bool SimControls::partial_fills() const {
-  MutexLock lock(mutex_);
-  return fill_model_.partial_fills;
-}
-
-void SimControls::set_finished_orders_kept(std::size_t count) {
-  if (count > venue::kMaxFinishedOrdersKept) {
+  if (config.finished_orders_kept > venue::kMaxFinishedOrdersKept) {
     throw std::invalid_argument(fmt::format("at most {} finished orders can be kept, asked for {}",
-                                            venue::kMaxFinishedOrdersKept, count));
+                                            venue::kMaxFinishedOrdersKept,
+                                            config.finished_orders_kept));
   }
-  MutexLock lock(mutex_);
-  finished_orders_kept_ = count;
-}
-std::size_t SimControls::finished_orders_kept() const {
-  MutexLock lock(mutex_);
-  return finished_orders_kept_;
+  venue::check_options(trading_options(config));
 }
 
-void SimControls::replay_history(std::string symbol, const std::string& path) {
-  const auto contract = venue::Catalogue::standard_contract(symbol);
+// Reads and checks a history whole, against its instrument's tick grid
+// too.
+std::shared_ptr<const detail::RecordedHistory> read_history(const HistorySource& source) {
+  const auto contract = venue::Catalogue::standard_contract(source.symbol);
   if (!contract) {
-    throw std::invalid_argument(
-        fmt::format("a history was given for {}, which the simulator does not list", symbol));
+    throw std::invalid_argument(fmt::format(
+        "a history was given for {}, which the simulator does not list", source.symbol));
   }
-  // Read and checked whole, against the instrument's tick grid too, before
-  // anything is kept.
-  auto history =
-      std::make_shared<detail::RecordedHistory>(detail::RecordedHistory{venue::load_history(path)});
+  auto history = std::make_shared<detail::RecordedHistory>(
+      detail::RecordedHistory{venue::load_history(source.path)});
   venue::replay_check(history->data, *contract);
-  MutexLock lock(mutex_);
-  std::erase_if(histories_, [&](const auto& h) { return h.first == symbol; });
-  histories_.emplace_back(std::move(symbol), std::move(history));
+  return history;
 }
 
-detail::Histories SimControls::histories() const {
-  MutexLock lock(mutex_);
-  return histories_;
-}
+}  // namespace
 
-void SimControls::use_manual_clock(bool manual) {
-  MutexLock lock(mutex_);
-  manual_clock_ = manual;
-}
-bool SimControls::manual_clock() const {
-  MutexLock lock(mutex_);
-  return manual_clock_;
-}
-
-automation::DispatchPtr SimControls::started_instance(std::string_view what) const {
-  auto target = instance();
-  auto* sim = target ? dynamic_cast<CQGCEL*>(target.get()) : nullptr;
-  if (!sim || !target->apartment() || !target->apartment()->alive()) {
-    throw std::logic_error(fmt::format("{}: no simulator instance is running", what));
+void SimControls::set_config(SimConfig config) {
+  check_config(config);
+  // One history per instrument: a later one replaces an earlier one.
+  for (auto it = config.histories.begin(); it != config.histories.end();) {
+    const bool replaced = std::any_of(std::next(it), config.histories.end(),
+                                      [&](const HistorySource& h) { return h.symbol == it->symbol; });
+    it = replaced ? config.histories.erase(it) : std::next(it);
   }
-  return target;
+  detail::Startup startup{std::move(config), {}};
+  for (const auto& source : startup.config.histories) {
+    startup.histories.emplace_back(source.symbol, read_history(source));
+  }
+  MutexLock lock(mutex_);
+  startup_ = std::move(startup);
 }
 
-void SimControls::advance(std::chrono::nanoseconds by) {
-  const auto target = started_instance("advance");
-  auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->session().advance_by(by); });
+SimConfig SimControls::config() const {
+  MutexLock lock(mutex_);
+  return startup_.config;
 }
 
-void SimControls::fire_quotes(std::string_view symbol, std::vector<QuoteSpec> quotes) {
-  const auto target = started_instance("fire_quotes");
-  auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->quotes().fire_quotes(symbol, quotes); });
-}
-
-void SimControls::fire_raw_quotes(std::string_view symbol, std::vector<RawQuote> quotes) {
-  const auto target = started_instance("fire_raw_quotes");
-  auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->quotes().fire_raw_quotes(symbol, quotes); });
-}
-
-void SimControls::drop_gateway() {
-  const auto target = started_instance("drop_gateway");
-  auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->connection().set_gateway_dropped(true); });
-}
-
-void SimControls::restore_gateway() {
-  const auto target = started_instance("restore_gateway");
-  auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->connection().set_gateway_dropped(false); });
-}
-
-void SimControls::drop_data() {
-  const auto target = started_instance("drop_data");
-  auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->connection().set_data_dropped(true); });
-}
-
-void SimControls::restore_data() {
-  const auto target = started_instance("restore_data");
-  auto* sim = static_cast<CQGCEL*>(target.get());
-  target->apartment()->call([&] { sim->connection().set_data_dropped(false); });
+detail::Startup SimControls::startup() const {
+  MutexLock lock(mutex_);
+  return startup_;
 }
 
 void SimControls::reject_next_order(std::string reason) {
@@ -225,71 +146,6 @@ std::vector<std::size_t> SimControls::missing_bar_values(std::string_view symbol
     }
   }
   return {};
-}
-
-int SimControls::startup_calls() const {
-  MutexLock lock(mutex_);
-  return startup_calls_;
-}
-
-void SimControls::count_startup() {
-  MutexLock lock(mutex_);
-  ++startup_calls_;
-}
-
-automation::DispatchPtr SimControls::instance() const {
-  MutexLock lock(mutex_);
-  return instances_.empty() ? nullptr : instances_.back().lock();
-}
-
-std::vector<automation::DispatchPtr> SimControls::instances() const {
-  MutexLock lock(mutex_);
-  std::vector<automation::DispatchPtr> live;
-  for (const auto& w : instances_) {
-    if (auto p = w.lock()) {
-      live.push_back(std::move(p));
-    }
-  }
-  return live;
-}
-
-void SimControls::attach(const automation::DispatchPtr& instance) {
-  MutexLock lock(mutex_);
-  std::erase_if(instances_, [](const auto& w) { return w.expired(); });
-  instances_.push_back(instance);
-}
-
-bool SimControls::inject(std::string_view event, std::vector<automation::Variant> args,
-                         const automation::DispatchPtr& target) {
-  const auto* found = std::find_if(cqg::kCelEvents.begin(), cqg::kCelEvents.end(),
-                                   [event](const cqg::CelEventInfo& e) { return e.name == event; });
-  if (found == cqg::kCelEvents.end()) {
-    throw std::logic_error(fmt::format("CQGCEL has no event named {}", event));
-  }
-  if (static_cast<std::size_t>(found->params) != args.size()) {
-    throw std::invalid_argument(
-        fmt::format("{} takes {} arguments ({} given)", event, found->params, args.size()));
-  }
-  bool ever = false;
-  {
-    MutexLock lock(mutex_);
-    ever = !instances_.empty();
-  }
-  if (!ever && !target) {
-    throw std::logic_error("no simulator instance was made to fire " + std::string(event));
-  }
-  const auto chosen = target ? target : instance();
-  auto* sim = chosen ? dynamic_cast<CQGCEL*>(chosen.get()) : nullptr;
-  if (chosen && !sim) {
-    throw std::logic_error("inject: the target is not a simulator instance");
-  }
-  if (!sim || !sim->session().post_event(
-                  static_cast<cqg::CelEvent>(found - cqg::kCelEvents.begin()), std::move(args))) {
-    automation::report_error(
-        fmt::format("cqgsim: {} dropped: the simulator instance has shut down", event));
-    return false;
-  }
-  return true;
 }
 
 bool is_simulator(const automation::Dispatch& object) noexcept {

@@ -1,17 +1,15 @@
 #pragma once
 
-// The venue's trading options a fill model (and the finished orders kept)
-// chooses; internal to the simulator.
+// The venue's trading options a configuration chooses; internal to the
+// simulator.
 
-#include <cstddef>
-
-#include "orbrix/cqgsim/fill_model.hpp"
+#include "orbrix/cqgsim/config.hpp"
 #include "venue/trading/options.hpp"
 
 namespace orbrix::cqgsim {
 
-inline venue::TradingOptions trading_options(const FillModel& model,
-                                             std::size_t finished_orders_kept = 10'000) {
+inline venue::TradingOptions trading_options(const SimConfig& config) {
+  const FillModel& model = config.fill_model;
   venue::TradingOptions o;
   o.cap_fill_at_displayed_size = model.partial_fills;
   o.slippage_ticks = model.slippage_ticks;
@@ -20,7 +18,8 @@ inline venue::TradingOptions trading_options(const FillModel& model,
            : model.mark == MarkPrice::side ? venue::MarkSource::Side
                                            : venue::MarkSource::LastTrade;
   o.reject_market_without_quote = model.reject_market_without_quote;
-  o.finished_orders_kept = finished_orders_kept;
+  o.max_order_quantity = config.max_order_quantity;
+  o.finished_orders_kept = config.finished_orders_kept;
   return o;
 }
 

@@ -54,7 +54,7 @@ std::string status_of(const Object& order) {
 TEST_F(ObjectModelTest, AnOrderAtAPriceTheVenueCannotHoldIsRejectedWithItsReason) {
   const Object ep = subscribe("EP");
   const Object account = first_account();
-  sim.controls().fire_quotes("EP", {{"qtBid", 6000.00, 10}, {"qtAsk", 6000.25, 10}});
+  sim.driver().fire_quotes("EP", {{"qtBid", 6000.00, 10}, {"qtAsk", 6000.25, 10}});
   pump();
   struct Case {
     std::int64_t type;
@@ -91,7 +91,7 @@ TEST_F(ObjectModelTest, AnOrderAtAPriceTheVenueCannotHoldIsRejectedWithItsReason
   }
   // Nothing of them trades, whatever the market does.
   log->events.clear();
-  sim.controls().fire_quotes(
+  sim.driver().fire_quotes(
       "EP", {{"qtBid", 5999.75, 10}, {"qtAsk", 6000.00, 10}, {"qtTrade", 6000.00, 1}});
   pump();
   EXPECT_TRUE(log->named("OnOrderChanged").empty());
@@ -106,7 +106,7 @@ TEST_F(ObjectModelTest, AnOrderAtAPriceTheVenueCannotHoldIsRejectedWithItsReason
 
 class FewFinishedOrdersKept : public ObjectModelTest {
  protected:
-  void configure(SimControls& controls) override { controls.set_finished_orders_kept(3); }
+  void configure(SimConfig& config) override { config.finished_orders_kept = 3; }
 };
 
 TEST_F(FewFinishedOrdersKept, FinishedOrdersBeyondTheNumberKeptLeaveOrdersOldestFirst) {
@@ -227,16 +227,16 @@ TEST_F(ObjectModelTest, TheChangedQuotesEnumeratorIsReusedOnceReleasedAndSnapsho
       kept = enumerator;
     }
   };
-  sim.controls().fire_quotes("EP", {{"qtBid", 4000.00, 3}});
-  sim.controls().fire_quotes("EP", {{"qtAsk", 4000.50, 3}});
+  sim.driver().fire_quotes("EP", {{"qtBid", 4000.00, 3}});
+  sim.driver().fire_quotes("EP", {{"qtAsk", 4000.50, 3}});
   ASSERT_EQ(handed.size(), 2u);
   // Released after the first event, the same object served the second.
   ASSERT_TRUE(handed[0].lock());
   EXPECT_EQ(handed[0].lock(), handed[1].lock());
   keep = true;
-  sim.controls().fire_quotes("EP", {{"qtBid", 4000.25, 3}});
+  sim.driver().fire_quotes("EP", {{"qtBid", 4000.25, 3}});
   keep = false;
-  sim.controls().fire_quotes("EP", {{"qtBid", 4000.00, 3}, {"qtAsk", 4000.75, 3}});
+  sim.driver().fire_quotes("EP", {{"qtBid", 4000.00, 3}, {"qtAsk", 4000.75, 3}});
   ASSERT_EQ(handed.size(), 4u);
   EXPECT_NE(handed[3].lock(), kept.as_object()) << "an enumerator still held was handed out";
   // The held one keeps the batch it was made for: the bid alone (the quote
@@ -248,7 +248,7 @@ TEST_F(ObjectModelTest, TheChangedQuotesEnumeratorIsReusedOnceReleasedAndSnapsho
 
 class ReplayWithoutSizes : public ObjectModelTest {
  protected:
-  void configure(SimControls& controls) override {
+  void configure(SimConfig& config) override {
     // A trade every ten seconds, without any size.
     std::string text = "ts_event,bid_price,ask_price,last_price\n";
     for (int minute = 30; minute < 40; ++minute) {
@@ -258,10 +258,10 @@ class ReplayWithoutSizes : public ObjectModelTest {
       }
     }
     file_ = std::make_unique<TempFile>("no_sizes.csv", text);
-    controls.replay_history("EP", file_->path());
-    controls.set_start_time(std::chrono::sys_days{std::chrono::year{2026} / 12 / 7} +
-                            std::chrono::hours(14) + std::chrono::minutes(35));
-    controls.set_partial_fills(true);
+    config.histories = {{"EP", file_->path()}};
+    config.start_time = std::chrono::sys_days{std::chrono::year{2026} / 12 / 7} +
+                        std::chrono::hours(14) + std::chrono::minutes(35);
+    config.fill_model.partial_fills = true;
   }
   std::unique_ptr<TempFile> file_;
 };
@@ -281,9 +281,9 @@ TEST_F(ReplayWithoutSizes, PartialFillsDoNotCapAFillAtAnUnknownSize) {
 // the trader on a fill at the touch; options out of range are refused.
 class SlippedFills : public ReplayWithoutSizes {
  protected:
-  void configure(SimControls& controls) override {
-    ReplayWithoutSizes::configure(controls);
-    controls.set_fill_model({.slippage_ticks = 2, .commission_per_contract = 2.5});
+  void configure(SimConfig& config) override {
+    ReplayWithoutSizes::configure(config);
+    config.fill_model = {.slippage_ticks = 2, .commission_per_contract = 2.5};
   }
 };
 
@@ -303,7 +303,7 @@ TEST(SimulatorControls, AFillModelOutOfRangeIsRefusedNamingTheOption) {
   auto& c = sim.controls();
   const auto refused = [&](const FillModel& m, const std::string& name) {
     try {
-      c.set_fill_model(m);
+      c.set_config({.fill_model = m});
       ADD_FAILURE() << "accepted " << name;
     } catch (const std::invalid_argument& e) {
       EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
@@ -311,9 +311,9 @@ TEST(SimulatorControls, AFillModelOutOfRangeIsRefusedNamingTheOption) {
   };
   refused({.slippage_ticks = -1}, "slippage_ticks");
   refused({.commission_per_contract = std::nan("")}, "commission_per_contract");
-  EXPECT_EQ(c.fill_model(), FillModel{});  // nothing kept from a refusal
-  c.set_partial_fills(true);
-  EXPECT_TRUE(c.fill_model().partial_fills);
+  EXPECT_EQ(c.config(), SimConfig{});  // nothing kept from a refusal
+  c.set_config({.fill_model = {.partial_fills = true}});
+  EXPECT_TRUE(c.config().fill_model.partial_fills);
 }
 
 TEST(SimulatorControls, AHistoryIsCheckedWholeWhenGivenNamingFileLineAndColumn) {
@@ -323,7 +323,7 @@ TEST(SimulatorControls, AHistoryIsCheckedWholeWhenGivenNamingFileLineAndColumn) 
                            const std::string& why, const char* symbol = "EP") {
     const TempFile file("prices.csv", text);
     try {
-      c.replay_history(symbol, file.path());
+      c.set_config({.histories = {{symbol, file.path()}}});
       ADD_FAILURE() << "accepted:\n" << text;
     } catch (const std::runtime_error& e) {
       const std::string what = e.what();
@@ -345,11 +345,14 @@ TEST(SimulatorControls, AHistoryIsCheckedWholeWhenGivenNamingFileLineAndColumn) 
   refused("ts_event,bid_price,ask_price\n2026-12-07T14:30:00Z,0.0068,0.00680051\n",
           "2: column ask_price", "not on the tick grid of 5e-07", "JY6");
   const TempFile good("prices.csv", q + ok);
-  EXPECT_THROW(c.replay_history("NOSUCH", good.path()), std::invalid_argument);
-  EXPECT_TRUE(c.histories().empty());  // nothing refused is kept
-  // Any month's name gives the contract's tick size.
-  c.replay_history("F.US.EPH27", good.path());
-  EXPECT_EQ(c.histories().size(), 1u);
+  // A good history beside a refused one: nothing is kept.
+  EXPECT_THROW(c.set_config({.histories = {{"EP", good.path()}, {"NOSUCH", good.path()}}}),
+               std::invalid_argument);
+  EXPECT_TRUE(c.config().histories.empty());
+  // Any month's name gives the contract's tick size; a later history of an
+  // instrument replaces an earlier one.
+  c.set_config({.histories = {{"F.US.EPH27", "no such file"}, {"F.US.EPH27", good.path()}}});
+  EXPECT_EQ(c.config().histories, (std::vector<HistorySource>{{"F.US.EPH27", good.path()}}));
 }
 
 TEST(SimulatorControls, OptionsOutsideTheirRangeAreRefusedNamingThem) {
@@ -365,14 +368,14 @@ TEST(SimulatorControls, OptionsOutsideTheirRangeAreRefusedNamingThem) {
   };
   using std::chrono::sys_days;
   using std::chrono::year;
-  refused([&] { c.set_start_time(sys_days{year{1678} / 1 / 1}); }, "start time");
-  refused([&] { c.set_start_time(sys_days{year{2200} / 1 / 1}); }, "start time");
-  refused([&] { c.set_mean_event_interval(0ms); }, "mean time between market events");
-  refused([&] { c.set_mean_event_interval(std::chrono::hours(2)); }, "mean time");
-  refused([&] { c.set_finished_orders_kept(100'000'000); }, "finished orders");
-  c.set_start_time(sys_days{year{2199} / 12 / 31});
-  c.set_finished_orders_kept(0);
-  EXPECT_EQ(c.finished_orders_kept(), 0u);
+  refused([&] { c.set_config({.start_time = sys_days{year{1678} / 1 / 1}}); }, "start time");
+  refused([&] { c.set_config({.start_time = sys_days{year{2200} / 1 / 1}}); }, "start time");
+  refused([&] { c.set_config({.mean_event_interval = 0ms}); }, "mean time between market events");
+  refused([&] { c.set_config({.mean_event_interval = std::chrono::hours(2)}); }, "mean time");
+  refused([&] { c.set_config({.finished_orders_kept = 100'000'000}); }, "finished orders");
+  refused([&] { c.set_config({.max_order_quantity = 0}); }, "max_order_quantity");
+  c.set_config({.start_time = sys_days{year{2199} / 12 / 31}, .finished_orders_kept = 0});
+  EXPECT_EQ(c.config().finished_orders_kept, 0u);
 }
 
 }  // namespace

@@ -83,11 +83,13 @@ inline std::vector<SeenQuote> read_quotes(const EventLog::Event& e) {
 class ObjectModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim.controls().use_manual_clock();
-    sim.controls().set_seed(7);
-    sim.controls().set_start_time(std::chrono::sys_days{std::chrono::year{2026} / 12 / 8} +
-                                  std::chrono::hours(14));
-    configure(sim.controls());
+    SimConfig config{.seed = 7,
+                     .start_time = std::chrono::sys_days{std::chrono::year{2026} / 12 / 8} +
+                                   std::chrono::hours(14),
+                     .manual_clock = true};
+    configure(config);
+    sim.controls().set_config(config);
+    configure_faults(sim.controls());
     cel = Object(automation::create_object(cqg::kCqgProgId));
     cel.dispatch()->advise(log);
     cel.call("Startup");
@@ -96,7 +98,8 @@ class ObjectModelTest : public ::testing::Test {
   }
 
   // A test's own settings, on top of the fixture's, before Startup.
-  virtual void configure(SimControls&) {}
+  virtual void configure(SimConfig&) {}
+  virtual void configure_faults(SimControls&) {}
 
   // Runs what is waiting in this thread's queue (answers posted at once).
   void pump() {
@@ -105,7 +108,7 @@ class ObjectModelTest : public ::testing::Test {
     }
   }
   void advance(std::chrono::nanoseconds by) {
-    sim.controls().advance(by);
+    sim.driver().advance(by);
     pump();
   }
   Object subscribe(const std::string& symbol) {

@@ -157,9 +157,9 @@ TEST_F(ObjectModelTest, ASubscribedInstrumentStreamsValidLevelOneQuotesUntilRemo
 std::vector<double> first_prices(std::uint64_t seed) {
   automation::ComScope com;
   ScopedSimulator sim;
-  sim.controls().use_manual_clock();
-  sim.controls().set_seed(seed);
-  sim.controls().set_start_time(std::chrono::sys_days{std::chrono::year{2026} / 12 / 8});
+  sim.controls().set_config({.seed = seed,
+                             .start_time = std::chrono::sys_days{std::chrono::year{2026} / 12 / 8},
+                             .manual_clock = true});
   auto log = std::make_shared<EventLog>();
   std::vector<double> prices;
   log->on_event = [&](const EventLog::Event& e) {
@@ -177,7 +177,7 @@ std::vector<double> first_prices(std::uint64_t seed) {
   automation::pump_waiting_messages();
   Object(log->named("OnInstrumentResolved").at(0).args[1])
       .put("DataSubscriptionLevel", k("dsQuotesAndBBA"));
-  sim.controls().advance(20s);
+  sim.driver().advance(20s);
   automation::pump_waiting_messages();
   return prices;
 }
@@ -192,7 +192,7 @@ TEST(ObjectModelDeterminism, TheSameSeedGivesTheSameQuoteStream) {
 // Started, but its answer a second late: the venue is open meanwhile.
 class LateStartAnswer : public ObjectModelTest {
  protected:
-  void configure(SimControls& controls) override {
+  void configure_faults(SimControls& controls) override {
     controls.set_startup(StartupBehaviour::started(1s));
   }
 };
@@ -231,7 +231,7 @@ TEST_F(LateStartAnswer, TakesItsPlaceAmongTheMarketEvents) {
 TEST_F(ObjectModelTest, AnExactBatchAndRawQuotesAreFiredAsGiven) {
   subscribe("EP");
   log->events.clear();
-  sim.controls().fire_quotes("EP", {{"qtBid", 4000.25, 3}, {"qtAsk", 4000.75, 5}});
+  sim.driver().fire_quotes("EP", {{"qtBid", 4000.25, 3}, {"qtAsk", 4000.75, 5}});
   auto changes = log->named("OnInstrumentChanged");
   ASSERT_EQ(changes.size(), 1u);
   const auto quotes = read_quotes(changes[0]);
@@ -239,9 +239,9 @@ TEST_F(ObjectModelTest, AnExactBatchAndRawQuotesAreFiredAsGiven) {
   EXPECT_EQ(quotes[0].type, k("qtBid"));
   EXPECT_DOUBLE_EQ(quotes[0].price, 4000.25);
   EXPECT_DOUBLE_EQ(quotes[1].price, 4000.75);
-  EXPECT_THROW(sim.controls().fire_quotes("EP", {{"qtNoSuch", 1}}), std::invalid_argument);
-  EXPECT_THROW(sim.controls().fire_quotes("ENQ", {{"qtBid", 1}}), std::out_of_range);
-  sim.controls().fire_raw_quotes("EP", {{987654, 1.5, true}, {k("qtTrade"), 2, false}});
+  EXPECT_THROW(sim.driver().fire_quotes("EP", {{"qtNoSuch", 1}}), std::invalid_argument);
+  EXPECT_THROW(sim.driver().fire_quotes("ENQ", {{"qtBid", 1}}), std::out_of_range);
+  sim.driver().fire_raw_quotes("EP", {{987654, 1.5, true}, {k("qtTrade"), 2, false}});
   changes = log->named("OnInstrumentChanged");
   ASSERT_EQ(changes.size(), 2u);
   const auto raw = Object(changes[1].args[1]).items();
@@ -273,7 +273,7 @@ TEST_F(ObjectModelTest, OrdersAreAddedWorkFillAndMoveThePosition) {
   EXPECT_EQ(Object(cel.object("Orders").call("ItemByGuid", guid)).get("GUID").as_string(), guid);
   EXPECT_THROW(cel.object("Orders").call("ItemByGuid", "no-such-order"), std::out_of_range);
 
-  sim.controls().fire_quotes("EP", {{"qtBid", 4000.00, 10}, {"qtAsk", 4000.50, 10}});
+  sim.driver().fire_quotes("EP", {{"qtBid", 4000.00, 10}, {"qtAsk", 4000.50, 10}});
   pump();
   changes = log->named("OnOrderChanged");
   ASSERT_EQ(changes.size(), 3u);

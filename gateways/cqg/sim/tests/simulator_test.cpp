@@ -81,7 +81,7 @@ TEST_F(SimulatorTest, StartupAnswersFromThePumpNotFromInsideTheCall) {
             (std::vector<std::string>{"OnCELStarted", "OnDataConnectionStatusChanged"}));
   EXPECT_EQ(sink->last_args.at(0).as_int(), type_library()->constant("csConnectionUp"));
   EXPECT_TRUE(cel.get("IsStarted").as_bool());
-  EXPECT_EQ(sim.controls().startup_calls(), 1);
+  EXPECT_EQ(sim.driver().startup_calls(), 1);
 }
 
 TEST_F(SimulatorTest, StartupCanFailWithADataErrorLate) {
@@ -101,20 +101,20 @@ TEST_F(SimulatorTest, StartupCanFailWithADataErrorLate) {
 // On the manual clock every delayed answer is due on the simulator's clock
 // alone: start-up and log-on answers minutes late arrive by advance, at once.
 TEST_F(SimulatorTest, OnTheManualClockLateAnswersArriveByAdvanceAlone) {
-  sim.controls().use_manual_clock();
+  sim.controls().set_config({.manual_clock = true});
   sim.controls().set_startup(StartupBehaviour::started(2min));
   sim.controls().set_gateway(GatewayBehaviour::after(3min));
   cel.call("Startup");
   automation::pump_waiting_messages();
-  sim.controls().advance(2min - 1ms);
+  sim.driver().advance(2min - 1ms);
   EXPECT_TRUE(sink->events.empty());
-  sim.controls().advance(1ms);
+  sim.driver().advance(1ms);
   EXPECT_EQ(sink->events,
             (std::vector<std::string>{"OnCELStarted", "OnDataConnectionStatusChanged"}));
   cel.call("GWLogon", "user", "password");
-  sim.controls().advance(3min - 1ms);
+  sim.driver().advance(3min - 1ms);
   EXPECT_EQ(sink->events.size(), 2u);
-  sim.controls().advance(1ms);
+  sim.driver().advance(1ms);
   EXPECT_EQ(sink->events.back(), "OnGWConnectionStatusChanged");
   EXPECT_EQ(sink->last_args.at(0).as_int(), type_library()->constant("csConnectionUp"));
 
@@ -125,9 +125,9 @@ TEST_F(SimulatorTest, OnTheManualClockLateAnswersArriveByAdvanceAlone) {
   sim.controls().set_startup(StartupBehaviour::data_error(4, "no licence", 1min));
   second.call("Startup");
   automation::pump_waiting_messages();
-  sim.controls().advance(1min - 1ms);
+  sim.driver().advance(1min - 1ms);
   EXPECT_TRUE(second_sink->events.empty());
-  sim.controls().advance(1ms);
+  sim.driver().advance(1ms);
   EXPECT_EQ(second_sink->events, std::vector<std::string>{"OnDataError"});
 }
 
@@ -165,17 +165,17 @@ TEST_F(SimulatorTest, ApiConfigurationHoldsTypedValuesReadableBack) {
 }
 
 TEST_F(SimulatorTest, InjectedEventsAreCheckedAndFiredFromThePump) {
-  sim.controls().inject("OnGWConnectionStatusChanged",
+  sim.driver().inject("OnGWConnectionStatusChanged",
                         {Variant(type_library()->constant("csConnectionUp"))});
-  EXPECT_THROW(sim.controls().inject("OnNoSuchEvent", {}), std::logic_error);
-  EXPECT_THROW(sim.controls().inject("OnIdle", {Variant(1)}), std::invalid_argument);
+  EXPECT_THROW(sim.driver().inject("OnNoSuchEvent", {}), std::logic_error);
+  EXPECT_THROW(sim.driver().inject("OnIdle", {Variant(1)}), std::invalid_argument);
   ASSERT_TRUE(pump_until([&] { return !sink->events.empty(); }, 2s));
   EXPECT_EQ(sink->events, std::vector<std::string>{"OnGWConnectionStatusChanged"});
 }
 
 TEST_F(SimulatorTest, TheJournalRecordsEachCallWhileItIsOn) {
   auto c = cel.object("APIConfiguration");  // before the journal starts: not recorded
-  auto& journal = sim.controls().journal();
+  auto& journal = sim.driver().journal();
   journal.start();
   c.put("TimeZoneCode", type_library()->constant("tzChina"));
   (void)cel.get("isstarted");
@@ -203,7 +203,7 @@ TEST_F(SimulatorTest, TheJournalRecordsEachCallWhileItIsOn) {
 TEST(Simulator, RefusesToLiveOutsideAnApartment) {
   ScopedSimulator sim;
   EXPECT_THROW(automation::create_object(cqg::kCqgProgId), std::logic_error);
-  EXPECT_THROW(sim.controls().inject("OnIdle", {}), std::logic_error);  // no instance
+  EXPECT_THROW(sim.driver().inject("OnIdle", {}), std::logic_error);  // no instance
 }
 
 TEST(SimulatorTypeLibrary, ConstantsAreDistinctAndEveryEventHasAnId) {

@@ -133,7 +133,7 @@ TEST_F(ApiHostTest, WithoutCustomConfigurationOnlyTheDefaultStepRuns) {
 TEST_F(ApiHostTest, AQuitMessageEndsThePumpLikeTheShutdownEvent) {
   ApiHost host;
   host.Init<RecordingSink>(nullptr);
-  sim.controls().instance()->apartment()->post_quit();
+  sim.driver().instance()->apartment()->post_quit();
   EXPECT_TRUE(out.wait_for("COM framework is uninitialized!", 5s));
   // The vendor call of Shutdown can no longer reach the ended apartment; the
   // worker is joined all the same.
@@ -187,7 +187,7 @@ TEST_F(ApiHostTest, AVendorThatNeverAnswersStartUpFailsInitAfterTheBoundedWait) 
                  "CQGCEL start-up timed out: no OnCELStarted or OnDataError within 100 ms");
   }
   EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
-  EXPECT_EQ(sim.controls().startup_calls(), 1);
+  EXPECT_EQ(sim.driver().startup_calls(), 1);
   host.Shutdown();
   EXPECT_TRUE(out.contains("CQGCEL is shut down."));
 }
@@ -277,7 +277,7 @@ TEST_F(ApiHostTest, ASecondShutdownRacingTheFirstReturnsOnlyAfterTheWorkerHasEnd
   // Keep the worker busy so the first Shutdown is still waiting for it when
   // the second one comes.
   std::latch busy(1);
-  sim.controls().instance()->apartment()->post([&] {
+  sim.driver().instance()->apartment()->post([&] {
     busy.count_down();
     std::this_thread::sleep_for(200ms);
   });
@@ -356,7 +356,7 @@ TEST_F(ApiHostTest, NothingOfTheVendorObjectOrTheSinksSurvivesShutdown) {
     ApiHost host;
     auto sink = host.Init<KeepingSink>(nullptr);
     sink->cel = host.cqgCEL;
-    vendor = sim.controls().instance();
+    vendor = sim.driver().instance();
     sink_seen = sink;
     host.Shutdown();
     EXPECT_TRUE(vendor.expired());
@@ -376,7 +376,7 @@ TEST_F(ApiHostTest, ShutdownFromInsideAHandlerIsRefusedInsteadOfJoiningItself) {
   EXPECT_FALSE(host.on_worker_thread());
   bool on_worker = false;
   std::string error;
-  automation::Apartment& worker = *sim.controls().instance()->apartment();
+  automation::Apartment& worker = *sim.driver().instance()->apartment();
   worker.call([&] {
     on_worker = host.on_worker_thread();
     try {

@@ -62,7 +62,7 @@ TEST_F(SinkTest, EveryVendorEventReachesTheHandlerOfItsNameOnTheWorker) {
     for (int a = 0; a < cel_event_param_count(e); ++a) {
       args.emplace_back(static_cast<std::int64_t>(i * 10 + a));
     }
-    sim.controls().inject(cel_event_name(e), args);
+    sim.driver().inject(cel_event_name(e), args);
   }
   ASSERT_TRUE(sink->wait_for("OnStrategyQuoteRequestResolved", 1, kWait));
   const long worker = worker_thread(out);
@@ -92,8 +92,8 @@ class ThrowingSink : public RecordingSink {
 TEST_F(SinkTest, AHandlersExceptionIsTracedAndThePumpGoesOn) {
   ApiHost host;
   auto sink = host.Init<ThrowingSink>(nullptr);
-  sim.controls().inject("OnIdle", {});
-  sim.controls().inject("OnIsReady", {Variant(true)});
+  sim.driver().inject("OnIdle", {});
+  sim.driver().inject("OnIsReady", {Variant(true)});
   ASSERT_TRUE(sink->wait_for("OnIsReady", 1, kWait));
   const long worker = worker_thread(out);
   const auto worker_lines = out.messages_of(worker);
@@ -113,8 +113,8 @@ class IdleThrower : public CELSinkBase {
 TEST_F(SinkTest, AHandlersErrorIsTracedUnderTheSinksOwnClassName) {
   ApiHost host;
   auto sink = host.Init<IdleThrower>(nullptr);
-  sim.controls().inject("OnIdle", {});
-  sim.controls().inject("OnIsReady", {Variant(true)});
+  sim.driver().inject("OnIdle", {});
+  sim.driver().inject("OnIsReady", {Variant(true)});
   ASSERT_TRUE(sink->ready.wait(5));
   EXPECT_EQ(sink->type_name(), "IdleThrower");
   EXPECT_TRUE(out.contains("Exception in IdleThrower.OnIdle: boom"));
@@ -123,8 +123,8 @@ TEST_F(SinkTest, AHandlersErrorIsTracedUnderTheSinksOwnClassName) {
 TEST_F(SinkTest, EventsWithoutOverrideReachTheBaseAndChangeNothing) {
   ApiHost host;
   auto sink = host.Init<CELSinkBase>(nullptr);
-  sim.controls().inject("OnTimedBarsAdded", {Variant(1)});
-  sim.controls().inject("OnDataError", {Variant(), Variant("late")});
+  sim.driver().inject("OnTimedBarsAdded", {Variant(1)});
+  sim.driver().inject("OnDataError", {Variant(), Variant("late")});
   // A call into the apartment queues behind the injected events: when it
   // returns, they have been delivered.
   host.cqgCEL.get("IsStarted");
@@ -136,13 +136,13 @@ TEST_F(SinkTest, DataErrorReportsTheErrorObjectSetsTheFlagAndReleasesStart) {
   ApiHost host;
   auto sink = host.Init<RecordingSink>(nullptr);
   EXPECT_FALSE(host.errorHappened);
-  sim.controls().inject("OnDataError", {Variant(cqgsim::make_error(5, "x")), Variant("ignored")});
+  sim.driver().inject("OnDataError", {Variant(cqgsim::make_error(5, "x")), Variant("ignored")});
   ASSERT_TRUE(sink->wait_for("OnDataError", 1, kWait));
   EXPECT_TRUE(out.wait_for("SinkInternal: OnDataError: Code: 5 Description: x", kWait));
   EXPECT_TRUE(host.errorHappened);
   EXPECT_TRUE(host.eventCELStarted.is_set());
   // A second start after the error changes neither the flag nor the event.
-  sim.controls().inject("OnCELStarted", {});
+  sim.driver().inject("OnCELStarted", {});
   ASSERT_TRUE(sink->wait_for("OnCELStarted", 2, kWait));
   EXPECT_TRUE(host.errorHappened);
   EXPECT_TRUE(host.eventCELStarted.is_set());

@@ -31,9 +31,9 @@ TEST_F(ConnectionHooks, TheEngineHearsTheGatewayGoUpAndDownAndTheDataStatus) {
             (std::vector<ConnectionEvent>{{.state = State::up, .vendor_status = up},
                                           {.state = State::down, .vendor_status = down}}));
   // Other statuses are not an up or a down: the engine is not told.
-  sim.controls().inject("OnGWConnectionStatusChanged",
+  sim.driver().inject("OnGWConnectionStatusChanged",
                         {Variant(vendor_constant("csConnectionTrouble"))});
-  sim.controls().inject("OnDataConnectionStatusChanged", {Variant(down)});
+  sim.driver().inject("OnDataConnectionStatusChanged", {Variant(down)});
   automation::call_in_apartment(host.cqgCEL, [](const automation::Object&) {});
   EXPECT_EQ(gateway.connections().size(), 2u);
   ASSERT_FALSE(gateway.data_connections().empty());  // the start-up's report may come first

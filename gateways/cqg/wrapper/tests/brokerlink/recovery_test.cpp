@@ -54,18 +54,18 @@ TEST_F(Recovery, ADropMidSessionEndsWithEverythingFlowingAgainAndNothingDoubled)
   ASSERT_TRUE(link->get_subscribe_bars_data(ep));
   // A position the account holds through the drop; recovery refreshes it.
   link->place_order(Order(ep, OrderType::MARKET, Direction::LONG, 3));
-  sim.controls().advance(1s);
+  sim.driver().advance(1s);
   ASSERT_TRUE(gateway.wait_for_calls(1, 5s));
   EXPECT_TRUE(link->positions().empty());  // not read since the fill
 
-  sim.controls().drop_gateway();
+  sim.driver().drop_gateway();
   ASSERT_TRUE(heard(State::reconnecting));
   EXPECT_FALSE(link->gateway_connected());
   // Down, nothing flows.
   gateway.clear_calls();
-  sim.controls().advance(10s);
+  sim.driver().advance(10s);
   EXPECT_TRUE(gateway.calls().empty());
-  sim.controls().restore_gateway();
+  sim.driver().restore_gateway();
   ASSERT_TRUE(heard(State::restored));
   EXPECT_TRUE(link->gateway_connected());
 
@@ -89,7 +89,7 @@ TEST_F(Recovery, ADropMidSessionEndsWithEverythingFlowingAgainAndNothingDoubled)
   gateway.clear_calls();
   const auto window = link->get_subscribe_bars_data(ep);
   ASSERT_TRUE(window);
-  sim.controls().advance(3min);
+  sim.driver().advance(3min);
   EXPECT_FALSE(gateway.records<Quote>().empty());
   EXPECT_FALSE(gateway.records<OrderBook>().empty());
   EXPECT_GT(link->get_subscribe_bars_data(ep)->back().datetime, window->back().datetime);
@@ -106,8 +106,8 @@ TEST_F(Recovery, OrdersAreRefusedWhileDownAndAWorkingOrderIsReportedWhenBack) {
   link->set_timeout(100ms);
   // Sent before the drop: it fills while the connection is down.
   const std::string id = link->place_order(Order(ep, OrderType::MARKET, Direction::LONG, 1));
-  sim.controls().drop_gateway();
-  sim.controls().advance(5s);
+  sim.driver().drop_gateway();
+  sim.driver().advance(5s);
   const auto start = std::chrono::steady_clock::now();
   try {
     link->place_order(Order(ep, OrderType::MARKET, Direction::LONG, 1));
@@ -117,7 +117,7 @@ TEST_F(Recovery, OrdersAreRefusedWhileDownAndAWorkingOrderIsReportedWhenBack) {
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);  // at once, not after the time-out
   EXPECT_TRUE(gateway.records<Deal>().empty());
-  sim.controls().restore_gateway();
+  sim.driver().restore_gateway();
   ASSERT_TRUE(heard(State::restored));
   ASSERT_TRUE(gateway.wait_for_calls(1, 5s));
   const auto deals = gateway.records<Deal>();
@@ -132,7 +132,7 @@ TEST_F(Recovery, ADropThatNeverEndsGivesUpAfterTheAttempts) {
   log_on_with_account();
   link->enable_recovery({.first_delay = 2ms, .max_delay = 4ms, .max_attempts = 3});
   link->set_timeout(20ms);
-  sim.controls().drop_gateway();
+  sim.driver().drop_gateway();
   ASSERT_TRUE(heard(State::gave_up));
   const auto c = gateway.connections();
   ASSERT_EQ(c.size(), 6u);
@@ -150,7 +150,7 @@ TEST_F(Recovery, EachAttemptWaitsItsOwnLogOnWaitNotTheTimeOutAndBadOptionsAreRef
       {.first_delay = 2ms, .max_delay = 4ms, .max_attempts = 2, .logon_wait = 20ms});
   link->set_timeout(std::chrono::seconds(30));  // would hold each attempt 30 s
   const auto start = std::chrono::steady_clock::now();
-  sim.controls().drop_gateway();
+  sim.driver().drop_gateway();
   ASSERT_TRUE(heard(State::gave_up));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   EXPECT_TRUE(out.contains("Recovery: no up report within 0.02 s after log-on attempt 1"));
@@ -160,7 +160,7 @@ TEST_F(Recovery, LogoffDuringRecoveryStopsIt) {
   log_on_with_account();
   link->enable_recovery({.first_delay = 2ms, .max_delay = 4ms, .max_attempts = 0});
   link->set_timeout(20ms);
-  sim.controls().drop_gateway();
+  sim.driver().drop_gateway();
   ASSERT_TRUE(heard(State::reconnecting));
   link->Logoff();
   std::this_thread::sleep_for(100ms);
@@ -174,12 +174,12 @@ TEST_F(Recovery, LogoffDuringRecoveryStopsIt) {
 
 TEST_F(Recovery, ADataConnectionDropStopsDataUntilItIsBack) {
   const Security ep = subscribe("EP");
-  sim.controls().drop_data();
+  sim.driver().drop_data();
   gateway.clear_calls();
-  sim.controls().advance(10s);
+  sim.driver().advance(10s);
   EXPECT_TRUE(gateway.calls().empty());
-  sim.controls().restore_data();
-  sim.controls().advance(10s);
+  sim.driver().restore_data();
+  sim.driver().advance(10s);
   EXPECT_FALSE(gateway.records<Quote>().empty());
   const auto statuses = gateway.data_connections();
   ASSERT_GE(statuses.size(), 2u);

@@ -181,21 +181,21 @@ class Scenario : public testing::BrokerLinkOverSimulator,
   void sim_step(const Strings& w) {
     const std::string& what = w.at(1);
     if (what == "advance") {
-      sim.controls().advance(std::chrono::milliseconds(static_cast<long>(number(w.at(2)))));
+      sim.driver().advance(std::chrono::milliseconds(static_cast<long>(number(w.at(2)))));
     } else if (what == "quotes") {
       // sim quotes SYMBOL TYPE PRICE [TYPE PRICE ...]
       std::vector<cqgsim::QuoteSpec> quotes;
       for (std::size_t i = 3; i + 1 < w.size(); i += 2) {
         quotes.push_back({w[i], number(w[i + 1]), 1, true});
       }
-      sim.controls().fire_quotes(w.at(2), std::move(quotes));
+      sim.driver().fire_quotes(w.at(2), std::move(quotes));
     } else if (what == "answer_instruments_after") {
       sim.controls().set_instrument_resolution(cqgsim::AnswerBehaviour::after(
           std::chrono::milliseconds(static_cast<long>(number(w.at(2))))));
     } else if (what == "drop_gateway") {
-      sim.controls().drop_gateway();
+      sim.driver().drop_gateway();
     } else if (what == "restore_gateway") {
-      sim.controls().restore_gateway();
+      sim.driver().restore_gateway();
     } else {
       throw std::invalid_argument("unknown simulator step '" + what + "'");
     }

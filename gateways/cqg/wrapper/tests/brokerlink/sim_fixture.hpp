@@ -38,10 +38,10 @@ inline std::vector<std::string> undocumented(const std::vector<cqgsim::VendorCal
 class BrokerLinkOverSimulator : public ::testing::Test {
  protected:
   BrokerLinkOverSimulator() {
-    sim.controls().use_manual_clock();
+    sim.controls().set_config({.manual_clock = true});
     sim.controls().set_gateway(cqgsim::GatewayBehaviour::after(0ms));
     sim.controls().set_account_reload(cqgsim::AnswerBehaviour::after(0ms));
-    sim.controls().journal().start();
+    sim.driver().journal().start();
     link = host.Init<BrokerLink>(nullptr);
     gateway.set_apiHost(&host);
     link->Init(gateway);
@@ -57,7 +57,7 @@ class BrokerLinkOverSimulator : public ::testing::Test {
         << "the gateway called vendor members the documents do not name";
   }
 
-  cqgsim::CallJournal& journal() { return sim.controls().journal(); }
+  cqgsim::CallJournal& journal() { return sim.driver().journal(); }
   // The calls recorded since the last clear, as "Object.Member" (arguments
   // in brackets when asked for), without the enumerators' own calls (the
   // walk of a collection shows as its _NewEnum).

@@ -39,9 +39,9 @@ TEST_F(BrokerLinkOverSimulator, ExactQuoteBatchesFollowTheStoringRules) {
   EXPECT_EQ(hops([&] { link->subscribe_quote("EP"); }), 1u);
   const Security ep = subscribe("EP");
   gateway.clear_calls();
-  sim.controls().fire_quotes("EP", {{"qtBid", 4000.25, 3}});
+  sim.driver().fire_quotes("EP", {{"qtBid", 4000.25, 3}});
   EXPECT_EQ(gateway.cqg_quotes().get(ep)->bid_price(), 4000.25);
-  sim.controls().fire_quotes("EP", {{"qtAsk", 4000.75, 5}});
+  sim.driver().fire_quotes("EP", {{"qtAsk", 4000.75, 5}});
   const auto quotes = gateway.records<Quote>();
   ASSERT_FALSE(quotes.empty());
   EXPECT_EQ(quotes.back().bid_price(), 4000.25);
@@ -59,7 +59,7 @@ TEST_F(BrokerLinkOverSimulator, AMarketOrderIsPlacedAndFilled) {
   EXPECT_EQ(hops([&] { id = link->place_order(Order(ep, OrderType::MARKET, Direction::LONG, 1)); }),
             1u);
   EXPECT_FALSE(id.empty());
-  sim.controls().advance(1s);
+  sim.driver().advance(1s);
   EXPECT_TRUE(gateway.wait_for_calls(1, 5s));
   const auto deals = gateway.records<Deal>();
   ASSERT_FALSE(deals.empty());
@@ -75,7 +75,7 @@ TEST_F(BrokerLinkOverSimulator, TicksBuildTheBookAndBarsFillTheWindow) {
   gateway.add_symbol("EP", ep);
   EXPECT_EQ(hops([&] { link->subscribe_orderbook("EP"); }), 2u);
   EXPECT_TRUE(out.contains("Limit: 10"));
-  sim.controls().advance(30s);
+  sim.driver().advance(30s);
   EXPECT_FALSE(gateway.records<OrderBook>().empty());
   EXPECT_EQ(hops([&] { link->unsubscribe_orderbook("EP"); }), 1u);
 

@@ -46,7 +46,7 @@ TEST_F(VendorCalls, AQuoteEventIsReadQuoteByQuoteAndOnlyAsFarAsNeeded) {
   drain();
   journal().clear();
   const auto k = [](std::string_view name) { return vendor_constant(name); };
-  sim.controls().fire_raw_quotes("EP", {{k("qtBid"), 4000.0, /*valid=*/false},
+  sim.driver().fire_raw_quotes("EP", {{k("qtBid"), 4000.0, /*valid=*/false},
                                         {k("qtSettlement"), 3990.0, true},
                                         {k("qtBid"), 4000.25, true},
                                         {987654, 1.0, true},
@@ -70,7 +70,7 @@ TEST_F(VendorCalls, ATickBatchIsReadTickByTickWithPricesOfAsksAndBidsOnly) {
   link->subscribe_orderbook("EP");
   drain();
   journal().clear();
-  sim.controls().advance(20s);
+  sim.driver().advance(20s);
   const Strings ticks = calls_on({"CQGTick"});
   ASSERT_FALSE(ticks.empty());
   // Count twice (the two bounds), then per tick Item, Request.Symbol,
@@ -107,7 +107,7 @@ TEST_F(VendorCalls, AnOrderEventReadsTheStatusAndIdValuesLastAndAFillAfterTheUpd
   drain();
   journal().clear();
   link->place_order(Order(ep, OrderType::MARKET, Direction::LONG, 1));
-  sim.controls().advance(2s);
+  sim.driver().advance(2s);
   ASSERT_TRUE(gateway.wait_for_calls(1, 5s));
   const Strings order = calls_on({"CQGOrder", "CQGFill"}, /*with_args=*/true);
   const auto k = [](std::string_view name) { return std::to_string(vendor_constant(name)); };
@@ -152,7 +152,7 @@ TEST_F(VendorCalls, PositionsOfASymbolTheEngineDoesNotMapAreNotReadFurther) {
   const Security enq = subscribe("ENQ");
   link->place_order(Order(ep, OrderType::MARKET, Direction::LONG, 1));
   link->place_order(Order(enq, OrderType::MARKET, Direction::SHORT, 2));
-  sim.controls().advance(2s);
+  sim.driver().advance(2s);
   ASSERT_TRUE(gateway.wait_for_calls(2, 5s));
   gateway.add_symbol("NOT-" + enq.code(), enq);  // the engine no longer maps ENQ's symbol
   journal().clear();
@@ -222,8 +222,8 @@ TEST_F(VendorCalls, ALateBarAnswerOfAnUnsubscribedRequestLeavesNoFrozenWindow) {
   link->unsubscribe_bar("EP");
   link->eventBarDone.clear();
   // The answer comes after all (however the vendor sends it): dropped.
-  sim.controls().advance(31s);
-  sim.controls().inject("OnTimedBarsResolved", {Variant(removed.dispatch()), Variant()});
+  sim.driver().advance(31s);
+  sim.driver().inject("OnTimedBarsResolved", {Variant(removed.dispatch()), Variant()});
   drain();
   EXPECT_EQ(link->get_subscribe_bars_data(ep), nullptr);
   EXPECT_FALSE(link->eventBarDone.is_set());
@@ -233,7 +233,7 @@ TEST_F(VendorCalls, ALateBarAnswerOfAnUnsubscribedRequestLeavesNoFrozenWindow) {
   link->subscribe_bar("EP", 5);
   const auto window = link->get_subscribe_bars_data(ep);
   ASSERT_TRUE(window);
-  sim.controls().advance(3min);
+  sim.driver().advance(3min);
   EXPECT_GT(link->get_subscribe_bars_data(ep)->back().datetime, window->back().datetime);
 }
 
@@ -245,7 +245,7 @@ TEST_F(VendorCalls, AQuoteAnswerWithdrawnByUnsubscribeSubscribesNothing) {
   link->unsubscribe_quote("EP");
   link->eventQuoteDone.clear();
   journal().clear();
-  sim.controls().advance(31s);
+  sim.driver().advance(31s);
   drain();
   EXPECT_FALSE(link->eventQuoteDone.is_set());
   EXPECT_EQ(calls_on({"CQGInstrument"}), Strings{});  // no subscription level set
@@ -253,7 +253,7 @@ TEST_F(VendorCalls, AQuoteAnswerWithdrawnByUnsubscribeSubscribesNothing) {
   sim.controls().set_instrument_resolution(AnswerBehaviour::after(0ms));
   link->set_timeout(5s);
   const Security subscribed = subscribe("EP");
-  sim.controls().advance(10s);
+  sim.driver().advance(10s);
   EXPECT_NE(gateway.cqg_quotes().get(subscribed), nullptr);
 }
 

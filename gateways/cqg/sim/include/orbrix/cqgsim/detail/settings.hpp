@@ -4,7 +4,6 @@
 // tell them: a private interface SimControls implements, so the objects
 // never reach the public class. Internal to the simulator.
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,8 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "orbrix/cqgsim/config.hpp"
 #include "orbrix/cqgsim/fault_plan.hpp"
-#include "orbrix/cqgsim/fill_model.hpp"
 
 namespace orbrix::cqgsim {
 
@@ -30,16 +29,16 @@ namespace detail {
 struct RecordedHistory;
 using Histories = std::vector<std::pair<std::string, std::shared_ptr<const RecordedHistory>>>;
 
+// The configuration with its histories read and checked.
+struct Startup {
+  SimConfig config;
+  Histories histories;
+};
+
 class SimSettings {
  public:
   // Read at Startup.
-  virtual std::uint64_t seed() const = 0;
-  virtual std::optional<std::chrono::system_clock::time_point> start_time() const = 0;
-  virtual std::chrono::milliseconds mean_event_interval() const = 0;
-  virtual FillModel fill_model() const = 0;
-  virtual std::size_t finished_orders_kept() const = 0;
-  virtual bool manual_clock() const = 0;
-  virtual Histories histories() const = 0;
+  virtual Startup startup() const = 0;
   // Read per request.
   virtual FaultPlan fault_plan() const = 0;
   virtual std::vector<std::size_t> missing_bar_values(std::string_view symbol,

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "orbrix/cqgsim/fill_model.hpp"
+
+namespace orbrix::cqgsim {
+
+// A recorded history an instrument replays: a CSV file (see the
+// simulator's README) for the instrument `symbol` names (short, dated in any
+// month, or full name).
+struct HistorySource {
+  std::string symbol;
+  std::string path;
+
+  friend bool operator==(const HistorySource&, const HistorySource&) = default;
+};
+
+// The venue's start-up configuration, read once when the simulator starts
+// (Startup): the same value gives the same market.
+struct SimConfig {
+  // The master seed of the generated market.
+  std::uint64_t seed = 1;
+  // The time the venue starts at. Unset: the wall clock's time, or with a
+  // recorded history the whole minute at the middle of the first history,
+  // so its first half is there to look back on. Within the years 1970 to
+  // 2199.
+  std::optional<std::chrono::system_clock::time_point> start_time{};
+  // The mean time between two market events of an instrument; 1 ms to 1 h.
+  std::chrono::milliseconds mean_event_interval{300};
+  // How orders fill.
+  FillModel fill_model{};
+  // Finished orders kept in Orders for look-up by id; the oldest beyond it
+  // are forgotten (ItemByGuid then raises an error naming the id). At most
+  // 10,000,000.
+  std::size_t finished_orders_kept = 10'000;
+  // Larger orders are rejected; 1 to 1,000,000,000.
+  std::int64_t max_order_quantity = 1'000'000;
+  // The simulator's clock, which every delayed answer is due on. False: it
+  // follows the wall clock. True: it moves only when the driver advances it.
+  bool manual_clock = false;
+  // Recorded histories, one per instrument; a later one for the same
+  // instrument replaces an earlier one.
+  std::vector<HistorySource> histories{};
+
+  friend bool operator==(const SimConfig&, const SimConfig&) = default;
+};
+
+}  // namespace orbrix::cqgsim

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "orbrix/automation/dispatch.hpp"
+#include "orbrix/common/mutex.hpp"
+#include "orbrix/cqgsim/call_journal.hpp"
+#include "orbrix/cqgsim/vendor_objects.hpp"
+
+namespace orbrix::cqgsim {
+
+class SimControls;
+
+// Drives the simulators made with one set of controls, for tests, tools and
+// backtests: the manual clock, exact quotes, dropped connections, injected
+// events, and the journal of the calls made into the simulator's objects.
+// Any thread. A control that acts on a running simulator acts on the latest
+// one made and throws std::logic_error when none is running.
+class SimDriver {
+ public:
+  SimDriver(const SimDriver&) = delete;
+  SimDriver& operator=(const SimDriver&) = delete;
+
+  // Moves the manual clock on: runs on the simulator's apartment and
+  // returns once every answer and market event due by then has been fired.
+  // Throws std::logic_error on the wall clock, or before a Startup that
+  // answers.
+  void advance(std::chrono::nanoseconds by);
+
+  // Fires an exact OnInstrumentChanged batch for a subscribed instrument
+  // (short or full symbol) through the venue, which takes it as its new
+  // state; returns once it was fired. Throws std::invalid_argument for an
+  // unknown quote type name or a valid quote's price off the tick grid or
+  // beyond the venue's bound, std::out_of_range for a symbol that is not
+  // subscribed.
+  void fire_quotes(std::string_view symbol, std::vector<QuoteSpec> quotes);
+  // Fires OnInstrumentChanged for a subscribed instrument with quote objects
+  // made as given, bypassing the venue; returns once it was fired.
+  void fire_raw_quotes(std::string_view symbol, std::vector<RawQuote> quotes);
+
+  // The gateway connection drops: OnGWConnectionStatusChanged(down) when it
+  // was up; until it is restored a log-on gets no answer, Place and Cancel
+  // raise, no quotes, ticks or bars are sent, and order and position
+  // events are held. Restored, a new log-on is answered as usual, and the
+  // held events follow its up report. Working orders keep working. Returns
+  // once done on the simulator's apartment.
+  void drop_gateway();
+  void restore_gateway();
+  // The data connection drops (OnDataConnectionStatusChanged(down), no
+  // quotes, ticks or bars) and comes back (OnDataConnectionStatusChanged(up)).
+  void drop_data();
+  void restore_data();
+
+  // Fires a vendor event (by its catalogue name) from a simulator instance
+  // (`target`, or else the latest one), posted to its apartment and fired
+  // from the pump. Returns false, and writes one line to the error
+  // reporter, when the event is dropped because the instance is gone or its
+  // apartment has shut down. Throws std::logic_error when no instance was
+  // ever made or the event is unknown, std::invalid_argument when the
+  // argument count is wrong.
+  bool inject(std::string_view event, std::vector<automation::Variant> args,
+              const automation::DispatchPtr& target = nullptr);
+
+  // The calls made into the simulators' objects, while it records (off at
+  // first).
+  CallJournal& journal() const noexcept { return *journal_; }
+
+  // Number of Startup() calls seen, the latest instance (or null) and every
+  // live instance, oldest first.
+  int startup_calls() const;
+  automation::DispatchPtr instance() const;
+  std::vector<automation::DispatchPtr> instances() const;
+
+ private:
+  friend class SimControls;
+  SimDriver() = default;
+  void attach(const automation::DispatchPtr& instance);
+  void count_startup();
+  // The instance a control acts on: started, on its own apartment.
+  automation::DispatchPtr started_instance(std::string_view what) const;
+
+  // Constant after construction.
+  const std::shared_ptr<CallJournal> journal_ = std::make_shared<CallJournal>();
+
+  mutable Mutex mutex_;
+  std::vector<std::weak_ptr<automation::Dispatch>> instances_ GUARDED_BY(mutex_);
+  int startup_calls_ GUARDED_BY(mutex_) = 0;
+};
+
+}  // namespace orbrix::cqgsim

@@ -1,0 +1,132 @@
+#include "orbrix/cqgsim/driver.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "objects/cqgcel.hpp"
+#include "orbrix/automation/apartment.hpp"
+#include "orbrix/automation/diagnostics.hpp"
+#include "orbrix/cqg/vendor_ids.hpp"
+
+namespace orbrix::cqgsim {
+
+automation::DispatchPtr SimDriver::started_instance(std::string_view what) const {
+  auto target = instance();
+  auto* sim = target ? dynamic_cast<CQGCEL*>(target.get()) : nullptr;
+  if (!sim || !target->apartment() || !target->apartment()->alive()) {
+    throw std::logic_error(fmt::format("{}: no simulator instance is running", what));
+  }
+  return target;
+}
+
+void SimDriver::advance(std::chrono::nanoseconds by) {
+  const auto target = started_instance("advance");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->session().advance_by(by); });
+}
+
+void SimDriver::fire_quotes(std::string_view symbol, std::vector<QuoteSpec> quotes) {
+  const auto target = started_instance("fire_quotes");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->quotes().fire_quotes(symbol, quotes); });
+}
+
+void SimDriver::fire_raw_quotes(std::string_view symbol, std::vector<RawQuote> quotes) {
+  const auto target = started_instance("fire_raw_quotes");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->quotes().fire_raw_quotes(symbol, quotes); });
+}
+
+void SimDriver::drop_gateway() {
+  const auto target = started_instance("drop_gateway");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->connection().set_gateway_dropped(true); });
+}
+
+void SimDriver::restore_gateway() {
+  const auto target = started_instance("restore_gateway");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->connection().set_gateway_dropped(false); });
+}
+
+void SimDriver::drop_data() {
+  const auto target = started_instance("drop_data");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->connection().set_data_dropped(true); });
+}
+
+void SimDriver::restore_data() {
+  const auto target = started_instance("restore_data");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->connection().set_data_dropped(false); });
+}
+
+int SimDriver::startup_calls() const {
+  MutexLock lock(mutex_);
+  return startup_calls_;
+}
+
+void SimDriver::count_startup() {
+  MutexLock lock(mutex_);
+  ++startup_calls_;
+}
+
+automation::DispatchPtr SimDriver::instance() const {
+  MutexLock lock(mutex_);
+  return instances_.empty() ? nullptr : instances_.back().lock();
+}
+
+std::vector<automation::DispatchPtr> SimDriver::instances() const {
+  MutexLock lock(mutex_);
+  std::vector<automation::DispatchPtr> live;
+  for (const auto& w : instances_) {
+    if (auto p = w.lock()) {
+      live.push_back(std::move(p));
+    }
+  }
+  return live;
+}
+
+void SimDriver::attach(const automation::DispatchPtr& instance) {
+  MutexLock lock(mutex_);
+  std::erase_if(instances_, [](const auto& w) { return w.expired(); });
+  instances_.push_back(instance);
+}
+
+bool SimDriver::inject(std::string_view event, std::vector<automation::Variant> args,
+                         const automation::DispatchPtr& target) {
+  const auto* found = std::find_if(cqg::kCelEvents.begin(), cqg::kCelEvents.end(),
+                                   [event](const cqg::CelEventInfo& e) { return e.name == event; });
+  if (found == cqg::kCelEvents.end()) {
+    throw std::logic_error(fmt::format("CQGCEL has no event named {}", event));
+  }
+  if (static_cast<std::size_t>(found->params) != args.size()) {
+    throw std::invalid_argument(
+        fmt::format("{} takes {} arguments ({} given)", event, found->params, args.size()));
+  }
+  bool ever = false;
+  {
+    MutexLock lock(mutex_);
+    ever = !instances_.empty();
+  }
+  if (!ever && !target) {
+    throw std::logic_error("no simulator instance was made to fire " + std::string(event));
+  }
+  const auto chosen = target ? target : instance();
+  auto* sim = chosen ? dynamic_cast<CQGCEL*>(chosen.get()) : nullptr;
+  if (chosen && !sim) {
+    throw std::logic_error("inject: the target is not a simulator instance");
+  }
+  if (!sim || !sim->session().post_event(
+                  static_cast<cqg::CelEvent>(found - cqg::kCelEvents.begin()), std::move(args))) {
+    automation::report_error(
+        fmt::format("cqgsim: {} dropped: the simulator instance has shut down", event));
+    return false;
+  }
+  return true;
+}
+
+
+}  // namespace orbrix::cqgsim
