@@ -112,6 +112,21 @@ void OrderDesk::place(Order& o) {
   for (const auto& e : submitted.events) {
     session_.emit([this, e] { trading_.deliver(e); });
   }
+  const auto latency = session_.order_latency();
+  if (latency.count() > 0 && !o.finished()) {
+    // In transit for the latency, then worked by the venue at the prices of
+    // then; an order cancelled on its way is not worked.
+    session_.after(latency, [this, index = submitted.order, guid = o.guid()] {
+      const auto it = order_of_.find(index);
+      auto& broker = session_.venue().broker();
+      if (it == order_of_.end() || broker.order(guid).status != venue::OrderStatus::InTransit) {
+        return;
+      }
+      for (const auto& e : broker.accept_order(guid, session_.venue().now())) {
+        trading_.deliver(e);
+      }
+    });
+  }
 }
 
 void OrderDesk::cancel(Order& o) {
@@ -144,12 +159,54 @@ void OrderDesk::retire(Working::iterator it) {
   }
 }
 
+void OrderDesk::report(const Order& o, const venue::OrderChanged& change) const {
+  auto& settings = session_.controls();
+  if (!settings.wants_order_reports()) {
+    return;
+  }
+  const auto& k = constants();
+  const auto& r = o.request();
+  const auto& contract = r.instrument->contract();
+  const double tick = contract.tick_size;
+  const auto type = r.type == k.otMarket  ? venue::OrderType::Market
+                    : r.type == k.otLimit ? venue::OrderType::Limit
+                    : r.type == k.otStop  ? venue::OrderType::Stop
+                                          : venue::OrderType::StopLimit;
+  OrderReport report{.order_id = o.guid(),
+                     .symbol = contract.full_name,
+                     .type = std::string(venue::to_string(type)),
+                     .buy = r.side == k.osdBuy,
+                     .quantity = r.quantity,
+                     .limit_price = r.limit_price,
+                     .stop_price = r.stop_price,
+                     .status = std::string(venue::to_string(change.status)),
+                     .filled_quantity = change.filled_quantity,
+                     .average_fill_price = change.average_fill_price * tick,
+                     .reject_reason = change.reject_reason,
+                     .time = change.time,
+                     .fill = std::nullopt};
+  if (change.fill) {
+    const auto& f = *change.fill;
+    report.fill = FillReport{
+        .fill_id = fmt::format("{}", f.id),
+        .quantity = f.quantity,
+        .price = venue::to_price(f.price, tick),
+        .commission = session_.venue().broker().options().commission_per_contract *
+                      static_cast<double>(f.quantity)};
+  }
+  settings.report_order(report);
+}
+
 void OrderDesk::deliver(const venue::TradingEvent& event) {
   const auto& k = constants();
   if (const auto* added = std::get_if<venue::OrderAdded>(&event)) {
     const auto& o = order_of_.at(added->order);
     o->present(vendor_status(venue::OrderStatus::InTransit), 0, 0,
                session_.vendor_time(added->time));
+    venue::OrderChanged in_transit;
+    in_transit.order = added->order;
+    in_transit.time = added->time;
+    report(*o, in_transit);
     const std::array<Variant, 5> args{Variant(k.ctAdded), Variant(o), Variant(), Variant(),
                                       Variant()};
     session_.fire(cqg::CelEvent::OnOrderChanged, args);
@@ -177,6 +234,7 @@ void OrderDesk::deliver(const venue::TradingEvent& event) {
                                  venue::to_price(f.price, tick), f.quantity,
                                  f.side == venue::Side::Buy ? k.osdBuy : k.osdSell, o);
     }
+    report(*o, *changed);
     if (venue::is_final(changed->status)) {
       retire(found);
     }

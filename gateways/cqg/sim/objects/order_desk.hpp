@@ -43,6 +43,8 @@ class OrderDesk {
   // A finished order leaves the working set; the oldest finished ones beyond
   // the number kept leave Orders.
   void retire(Working::iterator it);
+  // Tells the controls' order listener, when there is one, of a change.
+  void report(const Order& o, const venue::OrderChanged& change) const;
 
   Session& session_;
   const Connection& connection_;

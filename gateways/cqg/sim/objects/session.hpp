@@ -63,6 +63,11 @@ class Session {
   // Queues `task` into the outbox after `delay` on the clock (at once when
   // `delay` is 0 or the clock has not started).
   void after(std::chrono::milliseconds delay, automation::Task task);
+  // How long an order is in transit before the venue works it.
+  std::chrono::milliseconds order_latency() const {
+    on_apartment_.assert_current();
+    return startup_.config.order_latency;
+  }
 
   // --- time and the venue ---
   // Starts the clock at the configured start time, once, unless shut down.

@@ -69,6 +69,10 @@ void check_config(const SimConfig& config) {
         fmt::format("the mean time between market events must be within 1 ms to 1 hour, got {} ms",
                     interval.count()));
   }
+  if (config.order_latency.count() < 0 || config.order_latency > std::chrono::hours(1)) {
+    throw std::invalid_argument(fmt::format(
+        "the order latency must be within 0 to 1 hour, got {} ms", config.order_latency.count()));
+  }
   if (config.finished_orders_kept > venue::kMaxFinishedOrdersKept) {
     throw std::invalid_argument(fmt::format("at most {} finished orders can be kept, asked for {}",
                                             venue::kMaxFinishedOrdersKept,
@@ -77,33 +81,34 @@ void check_config(const SimConfig& config) {
   venue::check_options(trading_options(config));
 }
 
-// Reads and checks a history whole, against its instrument's tick grid
-// too.
-std::shared_ptr<const detail::RecordedHistory> read_history(const HistorySource& source) {
-  const auto contract = venue::Catalogue::standard_contract(source.symbol);
+// Checks a history whole against its instrument's tick grid, and keeps it
+// for that instrument, replacing an earlier one.
+void add_history(detail::Histories& into, std::string symbol, venue::History data) {
+  const auto contract = venue::Catalogue::standard_contract(symbol);
   if (!contract) {
-    throw std::invalid_argument(fmt::format(
-        "a history was given for {}, which the simulator does not list", source.symbol));
+    throw std::invalid_argument(
+        fmt::format("a history was given for {}, which the simulator does not list", symbol));
   }
-  auto history = std::make_shared<detail::RecordedHistory>(
-      detail::RecordedHistory{venue::load_history(source.path)});
-  venue::replay_check(history->data, *contract);
-  return history;
+  venue::replay_check(data, *contract);
+  std::erase_if(into, [&](const auto& h) { return h.first == symbol; });
+  into.emplace_back(std::move(symbol), std::make_shared<detail::RecordedHistory>(
+                                           detail::RecordedHistory{std::move(data)}));
 }
 
 }  // namespace
 
 void SimControls::set_config(SimConfig config) {
   check_config(config);
-  // One history per instrument: a later one replaces an earlier one.
-  for (auto it = config.histories.begin(); it != config.histories.end();) {
-    const bool replaced = std::any_of(std::next(it), config.histories.end(),
-                                      [&](const HistorySource& h) { return h.symbol == it->symbol; });
-    it = replaced ? config.histories.erase(it) : std::next(it);
-  }
+  // Read and checked whole, every file, before anything is kept.
   detail::Startup startup{std::move(config), {}};
   for (const auto& source : startup.config.histories) {
-    startup.histories.emplace_back(source.symbol, read_history(source));
+    if (source.symbol.empty()) {
+      for (auto& [symbol, data] : venue::load_histories(source.path)) {
+        add_history(startup.histories, std::move(symbol), std::move(data));
+      }
+    } else {
+      add_history(startup.histories, source.symbol, venue::load_history(source.path));
+    }
   }
   MutexLock lock(mutex_);
   startup_ = std::move(startup);

@@ -129,4 +129,52 @@ bool SimDriver::inject(std::string_view event, std::vector<automation::Variant> 
 }
 
 
+void SimDriver::set_order_listener(OrderListener listener) {
+  MutexLock lock(mutex_);
+  has_listener_.store(static_cast<bool>(listener), std::memory_order_release);
+  listener_ = std::move(listener);
+}
+
+void SimDriver::report_order(const OrderReport& report) {
+  OrderListener listener;
+  {
+    MutexLock lock(mutex_);
+    listener = listener_;
+  }
+  if (listener) {
+    listener(report);
+  }
+}
+
+AccountReport SimDriver::account_report() const {
+  const auto target = started_instance("account_report");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  AccountReport out;
+  target->apartment()->call([&] {
+    auto& venue = sim->session().venue();
+    const auto& broker = venue.broker();
+    const auto account = broker.accounts().front().config.id;
+    const auto summary = broker.summary(account);
+    out.time = venue.now();
+    out.balance = summary.balance;
+    out.net_liquidating_value = summary.net_liquidating_value;
+    out.realized_pnl = summary.profit_loss;
+    out.open_trade_equity = summary.upl;
+    out.commissions = summary.commissions;
+    for (const auto& p : broker.positions()) {
+      if (p.account != account) {
+        continue;
+      }
+      const auto& spec = broker.instrument(p.instrument);
+      out.positions.push_back({.symbol = spec.full_name,
+                               .quantity = p.quantity,
+                               .average_price = p.average_price * spec.tick_size,
+                               .realized_pnl = p.realized_pnl,
+                               .commissions = p.commissions,
+                               .open_trade_equity = broker.open_trade_equity(p)});
+    }
+  });
+  return out;
+}
+
 }  // namespace orbrix::cqgsim

@@ -19,6 +19,8 @@ inline venue::TradingOptions trading_options(const SimConfig& config) {
                                            : venue::MarkSource::LastTrade;
   o.reject_market_without_quote = model.reject_market_without_quote;
   o.max_order_quantity = config.max_order_quantity;
+  // With a latency the venue works an order only when it arrives.
+  o.accept_on_submit = config.order_latency.count() == 0;
   o.finished_orders_kept = config.finished_orders_kept;
   return o;
 }

@@ -349,9 +349,8 @@ TEST(SimulatorControls, AHistoryIsCheckedWholeWhenGivenNamingFileLineAndColumn) 
   EXPECT_THROW(c.set_config({.histories = {{"EP", good.path()}, {"NOSUCH", good.path()}}}),
                std::invalid_argument);
   EXPECT_TRUE(c.config().histories.empty());
-  // Any month's name gives the contract's tick size; a later history of an
-  // instrument replaces an earlier one.
-  c.set_config({.histories = {{"F.US.EPH27", "no such file"}, {"F.US.EPH27", good.path()}}});
+  // Any month's name gives the contract's tick size.
+  c.set_config({.histories = {{"F.US.EPH27", good.path()}}});
   EXPECT_EQ(c.config().histories, (std::vector<HistorySource>{{"F.US.EPH27", good.path()}}));
 }
 

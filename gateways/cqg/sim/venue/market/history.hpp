@@ -17,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "venue/types.hpp"
@@ -83,8 +84,18 @@ struct History {
 // instrument's tick grid and the venue's price bound by replay_check.
 History load_history(const std::filesystem::path& path);
 
-// The same from a stream; `source` names it in messages.
+// The same from a stream; `source` names it in messages. A file with a
+// symbol column is refused here: it is read by load_histories.
 History parse_history(std::istream& in, const std::string& source);
+
+// A history of several instruments: either format with a `symbol` column
+// naming each row's instrument (rows of different symbols may interleave;
+// each symbol's own times never go back). Checked as load_history checks;
+// returns one history per symbol, in the order each first appears, each
+// record keeping its line in the file.
+std::vector<std::pair<std::string, History>> load_histories(const std::filesystem::path& path);
+std::vector<std::pair<std::string, History>> parse_histories(std::istream& in,
+                                                             const std::string& source);
 
 // Checks that `history` can be replayed by `contract`: every price on its
 // tick grid and within kMaxPriceTicks. Throws HistoryError naming the file,

@@ -11,9 +11,9 @@
 
 namespace orbrix::cqgsim {
 
-// A recorded history an instrument replays: a CSV file (see the
-// simulator's README) for the instrument `symbol` names (short, dated in any
-// month, or full name).
+// A recorded history to replay: a CSV file (see the simulator's README) for
+// the instrument `symbol` names (short, dated in any month, or full name),
+// or, with no symbol, a file of several instruments with a symbol column.
 struct HistorySource {
   std::string symbol;
   std::string path;
@@ -41,11 +41,14 @@ struct SimConfig {
   std::size_t finished_orders_kept = 10'000;
   // Larger orders are rejected; 1 to 1,000,000,000.
   std::int64_t max_order_quantity = 1'000'000;
+  // How long a placed order is in transit (the vendor acknowledges it at
+  // once) before the venue works it at the prices of then; 0 to 1 hour.
+  std::chrono::milliseconds order_latency{0};
   // The simulator's clock, which every delayed answer is due on. False: it
   // follows the wall clock. True: it moves only when the driver advances it.
   bool manual_clock = false;
-  // Recorded histories, one per instrument; a later one for the same
-  // instrument replaces an earlier one.
+  // Recorded histories; a later one for the same instrument replaces an
+  // earlier one.
   std::vector<HistorySource> histories{};
 
   friend bool operator==(const SimConfig&, const SimConfig&) = default;

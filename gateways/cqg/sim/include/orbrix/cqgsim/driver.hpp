@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "orbrix/common/mutex.hpp"
 #include "orbrix/cqgsim/call_journal.hpp"
 #include "orbrix/cqgsim/vendor_objects.hpp"
+#include "orbrix/cqgsim/venue_report.hpp"
 
 namespace orbrix::cqgsim {
 
@@ -64,6 +66,13 @@ class SimDriver {
   bool inject(std::string_view event, std::vector<automation::Variant> args,
               const automation::DispatchPtr& target = nullptr);
 
+  // Each change of an order the venue makes, told on the simulator's
+  // apartment as it is made (null: none). Set before the run.
+  void set_order_listener(OrderListener listener);
+  // The first account as the venue books it now, marked at the venue's
+  // prices; runs on the simulator's apartment.
+  AccountReport account_report() const;
+
   // The calls made into the simulators' objects, while it records (off at
   // first).
   CallJournal& journal() const noexcept { return *journal_; }
@@ -79,6 +88,8 @@ class SimDriver {
   SimDriver() = default;
   void attach(const automation::DispatchPtr& instance);
   void count_startup();
+  bool wants_order_reports() const noexcept { return has_listener_.load(std::memory_order_acquire); }
+  void report_order(const OrderReport& report);
   // The instance a control acts on: started, on its own apartment.
   automation::DispatchPtr started_instance(std::string_view what) const;
 
@@ -88,6 +99,8 @@ class SimDriver {
   mutable Mutex mutex_;
   std::vector<std::weak_ptr<automation::Dispatch>> instances_ GUARDED_BY(mutex_);
   int startup_calls_ GUARDED_BY(mutex_) = 0;
+  std::atomic<bool> has_listener_{false};
+  OrderListener listener_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix::cqgsim

@@ -73,6 +73,8 @@ class SimControls final : private detail::SimSettings {
   void attach(const automation::DispatchPtr& instance) { driver_.attach(instance); }
   detail::Startup startup() const override;
   void count_startup() override { driver_.count_startup(); }
+  bool wants_order_reports() const noexcept override { return driver_.wants_order_reports(); }
+  void report_order(const OrderReport& report) override { driver_.report_order(report); }
   const std::shared_ptr<CallJournal>& shared_journal() const noexcept override {
     return driver_.journal_;
   }

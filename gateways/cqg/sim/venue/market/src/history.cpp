@@ -5,6 +5,7 @@
 #include <cmath>
 #include <fstream>
 #include <istream>
+#include <map>
 #include <string_view>
 
 #include <fmt/format.h>
@@ -37,12 +38,13 @@ enum Column : int {
   Low,
   Close,
   Volume,
+  Symbol,
   kColumnCount
 };
 
 constexpr std::string_view kColumnNames[kColumnCount] = {
     "ts_event",  "bid_price", "ask_price", "bid_size", "ask_size", "last_price",
-    "last_size", "open",      "high",      "low",      "close",    "volume"};
+    "last_size", "open",      "high",      "low",      "close",    "volume",    "symbol"};
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
@@ -67,14 +69,26 @@ void split(std::string_view line, std::vector<std::string_view>& out) {
   }
 }
 
+struct SymbolHistory {
+  std::string symbol;  // empty in a file without a symbol column
+  History history;
+  std::optional<Timestamp> previous{};  // the latest time read, for order
+};
+
 class Reader {
  public:
   Reader(std::istream& in, const std::string& source) : in_(in), source_(source) {}
 
-  History read() {
-    History h;
-    h.source = source_;
-    read_header(h);
+  // The file's histories: one without a symbol column, else one per symbol
+  // in the order each first appears.
+  std::vector<SymbolHistory> read() {
+    History first;
+    first.source = source_;
+    read_header(first);
+    std::vector<SymbolHistory> out;
+    if (position_[Symbol] < 0) {
+      out.push_back({"", std::move(first)});
+    }
     std::string raw;
     std::vector<std::string_view> fields;
     while (std::getline(in_, raw)) {
@@ -85,22 +99,46 @@ class Reader {
       }
       split(text, fields);
       check_field_count(fields);
-      if (h.format == HistoryFormat::QuotesAndTrades) {
-        read_quote(fields, h);
+      auto& entry = entry_for(fields, first, out);
+      if (entry.history.format == HistoryFormat::QuotesAndTrades) {
+        read_quote(fields, entry);
       } else {
-        read_bar(fields, h);
+        read_bar(fields, entry);
       }
     }
     if (in_.bad()) {
       fail("", "read error");
     }
-    if (h.size() == 0) {
+    if (out.empty() || out.front().history.size() == 0) {
       fail("", "no records after the header");
     }
-    return h;
+    return out;
   }
 
  private:
+  // The history a row belongs to: the only one, or its symbol's (made on
+  // its first row, with the file's format).
+  SymbolHistory& entry_for(const std::vector<std::string_view>& fields, const History& first,
+                           std::vector<SymbolHistory>& out) {
+    if (position_[Symbol] < 0) {
+      return out.front();
+    }
+    const std::string_view symbol = field(fields, Symbol);
+    if (symbol.empty()) {
+      fail("symbol", "missing value");
+    }
+    const auto it = by_symbol_.find(symbol);
+    if (it != by_symbol_.end()) {
+      return out[it->second];
+    }
+    History h;
+    h.source = first.source;
+    h.format = first.format;
+    out.push_back({std::string(symbol), std::move(h)});
+    by_symbol_.emplace(std::string(symbol), out.size() - 1);
+    return out.back();
+  }
+
   [[noreturn]] void fail(std::string_view column, const std::string& why) const {
     throw HistoryError(source_, line_, std::string(column), why);
   }
@@ -147,7 +185,7 @@ class Reader {
       }
       int found = -1;
       for (int c = TsEvent; c < kColumnCount; ++c) {
-        const bool allowed = c == TsEvent || (c >= first && c <= last);
+        const bool allowed = c == TsEvent || c == Symbol || (c >= first && c <= last);
         if (allowed && names[i] == kColumnNames[c]) {
           found = c;
         }
@@ -200,7 +238,7 @@ class Reader {
     return position_[c] < 0 ? std::string_view{} : fields[static_cast<std::size_t>(position_[c])];
   }
 
-  Timestamp read_time(const std::vector<std::string_view>& fields) {
+  Timestamp read_time(const std::vector<std::string_view>& fields, std::optional<Timestamp>& previous) {
     const std::string_view text = field(fields, TsEvent);
     const auto t = parse_timestamp(text);
     if (!t) {
@@ -212,11 +250,11 @@ class Reader {
       fail("ts_event", fmt::format("{} is outside the years {} to {} the venue works in",
                                    format_timestamp(*t), kFirstYear, kLastYear));
     }
-    if (previous_ && *t < *previous_) {
-      fail("ts_event", fmt::format("time goes back from {} to {}", format_timestamp(*previous_),
+    if (previous && *t < *previous) {
+      fail("ts_event", fmt::format("time goes back from {} to {}", format_timestamp(*previous),
                                    format_timestamp(*t)));
     }
-    previous_ = t;
+    previous = t;
     return *t;
   }
 
@@ -257,10 +295,11 @@ class Reader {
     return v;
   }
 
-  void read_quote(const std::vector<std::string_view>& fields, History& h) {
+  void read_quote(const std::vector<std::string_view>& fields, SymbolHistory& entry) {
+    History& h = entry.history;
     QuoteRecord r;
     r.line = line_;
-    r.time = read_time(fields);
+    r.time = read_time(fields, entry.previous);
     r.bid = *read_price(fields, BidPrice, true);
     r.ask = *read_price(fields, AskPrice, true);
     if (!(r.bid < r.ask)) {
@@ -277,10 +316,11 @@ class Reader {
     h.quotes.push_back(r);
   }
 
-  void read_bar(const std::vector<std::string_view>& fields, History& h) {
+  void read_bar(const std::vector<std::string_view>& fields, SymbolHistory& entry) {
+    History& h = entry.history;
     BarRecord r;
     r.line = line_;
-    r.start = read_time(fields);
+    r.start = read_time(fields, entry.previous);
     r.open = *read_price(fields, Open, true);
     r.high = *read_price(fields, High, true);
     r.low = *read_price(fields, Low, true);
@@ -306,21 +346,55 @@ class Reader {
   std::size_t line_ = 0;
   std::size_t columns_ = 0;
   std::array<int, kColumnCount> position_{};
-  std::optional<Timestamp> previous_;
+  std::map<std::string, std::size_t, std::less<>> by_symbol_;
 };
 
 }  // namespace
 
 History parse_history(std::istream& in, const std::string& source) {
-  return Reader(in, source).read();
+  auto read = Reader(in, source).read();
+  if (!read.front().symbol.empty()) {
+    throw HistoryError(source, 1, "symbol",
+                       "a history of several symbols: give it as a multi-symbol history");
+  }
+  return std::move(read.front().history);
 }
 
-History load_history(const std::filesystem::path& path) {
+std::vector<std::pair<std::string, History>> parse_histories(std::istream& in,
+                                                             const std::string& source) {
+  auto read = Reader(in, source).read();
+  if (read.front().symbol.empty()) {
+    throw HistoryError(source, 1, "symbol",
+                       "missing column: a multi-symbol history names each row's symbol");
+  }
+  std::vector<std::pair<std::string, History>> out;
+  out.reserve(read.size());
+  for (auto& r : read) {
+    out.emplace_back(std::move(r.symbol), std::move(r.history));
+  }
+  return out;
+}
+
+namespace {
+
+std::ifstream open_history(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     throw HistoryError(path.string(), 0, "", "cannot open the file");
   }
+  return in;
+}
+
+}  // namespace
+
+History load_history(const std::filesystem::path& path) {
+  auto in = open_history(path);
   return parse_history(in, path.string());
+}
+
+std::vector<std::pair<std::string, History>> load_histories(const std::filesystem::path& path) {
+  auto in = open_history(path);
+  return parse_histories(in, path.string());
 }
 
 }  // namespace orbrix::cqgsim::venue

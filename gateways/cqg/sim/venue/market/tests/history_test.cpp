@@ -71,6 +71,48 @@ TEST(VenueMarketHistory, ReadsMinuteBars) {
   EXPECT_EQ(h.bars[0].volume, 120);
 }
 
+// Rows of several symbols, interleaved, each symbol's own times in order;
+// a symbol column read where one history is expected is refused, and so is
+// a multi-symbol read without one.
+TEST(VenueMarketHistory, ReadsSeveralSymbolsFromOneFileByItsSymbolColumn) {
+  std::istringstream in(
+      "symbol,ts_event,bid_price,ask_price\n"
+      "EP,2026-12-07T14:30:01Z,6050.00,6050.25\n"
+      "GCE,2026-12-07T14:30:00Z,2650.0,2650.1\n"
+      "EP,2026-12-07T14:30:02Z,6050.25,6050.50\n");
+  const auto all = parse_histories(in, "day.csv");
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].first, "EP");
+  EXPECT_EQ(all[1].first, "GCE");
+  ASSERT_EQ(all[0].second.quotes.size(), 2u);
+  EXPECT_EQ(all[0].second.quotes[1].line, 4u);
+  EXPECT_EQ(all[1].second.quotes[0].bid, 2650.0);
+
+  const auto refused = [](const std::string& text, bool several, std::size_t line,
+                          const std::string& why) {
+    std::istringstream text_in(text);
+    try {
+      if (several) {
+        parse_histories(text_in, "day.csv");
+      } else {
+        parse_history(text_in, "day.csv");
+      }
+      ADD_FAILURE() << "accepted:\n" << text;
+    } catch (const HistoryError& e) {
+      EXPECT_EQ(e.line(), line) << e.what();
+      EXPECT_NE(std::string(e.what()).find(why), std::string::npos) << e.what();
+    }
+  };
+  const std::string bars = "ts_event,open,high,low,close,volume,symbol\n";
+  refused(bars + "2026-12-07T14:30:00Z,1,2,1,2,5,EP\n", false, 1, "multi-symbol");
+  refused("ts_event,bid_price,ask_price\n2026-12-07T14:30:00Z,1,2\n", true, 1, "symbol");
+  refused(bars + "2026-12-07T14:30:00Z,1,2,1,2,5,\n", true, 2, "missing value");
+  // Time goes back within one symbol, not across symbols.
+  refused(bars + "2026-12-07T14:31:00Z,1,2,1,2,5,EP\n2026-12-07T14:30:00Z,1,2,1,2,5,GCE\n" +
+              "2026-12-07T14:30:00Z,1,2,1,2,5,EP\n",
+          true, 4, "time goes back");
+}
+
 TEST(VenueMarketHistory, RefusesABadHeaderNamingTheColumn) {
   expect_refused("ts_event,bid_price,bid_size\n", 1, "ask_price", "missing column");
   expect_refused("ts_event,open,high,low,close\n", 1, "volume", "missing column");

@@ -15,6 +15,7 @@
 
 #include "orbrix/cqgsim/config.hpp"
 #include "orbrix/cqgsim/fault_plan.hpp"
+#include "orbrix/cqgsim/venue_report.hpp"
 
 namespace orbrix::cqgsim {
 
@@ -47,6 +48,8 @@ class SimSettings {
   virtual std::optional<std::string> take_reject_next() = 0;
   // What the objects tell.
   virtual void count_startup() = 0;
+  virtual bool wants_order_reports() const noexcept = 0;
+  virtual void report_order(const OrderReport& report) = 0;
   virtual const std::shared_ptr<CallJournal>& shared_journal() const noexcept = 0;
 
  protected:
