@@ -329,6 +329,32 @@ std::string Recorder::chart_script(const fs::path& dir, const ChartOptions& opti
   return s;
 }
 
+std::string Recorder::equity_script(const fs::path& dir, const ChartOptions& options,
+                                    const fs::path& png) {
+  const std::string file = gp_quote((dir / "balance.csv").string());
+  const std::string fmt_text = gp_quote(kTimeFormat);
+  std::string s;
+  s += fmt::format("set terminal pngcairo size {},{} noenhanced font ',10'\n", options.width,
+                   options.height);
+  s += fmt::format("set output {}\n", gp_quote(png.string()));
+  s += "set datafile separator ','\nset xdata time\nset format x '%H:%M'\nset grid\n";
+  s += "set key top left\nset lmargin 12\nset rmargin 4\n";
+  s += "set multiplot title 'The account: P&L and drawdown (times in UTC)'\n";
+  s += "set origin 0,0.36\nset size 1,0.6\nset ylabel 'P&L'\nset xlabel ''\n";
+  s += fmt::format(
+      "plot {} skip 1 using (timecolumn(1,{})):8 with lines lw 2 lc rgb 'navy' "
+      "title 'realized + unrealized'\n",
+      file, fmt_text);
+  // The drawdown: how far the P&L is below the highest it has been.
+  s += "set origin 0,0\nset size 1,0.36\nset ylabel 'drawdown'\nset xlabel 'time (UTC)'\n";
+  s += fmt::format(
+      "peak = -1e300\nplot {} skip 1 using (timecolumn(1,{})):(peak = ($8 > peak ? $8 : peak), "
+      "$8 - peak) with filledcurves y1=0 lc rgb 'red' title 'below the peak'\n",
+      file, fmt_text);
+  s += "unset multiplot\nset output\n";
+  return s;
+}
+
 std::vector<fs::path> Recorder::draw_charts(const fs::path& dir,
                                             const ChartOptions& options) const {
   require_gnuplot(options.gnuplot);
@@ -341,6 +367,11 @@ std::vector<fs::path> Recorder::draw_charts(const fs::path& dir,
   for (const auto& symbol : symbols_) {
     const auto png = dir / fmt::format("chart_{}.png", file_part(symbol));
     script += chart_script(dir, options, symbol, png);
+    charts.push_back(png);
+  }
+  if (options.equity_chart && !balances_.empty()) {
+    const auto png = dir / "chart_equity.png";
+    script += equity_script(dir, options, png);
     charts.push_back(png);
   }
   const auto script_path = dir / "charts.gp";

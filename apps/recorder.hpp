@@ -83,6 +83,9 @@ struct ChartOptions {
   int height = 800;
   // The program to run: a name looked up on PATH, or a path.
   std::string gnuplot = "gnuplot";
+  // Also chart_equity.png: the account's P&L over time and its drawdown
+  // below the highest P&L so far (when a balance was recorded).
+  bool equity_chart = false;
 };
 
 // "2026-12-08T07:44:33.250000Z".
@@ -124,6 +127,8 @@ class Recorder {
  private:
   std::string chart_script(const std::filesystem::path& dir, const ChartOptions& options,
                            const std::string& symbol, const std::filesystem::path& png) const;
+  static std::string equity_script(const std::filesystem::path& dir, const ChartOptions& options,
+                                   const std::filesystem::path& png);
 
   std::vector<OrderRow> orders_;
   std::map<std::string, std::size_t> order_index_;

@@ -121,6 +121,16 @@ venue::Timestamp start_time(const detail::Startup& startup) {
     return std::chrono::time_point_cast<venue::Duration>(*start);
   }
   const auto& histories = startup.histories;
+  if (const auto warm_up = startup.config.start_after_first_record; warm_up && !histories.empty()) {
+    std::optional<venue::Timestamp> first;
+    for (const auto& [symbol, h] : histories) {
+      const auto& d = h->data;
+      const auto t = d.format == venue::HistoryFormat::MinuteBars ? d.bars.front().start
+                                                                  : d.quotes.front().time;
+      first = first ? std::min(*first, t) : t;
+    }
+    return std::chrono::floor<std::chrono::minutes>(*first) + *warm_up;
+  }
   if (!histories.empty() && histories.front().second->data.size() > 0) {
     // Replaying: the venue's time is the recording's, from its middle, so
     // the first half is history (bars to look back on) and the second half

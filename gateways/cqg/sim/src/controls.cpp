@@ -63,6 +63,10 @@ void check_config(const SimConfig& config) {
                       venue::format_timestamp(t), venue::kFirstYear, venue::kLastYear));
     }
   }
+  if (config.start_after_first_record && (config.start_after_first_record->count() < 0 ||
+                                          *config.start_after_first_record > std::chrono::days(366))) {
+    throw std::invalid_argument("the start after the first record must be within 0 to a year");
+  }
   const auto interval = config.mean_event_interval;
   if (interval < std::chrono::milliseconds(1) || interval > std::chrono::hours(1)) {
     throw std::invalid_argument(
@@ -117,6 +121,46 @@ void SimControls::set_config(SimConfig config) {
 SimConfig SimControls::config() const {
   MutexLock lock(mutex_);
   return startup_.config;
+}
+
+std::size_t SimControls::history_rows(VenueTime from, VenueTime to) const {
+  MutexLock lock(mutex_);
+  std::size_t rows = 0;
+  const auto count = [&](const auto& records, auto time_of) {
+    const auto lo = std::partition_point(records.begin(), records.end(),
+                                         [&](const auto& r) { return time_of(r) < from; });
+    const auto hi = std::partition_point(lo, records.end(),
+                                         [&](const auto& r) { return time_of(r) < to; });
+    rows += static_cast<std::size_t>(hi - lo);
+  };
+  for (const auto& [symbol, history] : startup_.histories) {
+    count(history->data.quotes, [](const venue::QuoteRecord& r) { return r.time; });
+    count(history->data.bars, [](const venue::BarRecord& r) { return r.start; });
+  }
+  return rows;
+}
+
+std::optional<std::pair<VenueTime, VenueTime>> SimControls::history_span() const {
+  MutexLock lock(mutex_);
+  std::optional<std::pair<VenueTime, VenueTime>> span;
+  for (const auto& [symbol, history] : startup_.histories) {
+    const auto& d = history->data;
+    const bool bars = d.format == venue::HistoryFormat::MinuteBars;
+    const VenueTime first = bars ? d.bars.front().start : d.quotes.front().time;
+    const VenueTime last = bars ? d.bars.back().start : d.quotes.back().time;
+    span = span ? std::pair{std::min(span->first, first), std::max(span->second, last)}
+                : std::pair{first, last};
+  }
+  return span;
+}
+
+std::vector<std::string> SimControls::history_symbols() const {
+  MutexLock lock(mutex_);
+  std::vector<std::string> out;
+  for (const auto& h : startup_.histories) {
+    out.push_back(h.first);
+  }
+  return out;
 }
 
 detail::Startup SimControls::startup() const {

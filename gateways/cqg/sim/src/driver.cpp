@@ -27,6 +27,14 @@ void SimDriver::advance(std::chrono::nanoseconds by) {
   target->apartment()->call([&] { sim->session().advance_by(by); });
 }
 
+VenueTime SimDriver::now() const {
+  const auto target = started_instance("now");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  VenueTime now{};
+  target->apartment()->call([&] { now = sim->session().venue().now(); });
+  return now;
+}
+
 void SimDriver::fire_quotes(std::string_view symbol, std::vector<QuoteSpec> quotes) {
   const auto target = started_instance("fire_quotes");
   auto* sim = static_cast<CQGCEL*>(target.get());
@@ -144,6 +152,51 @@ void SimDriver::report_order(const OrderReport& report) {
   if (listener) {
     listener(report);
   }
+}
+
+std::vector<BarReport> SimDriver::minute_bars(std::string_view symbol, std::size_t count) const {
+  const auto target = started_instance("minute_bars");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  std::vector<BarReport> out;
+  target->apartment()->call([&] {
+    auto& venue = sim->session().venue();
+    const auto id = venue.catalogue().resolve(symbol);
+    if (!id) {
+      throw std::invalid_argument(fmt::format("minute_bars: the simulator does not list {}", symbol));
+    }
+    const double tick = venue.broker().instrument(*id).tick_size;
+    const auto series = venue.market().bars(*id, venue::BarPeriod::OneMinute, count);
+    const auto add = [&](const venue::Bar& b) {
+      out.push_back({.start = b.start,
+                     .open = venue::to_price(b.open, tick),
+                     .high = venue::to_price(b.high, tick),
+                     .low = venue::to_price(b.low, tick),
+                     .close = venue::to_price(b.close, tick),
+                     .volume = b.volume});
+    };
+    for (const auto& b : series.completed) {
+      add(b);
+    }
+    if (series.forming) {
+      add(*series.forming);
+    }
+  });
+  return out;
+}
+
+std::string SimDriver::full_name(std::string_view symbol) const {
+  const auto target = started_instance("full_name");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  std::string out;
+  target->apartment()->call([&] {
+    auto& venue = sim->session().venue();
+    const auto id = venue.catalogue().resolve(symbol);
+    if (!id) {
+      throw std::invalid_argument(fmt::format("the simulator does not list {}", symbol));
+    }
+    out = venue.broker().instrument(*id).full_name;
+  });
+  return out;
 }
 
 AccountReport SimDriver::account_report() const {

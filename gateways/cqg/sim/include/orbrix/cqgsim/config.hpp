@@ -31,6 +31,10 @@ struct SimConfig {
   // so its first half is there to look back on. Within the years 1970 to
   // 2199.
   std::optional<std::chrono::system_clock::time_point> start_time{};
+  // With histories and no start time: start this long after the minute of
+  // the earliest record of any history instead (a backtest's start: what
+  // comes before is the past a bar request looks back on).
+  std::optional<std::chrono::minutes> start_after_first_record{};
   // The mean time between two market events of an instrument; 1 ms to 1 h.
   std::chrono::milliseconds mean_event_interval{300};
   // How orders fill.

@@ -31,6 +31,8 @@ class SimDriver {
   // Throws std::logic_error on the wall clock, or before a Startup that
   // answers.
   void advance(std::chrono::nanoseconds by);
+  // The simulator's time now.
+  VenueTime now() const;
 
   // Fires an exact OnInstrumentChanged batch for a subscribed instrument
   // (short or full symbol) through the venue, which takes it as its new
@@ -72,6 +74,13 @@ class SimDriver {
   // The first account as the venue books it now, marked at the venue's
   // prices; runs on the simulator's apartment.
   AccountReport account_report() const;
+  // The newest `count` completed one-minute bars of an instrument (short or
+  // full symbol), oldest first, and the forming one; throws
+  // std::invalid_argument for a symbol the simulator does not list.
+  std::vector<BarReport> minute_bars(std::string_view symbol, std::size_t count) const;
+  // The full name of an instrument (short or full symbol, any month);
+  // throws std::invalid_argument for a symbol the simulator does not list.
+  std::string full_name(std::string_view symbol) const;
 
   // The calls made into the simulators' objects, while it records (off at
   // first).

@@ -42,6 +42,13 @@ class SimControls final : private detail::SimSettings {
   // file it refuses.
   void set_config(SimConfig config);
   SimConfig config() const;
+  // The rows of the configured histories stamped within [from, to).
+  std::size_t history_rows(VenueTime from, VenueTime to) const;
+  // The time of the earliest and of the latest row of the configured
+  // histories, or none without a history.
+  std::optional<std::pair<VenueTime, VenueTime>> history_span() const;
+  // The symbols of the configured histories, in the order given.
+  std::vector<std::string> history_symbols() const;
 
   // The fault plan: set whole, or one behaviour at a time (each setter
   // changes that one).

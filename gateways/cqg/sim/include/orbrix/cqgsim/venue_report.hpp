@@ -16,7 +16,7 @@ namespace orbrix::cqgsim {
 using VenueTime = std::chrono::sys_time<std::chrono::nanoseconds>;
 
 struct FillReport {
-  std::string fill_id;
+  std::string fill_id{};
   std::int64_t quantity = 0;
   double price = 0;
   double commission = 0;  // in the account's currency
@@ -24,24 +24,24 @@ struct FillReport {
 
 // One change of an order: its state after the change.
 struct OrderReport {
-  std::string order_id;  // the vendor's id of the order
-  std::string symbol;    // the instrument's full name
-  std::string type;      // "market", "limit", "stop", "stop limit"
+  std::string order_id{};  // the vendor's id of the order
+  std::string symbol{};    // the instrument's full name
+  std::string type{};      // "market", "limit", "stop", "stop limit"
   bool buy = true;
   std::int64_t quantity = 0;
-  std::optional<double> limit_price;
-  std::optional<double> stop_price;
+  std::optional<double> limit_price{};
+  std::optional<double> stop_price{};
   // "in transit", "working", "filled", "cancel pending", "cancelled", "rejected"
-  std::string status;
+  std::string status{};
   std::int64_t filled_quantity = 0;
   double average_fill_price = 0;  // 0 before the first fill
-  std::string reject_reason;
+  std::string reject_reason{};
   VenueTime time{};
-  std::optional<FillReport> fill;  // the execution that made this change
+  std::optional<FillReport> fill{};  // the execution that made this change
 };
 
 struct PositionReport {
-  std::string symbol;         // full name
+  std::string symbol{};         // full name
   std::int64_t quantity = 0;  // signed: long above zero
   double average_price = 0;   // of the open quantity
   double realized_pnl = 0;    // before commissions
@@ -56,7 +56,13 @@ struct AccountReport {
   double realized_pnl = 0;  // before commissions
   double open_trade_equity = 0;
   double commissions = 0;
-  std::vector<PositionReport> positions;  // every instrument traded, in opening order
+  std::vector<PositionReport> positions{};  // every instrument traded, in opening order
+};
+
+struct BarReport {
+  VenueTime start{};
+  double open = 0, high = 0, low = 0, close = 0;
+  std::int64_t volume = 0;
 };
 
 // Called on the simulator's apartment for each change of an order.

@@ -1,0 +1,123 @@
+#include "backtest_options.hpp"
+
+#include <fmt/format.h>
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+#include <cstdio>
+
+namespace orbrix::demo {
+
+backtest::TimePoint parse_utc(const std::string& text, const std::string& option) {
+  // 2026-12-07, 2026-12-07T14:30Z, 2026-12-07T14:30:00Z
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, used = 0;
+  const char* s = text.c_str();
+  const bool day_only = std::sscanf(s, "%4d-%2d-%2d%n", &y, &mo, &d, &used) == 3 &&
+                        static_cast<std::size_t>(used) == text.size();
+  const bool minutes = !day_only &&
+                       std::sscanf(s, "%4d-%2d-%2dT%2d:%2dZ%n", &y, &mo, &d, &h, &mi, &used) == 5 &&
+                       static_cast<std::size_t>(used) == text.size();
+  const bool seconds =
+      !day_only && !minutes &&
+      std::sscanf(s, "%4d-%2d-%2dT%2d:%2d:%2dZ%n", &y, &mo, &d, &h, &mi, &sec, &used) == 6 &&
+      static_cast<std::size_t>(used) == text.size();
+  const std::chrono::year_month_day ymd{std::chrono::year{y}, std::chrono::month(unsigned(mo)),
+                                        std::chrono::day(unsigned(d))};
+  if (!(day_only || minutes || seconds) || !ymd.ok() || h > 23 || mi > 59 || sec > 59) {
+    throw std::invalid_argument(fmt::format(
+        "{}: '{}' is not a UTC time such as 2026-12-07T14:30:00Z", option, text));
+  }
+  return std::chrono::sys_days(ymd) + std::chrono::hours(h) + std::chrono::minutes(mi) +
+         std::chrono::seconds(sec);
+}
+
+BacktestCommand parse_backtest_options(int argc, char** argv) {
+  BacktestCommand c;
+  auto& r = c.run;
+  CLI::App app(
+      "Runs an engine through the gateway over recorded history on the simulator's clock, as "
+      "fast as the machine goes, and writes a report (CSV files, a summary, charts).",
+      "orbrix-backtest");
+  app.footer(
+      "Example:\n"
+      "  orbrix-backtest --history EP=gateways/cqg/sim/venue/market/data/ep_quotes_sample.csv "
+      "--warm-up 5 --out report\n"
+      "History files are described in gateways/cqg/sim/README.md.");
+  std::vector<std::string> histories, multi;
+  std::optional<std::string> start, end;
+  double latency_ms = 0;
+  app.add_option("--history", histories, "SYMBOL=FILE: a recorded history of one symbol")
+      ->type_name("SYMBOL=FILE");
+  app.add_option("--histories", multi, "a history file of several symbols (a symbol column)")
+      ->check(CLI::ExistingFile);
+  app.add_option("--symbols", c.symbols,
+                 "the symbols the engine trades (default: those of --history)")
+      ->delimiter(',');
+  app.add_option("--engine", c.engine, "the engine: demo (the demo's strategy) or ma-cross")
+      ->check(CLI::IsMember({"demo", "ma-cross"}));
+  app.add_option("--start", start, "UTC start (default: the first recorded minute)");
+  app.add_option("--end", end, "UTC end (default: the minute after the last record)");
+  int warm_up = 30;
+  app.add_option("--warm-up", warm_up,
+                 "minutes of history before the start, when --start is not given")
+      ->check(CLI::Range(0, 525'600));
+  app.add_option("--seed", r.seed, "seed of the market of symbols without a history");
+  app.add_option("--slippage-ticks", r.fill_model.slippage_ticks,
+                 "ticks against the trader on fills at the touch")
+      ->check(CLI::Range(0, 1'000'000));
+  app.add_option("--commission", r.fill_model.commission_per_contract,
+                 "commission per contract per fill")
+      ->check(CLI::Range(0.0, 1'000'000.0));
+  app.add_flag("--partial-fills", r.fill_model.partial_fills,
+               "fills take at most the displayed size");
+  app.add_option("--latency-ms", latency_ms, "how long an order is in transit")
+      ->check(CLI::Range(0.0, 3'600'000.0));
+  app.add_option("--out", c.out, "the report's folder");
+  app.add_flag("--no-charts", [&](std::int64_t) { c.charts = false; }, "write no PNG charts");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    std::cout << app.help();
+    c.help = true;
+    return c;
+  } catch (const CLI::ParseError& e) {
+    throw std::invalid_argument(e.what());
+  }
+  for (const auto& h : histories) {
+    const auto eq = h.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == h.size()) {
+      throw std::invalid_argument(
+          fmt::format("--history: '{}' is not SYMBOL=FILE (e.g. EP=ep_quotes.csv)", h));
+    }
+    std::string symbol = h.substr(0, eq);
+    std::transform(symbol.begin(), symbol.end(), symbol.begin(),
+                   [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+    r.histories.push_back({symbol, h.substr(eq + 1)});
+    if (std::find(c.symbols.begin(), c.symbols.end(), symbol) == c.symbols.end() &&
+        app.count("--symbols") == 0) {
+      c.symbols.push_back(symbol);
+    }
+  }
+  for (const auto& m : multi) {
+    r.histories.push_back({"", m});
+  }
+  if (r.histories.empty()) {
+    throw std::invalid_argument("give a recorded history: --history SYMBOL=FILE or --histories");
+  }
+  if (c.symbols.empty()) {
+    throw std::invalid_argument("--symbols: name the symbols the engine trades");
+  }
+  if (start) {
+    r.start = parse_utc(*start, "--start");
+  }
+  if (end) {
+    r.end = parse_utc(*end, "--end");
+  }
+  r.order_latency = std::chrono::milliseconds(static_cast<std::int64_t>(latency_ms));
+  r.warm_up = std::chrono::minutes(warm_up);
+  return c;
+}
+
+}  // namespace orbrix::demo

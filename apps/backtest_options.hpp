@@ -1,0 +1,30 @@
+#pragma once
+
+// The options of orbrix-backtest.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "orbrix/backtest/backtest.hpp"
+
+namespace orbrix::demo {
+
+struct BacktestCommand {
+  backtest::BacktestOptions run;
+  std::string engine = "demo";       // "demo" or "ma-cross"
+  std::vector<std::string> symbols;  // traded by the engine
+  std::string out = "backtest-report";
+  bool charts = true;
+  bool help = false;  // --help was asked for: the text is printed
+};
+
+// Throws std::invalid_argument with a message naming the option for a value
+// it refuses; prints --help's text to stdout and sets `help`.
+BacktestCommand parse_backtest_options(int argc, char** argv);
+
+// "2026-12-07T14:30:00Z" (seconds and a fraction optional) as a time point;
+// throws std::invalid_argument naming `option`.
+backtest::TimePoint parse_utc(const std::string& text, const std::string& option);
+
+}  // namespace orbrix::demo

@@ -1,0 +1,47 @@
+#include "demo_backtest_engine.hpp"
+
+#include <thread>
+
+#include "close_out.hpp"
+#include "orbrix/cqg/broker_link.hpp"
+
+namespace orbrix::demo {
+
+namespace {
+// The bars each symbol's window keeps.
+constexpr std::int64_t kBarLookback = 60;
+}  // namespace
+
+DemoStrategyEngine::DemoStrategyEngine(std::vector<std::string> symbols, const Console& console)
+    : symbols_(std::move(symbols)), console_(console), gateway_(symbols_, console) {}
+
+void DemoStrategyEngine::start(cqg::BrokerLink& link) {
+  for (const auto& s : symbols_) {
+    link.subscribe_quote(s);
+    link.subscribe_orderbook(s);
+    link.subscribe_bar(s, kBarLookback, "1Min");
+  }
+  strategy_.emplace(link, gateway_, console_);
+}
+
+void DemoStrategyEngine::on_timer(cqg::BrokerLink&, TimePoint now) {
+  if (!started_) {
+    started_ = now;
+  }
+  strategy_->step(std::chrono::duration_cast<std::chrono::steady_clock::duration>(now - *started_));
+}
+
+void DemoStrategyEngine::stop(cqg::BrokerLink& link) {
+  // Cancels and market orders are answered at once; the wait only lets the
+  // worker tell the gateway of them.
+  int steps = 0;
+  close_out(
+      link, gateway_,
+      [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return ++steps < 500;
+      },
+      [&](const std::string& line) { console_.event(line); });
+}
+
+}  // namespace orbrix::demo

@@ -1,0 +1,117 @@
+#pragma once
+
+// A backtest: an engine (orbrix/cqg/engine.hpp) runs unchanged through the
+// API host and BrokerLink over the simulator replaying recorded history, on
+// the simulator's manual clock, driven as fast as the worker runs.
+//
+// How time passes. The run starts the simulator at `start` and moves its
+// clock on by the engine's interval at a time; within each step every
+// market event and every answer due falls due in time order, each handled
+// to the end (hooks included) before the next. Then the engine's on_timer
+// runs with the step's time. The venue answers every request at once on the
+// simulated clock (log-on, subscriptions, the account's reload, an order's
+// acknowledgement), so an operation the engine calls never waits for the
+// clock; with an order latency, a placed order is acknowledged at once and
+// worked by the venue that much later in simulated time, at the prices of
+// then. Nothing waits on the wall clock. A market order rests until the
+// next quote of its instrument, so the orders the engine's stop places are
+// worked during one more minute of history after the end, when the history
+// goes on; what is still open then is reported as open.
+//
+// The same options, files and seed give the same run: the same orders,
+// deals, figures and report, byte for byte.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "orbrix/cqg/engine.hpp"
+#include "orbrix/cqgsim/config.hpp"
+#include "orbrix/cqgsim/venue_report.hpp"
+
+namespace orbrix::backtest {
+
+using TimePoint = std::chrono::system_clock::time_point;
+
+struct BacktestOptions {
+  // Recorded histories: a file per symbol, or a file of several symbols
+  // (empty symbol, a symbol column in the file).
+  std::vector<cqgsim::HistorySource> histories{};
+  // The span run. Unset: from `warm_up` after the minute of the first
+  // record (what comes before is the past that quotes start from and bar
+  // requests look back on) to the minute after the last record.
+  std::optional<TimePoint> start{};
+  std::optional<TimePoint> end{};
+  std::chrono::minutes warm_up{30};
+  // The seed of the market of the instruments without a history.
+  std::uint64_t seed = 1;
+  cqgsim::FillModel fill_model{};
+  std::chrono::milliseconds order_latency{0};
+  // The account the engine trades (the simulator's first, by default).
+  std::int64_t account = 100001;
+  // How often the account is sampled for the equity curve, in simulated time.
+  std::chrono::milliseconds equity_every = std::chrono::minutes(1);
+};
+
+// An order as its last change left it.
+struct OrderResult {
+  cqgsim::OrderReport last{};
+  cqgsim::VenueTime placed{};
+};
+
+struct Deal {
+  std::string deal_id{};
+  std::string order_id{};
+  std::string symbol{};  // full name
+  bool buy = true;
+  std::int64_t quantity = 0;
+  double price = 0;
+  double commission = 0;
+  cqgsim::VenueTime time{};
+};
+
+struct EquityPoint {
+  cqgsim::VenueTime time{};
+  double net_liquidating_value = 0;
+  double balance = 0;
+  double realized_pnl = 0;  // after commissions
+  double open_trade_equity = 0;
+  double drawdown = 0;  // below the highest net liquidating value so far
+};
+
+struct SymbolResult {
+  std::string symbol{};  // full name
+  std::int64_t position = 0;
+  double realized_pnl = 0;  // before commissions
+  double unrealized_pnl = 0;
+  double commissions = 0;
+  std::size_t deals = 0;
+  std::size_t round_trips = 0;  // times the position went back to flat
+  std::vector<cqgsim::BarReport> bars{};  // the run's one-minute bars
+};
+
+struct BacktestResult {
+  cqgsim::VenueTime start{};
+  cqgsim::VenueTime end{};
+  std::vector<OrderResult> orders{};  // in placement order
+  std::vector<Deal> deals{};          // in execution order
+  std::vector<EquityPoint> equity{};
+  std::vector<SymbolResult> symbols{};  // every symbol recorded or traded
+  cqgsim::AccountReport account{};      // at the end
+  double max_drawdown = 0;
+  std::size_t round_trips = 0;
+  std::size_t history_rows = 0;  // rows of the histories within the span
+  double wall_seconds = 0;       // the run's own time, for its speed only
+};
+
+// Runs `engine` over the history. Throws std::invalid_argument for bad
+// options (no history and no span, an end before the start), the history
+// reader's error for a file it refuses, and what the engine's start or stop
+// throws. The API host and the simulator are the run's own: several runs
+// may follow one another in a process, not overlap.
+BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options);
+
+}  // namespace orbrix::backtest

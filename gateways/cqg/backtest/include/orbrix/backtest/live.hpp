@@ -1,0 +1,29 @@
+#pragma once
+
+// Runs an engine (orbrix/cqg/engine.hpp) live: through the API host and
+// BrokerLink over whatever CQGCEL is registered (the simulator unless the
+// vendor's is), on the wall clock: log on, subscribe the account, start,
+// on_timer every interval with the wall clock's time, stop, log off.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "orbrix/cqg/engine.hpp"
+
+namespace orbrix::backtest {
+
+struct LiveOptions {
+  std::chrono::milliseconds duration = std::chrono::seconds(20);
+  std::int64_t account = 100001;
+  std::string user = "demo";
+  std::string password = "demo";
+};
+
+// Returns after `duration`, or sooner once `stop` is set (checked every
+// 50 ms). Throws what the log-on, the engine's start or stop throw.
+void run_live(cqg::Engine& engine, const LiveOptions& options,
+              const std::atomic<bool>* stop = nullptr);
+
+}  // namespace orbrix::backtest

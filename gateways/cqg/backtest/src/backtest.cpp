@@ -1,0 +1,176 @@
+#include "orbrix/backtest/backtest.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <map>
+#include <stdexcept>
+
+#include "orbrix/common/mutex.hpp"
+#include "orbrix/cqg/api_host.hpp"
+#include "orbrix/cqg/broker_link.hpp"
+#include "orbrix/cqgsim/simulator.hpp"
+#include "src/run_results.hpp"
+
+namespace orbrix::backtest {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the venue tells of orders while the run goes (on the worker), read
+// by the run's thread when it is over.
+class OrderCollector {
+ public:
+  void add(const cqgsim::OrderReport& report) {
+    MutexLock lock(mutex_);
+    const auto [it, added] = index_.try_emplace(report.order_id, orders_.size());
+    if (added) {
+      orders_.push_back({.last = report, .placed = report.time});
+    } else {
+      orders_[it->second].last = report;
+    }
+    if (report.fill) {
+      const auto& f = *report.fill;
+      deals_.push_back({.deal_id = f.fill_id,
+                        .order_id = report.order_id,
+                        .symbol = report.symbol,
+                        .buy = report.buy,
+                        .quantity = f.quantity,
+                        .price = f.price,
+                        .commission = f.commission,
+                        .time = report.time});
+    }
+  }
+  std::vector<OrderResult> orders() const {
+    MutexLock lock(mutex_);
+    return orders_;
+  }
+  std::vector<Deal> deals() const {
+    MutexLock lock(mutex_);
+    return deals_;
+  }
+
+ private:
+  mutable Mutex mutex_;
+  std::vector<OrderResult> orders_ GUARDED_BY(mutex_);
+  std::map<std::string, std::size_t, std::less<>> index_ GUARDED_BY(mutex_);
+  std::vector<Deal> deals_ GUARDED_BY(mutex_);
+};
+
+void check(const BacktestOptions& options) {
+  if (options.histories.empty() && (!options.start || !options.end)) {
+    throw std::invalid_argument("a backtest needs a history, or a start and an end");
+  }
+  if (options.start && options.end && *options.end <= *options.start) {
+    throw std::invalid_argument("the backtest's end must come after its start");
+  }
+  if (options.equity_every <= 0ms) {
+    throw std::invalid_argument("the equity sampling interval must be positive");
+  }
+}
+
+EquityPoint equity_of(const cqgsim::AccountReport& a) {
+  return {.time = a.time,
+          .net_liquidating_value = a.net_liquidating_value,
+          .balance = a.balance,
+          .realized_pnl = a.realized_pnl - a.commissions,
+          .open_trade_equity = a.open_trade_equity,
+          .drawdown = 0};
+}
+
+}  // namespace
+
+BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options) {
+  check(options);
+  const auto interval = engine.interval();
+  if (interval <= 0ms) {
+    throw std::invalid_argument("the engine's interval must be positive");
+  }
+  const auto wall_start = std::chrono::steady_clock::now();
+
+  cqgsim::ScopedSimulator sim;
+  sim.controls().set_config({.seed = options.seed,
+                             .start_time = options.start,
+                             .start_after_first_record = options.warm_up,
+                             .fill_model = options.fill_model,
+                             .order_latency = options.order_latency,
+                             .manual_clock = true,
+                             .histories = options.histories});
+  // Every request is answered at once on the simulated clock.
+  sim.controls().set_gateway(cqgsim::GatewayBehaviour::after(0ms));
+  sim.controls().set_account_reload(cqgsim::AnswerBehaviour::after(0ms));
+  const auto span = sim.controls().history_span();
+  OrderCollector collector;
+  sim.driver().set_order_listener([&](const cqgsim::OrderReport& r) { collector.add(r); });
+
+  cqg::ApiHost host;
+  auto link = host.Init<cqg::BrokerLink>(nullptr);
+  if (host.errorHappened) {
+    throw std::runtime_error("the simulator reported an error at start-up");
+  }
+  BacktestResult result;
+  try {
+    auto& gateway = engine.gateway();
+    gateway.set_apiHost(&host);
+    link->Init(gateway);
+    link->set_account_reload_pause(0ms);
+    link->Logon("backtest", "backtest");
+    link->subscribe_account_and_positions(options.account);
+
+    auto& driver = sim.driver();
+    result.start = driver.now();
+    result.end = options.end ? std::chrono::time_point_cast<std::chrono::nanoseconds>(*options.end)
+                             : std::chrono::floor<std::chrono::minutes>(span->second) + 1min;
+    if (result.end <= result.start) {
+      throw std::invalid_argument(fmt::format(
+          "the backtest's end must come after its start (the history starts later than it ends)"));
+    }
+    engine.start(*link);
+
+    double peak = 0;
+    auto next_sample = result.start;
+    const auto sample = [&] {
+      auto point = equity_of(driver.account_report());
+      peak = result.equity.empty() ? point.net_liquidating_value
+                                   : std::max(peak, point.net_liquidating_value);
+      point.drawdown = peak - point.net_liquidating_value;
+      result.max_drawdown = std::max(result.max_drawdown, point.drawdown);
+      result.equity.push_back(point);
+    };
+    for (auto now = result.start; now < result.end;) {
+      const auto next = std::min<cqgsim::VenueTime>(now + interval, result.end);
+      driver.advance(next - now);
+      now = next;
+      engine.on_timer(*link, std::chrono::time_point_cast<TimePoint::duration>(now));
+      if (now >= next_sample) {
+        sample();
+        next_sample += options.equity_every;
+      }
+    }
+    engine.stop(*link);
+    // What the engine's stop set off (closing orders) is worked on the
+    // history's next minute, when it goes on.
+    driver.advance(1min);
+    sample();
+    result.account = driver.account_report();
+    result.orders = collector.orders();
+    result.deals = collector.deals();
+    result.symbols = symbol_results(result, driver, sim.controls().history_symbols());
+    result.round_trips = 0;
+    for (const auto& s : result.symbols) {
+      result.round_trips += s.round_trips;
+    }
+    result.history_rows = sim.controls().history_rows(result.start, result.end);
+    link->Logoff();
+  } catch (...) {
+    host.Shutdown();
+    throw;
+  }
+  host.Shutdown();
+  result.wall_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+  return result;
+}
+
+}  // namespace orbrix::backtest

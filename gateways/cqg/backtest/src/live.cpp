@@ -1,0 +1,51 @@
+#include "orbrix/backtest/live.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <thread>
+
+#include "orbrix/cqg/api_host.hpp"
+#include "orbrix/cqg/broker_link.hpp"
+
+namespace orbrix::backtest {
+
+void run_live(cqg::Engine& engine, const LiveOptions& options, const std::atomic<bool>* stop) {
+  using Clock = std::chrono::steady_clock;
+  const auto interval = engine.interval();
+  if (interval <= std::chrono::milliseconds(0)) {
+    throw std::invalid_argument("the engine's interval must be positive");
+  }
+  cqg::ApiHost host;
+  auto link = host.Init<cqg::BrokerLink>(nullptr);
+  if (host.errorHappened) {
+    throw std::runtime_error("the vendor library reported an error at start-up");
+  }
+  try {
+    auto& gateway = engine.gateway();
+    gateway.set_apiHost(&host);
+    link->Init(gateway);
+    link->Logon(options.user, options.password);
+    link->subscribe_account_and_positions(options.account);
+    engine.start(*link);
+    const auto begin = Clock::now();
+    auto next = begin + interval;
+    const auto stopped = [&] { return stop && stop->load(); };
+    while (!stopped() && Clock::now() - begin < options.duration) {
+      const auto wake = std::min({next, begin + options.duration,
+                                  Clock::now() + std::chrono::milliseconds(50)});
+      std::this_thread::sleep_until(wake);
+      if (Clock::now() >= next) {
+        engine.on_timer(*link, std::chrono::system_clock::now());
+        next += interval;
+      }
+    }
+    engine.stop(*link);
+    link->Logoff();
+  } catch (...) {
+    host.Shutdown();
+    throw;
+  }
+  host.Shutdown();
+}
+
+}  // namespace orbrix::backtest
