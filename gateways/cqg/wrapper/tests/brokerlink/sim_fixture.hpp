@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "orbrix/automation/call_in_apartment.hpp"
@@ -49,6 +52,7 @@ class BrokerLinkOverSimulator : public ::testing::Test {
     link->set_account_reload_pause(1ms);
     worker = automation::call_in_apartment(
         host.cqgCEL, [](const automation::Object&) { return automation::Apartment::current(); });
+    mark_lines();
   }
   ~BrokerLinkOverSimulator() override { host.Shutdown(); }
 
@@ -80,6 +84,34 @@ class BrokerLinkOverSimulator : public ::testing::Test {
     return out;
   }
 
+  // Lets every event already posted to the worker be handled.
+  void drain() {
+    automation::call_in_apartment(host.cqgCEL, [](const automation::Object&) {});
+  }
+  // Waits (wall clock, bounded) until the journal holds a call of
+  // "Object.Member": another thread's call is then under way, and the
+  // manual clock can be moved for its answer.
+  bool wait_for_call(std::string_view member, std::chrono::milliseconds within = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const auto all = calls();
+      if (std::find(all.begin(), all.end(), member) != all.end()) {
+        return true;
+      }
+      std::this_thread::yield();
+    }
+    return false;
+  }
+  // The lines the calling thread traced since the last mark (the fixture
+  // marks once it is up).
+  void mark_lines() { lines_seen_ = out.messages_of(current_thread_id()).size(); }
+  std::vector<std::string> caller_lines() const {
+    auto all = out.messages_of(current_thread_id());
+    all.erase(all.begin(),
+              all.begin() + static_cast<std::ptrdiff_t>(std::min(lines_seen_, all.size())));
+    return all;
+  }
+
   template <class F>
   std::uint64_t hops(F&& op) {
     const auto before = worker->round_trips();
@@ -102,10 +134,21 @@ class BrokerLinkOverSimulator : public ::testing::Test {
     gateway.cqg_orderbooks().add_key(security);
     return security;
   }
-  std::int64_t first_account_id() {
+  // The vendor's accounts as listed (id, name), once the account
+  // subscription level has loaded them.
+  std::vector<std::pair<std::int64_t, std::string>> accounts() {
     cqgsim::CallJournal::Pause pause(journal());
-    const auto accounts = host.cqgCEL.object("Accounts").items();
-    return accounts.empty() ? -1 : automation::Object(accounts[0]).get("GWAccountID").as_int();
+    std::vector<std::pair<std::int64_t, std::string>> out;
+    for (const auto& item : host.cqgCEL.object("Accounts").items()) {
+      const automation::Object account(item);
+      out.emplace_back(account.get("GWAccountID").as_int(),
+                       account.get("GWAccountName").as_string());
+    }
+    return out;
+  }
+  std::int64_t first_account_id() {
+    const auto all = accounts();
+    return all.empty() ? -1 : all[0].first;
   }
   // Logs on and selects the first account.
   void log_on_with_account() {
@@ -120,6 +163,9 @@ class BrokerLinkOverSimulator : public ::testing::Test {
   ApiHost host;
   std::shared_ptr<BrokerLink> link;
   std::shared_ptr<automation::Apartment> worker;
+
+ private:
+  std::size_t lines_seen_ = 0;
 };
 
 }  // namespace orbrix::cqg::testing
