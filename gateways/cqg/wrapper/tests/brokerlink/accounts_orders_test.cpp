@@ -23,10 +23,7 @@ using namespace std::chrono_literals;
 using automation::Variant;
 using cqgsim::AnswerBehaviour;
 using Strings = std::vector<std::string>;
-
-std::string k(std::string_view name) {
-  return std::to_string(vendor_constant(name));
-}
+using testing::k_text;
 
 // The recorded calls of `all` that start with `prefix`.
 Strings starting(const Strings& all, std::string_view prefix) {
@@ -82,14 +79,15 @@ TEST_F(BrokerLinkAccounts, SubscriptionSelectsTheAccountAndFillsBalanceAndPositi
   EXPECT_EQ(caller_lines(),
             (Strings{"Waiting for accounts coming...",
                      fmt::format("Select account {}, subscribe to open positions.", second),
-                     line(0), line(1), "[Found] " + line(1), line(0), line(1),
-                     "[Found] " + line(1), line(0), line(1), "[Found] " + line(1)}));
+                     line(0), line(1), "[Found] " + line(1), line(0), line(1), "[Found] " + line(1),
+                     line(0), line(1), "[Found] " + line(1)}));
   EXPECT_EQ(link->GWAccountID(), second);
   const auto all = calls(/*with_args=*/true);
   EXPECT_EQ(starting(all, "CQGAccount.AutoSubscribeInstruments"),
             Strings{"CQGAccount.AutoSubscribeInstruments(True)"});
-  EXPECT_EQ(starting(all, "CQGAccount.PositionSubcriptionLevel"),
-            Strings{"CQGAccount.PositionSubcriptionLevel(" + k("pslSnapshotAndUpdates") + ")"});
+  EXPECT_EQ(
+      starting(all, "CQGAccount.PositionSubcriptionLevel"),
+      Strings{"CQGAccount.PositionSubcriptionLevel(" + k_text("pslSnapshotAndUpdates") + ")"});
   // Each amount from its currency slot: the balance, net liquidating value,
   // profit and loss from the first; collaterals and margin from the second.
   EXPECT_EQ(starting(all, "CQGAccountSummary."),
@@ -132,8 +130,8 @@ TEST_F(BrokerLinkAccounts, SubscriptionSelectsTheAccountAndFillsBalanceAndPositi
   EXPECT_EQ(short_ep->direction, Direction::SHORT);
   EXPECT_EQ(short_ep->quantity, 3);
   const auto deals = gateway.records<Deal>();
-  const auto ep_deal = std::find_if(deals.begin(), deals.end(),
-                                    [&](const Deal& d) { return d.order_id == ids[0]; });
+  const auto ep_deal =
+      std::find_if(deals.begin(), deals.end(), [&](const Deal& d) { return d.order_id == ids[0]; });
   ASSERT_NE(ep_deal, deals.end());
   EXPECT_EQ(short_ep->holding_price, ep_deal->filled_avg_price);
   const auto* long_enq = position_of(p, enq);  // the last of the dotted parts names it
@@ -159,7 +157,7 @@ TEST_F(BrokerLinkAccounts, SubscriptionSelectsTheAccountAndFillsBalanceAndPositi
   EXPECT_EQ(starting(after, "CQGAccount.AutoSubscribeInstruments"),
             Strings{"CQGAccount.AutoSubscribeInstruments(False)"});
   EXPECT_EQ(starting(after, "CQGCEL.AccountSubscriptionLevel").back(),
-            "CQGCEL.AccountSubscriptionLevel(" + k("aslNone") + ")");
+            "CQGCEL.AccountSubscriptionLevel(" + k_text("aslNone") + ")");
 }
 
 TEST_F(BrokerLinkAccounts, AnUnknownAccountIsNamedAndRemembered) {
@@ -295,8 +293,8 @@ TEST_F(BrokerLinkOrders, TheThreeTypesAreCreatedWithTheirArgumentsAndPlacedManua
   // Type, instrument, account, quantity, side, then the prices the type has.
   const auto create = [&](std::string_view type, double quantity, std::string_view side,
                           std::vector<double> prices) {
-    std::string text = fmt::format("CQGCEL.CreateOrder({},<object>,<object>,{},{}", k(type),
-                                   Variant(quantity).to_text(), k(side));
+    std::string text = fmt::format("CQGCEL.CreateOrder({},<object>,<object>,{},{}", k_text(type),
+                                   Variant(quantity).to_text(), k_text(side));
     for (const double p : prices) {
       text += "," + Variant(p).to_text();
     }

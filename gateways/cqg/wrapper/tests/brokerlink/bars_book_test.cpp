@@ -18,10 +18,7 @@ using namespace std::chrono_literals;
 using automation::Variant;
 using cqgsim::AnswerBehaviour;
 using Strings = std::vector<std::string>;
-
-std::string k(std::string_view name) {
-  return std::to_string(vendor_constant(name));
-}
+using testing::k_text;
 
 class BrokerLinkBars : public testing::BrokerLinkOverSimulator {
  protected:
@@ -64,18 +61,19 @@ TEST_F(BrokerLinkBars, AnUnsupportedFrequencySendsNothing) {
 
 TEST_F(BrokerLinkBars, RequestFieldsOfTheTwoFrequencies) {
   EXPECT_EQ(hops([&] { link->subscribe_bar("EP", 100); }), 1u);
-  EXPECT_EQ(calls_to("CQGTimedBarsRequest."),
-            (Strings{"CQGTimedBarsRequest.Symbol(EP)", "CQGTimedBarsRequest.RangeStart(0)",
-                     "CQGTimedBarsRequest.RangeEnd(-101)",
-                     "CQGTimedBarsRequest.IntradayPeriod(" + k("pfds1Min") + ")",
-                     "CQGTimedBarsRequest.DailyBarClose(" + k("dbcLastQuoteOrSettlement") + ")",
-                     "CQGTimedBarsRequest.UpdatesEnabled(True)",
-                     "CQGTimedBarsRequest.IncludeOutput(" + k("tbrContractVolume") + ",True)",
-                     "CQGTimedBarsRequest.IncludeOutput(" + k("tbrCommodityVolume") + ",True)",
-                     "CQGTimedBarsRequest.SessionsFilter(all)"}));
-  EXPECT_EQ(caller_lines(), (Strings{"Create 1Min timed bars request for EP",
-                                     "Waiting for eventBarDone in subscribe_bar(EP)...",
-                                     "eventBarDone is done."}));
+  EXPECT_EQ(
+      calls_to("CQGTimedBarsRequest."),
+      (Strings{"CQGTimedBarsRequest.Symbol(EP)", "CQGTimedBarsRequest.RangeStart(0)",
+               "CQGTimedBarsRequest.RangeEnd(-101)",
+               "CQGTimedBarsRequest.IntradayPeriod(" + k_text("pfds1Min") + ")",
+               "CQGTimedBarsRequest.DailyBarClose(" + k_text("dbcLastQuoteOrSettlement") + ")",
+               "CQGTimedBarsRequest.UpdatesEnabled(True)",
+               "CQGTimedBarsRequest.IncludeOutput(" + k_text("tbrContractVolume") + ",True)",
+               "CQGTimedBarsRequest.IncludeOutput(" + k_text("tbrCommodityVolume") + ",True)",
+               "CQGTimedBarsRequest.SessionsFilter(all)"}));
+  EXPECT_EQ(caller_lines(),
+            (Strings{"Create 1Min timed bars request for EP",
+                     "Waiting for eventBarDone in subscribe_bar(EP)...", "eventBarDone is done."}));
   // Every bar but the forming one.
   const auto window = link->get_subscribe_bars_data(ep);
   ASSERT_TRUE(window);
@@ -86,7 +84,7 @@ TEST_F(BrokerLinkBars, RequestFieldsOfTheTwoFrequencies) {
   const auto daily = calls_to("CQGTimedBarsRequest.");
   ASSERT_EQ(daily.size(), 9u);
   EXPECT_EQ(daily[2], "CQGTimedBarsRequest.RangeEnd(-6)");
-  EXPECT_EQ(daily[3], "CQGTimedBarsRequest.HistoricalPeriod(" + k("hpDaily") + ")");
+  EXPECT_EQ(daily[3], "CQGTimedBarsRequest.HistoricalPeriod(" + k_text("hpDaily") + ")");
 }
 
 TEST_F(BrokerLinkBars, ErrorsAndEmptyResolutionsReleaseTheCallerAtOnce) {
@@ -148,8 +146,8 @@ TEST_F(BrokerLinkOrderBook, SubscribeWritesTheLimitBeforeSendingInTwoHops) {
                      "eventOrderbookDone is done."}));
   EXPECT_EQ(calls_to("CQGTicksRequest."),
             (Strings{"CQGTicksRequest.Symbol(EP)",
-                     "CQGTicksRequest.Type(" + k("trtCurrentNotify") + ")",
-                     "CQGTicksRequest.TickFilter(" + k("tfAll") + ")",
+                     "CQGTicksRequest.Type(" + k_text("trtCurrentNotify") + ")",
+                     "CQGTicksRequest.TickFilter(" + k_text("tfAll") + ")",
                      "CQGTicksRequest.SessionsFilter(31)", "CQGTicksRequest.Limit(10)"}));
   const auto sent = calls();
   const auto limit = std::find(sent.begin(), sent.end(), "CQGTicksRequest.Limit");
@@ -171,16 +169,10 @@ TEST_F(BrokerLinkOrderBook,
   link->unsubscribe_orderbook("EP");
   sim.controls().set_ticks_resolution(AnswerBehaviour::after(0ms));
   link->subscribe_orderbook("EP");
-  automation::Object ticks;
-  {
-    cqgsim::CallJournal::Pause pause(journal());
-    ticks = link->get_ticks_from_cqg_symbol("EP");
-  }
+  const auto ticks = unrecorded([&] { return link->get_ticks_from_cqg_symbol("EP"); });
   ASSERT_TRUE(ticks);
   link->unsubscribe_orderbook("EP");
-  drain();
-  gateway.clear_calls();
-  journal().clear();
+  forget_so_far();
   // The removed collection's late batch (however the vendor sends it) is
   // dropped before anything of it is read.
   sim.controls().inject("OnTicksAdded", {Variant(ticks.dispatch()), Variant(1)});

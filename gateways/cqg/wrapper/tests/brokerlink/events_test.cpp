@@ -17,12 +17,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using automation::Variant;
-using cqgsim::AnswerBehaviour;
 using Strings = std::vector<std::string>;
-
-std::int64_t k(std::string_view name) {
-  return vendor_constant(name);
-}
+using testing::k;
 
 bool whole_seconds(const DateTime& t) {
   return truncate_to_seconds(t) == t;
@@ -30,17 +26,7 @@ bool whole_seconds(const DateTime& t) {
 
 class BrokerLinkEvents : public testing::BrokerLinkOverSimulator {
  protected:
-  BrokerLinkEvents() {
-    drain();
-    gateway.clear_calls();
-    journal().clear();
-  }
-  // A vendor object of the simulator's, read without recording.
-  automation::Object peek(const std::function<automation::Object()>& get) {
-    cqgsim::CallJournal::Pause pause(journal());
-    return get();
-  }
-
+  BrokerLinkEvents() { forget_so_far(); }
   const Security ep{subscribe("EP")};
 };
 
@@ -70,7 +56,8 @@ class BrokerLinkOrderEvents : public BrokerLinkEvents {
     gateway.clear_calls();
   }
   automation::Object order(const std::string& id) {
-    return peek([&] { return automation::Object(host.cqgCEL.object("Orders").call("ItemByGuid", id)); });
+    return unrecorded(
+        [&] { return automation::Object(host.cqgCEL.object("Orders").call("ItemByGuid", id)); });
   }
   // The vendor's order event, as it would send it.
   void changed(std::string_view change, const automation::Object& o, Variant error = {}) {
@@ -186,7 +173,7 @@ TEST_F(BrokerLinkTickEvents, TicksAddedReadsOnlyTheNewTicksAndDropsUnmappedSymbo
 class BrokerLinkBarEvents : public BrokerLinkRequestEvents {
  protected:
   automation::Object bars() {
-    return peek([&] { return link->get_timedbars_from_cqg_symbol("EP"); });
+    return unrecorded([&] { return link->get_timedbars_from_cqg_symbol("EP"); });
   }
   void added() {
     sim.controls().inject("OnTimedBarsAdded", {Variant(bars().dispatch())});

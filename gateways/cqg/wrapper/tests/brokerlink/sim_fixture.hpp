@@ -19,12 +19,21 @@
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/testing/captured_output.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqg/vendor_members.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
 
 namespace orbrix::cqg::testing {
 
 using namespace std::chrono_literals;
+
+// A vendor constant by name, and as the journal writes it in arguments.
+inline std::int64_t k(std::string_view name) {
+  return vendor_constant(name);
+}
+inline std::string k_text(std::string_view name) {
+  return std::to_string(vendor_constant(name));
+}
 
 // The calls of a journal that the documents do not name for their object
 // (vendor_members.def), as "Object.Member".
@@ -87,6 +96,19 @@ class BrokerLinkOverSimulator : public ::testing::Test {
   // Lets every event already posted to the worker be handled.
   void drain() {
     automation::call_in_apartment(host.cqgCEL, [](const automation::Object&) {});
+  }
+  // Lets posted events be handled, then forgets what the engine was told
+  // and the vendor calls recorded so far.
+  void forget_so_far() {
+    drain();
+    gateway.clear_calls();
+    journal().clear();
+  }
+  // Runs `look` (the test's own look at the vendor's objects) unrecorded.
+  template <class F>
+  auto unrecorded(F&& look) {
+    cqgsim::CallJournal::Pause pause(journal());
+    return look();
   }
   // Waits (wall clock, bounded) until the journal holds a call of
   // "Object.Member": another thread's call is then under way, and the
