@@ -22,7 +22,7 @@ using testing::k_text;
 
 class BrokerLinkBars : public testing::BrokerLinkOverSimulator {
  protected:
-  BrokerLinkBars() {
+  BrokerLinkBars() : BrokerLinkOverSimulator(testing::mid_minute()) {
     gateway.add_symbol("EP", ep);  // bar and tick requests name the symbol as requested
     drain();
     journal().clear();

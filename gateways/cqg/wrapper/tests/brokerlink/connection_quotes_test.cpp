@@ -240,6 +240,7 @@ TEST_F(BrokerLinkQuotes, AfterShutdownOperationsRefuseAndAnEventOffTheWorkerIsRe
   journal().clear();
   EXPECT_THROW(link->subscribe_quote("EP"), automation::DisconnectedError);
   EXPECT_THROW(link->get_instrument_from_cqg_symbol("EP"), automation::DisconnectedError);
+  EXPECT_THROW(link->cancel_order("00000001"), automation::DisconnectedError);
   link->unsubscribe_bar("EP");  // under safe_call: reported, not raised
   // Events come only on the worker, which has ended: one handed over from
   // another thread is refused before it touches the worker's state or the

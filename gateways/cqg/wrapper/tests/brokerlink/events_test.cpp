@@ -26,7 +26,11 @@ bool whole_seconds(const DateTime& t) {
 
 class BrokerLinkEvents : public testing::BrokerLinkOverSimulator {
  protected:
-  BrokerLinkEvents() { forget_so_far(); }
+  explicit BrokerLinkEvents(
+      std::optional<std::chrono::system_clock::time_point> start = std::nullopt)
+      : BrokerLinkOverSimulator(start) {
+    forget_so_far();
+  }
   const Security ep{subscribe("EP")};
 };
 
@@ -44,7 +48,11 @@ TEST_F(BrokerLinkEvents, InstrumentChangedDecodesTheVendorQuotes) {
 // one instead of the dated one.
 class BrokerLinkRequestEvents : public BrokerLinkEvents {
  protected:
-  BrokerLinkRequestEvents() { gateway.add_symbol("EP", ep); }
+  explicit BrokerLinkRequestEvents(
+      std::optional<std::chrono::system_clock::time_point> start = std::nullopt)
+      : BrokerLinkEvents(start) {
+    gateway.add_symbol("EP", ep);
+  }
 };
 
 class BrokerLinkOrderEvents : public BrokerLinkEvents {
@@ -172,6 +180,8 @@ TEST_F(BrokerLinkTickEvents, TicksAddedReadsOnlyTheNewTicksAndDropsUnmappedSymbo
 
 class BrokerLinkBarEvents : public BrokerLinkRequestEvents {
  protected:
+  // A minute on the clock brings one bar.
+  BrokerLinkBarEvents() : BrokerLinkRequestEvents(testing::mid_minute()) {}
   automation::Object bars() {
     return unrecorded([&] { return link->get_timedbars_from_cqg_symbol("EP"); });
   }

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -47,9 +49,21 @@ inline std::vector<std::string> undocumented(const std::vector<cqgsim::VendorCal
   return out;
 }
 
+// A time in the middle of a minute of a trading day, for tests that count
+// the bars a minute brings.
+inline std::chrono::system_clock::time_point mid_minute() {
+  using namespace std::chrono;
+  return sys_days(year(2026) / March / 5) + 15h + 30s;
+}
+
 class BrokerLinkOverSimulator : public ::testing::Test {
  protected:
-  BrokerLinkOverSimulator() {
+  // The market starts at `start`, or else at the wall clock's time.
+  explicit BrokerLinkOverSimulator(
+      std::optional<std::chrono::system_clock::time_point> start = std::nullopt) {
+    if (start) {
+      sim.controls().set_start_time(*start);
+    }
     sim.controls().use_manual_clock();
     sim.controls().set_gateway(cqgsim::GatewayBehaviour::after(0ms));
     sim.controls().set_account_reload(cqgsim::AnswerBehaviour::after(0ms));
