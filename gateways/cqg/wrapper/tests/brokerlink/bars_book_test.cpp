@@ -1,4 +1,5 @@
-// Timed bars and the order book through the API host and the fake vendor.
+// Timed bars and the order book through the API host and the simulator on
+// its manual clock.
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -8,153 +9,182 @@
 
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
-#include "stack.hpp"
+#include "sim_fixture.hpp"
 
 namespace orbrix::cqg {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeObject;
-using testing::Stack;
+using automation::Variant;
+using cqgsim::AnswerBehaviour;
 using Strings = std::vector<std::string>;
+using testing::k_text;
 
-std::int64_t k(std::string_view name) {
-  return vendor_constant(name);
-}
-
-std::vector<automation::Variant> some_bars(int count) {
-  std::vector<automation::Variant> items;
-  for (int i = 0; i < count; ++i) {
-    items.push_back(testing::fake_bar(i, 10 + i, 11 + i, 9 + i, 10.5 + i, 5));
+class BrokerLinkBars : public testing::BrokerLinkOverSimulator {
+ protected:
+  BrokerLinkBars() : BrokerLinkOverSimulator(testing::mid_minute()) {
+    gateway.add_symbol("EP", ep);  // bar and tick requests name the symbol as requested
+    drain();
+    journal().clear();
+    mark_lines();
   }
-  return items;
-}
+  // The recorded calls on `object` ("CQGTimedBarsRequest.") that pass
+  // arguments (puts and method calls, not the reads), with them.
+  Strings calls_to(std::string_view object) {
+    Strings out;
+    for (auto& c : calls(/*with_args=*/true)) {
+      if (c.rfind(object, 0) == 0 && c.back() == ')') {
+        out.push_back(std::move(c));
+      }
+    }
+    return out;
+  }
+  std::int64_t bar_count() {
+    cqgsim::CallJournal::Pause pause(journal());
+    return link->get_timedbars_from_cqg_symbol("EP").get("Count").as_int();
+  }
 
-TEST(BrokerLinkBars, AnUnsupportedFrequencySendsNothing) {
-  Stack s;
+  const Security ep{subscribe("EP")};
+};
+
+TEST_F(BrokerLinkBars, AnUnsupportedFrequencySendsNothing) {
   try {
-    s.link->subscribe_bar("EPZ23", 100, "5Min");
+    link->subscribe_bar("EP", 100, "5Min");
     FAIL() << "no error";
   } catch (const std::invalid_argument& e) {
     EXPECT_STREQ(e.what(),
                  "Parameter freq=5Min is Not supported. Only ('1Day', '1Min') are allowed.");
   }
-  EXPECT_EQ(s.vendor.last_bars_request(), nullptr);
-  EXPECT_TRUE(s.caller_lines().empty());
+  EXPECT_EQ(calls(), Strings{});
+  EXPECT_TRUE(caller_lines().empty());
 }
 
-TEST(BrokerLinkBars, RequestFieldsOfTheTwoFrequencies) {
-  Stack s;
-  s.vendor.set_bars("EPZ23", some_bars(5));
-  EXPECT_EQ(testing::hops(s, [&] { s.link->subscribe_bar("EPZ23", 100); }), 1u);
-  const auto minute = fmt::format(
-      "put Symbol=EPZ23|put RangeStart=0|put RangeEnd=-101|put IntradayPeriod={}|"
-      "put DailyBarClose={}|put UpdatesEnabled=True|IncludeOutput({}, True)|"
-      "IncludeOutput({}, True)|put SessionsFilter=all",
-      k("pfds1Min"), k("dbcLastQuoteOrSettlement"), k("tbrContractVolume"),
-      k("tbrCommodityVolume"));
-  EXPECT_EQ(fmt::format("{}", fmt::join(s.vendor.last_bars_request()->log(), "|")), minute);
-  EXPECT_EQ(s.caller_lines(), (Strings{"Create 1Min timed bars request for EPZ23",
-                                       "Waiting for eventBarDone in subscribe_bar(EPZ23)...",
-                                       "eventBarDone is done."}));
-  EXPECT_EQ(s.link->get_subscribe_bars_data(testing::ep())->size(), 4u);
+TEST_F(BrokerLinkBars, RequestFieldsOfTheTwoFrequencies) {
+  EXPECT_EQ(hops([&] { link->subscribe_bar("EP", 100); }), 1u);
+  EXPECT_EQ(
+      calls_to("CQGTimedBarsRequest."),
+      (Strings{"CQGTimedBarsRequest.Symbol(EP)", "CQGTimedBarsRequest.RangeStart(0)",
+               "CQGTimedBarsRequest.RangeEnd(-101)",
+               "CQGTimedBarsRequest.IntradayPeriod(" + k_text("pfds1Min") + ")",
+               "CQGTimedBarsRequest.DailyBarClose(" + k_text("dbcLastQuoteOrSettlement") + ")",
+               "CQGTimedBarsRequest.UpdatesEnabled(True)",
+               "CQGTimedBarsRequest.IncludeOutput(" + k_text("tbrContractVolume") + ",True)",
+               "CQGTimedBarsRequest.IncludeOutput(" + k_text("tbrCommodityVolume") + ",True)",
+               "CQGTimedBarsRequest.SessionsFilter(all)"}));
+  EXPECT_EQ(caller_lines(),
+            (Strings{"Create 1Min timed bars request for EP",
+                     "Waiting for eventBarDone in subscribe_bar(EP)...", "eventBarDone is done."}));
+  // Every bar but the forming one.
+  const auto window = link->get_subscribe_bars_data(ep);
+  ASSERT_TRUE(window);
+  EXPECT_EQ(static_cast<std::int64_t>(window->size()), bar_count() - 1);
 
-  s.link->subscribe_bar("EPZ23", 5, "1Day");
-  const auto log = s.vendor.last_bars_request()->log();
-  ASSERT_EQ(log.size(), 9u);
-  EXPECT_EQ(log[2], "put RangeEnd=-6");
-  EXPECT_EQ(log[3], fmt::format("put HistoricalPeriod={}", k("hpDaily")));
+  journal().clear();
+  link->subscribe_bar("EP", 5, "1Day");
+  const auto daily = calls_to("CQGTimedBarsRequest.");
+  ASSERT_EQ(daily.size(), 9u);
+  EXPECT_EQ(daily[2], "CQGTimedBarsRequest.RangeEnd(-6)");
+  EXPECT_EQ(daily[3], "CQGTimedBarsRequest.HistoricalPeriod(" + k_text("hpDaily") + ")");
 }
 
-TEST(BrokerLinkBars, ErrorsAndEmptyResolutionsReleaseTheCallerAtOnce) {
-  Stack s;
-  s.link->set_timeout(60s);  // a minute per call if they were not released
-  s.vendor.set_bars("EPZ23", {});
-  s.link->subscribe_bar("EPZ23", 10);
-  s.vendor.set_bars("EPZ23", some_bars(5));
-  s.vendor.settings().resolution_error = true;
-  s.link->subscribe_bar("EPZ23", 10);
-  EXPECT_EQ(s.link->get_subscribe_bars_data(testing::ep()), nullptr);
+TEST_F(BrokerLinkBars, ErrorsAndEmptyResolutionsReleaseTheCallerAtOnce) {
+  link->set_timeout(60s);  // a minute per call if they were not released
+  sim.controls().set_bars_resolution(AnswerBehaviour::empty());
+  link->subscribe_bar("EP", 10);
+  EXPECT_EQ(link->get_subscribe_bars_data(ep), nullptr);
+  sim.controls().set_bars_resolution(AnswerBehaviour::error(3, "no data"));
+  link->subscribe_bar("EP", 10);
+  EXPECT_EQ(link->get_subscribe_bars_data(ep), nullptr);
 }
 
-TEST(BrokerLinkBars, UnsubscribeRemovesTheRequestAndTheWindow) {
-  Stack s;
-  s.vendor.set_bars("EPZ23", some_bars(5));
-  s.link->subscribe_bar("EPZ23", 10);
-  const auto lines = s.caller_lines().size();
-  s.link->unsubscribe_bar("NQ");  // silent
-  EXPECT_EQ(s.caller_lines().size(), lines);
-  EXPECT_TRUE(s.link->get_timedbars_from_cqg_symbol("EP"));
-  EXPECT_EQ(testing::hops(s, [&] { s.link->unsubscribe_bar("EPZ23"); }), 1u);
-  EXPECT_EQ(s.caller_lines().back(), "Successfully unsubscribe timedbar for EPZ23");
-  EXPECT_FALSE(s.link->get_timedbars_from_cqg_symbol("EP"));
-  EXPECT_EQ(s.link->get_subscribe_bars_data(testing::ep()), nullptr);
-  EXPECT_FALSE(s.link->eventBarDone.is_set());
+TEST_F(BrokerLinkBars, UnsubscribeRemovesTheRequestAndTheWindow) {
+  link->subscribe_bar("EP", 10);
+  const auto lines = caller_lines().size();
+  link->unsubscribe_bar("DD");  // silent
+  EXPECT_EQ(caller_lines().size(), lines);
+  EXPECT_TRUE(link->get_timedbars_from_cqg_symbol("EP"));
+  journal().clear();
+  EXPECT_EQ(hops([&] { link->unsubscribe_bar("EP"); }), 1u);
+  const auto sent = calls();
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "CQGCEL.RemoveTimedBars"), sent.end());
+  EXPECT_EQ(caller_lines().back(), "Successfully unsubscribe timedbar for EP");
+  EXPECT_FALSE(link->get_timedbars_from_cqg_symbol("EP"));
+  EXPECT_EQ(link->get_subscribe_bars_data(ep), nullptr);
+  EXPECT_FALSE(link->eventBarDone.is_set());
 }
 
-TEST(BrokerLinkBars, TheEngineReadsTheWindowWhileBarsArrive) {
-  Stack s;
-  s.vendor.set_bars("EPZ23", some_bars(5));
-  s.link->subscribe_bar("EPZ23", 10);
-  auto items = some_bars(5);
-  const auto request = FakeObject::make("FakeTimedBarsRequest", {{"Symbol", "EPZ23"}});
+TEST_F(BrokerLinkBars, TheEngineReadsTheWindowWhileBarsArrive) {
+  link->subscribe_bar("EP", 10);
+  const auto first = link->get_subscribe_bars_data(ep);
+  ASSERT_TRUE(first);
+  const std::size_t size = first->size();
   std::atomic<bool> done{false};
   std::thread reader([&] {
     while (!done.load()) {
-      const auto window = s.link->get_subscribe_bars_data(testing::ep());
+      const auto window = link->get_subscribe_bars_data(ep);
       ASSERT_TRUE(window);
-      EXPECT_EQ(window->size(), 4u);
+      EXPECT_EQ(window->size(), size);
       EXPECT_LT(window->front().datetime, window->back().datetime);
     }
   });
-  for (int i = 5; i < 105; ++i) {
-    items.push_back(testing::fake_bar(i % 60, i, i, i, i, i));  // minutes wrap: no roll then
-    // Each event sees the collection as it was when it was fired.
-    auto bars = FakeObject::collection("FakeTimedBars", items);
-    bars->set("Request", request);
-    s.vendor.cel()->fire("OnTimedBarsAdded", {bars});
+  for (int i = 0; i < 100; ++i) {
+    sim.driver().advance(1min);
   }
-  s.drain();
+  drain();
   done = true;
   reader.join();
-  EXPECT_EQ(s.link->get_subscribe_bars_data(testing::ep())->back().open, 59);
+  EXPECT_EQ(link->get_subscribe_bars_data(ep)->back().datetime,
+            first->back().datetime + std::chrono::minutes(100));
 }
 
-TEST(BrokerLinkOrderBook, SubscribeWritesTheLimitBeforeSendingInTwoHops) {
-  Stack s;
-  EXPECT_EQ(testing::hops(s, [&] { s.link->subscribe_orderbook("EPZ23"); }), 2u);
-  EXPECT_EQ(s.caller_lines(),
-            (Strings{"Limit: 10", "Waiting for eventOrderbookDone in subscribe_orderbook(EPZ23)...",
+using BrokerLinkOrderBook = BrokerLinkBars;
+
+TEST_F(BrokerLinkOrderBook, SubscribeWritesTheLimitBeforeSendingInTwoHops) {
+  EXPECT_EQ(hops([&] { link->subscribe_orderbook("EP"); }), 2u);
+  EXPECT_EQ(caller_lines(),
+            (Strings{"Limit: 10", "Waiting for eventOrderbookDone in subscribe_orderbook(EP)...",
                      "eventOrderbookDone is done."}));
-  EXPECT_EQ(s.vendor.last_ticks_request()->log(),
-            (Strings{"put Symbol=EPZ23", fmt::format("put Type={}", k("trtCurrentNotify")),
-                     fmt::format("put TickFilter={}", k("tfAll")), "put SessionsFilter=31",
-                     "put Limit=10"}));
-  EXPECT_TRUE(s.link->get_ticks_from_cqg_symbol("EP"));
-  EXPECT_EQ(testing::hops(s, [&] { s.link->unsubscribe_orderbook("EP"); }), 1u);
-  EXPECT_EQ(s.caller_lines().back(), "Successfully unsubscribe orderbook for EP");
-  EXPECT_FALSE(s.link->get_ticks_from_cqg_symbol("EP"));
+  EXPECT_EQ(calls_to("CQGTicksRequest."),
+            (Strings{"CQGTicksRequest.Symbol(EP)",
+                     "CQGTicksRequest.Type(" + k_text("trtCurrentNotify") + ")",
+                     "CQGTicksRequest.TickFilter(" + k_text("tfAll") + ")",
+                     "CQGTicksRequest.SessionsFilter(31)", "CQGTicksRequest.Limit(10)"}));
+  const auto sent = calls();
+  const auto limit = std::find(sent.begin(), sent.end(), "CQGTicksRequest.Limit");
+  const auto request = std::find(sent.begin(), sent.end(), "CQGCEL.RequestTicks");
+  EXPECT_LT(limit, request);
+  EXPECT_NE(request, sent.end());
+  EXPECT_TRUE(link->get_ticks_from_cqg_symbol("EP"));
+  EXPECT_EQ(hops([&] { link->unsubscribe_orderbook("EP"); }), 1u);
+  EXPECT_EQ(caller_lines().back(), "Successfully unsubscribe orderbook for EP");
+  EXPECT_FALSE(link->get_ticks_from_cqg_symbol("EP"));
 }
 
-TEST(BrokerLinkOrderBook,
-     AResolutionErrorReleasesTheCallerAndLateTicksOfARemovedRequestAreDropped) {
-  Stack s;
-  s.link->set_timeout(60s);
-  s.vendor.settings().resolution_error = true;
-  s.link->subscribe_orderbook("EPZ23");
-  EXPECT_TRUE(s.link->eventOrderbookDone.is_set());
-  const auto ticks = s.vendor.last_ticks();
-  s.link->unsubscribe_orderbook("EPZ23");
-  // The removed collection's late batch (the fake lets one come) is dropped.
-  ticks->add_item(testing::fake_tick("tptAsk", 1, 1));
-  s.vendor.cel()->fire("OnTicksAdded", {Variant(ticks), 1});
-  s.drain();
-  EXPECT_EQ(s.gateway.cqg_orderbooks().get(testing::ep()), nullptr);
+TEST_F(BrokerLinkOrderBook,
+       AResolutionErrorReleasesTheCallerAndLateTicksOfARemovedRequestAreDropped) {
+  link->set_timeout(60s);
+  sim.controls().set_ticks_resolution(AnswerBehaviour::error(3, "no data"));
+  link->subscribe_orderbook("EP");
+  EXPECT_TRUE(link->eventOrderbookDone.is_set());
+  link->unsubscribe_orderbook("EP");
+  sim.controls().set_ticks_resolution(AnswerBehaviour::after(0ms));
+  link->subscribe_orderbook("EP");
+  const auto ticks = unrecorded([&] { return link->get_ticks_from_cqg_symbol("EP"); });
+  ASSERT_TRUE(ticks);
+  link->unsubscribe_orderbook("EP");
+  forget_so_far();
+  // The removed collection's late batch (however the vendor sends it) is
+  // dropped before anything of it is read.
+  sim.driver().inject("OnTicksAdded", {Variant(ticks.dispatch()), Variant(1)});
+  drain();
+  EXPECT_EQ(calls(), Strings{});
+  EXPECT_TRUE(gateway.calls().empty());
   // A late answer of it releases nobody.
-  s.link->eventOrderbookDone.clear();
-  s.vendor.cel()->fire("OnTicksResolved", {Variant(ticks), {}});
-  s.drain();
-  EXPECT_FALSE(s.link->eventOrderbookDone.is_set());
+  link->eventOrderbookDone.clear();
+  sim.driver().inject("OnTicksResolved", {Variant(ticks.dispatch()), Variant()});
+  drain();
+  EXPECT_FALSE(link->eventOrderbookDone.is_set());
+  EXPECT_EQ(calls(), Strings{});
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Log-on, log-off, the account lookup and quote subscriptions through the
-// API host and the fake vendor.
+// API host and the simulator on its manual clock.
 
 #include <gtest/gtest.h>
+
+#include <fmt/format.h>
 
 #include <atomic>
 #include <thread>
@@ -9,197 +11,215 @@
 #include "orbrix/automation/errors.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
-#include "stack.hpp"
+#include "sim_fixture.hpp"
 
 namespace orbrix::cqg {
 namespace {
 
 using namespace std::chrono_literals;
+using automation::Variant;
+using cqgsim::AnswerBehaviour;
+using cqgsim::GatewayBehaviour;
 using orbrix::testing::HookKind;
-using testing::FakeObject;
-using testing::Stack;
 using Strings = std::vector<std::string>;
+using testing::k;
 
-std::int64_t k(std::string_view name) {
-  return vendor_constant(name);
-}
+using BrokerLinkConnection = testing::BrokerLinkOverSimulator;
 
-TEST(BrokerLinkConnection, LogonWaitsForTheDelayedUpReportAndLaterLogonsDoNot) {
-  Stack s;
-  s.vendor.settings().gateway_delay = 200ms;
-  EXPECT_EQ(testing::hops(s, [&] { s.link->Logon("user", "secret"); }), 1u);
-  EXPECT_EQ(s.caller_lines(), (Strings{"Connecting to GW", "Waiting for GW connection..."}));
-  EXPECT_TRUE(s.out.contains("GW connection is UP!"));
-  EXPECT_EQ(s.vendor.cel_log().back(), "GWLogon(user, secret)");
+TEST_F(BrokerLinkConnection, LogonWaitsForTheDelayedUpReportAndLaterLogonsDoNot) {
+  sim.controls().set_gateway(GatewayBehaviour::after(200ms));
+  // (The log-on's one round trip is counted where the clock does not move:
+  // BrokerLinkOverSimulator.LogonAccountsAndLogoff.)
+  Strings logon_lines;
+  std::thread engine([&] {
+    mark_lines();
+    link->Logon("user", "secret");
+    logon_lines = caller_lines();
+  });
+  ASSERT_TRUE(wait_for_call("CQGCEL.GWLogon"));
+  sim.driver().advance(199ms);
+  EXPECT_FALSE(link->eventGatewayIsUp.is_set());  // not before its time
+  sim.driver().advance(1ms);
+  engine.join();
+  EXPECT_EQ(logon_lines, (Strings{"Connecting to GW", "Waiting for GW connection..."}));
+  EXPECT_TRUE(out.contains("GW connection is UP!"));
+  const auto sent = calls(/*with_args=*/true);
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "CQGCEL.GWLogon(user,secret)"), sent.end());
   // Never answered again: the up report is remembered, also across a log-off.
-  s.link->Logoff();
-  s.vendor.settings().gateway_delay.reset();
-  s.link->Logon("user", "secret");
+  sim.controls().set_gateway(GatewayBehaviour::after(0ms));
+  link->Logoff();
+  sim.controls().set_gateway(GatewayBehaviour::never());
+  link->set_timeout(50ms);  // a wait would time out
+  link->Logon("user", "secret");
 }
 
-TEST(BrokerLinkConnection, LogonTimesOut) {
-  Stack s;
-  s.vendor.settings().gateway_delay.reset();
-  s.link->set_timeout(50ms);
+TEST_F(BrokerLinkConnection, LogonTimesOut) {
+  sim.controls().set_gateway(GatewayBehaviour::never());
+  link->set_timeout(50ms);
   try {
-    s.link->Logon("user", "secret");
+    link->Logon("user", "secret");
     FAIL() << "no time-out";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "GW connection timeout!");
   }
 }
 
-TEST(BrokerLinkConnection, LogoffClearsAnEarlierDownReportAndTimesOut) {
-  Stack s;
-  s.link->eventGatewayIsDown.set();
-  s.vendor.settings().gateway_delay.reset();
-  s.link->set_timeout(50ms);
+TEST_F(BrokerLinkConnection, LogoffClearsAnEarlierDownReportAndTimesOut) {
+  link->eventGatewayIsDown.set();
+  sim.controls().set_gateway(GatewayBehaviour::never());
+  link->set_timeout(50ms);
   EXPECT_THROW(
       {
         try {
-          s.link->Logoff();
+          link->Logoff();
         } catch (const std::runtime_error& e) {
           EXPECT_STREQ(e.what(), "GW disconnection timeout!");
           throw;
         }
       },
       std::runtime_error);
-  for (const auto& line : s.caller_lines()) {
+  for (const auto& line : caller_lines()) {
     EXPECT_EQ(line.find("Successfully logoff"), std::string::npos);
   }
 }
 
-TEST(BrokerLinkConnection, LogoffWithoutASelectedAccountSaysSo) {
-  Stack s;
-  EXPECT_EQ(testing::hops(s, [&] { s.link->Logoff(); }), 1u);
-  EXPECT_EQ(s.caller_lines(),
+TEST_F(BrokerLinkConnection, LogoffWithoutASelectedAccountSaysSo) {
+  EXPECT_EQ(hops([&] { link->Logoff(); }), 1u);
+  EXPECT_EQ(caller_lines(),
             (Strings{"Logoff from GW", "Successfully logoff; no GW account was selected"}));
 }
 
-TEST(BrokerLinkConnection, AccountLookupListsUntilFound) {
-  Stack s;
-  s.vendor.add_account(testing::fake_account(11, "first"));
-  s.vendor.add_account(testing::fake_account(22, "second"));
-  s.host.cqgCEL.put("AccountSubscriptionLevel", k("aslAccountUpdatesAndOrders"));
+TEST_F(BrokerLinkConnection, AccountLookupListsUntilFound) {
+  link->Logon("user", "secret");
+  host.cqgCEL.put("AccountSubscriptionLevel", k("aslAccountUpdatesAndOrders"));
+  drain();
+  const auto listed = accounts();
+  ASSERT_GE(listed.size(), 3u);
+  const auto line = [&](std::size_t i) {
+    return fmt::format("GW Account id: {} name: {}", listed[i].first, listed[i].second);
+  };
+  mark_lines();
   automation::Object account;
-  EXPECT_EQ(testing::hops(s, [&] { account = s.link->get_account_from_gwaccountid(22); }), 1u);
+  EXPECT_EQ(hops([&] { account = link->get_account_from_gwaccountid(listed[1].first); }), 1u);
   ASSERT_TRUE(account);
-  EXPECT_EQ(account.get("GWAccountName").as_string(), "second");
-  EXPECT_EQ(s.caller_lines(),
-            (Strings{"GW Account id: 11 name: first", "GW Account id: 22 name: second",
-                     "[Found] GW Account id: 22 name: second"}));
-  const auto before = s.caller_lines().size();
-  EXPECT_TRUE(s.link->get_account_from_gwaccountid(11));
-  EXPECT_EQ(s.caller_lines().size(), before + 2);
-  EXPECT_FALSE(s.link->get_account_from_gwaccountid(33));
+  {
+    cqgsim::CallJournal::Pause pause(journal());
+    EXPECT_EQ(account.get("GWAccountName").as_string(), listed[1].second);
+  }
+  // The walk stops at the account: the third is not listed.
+  EXPECT_EQ(caller_lines(), (Strings{line(0), line(1), "[Found] " + line(1)}));
+  const auto before = caller_lines().size();
+  EXPECT_TRUE(link->get_account_from_gwaccountid(listed[0].first));
+  EXPECT_EQ(caller_lines().size(), before + 2);
+  EXPECT_FALSE(link->get_account_from_gwaccountid(424242));
 }
 
-TEST(BrokerLinkQuotes, SubscribeResolvesAndSetsTheSubscriptionLevelInOneHop) {
-  Stack s;
-  s.vendor.add_instrument("EP", "F.US.EPZ23");
-  EXPECT_EQ(testing::hops(s, [&] { s.link->subscribe_quote("EP"); }), 1u);
-  EXPECT_EQ(s.caller_lines(), (Strings{"Waiting for eventQuoteDone in subscribe_quote(EP)...",
-                                       "eventQuoteDone is done."}));
+using BrokerLinkQuotes = testing::BrokerLinkOverSimulator;
+
+TEST_F(BrokerLinkQuotes, SubscribeResolvesAndSetsTheSubscriptionLevelInOneHop) {
+  EXPECT_EQ(hops([&] { link->subscribe_quote("EP"); }), 1u);
+  EXPECT_EQ(caller_lines(), (Strings{"Waiting for eventQuoteDone in subscribe_quote(EP)...",
+                                     "eventQuoteDone is done."}));
+  drain();
+  const auto sent = calls(/*with_args=*/true);
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "CQGCEL.NewInstrument(EP)"), sent.end());
+  EXPECT_NE(std::find(sent.begin(), sent.end(),
+                      fmt::format("CQGInstrument.DataSubscriptionLevel({})", k("dsQuotesAndBBA"))),
+            sent.end());
   automation::Object instrument;
-  EXPECT_EQ(testing::hops(s, [&] { instrument = s.link->get_instrument_from_cqg_symbol("EP"); }),
-            1u);
+  EXPECT_EQ(hops([&] { instrument = link->get_instrument_from_cqg_symbol("EP"); }), 1u);
   ASSERT_TRUE(instrument);
+  cqgsim::CallJournal::Pause pause(journal());
   EXPECT_EQ(instrument.get("DataSubscriptionLevel").as_int(), k("dsQuotesAndBBA"));
 }
 
-TEST(BrokerLinkQuotes, AResolutionErrorReleasesTheCallerAtOnce) {
-  Stack s;
-  s.link->set_timeout(60s);  // the test would take a minute if it were not released
-  s.link->subscribe_quote("NOPE");
-  EXPECT_TRUE(s.link->eventQuoteDone.is_set());
-  EXPECT_FALSE(s.link->get_instrument_from_cqg_symbol("NOPE"));
+TEST_F(BrokerLinkQuotes, AResolutionErrorReleasesTheCallerAtOnce) {
+  link->set_timeout(60s);  // the test would take a minute if it were not released
+  link->subscribe_quote("NOPE");
+  EXPECT_TRUE(link->eventQuoteDone.is_set());
+  EXPECT_FALSE(link->get_instrument_from_cqg_symbol("NOPE"));
 }
 
-TEST(BrokerLinkQuotes, AnUnansweredSubscriptionReturnsAfterTheTimeOut) {
-  Stack s;
-  s.vendor.settings().answer_resolutions = false;
-  s.link->set_timeout(30ms);
-  s.link->subscribe_quote("EP");
-  EXPECT_EQ(s.caller_lines().back(), "eventQuoteDone is done.");
+TEST_F(BrokerLinkQuotes, AnUnansweredSubscriptionReturnsAfterTheTimeOut) {
+  sim.controls().set_instrument_resolution(AnswerBehaviour::never());
+  link->set_timeout(30ms);
+  link->subscribe_quote("EP");
+  EXPECT_EQ(caller_lines().back(), "eventQuoteDone is done.");
+  EXPECT_FALSE(link->get_instrument_from_cqg_symbol("EP"));
 }
 
-TEST(BrokerLinkQuotes, ContainmentFindsTheFirstInstrumentAndUnsubscribeRemovesIt) {
-  Stack s;
-  s.vendor.add_instrument("EPZ23", "F.US.EPZ23");
-  s.vendor.add_instrument("EPH24", "F.US.EPH24");
-  s.link->subscribe_quote("EPZ23");
-  s.link->subscribe_quote("EPH24");
-  EXPECT_EQ(s.link->get_instrument_from_cqg_symbol("EP").get("FullName").as_string(), "F.US.EPZ23");
-  const auto lines = s.caller_lines().size();
-  s.link->unsubscribe_quote("NQ");  // matches nothing: silent
-  EXPECT_EQ(s.caller_lines().size(), lines);
-  EXPECT_EQ(testing::hops(s, [&] { s.link->unsubscribe_quote("EP"); }), 1u);
-  EXPECT_EQ(s.caller_lines().back(), "Successfully unsubscribe quote for EP");
-  EXPECT_FALSE(s.link->eventQuoteDone.is_set());
-  EXPECT_EQ(s.link->get_instrument_from_cqg_symbol("EP").get("FullName").as_string(), "F.US.EPH24");
+TEST_F(BrokerLinkQuotes, ContainmentFindsTheFirstInstrumentAndUnsubscribeRemovesIt) {
+  // "E" is in the dated names of both, and in nothing else of them.
+  link->subscribe_quote("EP");
+  link->subscribe_quote("ENQ");
+  cqgsim::CallJournal::Pause pause(journal());
+  const auto full_name = [&](std::string_view symbol) {
+    return link->get_instrument_from_cqg_symbol(symbol).get("FullName").as_string();
+  };
+  const std::string ep = full_name("EP"), enq = full_name("ENQ");
+  ASSERT_NE(ep, enq);
+  EXPECT_EQ(full_name("E"), ep);
+  const auto lines = caller_lines().size();
+  link->unsubscribe_quote("DD");  // matches nothing: silent
+  EXPECT_EQ(caller_lines().size(), lines);
+  EXPECT_EQ(hops([&] { link->unsubscribe_quote("E"); }), 1u);
+  EXPECT_EQ(caller_lines().back(), "Successfully unsubscribe quote for E");
+  EXPECT_FALSE(link->eventQuoteDone.is_set());
+  EXPECT_EQ(full_name("E"), enq);
+  EXPECT_FALSE(link->get_instrument_from_cqg_symbol("EP"));
 }
 
-// Fires one OnInstrumentChanged of `full_name` with the given quotes.
-void fire_quotes(Stack& s, std::string full_name, std::vector<automation::Variant> quotes) {
-  const auto instrument = FakeObject::make("FakeInstrument", {{"FullName", std::move(full_name)}});
-  s.vendor.cel()->fire("OnInstrumentChanged",
-                       {instrument, FakeObject::collection("FakeQuotes", std::move(quotes)), {}});
-}
-
-TEST(BrokerLinkQuotes, AHandlerErrorEndsOnlyThatHandler) {
-  Stack s;
-  auto bad = testing::fake_quote("qtBid", 1);
-  bad->set("Type", 987654);
-  fire_quotes(s, "F.US.EPZ23", {bad, testing::fake_quote("qtTrade", 2)});
-  fire_quotes(s, "F.US.EPZ23", {testing::fake_quote("qtTrade", 3)});
-  s.drain();
-  s.gateway.set_hook_error(HookKind::quote, "engine says no");
-  fire_quotes(s, "F.US.EPZ23",
-              {testing::fake_quote("qtTrade", 4), testing::fake_quote("qtBid", 1)});
-  s.drain();
-  s.gateway.set_hook_error(HookKind::quote, std::nullopt);
-  fire_quotes(s, "F.US.EPZ23", {testing::fake_quote("qtTrade", 5)});
-  s.drain();
-  const auto quotes = s.gateway.records<Quote>();
+TEST_F(BrokerLinkQuotes, AHandlerErrorEndsOnlyThatHandler) {
+  const Security ep = subscribe("EP");
+  drain();
+  gateway.clear_calls();
+  const double bid = gateway.cqg_quotes().get(ep) ? gateway.cqg_quotes().get(ep)->bid_price() : 0;
+  sim.driver().fire_raw_quotes("EP", {{987654, 1}, {k("qtTrade"), 2}});
+  sim.driver().fire_raw_quotes("EP", {{k("qtTrade"), 3}});
+  gateway.set_hook_error(HookKind::quote, "engine says no");
+  sim.driver().fire_raw_quotes("EP", {{k("qtTrade"), 4}, {k("qtBid"), 1}});
+  gateway.set_hook_error(HookKind::quote, std::nullopt);
+  sim.driver().fire_raw_quotes("EP", {{k("qtTrade"), 5}});
+  drain();
+  const auto quotes = gateway.records<Quote>();
   ASSERT_EQ(quotes.size(), 3u);  // 3, 4 (the hook then threw), 5
   EXPECT_EQ(quotes[0].last_price(), 3);
   EXPECT_EQ(quotes[1].last_price(), 4);
   EXPECT_EQ(quotes[2].last_price(), 5);
-  EXPECT_EQ(quotes[2].bid_price(), 0);  // the quote after the throwing hook was not applied
-  EXPECT_TRUE(s.out.contains(
+  EXPECT_EQ(quotes[2].bid_price(), bid);  // the quote after the throwing hook was not applied
+  EXPECT_TRUE(out.contains(
       "Exception in BrokerLink.OnInstrumentChanged: quote type 987654 is not in the table"));
-  EXPECT_TRUE(s.out.contains("Exception in BrokerLink.OnInstrumentChanged: engine says no"));
+  EXPECT_TRUE(out.contains("Exception in BrokerLink.OnInstrumentChanged: engine says no"));
 }
 
-TEST(BrokerLinkQuotes, ALateChangeOfARemovedInstrumentIsDropped) {
-  Stack s;
-  s.vendor.add_instrument("EP", "F.US.EPZ23");
-  const auto removed = s.vendor.instrument("EP");
-  const auto fire = [&] {
-    s.vendor.cel()->fire(
-        "OnInstrumentChanged",
-        {removed, FakeObject::collection("FakeQuotes", {testing::fake_quote("qtTrade", 2)}), {}});
-    s.drain();
-  };
-  s.link->subscribe_quote("EP");
-  s.link->unsubscribe_quote("EP");
-  fire();
-  EXPECT_TRUE(s.gateway.calls().empty());
-  // Another object of the same name is another instrument: its changes count.
-  fire_quotes(s, "F.US.EPZ23", {testing::fake_quote("qtTrade", 2)});
-  s.drain();
-  EXPECT_EQ(s.gateway.records<Quote>().size(), 1u);
-  s.link->subscribe_quote("EP");  // the same object subscribed again: its changes count again
-  fire();
-  EXPECT_EQ(s.gateway.records<Quote>().size(), 2u);
+TEST_F(BrokerLinkQuotes, ALateChangeOfARemovedInstrumentIsDropped) {
+  const Security ep = subscribe("EP");
+  const auto removed = unrecorded([&] { return link->get_instrument_from_cqg_symbol("EP"); });
+  ASSERT_TRUE(removed);
+  link->unsubscribe_quote("EP");
+  forget_so_far();
+  // However the vendor sends it, a change of the removed object is dropped
+  // before anything of it is read (its quotes would be read first).
+  sim.driver().inject("OnInstrumentChanged", {Variant(removed.dispatch()), Variant(), Variant()});
+  drain();
+  EXPECT_EQ(calls(), Strings{});
+  EXPECT_FALSE(out.contains("Exception in BrokerLink.OnInstrumentChanged"));
+  EXPECT_TRUE(gateway.calls().empty());
+  // Subscribed again, the instrument's changes count again.
+  subscribe("EP");
+  drain();
+  gateway.clear_calls();
+  sim.driver().fire_raw_quotes("EP", {{k("qtTrade"), 2}});
+  drain();
+  EXPECT_EQ(gateway.records<Quote>().size(), 1u);
+  EXPECT_EQ(gateway.cqg_quotes().get(ep)->last_price(), 2);
 }
 
-TEST(BrokerLinkQuotes, WaitingOperationsRefuseToRunOnTheWorker) {
-  Stack s;
+TEST_F(BrokerLinkQuotes, WaitingOperationsRefuseToRunOnTheWorker) {
   std::string error;
-  automation::call_in_apartment(s.host.cqgCEL, [&](const automation::Object&) {
+  automation::call_in_apartment(host.cqgCEL, [&](const automation::Object&) {
     try {
-      s.link->subscribe_quote("EP");
+      link->subscribe_quote("EP");
     } catch (const std::logic_error& e) {
       error = e.what();
     }
@@ -208,29 +228,40 @@ TEST(BrokerLinkQuotes, WaitingOperationsRefuseToRunOnTheWorker) {
   EXPECT_NE(error.find("worker"), std::string::npos);
 }
 
-TEST(BrokerLinkQuotes, AfterShutdownOperationsRefuseAndAnEventOffTheWorkerIsRefused) {
-  Stack s;
-  s.host.Shutdown();
-  EXPECT_THROW(s.link->subscribe_quote("EP"), automation::DisconnectedError);
-  EXPECT_THROW(s.link->get_instrument_from_cqg_symbol("EP"), automation::DisconnectedError);
-  s.link->unsubscribe_bar("EP");  // under safe_call: reported, not raised
+TEST_F(BrokerLinkQuotes, AfterShutdownOperationsRefuseAndAnEventOffTheWorkerIsRefused) {
+  subscribe("EP");
+  automation::Object instrument;
+  {
+    cqgsim::CallJournal::Pause pause(journal());
+    instrument = link->get_instrument_from_cqg_symbol("EP");
+  }
+  host.Shutdown();
+  gateway.clear_calls();
+  journal().clear();
+  EXPECT_THROW(link->subscribe_quote("EP"), automation::DisconnectedError);
+  EXPECT_THROW(link->get_instrument_from_cqg_symbol("EP"), automation::DisconnectedError);
+  EXPECT_THROW(link->cancel_order("00000001"), automation::DisconnectedError);
+  link->unsubscribe_bar("EP");  // under safe_call: reported, not raised
   // Events come only on the worker, which has ended: one handed over from
-  // another thread is refused before it touches the worker's state.
-  const auto instrument = FakeObject::make("FakeInstrument", {{"FullName", "F.US.EPZ23"}});
-  EXPECT_THROW(s.link->OnInstrumentChanged(
-                   instrument,
-                   FakeObject::collection("FakeQuotes", {testing::fake_quote("qtTrade", 2)}), {}),
+  // another thread is refused before it touches the worker's state or the
+  // vendor's objects.
+  EXPECT_THROW(link->OnInstrumentChanged(Variant(instrument.dispatch()), Variant(), Variant()),
                std::logic_error);
-  EXPECT_TRUE(s.gateway.records<Quote>().empty());
+  EXPECT_TRUE(gateway.records<Quote>().empty());
+  EXPECT_EQ(calls(), Strings{});
 }
 
-TEST(BrokerLinkQuotes, EngineThreadsReadQuotesWhileTheyArrive) {
-  Stack s;
+TEST_F(BrokerLinkQuotes, EngineThreadsReadQuotesWhileTheyArrive) {
+  const Security ep = subscribe("EP");
+  drain();
+  // Each batch's bid meets the ask before it, so a whole record never has
+  // an ask behind its bid.
+  const double a = gateway.cqg_quotes().get(ep) ? gateway.cqg_quotes().get(ep)->ask_price() : 0;
   std::atomic<bool> done{false};
   std::atomic<int> seen{0};
   std::thread reader([&] {
     while (!done.load()) {
-      if (const auto q = s.gateway.cqg_quotes().find(testing::ep())) {
+      if (const auto q = gateway.cqg_quotes().find(ep)) {
         // A published record is whole: never an ask behind a bid here.
         EXPECT_TRUE(q->ask_price() == 0 || q->ask_price() >= q->bid_price());
         seen.fetch_add(1);
@@ -238,13 +269,12 @@ TEST(BrokerLinkQuotes, EngineThreadsReadQuotesWhileTheyArrive) {
     }
   });
   for (int i = 1; i <= 200; ++i) {
-    fire_quotes(s, "F.US.EPZ23",
-                {testing::fake_quote("qtBid", i), testing::fake_quote("qtAsk", i + 1)});
+    sim.driver().fire_raw_quotes("EP", {{k("qtBid"), a + i - 1}, {k("qtAsk"), a + i}});
   }
-  s.drain();
+  drain();
   done = true;
   reader.join();
-  EXPECT_EQ(s.gateway.cqg_quotes().get(testing::ep())->bid_price(), 200);
+  EXPECT_EQ(gateway.cqg_quotes().get(ep)->bid_price(), a + 199);
 }
 
 }  // namespace

@@ -93,10 +93,6 @@ double number(const std::string& text) {
 class Scenario : public testing::BrokerLinkOverSimulator,
                  public ::testing::WithParamInterface<std::filesystem::path> {
  protected:
-  void drain() {
-    automation::call_in_apartment(host.cqgCEL, [](const automation::Object&) {});
-  }
-
   void run_step(const Step& s) {
     const Strings& w = s.words;
     const auto arg = [&](std::size_t i) -> const std::string& {

@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "orbrix/automation/call_in_apartment.hpp"
@@ -16,12 +21,21 @@
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/testing/captured_output.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqg/vendor_members.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
 
 namespace orbrix::cqg::testing {
 
 using namespace std::chrono_literals;
+
+// A vendor constant by name, and as the journal writes it in arguments.
+inline std::int64_t k(std::string_view name) {
+  return vendor_constant(name);
+}
+inline std::string k_text(std::string_view name) {
+  return std::to_string(vendor_constant(name));
+}
 
 // The calls of a journal that the documents do not name for their object
 // (vendor_members.def), as "Object.Member".
@@ -35,10 +49,19 @@ inline std::vector<std::string> undocumented(const std::vector<cqgsim::VendorCal
   return out;
 }
 
+// A time in the middle of a minute of a trading day, for tests that count
+// the bars a minute brings.
+inline std::chrono::system_clock::time_point mid_minute() {
+  using namespace std::chrono;
+  return sys_days(year(2026) / March / 5) + 15h + 30s;
+}
+
 class BrokerLinkOverSimulator : public ::testing::Test {
  protected:
-  BrokerLinkOverSimulator() {
-    sim.controls().set_config({.manual_clock = true});
+  // The market starts at `start`, or else at the wall clock's time.
+  explicit BrokerLinkOverSimulator(
+      std::optional<std::chrono::system_clock::time_point> start = std::nullopt) {
+    sim.controls().set_config({.start_time = start, .manual_clock = true});
     sim.controls().set_gateway(cqgsim::GatewayBehaviour::after(0ms));
     sim.controls().set_account_reload(cqgsim::AnswerBehaviour::after(0ms));
     sim.driver().journal().start();
@@ -49,6 +72,7 @@ class BrokerLinkOverSimulator : public ::testing::Test {
     link->set_account_reload_pause(1ms);
     worker = automation::call_in_apartment(
         host.cqgCEL, [](const automation::Object&) { return automation::Apartment::current(); });
+    mark_lines();
   }
   ~BrokerLinkOverSimulator() override { host.Shutdown(); }
 
@@ -80,6 +104,47 @@ class BrokerLinkOverSimulator : public ::testing::Test {
     return out;
   }
 
+  // Lets every event already posted to the worker be handled.
+  void drain() {
+    automation::call_in_apartment(host.cqgCEL, [](const automation::Object&) {});
+  }
+  // Lets posted events be handled, then forgets what the engine was told
+  // and the vendor calls recorded so far.
+  void forget_so_far() {
+    drain();
+    gateway.clear_calls();
+    journal().clear();
+  }
+  // Runs `look` (the test's own look at the vendor's objects) unrecorded.
+  template <class F>
+  auto unrecorded(F&& look) {
+    cqgsim::CallJournal::Pause pause(journal());
+    return look();
+  }
+  // Waits (wall clock, bounded) until the journal holds a call of
+  // "Object.Member": another thread's call is then under way, and the
+  // manual clock can be moved for its answer.
+  bool wait_for_call(std::string_view member, std::chrono::milliseconds within = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const auto all = calls();
+      if (std::find(all.begin(), all.end(), member) != all.end()) {
+        return true;
+      }
+      std::this_thread::yield();
+    }
+    return false;
+  }
+  // The lines the calling thread traced since the last mark (the fixture
+  // marks once it is up).
+  void mark_lines() { lines_seen_ = out.messages_of(current_thread_id()).size(); }
+  std::vector<std::string> caller_lines() const {
+    auto all = out.messages_of(current_thread_id());
+    all.erase(all.begin(),
+              all.begin() + static_cast<std::ptrdiff_t>(std::min(lines_seen_, all.size())));
+    return all;
+  }
+
   template <class F>
   std::uint64_t hops(F&& op) {
     const auto before = worker->round_trips();
@@ -102,10 +167,21 @@ class BrokerLinkOverSimulator : public ::testing::Test {
     gateway.cqg_orderbooks().add_key(security);
     return security;
   }
-  std::int64_t first_account_id() {
+  // The vendor's accounts as listed (id, name), once the account
+  // subscription level has loaded them.
+  std::vector<std::pair<std::int64_t, std::string>> accounts() {
     cqgsim::CallJournal::Pause pause(journal());
-    const auto accounts = host.cqgCEL.object("Accounts").items();
-    return accounts.empty() ? -1 : automation::Object(accounts[0]).get("GWAccountID").as_int();
+    std::vector<std::pair<std::int64_t, std::string>> out;
+    for (const auto& item : host.cqgCEL.object("Accounts").items()) {
+      const automation::Object account(item);
+      out.emplace_back(account.get("GWAccountID").as_int(),
+                       account.get("GWAccountName").as_string());
+    }
+    return out;
+  }
+  std::int64_t first_account_id() {
+    const auto all = accounts();
+    return all.empty() ? -1 : all[0].first;
   }
   // Logs on and selects the first account.
   void log_on_with_account() {
@@ -120,6 +196,9 @@ class BrokerLinkOverSimulator : public ::testing::Test {
   ApiHost host;
   std::shared_ptr<BrokerLink> link;
   std::shared_ptr<automation::Apartment> worker;
+
+ private:
+  std::size_t lines_seen_ = 0;
 };
 
 }  // namespace orbrix::cqg::testing

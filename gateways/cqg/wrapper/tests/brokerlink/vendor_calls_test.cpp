@@ -23,10 +23,6 @@ using Strings = std::vector<std::string>;
 
 class VendorCalls : public testing::BrokerLinkOverSimulator {
  protected:
-  // Lets every event already posted to the worker be handled.
-  void drain() {
-    automation::call_in_apartment(host.cqgCEL, [](const automation::Object&) {});
-  }
   // The recorded calls on objects whose type name starts with one of
   // `prefixes`, as "Object.Member".
   Strings calls_on(std::initializer_list<std::string_view> prefixes, bool with_args = false) {
