@@ -210,8 +210,9 @@ void Apartment::call(FunctionRef fn) {
   }
   // A short spin first: a worker that is awake answers in about a
   // microsecond, well before a sleep and a wake-up would.
-  if (!detail::spin_until([&pending] { return pending.done(); }, call_spin_.budget(limit),
-                          start)) {
+  const auto spin = call_spin_.budget(limit);
+  const bool caught = detail::spin_until([&pending] { return pending.done(); }, spin, start);
+  if (!caught) {
     std::uint32_t queued = kCallQueued;
     if (pending.state.compare_exchange_strong(queued, kCallParked, std::memory_order_acq_rel)) {
       // A time-out beyond a day means "no bound": the deadline must not overflow.
@@ -236,7 +237,7 @@ void Apartment::call(FunctionRef fn) {
       }
     }
   }
-  call_spin_.learn(Clock::now() - start, limit);
+  call_spin_.learn(spin, caught, Clock::now() - start, limit);
   if (pending.disconnected) {
     throw DisconnectedError(kDisconnected);
   }

@@ -66,6 +66,8 @@ int Apartment::wait(std::span<WaitHandle* const> handles, std::chrono::milliseco
   const auto deadline = infinite ? Clock::time_point::max() : start + timeout;
   const auto limit = spin_limit();
   bool spun = false;
+  std::chrono::nanoseconds spin{0};
+  bool caught = false;
   int result = -1;
   for (;;) {
     std::uint32_t seen;
@@ -108,7 +110,8 @@ int Apartment::wait(std::span<WaitHandle* const> handles, std::chrono::milliseco
     // Once per wait, before the first sleep: a spin for new work or a
     // handle set, without the lock. Whatever it finds is checked above.
     spun = true;
-    detail::spin_until(
+    spin = wait_spin_.budget(limit);
+    caught = detail::spin_until(
         [&] {
           if (posted_.load(std::memory_order_relaxed) != seen) {
             return true;
@@ -116,9 +119,9 @@ int Apartment::wait(std::span<WaitHandle* const> handles, std::chrono::milliseco
           return std::any_of(handles.begin(), handles.end(),
                              [](WaitHandle* h) { return h->is_signalled(); });
         },
-        wait_spin_.budget(limit), Clock::now());
+        spin, Clock::now());
   }
-  wait_spin_.learn(Clock::now() - start, limit);
+  wait_spin_.learn(spin, caught, Clock::now() - start, limit);
   return result;
 }
 

@@ -7,35 +7,56 @@
 
 namespace orbrix::automation::detail {
 
-// How long to spin before sleeping, learned from the waits so far: while the
-// other side answers within the limit, the spin grows to twice the answer
-// time (a spin that long would have caught it); while it answers later than
-// the limit (it sleeps itself, or the machine is loaded and the spin would
-// only take a core the other thread needs), the spin halves towards nothing.
+// How long to spin before sleeping, learned from the spins so far. A spin
+// that caught the other side's answer sets the bound to four times the
+// answer's time (at least 2 us), so a late answer is still caught next time;
+// a spin that missed halves it, and below 1 us spinning stops, as on a
+// loaded machine, where a spin only takes the core the other thread needs.
+// Stopped, every so often one wait spins to the full limit again (a probe):
+// one that catches starts spinning again; one that misses doubles the time
+// to the next probe (16 waits, up to 1024).
 class AdaptiveSpin {
  public:
-  std::chrono::nanoseconds budget(std::chrono::nanoseconds limit) const noexcept {
-    return std::min(std::chrono::nanoseconds(budget_ns_.load(std::memory_order_relaxed)), limit);
-  }
-  // The other side answered `waited` after the wait began.
-  void learn(std::chrono::nanoseconds waited, std::chrono::nanoseconds limit) noexcept {
+  // The spin for the wait about to begin.
+  std::chrono::nanoseconds budget(std::chrono::nanoseconds limit) noexcept {
     const std::int64_t b = budget_ns_.load(std::memory_order_relaxed);
-    const std::int64_t w = waited.count(), l = limit.count();
-    std::int64_t next = b;
-    if (w > l) {
-      next = b / 2;
-    } else if (w > b) {
-      next = std::min(l, std::max<std::int64_t>(2 * w, 1000));
+    if (b > 0) {
+      return std::min(std::chrono::nanoseconds(b), limit);
     }
-    if (next != b) {
-      budget_ns_.store(next, std::memory_order_relaxed);
+    if (countdown_.fetch_sub(1, std::memory_order_relaxed) > 1) {
+      return std::chrono::nanoseconds(0);
+    }
+    countdown_.store(interval_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    return limit;
+  }
+  // After a wait that spun for up to `spun`: whether the spin caught the
+  // answer, and how long after the wait began it came.
+  void learn(std::chrono::nanoseconds spun, bool caught, std::chrono::nanoseconds waited,
+             std::chrono::nanoseconds limit) noexcept {
+    if (spun.count() <= 0) {
+      return;
+    }
+    const std::int64_t b = budget_ns_.load(std::memory_order_relaxed);
+    if (caught) {
+      budget_ns_.store(std::min<std::int64_t>(limit.count(),
+                                              std::max<std::int64_t>({b, 4 * waited.count(), 2000})),
+                       std::memory_order_relaxed);
+      interval_.store(kFirstInterval, std::memory_order_relaxed);
+    } else if (b > 0) {
+      budget_ns_.store(b / 2 >= 1000 ? b / 2 : 0, std::memory_order_relaxed);
+    } else {
+      interval_.store(std::min(2 * interval_.load(std::memory_order_relaxed), kLastInterval),
+                      std::memory_order_relaxed);
     }
   }
 
  private:
+  static constexpr std::int32_t kFirstInterval = 16, kLastInterval = 1024;
   // Shared by the threads that wait on one apartment; a lost update only
-  // delays the learning by one wait.
-  std::atomic<std::int64_t> budget_ns_{0};
+  // delays the learning by one wait. It starts spinning.
+  std::atomic<std::int64_t> budget_ns_{2000};
+  std::atomic<std::int32_t> countdown_{kFirstInterval};
+  std::atomic<std::int32_t> interval_{kFirstInterval};
 };
 
 }  // namespace orbrix::automation::detail
