@@ -8,7 +8,7 @@
 namespace orbrix::automation::detail {
 
 // How long to spin before sleeping, learned from the spins so far. A spin
-// that caught the other side's answer sets the bound to four times the
+// that caught the other side's answer within its time sets the bound to four times the
 // answer's time (at least 2 us), so a late answer is still caught next time;
 // a spin that missed halves it, and below 1 us spinning stops, as on a
 // loaded machine, where a spin only takes the core the other thread needs.
@@ -37,7 +37,10 @@ class AdaptiveSpin {
       return;
     }
     const std::int64_t b = budget_ns_.load(std::memory_order_relaxed);
-    if (caught) {
+    // An answer seen only after the spin's time was out came while this
+    // thread was off its core (preempted mid-spin): the spin did not catch
+    // it, it only took the core.
+    if (caught && waited <= spun) {
       budget_ns_.store(std::min<std::int64_t>(limit.count(),
                                               std::max<std::int64_t>({b, 4 * waited.count(), 2000})),
                        std::memory_order_relaxed);
