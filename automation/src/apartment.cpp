@@ -210,7 +210,7 @@ void Apartment::call(FunctionRef fn) {
   }
   // A short spin first: a worker that is awake answers in about a
   // microsecond, well before a sleep and a wake-up would.
-  const auto spin = call_spin_.budget(limit);
+  const auto spin = spin_.budget(limit);
   const bool caught = detail::spin_until([&pending] { return pending.done(); }, spin, start);
   if (!caught) {
     std::uint32_t queued = kCallQueued;
@@ -237,7 +237,7 @@ void Apartment::call(FunctionRef fn) {
       }
     }
   }
-  call_spin_.learn(spin, caught, Clock::now() - start, limit);
+  spin_.learn(spin, caught, Clock::now() - start, limit);
   if (pending.disconnected) {
     throw DisconnectedError(kDisconnected);
   }

@@ -110,7 +110,7 @@ int Apartment::wait(std::span<WaitHandle* const> handles, std::chrono::milliseco
     // Once per wait, before the first sleep: a spin for new work or a
     // handle set, without the lock. Whatever it finds is checked above.
     spun = true;
-    spin = wait_spin_.budget(limit);
+    spin = spin_.budget(limit);
     caught = detail::spin_until(
         [&] {
           if (posted_.load(std::memory_order_relaxed) != seen) {
@@ -121,7 +121,7 @@ int Apartment::wait(std::span<WaitHandle* const> handles, std::chrono::milliseco
         },
         spin, Clock::now());
   }
-  wait_spin_.learn(spin, caught, Clock::now() - start, limit);
+  spin_.learn(spin, caught, Clock::now() - start, limit);
   return result;
 }
 

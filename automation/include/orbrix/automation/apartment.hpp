@@ -230,8 +230,9 @@ class Apartment {
   std::atomic<std::int64_t> call_timeout_ms_{kDefaultCallTimeout.count()};
   std::atomic<std::uint64_t> round_trips_{0};
   std::atomic<std::int64_t> spin_limit_ns_{kDefaultSpinLimit.count()};
-  detail::AdaptiveSpin call_spin_;  // callers, for a call's end
-  detail::AdaptiveSpin wait_spin_;  // the owning thread, for new work
+  // The spin of callers waiting for a call's end and of the owning thread
+  // waiting for new work.
+  detail::AdaptiveSpin spin_;
   mutable Mutex mutex_;
   CondVar wake_;
   bool alive_ GUARDED_BY(mutex_) = true;

@@ -7,14 +7,16 @@
 
 namespace orbrix::automation::detail {
 
-// How long to spin before sleeping, learned from the spins so far. A spin
-// that caught the other side's answer within its time sets the bound to four times the
-// answer's time (at least 2 us), so a late answer is still caught next time;
-// a spin that missed halves it, and below 1 us spinning stops, as on a
-// loaded machine, where a spin only takes the core the other thread needs.
-// Stopped, every so often one wait spins to the full limit again (a probe):
-// one that catches starts spinning again; one that misses doubles the time
-// to the next probe (16 waits, up to 1024).
+// How long to spin before sleeping, learned from the spins so far; one is
+// shared by both sides of a hand-off (an apartment's callers and its
+// thread), since a spin catches the other side only while that side is
+// awake, spinning too. A spin that caught the answer within its time sets
+// the bound to four times the answer's time (at least 2 us), so a late
+// answer is still caught next time; a spin that missed halves it, and below
+// 1 us spinning stops, as on a loaded machine, where a spin only takes the
+// core the other thread needs. Stopped, every so often (16 waits, up to
+// 1024) both sides spin to the full limit again (a probe): a catch goes on
+// spinning; a probe that decays to nothing doubles the time to the next.
 class AdaptiveSpin {
  public:
   // The spin for the wait about to begin.
@@ -27,9 +29,11 @@ class AdaptiveSpin {
       return std::chrono::nanoseconds(0);
     }
     countdown_.store(interval_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    probing_.store(true, std::memory_order_relaxed);
+    budget_ns_.store(limit.count(), std::memory_order_relaxed);
     return limit;
   }
-  // After a wait that spun for up to `spun`: whether the spin caught the
+  // After a wait that spun for up to `spun`: whether the spin saw the
   // answer, and how long after the wait began it came.
   void learn(std::chrono::nanoseconds spun, bool caught, std::chrono::nanoseconds waited,
              std::chrono::nanoseconds limit) noexcept {
@@ -44,10 +48,13 @@ class AdaptiveSpin {
       budget_ns_.store(std::min<std::int64_t>(limit.count(),
                                               std::max<std::int64_t>({b, 4 * waited.count(), 2000})),
                        std::memory_order_relaxed);
+      probing_.store(false, std::memory_order_relaxed);
       interval_.store(kFirstInterval, std::memory_order_relaxed);
-    } else if (b > 0) {
-      budget_ns_.store(b / 2 >= 1000 ? b / 2 : 0, std::memory_order_relaxed);
-    } else {
+      return;
+    }
+    const std::int64_t next = b / 2 >= 1000 ? b / 2 : 0;
+    budget_ns_.store(next, std::memory_order_relaxed);
+    if (next == 0 && probing_.exchange(false, std::memory_order_relaxed)) {
       interval_.store(std::min(2 * interval_.load(std::memory_order_relaxed), kLastInterval),
                       std::memory_order_relaxed);
     }
@@ -55,11 +62,12 @@ class AdaptiveSpin {
 
  private:
   static constexpr std::int32_t kFirstInterval = 16, kLastInterval = 1024;
-  // Shared by the threads that wait on one apartment; a lost update only
-  // delays the learning by one wait. It starts spinning.
+  // Updated by several threads; a lost update only delays the learning by
+  // one wait. It starts spinning.
   std::atomic<std::int64_t> budget_ns_{2000};
   std::atomic<std::int32_t> countdown_{kFirstInterval};
   std::atomic<std::int32_t> interval_{kFirstInterval};
+  std::atomic<bool> probing_{false};
 };
 
 }  // namespace orbrix::automation::detail
