@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <latch>
 #include <string>
@@ -297,6 +298,160 @@ TEST(ApartmentChecker, WithoutAnApartmentItBelongsToTheThreadThatMadeIt) {
   EXPECT_THROW(checker->assert_current(), std::logic_error);
   const ApartmentChecker mine("state");
   EXPECT_NO_THROW(mine.assert_current());
+}
+
+}  // namespace
+}  // namespace orbrix::automation
+
+// --- the hand-off between callers and the apartment's thread ---
+namespace orbrix::automation {
+namespace {
+
+using testing::ApartmentThread;
+
+// Spinning off (every hand-off sleeps and is woken), a short spin (the
+// waits often end just as the other side goes to sleep) and the default.
+class ApartmentHandOff : public ::testing::TestWithParam<std::chrono::nanoseconds> {
+ protected:
+  void SetUp() override { worker.apartment()->set_spin_limit(GetParam()); }
+  ApartmentThread worker;
+};
+
+TEST_P(ApartmentHandOff, ManyCallersAndPostersAreAllServedInTheirOwnOrder) {
+  constexpr int kThreads = 4, kEach = 400;
+  auto& apartment = *worker.apartment();
+  // Touched only on the worker.
+  std::array<std::vector<int>, kThreads> seen;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        if (i % 3 == 0) {
+          apartment.post([&seen, t, i] { seen[static_cast<std::size_t>(t)].push_back(i); });
+        } else {
+          apartment.call([&seen, t, i] { seen[static_cast<std::size_t>(t)].push_back(i); });
+        }
+      }
+    });
+  }
+  for (auto& t : threads) {
+    t.join();
+  }
+  worker.run([] {});  // the last posts have run
+  for (const auto& s : seen) {
+    ASSERT_EQ(s.size(), static_cast<std::size_t>(kEach));
+    EXPECT_TRUE(std::is_sorted(s.begin(), s.end()));
+  }
+}
+
+TEST_P(ApartmentHandOff, WorkArrivingJustAsTheWorkerGoesToSleepStillWakesIt) {
+  // Gaps around the spin bound and the sleep's start: a lost wake-up hangs
+  // a call (the test's time-out) or a post (the count below).
+  auto& apartment = *worker.apartment();
+  int ran = 0;  // on the worker
+  std::uint32_t gap = 1;
+  for (int i = 0; i < 300; ++i) {
+    gap = gap * 1103515245u + 12345u;
+    std::this_thread::sleep_for(std::chrono::microseconds(gap % 60));
+    if (i % 2 == 0) {
+      apartment.call([&ran] { ++ran; });
+    } else {
+      apartment.post([&ran] { ++ran; });
+    }
+  }
+  EXPECT_EQ(worker.run([&ran] { return ran; }), 300);
+}
+
+TEST_P(ApartmentHandOff, AHandleSetAsTheWorkerGoesToSleepEndsItsWait) {
+  for (int i = 0; i < 100; ++i) {
+    ApartmentThread w;
+    w.apartment()->set_spin_limit(GetParam());
+    w.run([] {});
+    std::this_thread::sleep_for(std::chrono::microseconds(i % 25));
+    w.stop();  // sets the handle its pump waits on; a lost wake-up hangs here
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SpinLimits, ApartmentHandOff,
+                         ::testing::Values(std::chrono::nanoseconds(0),
+                                           std::chrono::nanoseconds(2000),
+                                           Apartment::kDefaultSpinLimit));
+
+TEST_F(ThisThreadApartment, APumpRunsOnlyWhatWasQueuedBeforeItAndANestedPumpGoesOnWithIt) {
+  auto& apartment = *Apartment::current();
+  std::vector<std::string> ran;
+  apartment.post([&] {
+    ran.push_back("a");
+    // Posted from a pumped task: runs in the next pump, not this one.
+    apartment.post([&] { ran.push_back("later"); });
+    // A nested pump runs the rest of this batch, each message once.
+    pump_waiting_messages();
+    ran.push_back("a done");
+  });
+  apartment.post([&] { ran.push_back("b"); });
+  apartment.post([&] { ran.push_back("c"); });
+  EXPECT_FALSE(pump_waiting_messages());
+  EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "c", "a done"}));
+  EXPECT_FALSE(pump_waiting_messages());
+  EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "c", "a done", "later"}));
+}
+
+TEST_F(ApartmentCallTimeout, ACallQueuedInTheSameBatchBehindABlockingTaskIsStillWithdrawn) {
+  worker.apartment()->set_call_timeout(50ms);
+  // While the worker is held, a blocking task and then a call are queued:
+  // the pump takes both in one batch.
+  std::latch first_running(1);
+  Event release_first;
+  worker.apartment()->post([&] {
+    first_running.count_down();
+    release_first.wait(10);
+  });
+  first_running.wait();
+  worker.apartment()->post([&] { release.wait(10); });
+  bool ran = false;
+  std::thread caller([&] {
+    EXPECT_THROW(worker.apartment()->call([&] { ran = true; }), CallTimeoutError);
+  });
+  std::this_thread::sleep_for(10ms);  // the call is queued
+  release_first.set();
+  caller.join();
+  release.set();
+  worker.run([] {});
+  EXPECT_FALSE(ran);
+}
+
+TEST(ApartmentHandOff, ACallStillQueuedWhenTheApartmentShutsDownFromATaskIsDisconnected) {
+  std::shared_ptr<Apartment> apartment;
+  std::latch ready(1);
+  Event release;
+  std::thread owner([&] {
+    co_initialize();
+    apartment = Apartment::current();
+    ready.count_down();
+    // The first task holds the thread until the call is queued behind it,
+    // then shuts the apartment down from inside the pump.
+    apartment->post([&] {
+      release.wait(10);
+      co_uninitialize();
+    });
+    while (apartment->alive()) {
+      WaitHandle none{false, false};
+      WaitHandle* handles[] = {&none};
+      if (msg_wait_for_multiple_objects(handles, false, 5000, kQsAllEvents) == kWaitObject0 + 1) {
+        pump_waiting_messages();
+      }
+    }
+  });
+  ready.wait();
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(20ms);
+    release.set();
+  });
+  bool ran = false;
+  EXPECT_THROW(apartment->call([&] { ran = true; }), DisconnectedError);
+  EXPECT_FALSE(ran);
+  releaser.join();
+  owner.join();
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "orbrix/automation/detail/adaptive_spin.hpp"
 #include "orbrix/automation/detail/ring_queue.hpp"
 #include "orbrix/automation/task.hpp"
 
@@ -58,6 +59,8 @@ class Apartment {
 
   // The time-out of cross-apartment calls until the owner sets another.
   static constexpr std::chrono::milliseconds kDefaultCallTimeout{std::chrono::minutes(2)};
+  // The spin limit until the owner sets another (see set_spin_limit).
+  static constexpr std::chrono::nanoseconds kDefaultSpinLimit{std::chrono::microseconds(20)};
 
   // Only co_initialize creates apartments.
   explicit Apartment(Key);
@@ -106,6 +109,17 @@ class Apartment {
   // apartment (blocking round trips); any thread.
   std::uint64_t round_trips() const noexcept;
 
+  // The longest a thread spins (busy-waits, with the CPU's pause
+  // instruction) for the other side of a hand-off before it sleeps: the
+  // caller of call() for the call's end, and the apartment's thread, in its
+  // wait, for new work. A spin saves the sleep and the wake-up (microseconds
+  // each) when the other side answers within it. The spin used adapts below
+  // this limit: it grows while the other side answers within the limit and
+  // shrinks while it does not, as on a loaded machine, where a spin would
+  // take the core the other thread needs. Zero: never spin. Any thread.
+  void set_spin_limit(std::chrono::nanoseconds limit) noexcept;
+  std::chrono::nanoseconds spin_limit() const noexcept;
+
   // --- the objects proxies refer to (COM's stubs); used by proxies ---
 
   // Holds `object` for a proxy in another apartment, until the proxy is
@@ -140,9 +154,41 @@ class Apartment {
   friend void co_uninitialize();
 
   struct Message {
+    Message() = default;
+    Message(Task run_task, Task cancel_task, const void* waiting_call, bool quit_message,
+            SourceLocation posted_from = {}) noexcept
+        : run(std::move(run_task)),
+          cancel(std::move(cancel_task)),
+          owner(waiting_call),
+          call(waiting_call != nullptr),
+          quit(quit_message),
+          from(posted_from) {}
+    // Moved only while one thread holds the message (under the queue's lock,
+    // or taken from the batch by the pump).
+    Message(Message&& o) noexcept
+        : run(std::move(o.run)),
+          cancel(std::move(o.cancel)),
+          owner(o.owner.load(std::memory_order_relaxed)),
+          call(o.call),
+          quit(o.quit),
+          from(o.from) {}
+    Message& operator=(Message&& o) noexcept {
+      run = std::move(o.run);
+      cancel = std::move(o.cancel);
+      owner.store(o.owner.load(std::memory_order_relaxed), std::memory_order_relaxed);
+      call = o.call;
+      quit = o.quit;
+      from = o.from;
+      return *this;
+    }
+
     Task run;
-    Task cancel;                  // runs instead of `run` when the apartment shuts down
-    const void* owner = nullptr;  // the waiting call that queued it, if any
+    Task cancel;  // runs instead of `run` when the apartment shuts down
+    // The waiting call that queued it. Whoever takes it to null owns the
+    // call: the pump to run it, withdraw() or shut_down() to drop it; a
+    // call message found null is skipped.
+    std::atomic<const void*> owner{nullptr};
+    bool call = false;
     bool quit = false;
     SourceLocation from{};  // who posted it (a call: default, empty)
   };
@@ -159,33 +205,67 @@ class Apartment {
   };
 
   bool enqueue(Message message);
-  // Withdraws the queued message of a waiting call; false when it has
-  // already been taken from the queue.
+  // Queues a message; true when the owning thread sleeps and must be woken.
+  bool push(Message message) REQUIRES(mutex_);
+  // Withdraws the queued message of a waiting call; false when the pump
+  // has already taken it up.
   bool withdraw(const void* owner);
+  // Registers this apartment with the handles of a wait, unless it is the
+  // set the last wait registered (owning thread only).
+  void register_with(std::span<WaitHandle* const> handles);
+  // Notes the task the pump runs now, for running_task_text().
+  void set_running(const SourceLocation& from) noexcept;
   void move_due_timers() REQUIRES(mutex_);
   // ", running a task posted at ..." when the pump runs a posted task now.
-  std::string running_task_text() const EXCLUDES(mutex_);
+  std::string running_task_text() const;
   bool has_work() const REQUIRES(mutex_);
   // Wakes a wait of the owning thread for a handle (WaitHandle::set).
   void notify();
   // Wakes the owning thread for new work in the queue: its condition
-  // variable in the portable build, a message to its window on Windows.
+  // variable in the portable build (only while it sleeps), a message to its
+  // window on Windows.
   void wake_owner();
 
   const std::thread::id thread_;
   std::atomic<std::int64_t> call_timeout_ms_{kDefaultCallTimeout.count()};
   std::atomic<std::uint64_t> round_trips_{0};
+  std::atomic<std::int64_t> spin_limit_ns_{kDefaultSpinLimit.count()};
+  // The spin of callers waiting for a call's end and of the owning thread
+  // waiting for new work.
+  detail::AdaptiveSpin spin_;
   mutable Mutex mutex_;
   CondVar wake_;
   bool alive_ GUARDED_BY(mutex_) = true;
+  // True while the owning thread sleeps in wait(): only then does a post
+  // pay for waking it.
+  bool sleeping_ GUARDED_BY(mutex_) = false;
+  // Counts what may end a wait (posts, timers, exports released), so a
+  // spinning owner sees new work without taking the lock.
+  std::atomic<std::uint32_t> posted_{0};
   detail::RingQueue<Message> queue_ GUARDED_BY(mutex_);
+  // The messages the pump takes one by one without the lock: the whole
+  // queue, swapped in at once when the last batch is done. Its slots change
+  // only on the owning thread under mutex_ (swap, clear, shut_down), which
+  // other threads hold to read it (withdraw); the pump reads it without.
+  detail::RingQueue<Message> batch_;
+  std::size_t batch_next_ = 0;  // the next message of batch_ to run; owning thread only
+  // The handles the last wait registered with, by address and serial
+  // number (a new handle at a dead one's address is another handle).
+  struct Registered {
+    WaitHandle* handle;
+    std::uint64_t serial;
+    bool operator==(const Registered&) const = default;
+  };
+  std::vector<Registered> registered_;  // owning thread only
   std::priority_queue<Timer, std::vector<Timer>, std::greater<>> timers_ GUARDED_BY(mutex_);
   std::uint64_t timer_seq_ GUARDED_BY(mutex_) = 0;
   std::unordered_map<const Dispatch*, Export> exports_ GUARDED_BY(mutex_);
-  // Who posted the task the pump runs now (empty between tasks and for
-  // calls), for the error of a call that was not taken up in time.
-  SourceLocation running_from_ GUARDED_BY(mutex_){};
-  bool running_posted_ GUARDED_BY(mutex_) = false;
+  // Who posted the task the pump runs now (line 0 between tasks and for
+  // calls), for the error of a call that was not taken up in time. Written
+  // by the pump alone; the strings are the program's own (static).
+  std::atomic<const char*> running_file_{""};
+  std::atomic<const char*> running_function_{""};
+  std::atomic<std::uint_least32_t> running_line_{0};
 #if defined(_WIN32)
   // The owner's message-only window (an HWND) and whether a wake-up message
   // is on its way to it, so a burst of posts sends one message.

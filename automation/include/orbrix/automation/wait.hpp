@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -38,13 +39,20 @@ class WaitHandle {
   // Takes the signal for a wait that returns on it; an auto-reset handle
   // resets. Returns false when another waiter took it first.
   bool acquire() noexcept;
-  void add_waiter(Apartment* apartment);
-  void remove_waiter(Apartment* apartment);
 
   std::atomic<bool> signalled_;
   const bool manual_reset_;
+#if !defined(_WIN32)
+  // Wakes `apartment` whenever the handle is set, from now on: an apartment
+  // registers once for a set of handles it waits on again and again, not on
+  // every wait. An apartment that has gone is skipped (and forgotten).
+  void add_waiter(const std::shared_ptr<Apartment>& apartment);
+  std::uint64_t serial() const noexcept { return serial_; }
+
+  const std::uint64_t serial_;  // unique in the process
   Mutex mutex_;
-  std::vector<Apartment*> waiters_ GUARDED_BY(mutex_);
+  std::vector<std::weak_ptr<Apartment>> waiters_ GUARDED_BY(mutex_);
+#endif
 #if defined(_WIN32)
   void* native_;  // the event object's HANDLE
 #endif

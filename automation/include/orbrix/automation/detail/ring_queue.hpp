@@ -31,6 +31,21 @@ class RingQueue {
   // The i-th element from the front.
   T& operator[](std::size_t i) noexcept { return slots_[(head_ + i) & (slots_.size() - 1)]; }
 
+  // Empties the queue and keeps its slots, so refilling it allocates nothing.
+  void clear() noexcept {
+    for (std::size_t i = 0; i < size_; ++i) {
+      (*this)[i] = T{};
+    }
+    head_ = 0;
+    size_ = 0;
+  }
+  // Exchanges contents and slots with `other`; allocates nothing.
+  void swap(RingQueue& other) noexcept {
+    slots_.swap(other.slots_);
+    std::swap(head_, other.head_);
+    std::swap(size_, other.size_);
+  }
+
   // Moves every element out, oldest first, and leaves the queue empty.
   std::vector<T> take_all() {
     std::vector<T> out;
