@@ -1,7 +1,8 @@
 // Loops for the hook-path benchmark (bench/python_hooks.py): the same quote
 // handed N times from a thread of C++'s own (as the API host's worker is)
 // to a Python gateway's process_quote through the hook, and to a plain
-// Python function by a bare pybind11 call. Each returns the seconds taken.
+// Python function by a bare pybind11 call (taking the GIL with the thread
+// state kept, as the hooks do). Each returns the seconds taken.
 
 #include <chrono>
 #include <thread>
@@ -9,6 +10,7 @@
 #include "bindings.hpp"
 #include "orbrix/core/base_gateway.hpp"
 #include "orbrix/core/quote.hpp"
+#include "thread_state.hpp"
 
 namespace orbrix::python {
 
@@ -46,6 +48,7 @@ void bind_bench_support(py::module_& m) {
         return timed_on_a_cpp_thread([&] {
           for (long i = 0; i < n; ++i) {
             py::gil_scoped_acquire gil;
+            keep_thread_state(gil);
             fn(py::cast(quote, py::return_value_policy::copy));
           }
         });

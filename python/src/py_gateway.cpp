@@ -6,42 +6,54 @@
 #include "bindings.hpp"
 #include "errors.hpp"
 #include "security_object.hpp"
+#include "thread_state.hpp"
 
 namespace orbrix::python {
 
 namespace {
 
-// Calls the Python override `name` of `self` with `args` (GIL held). Null
-// when the engine did not override it; then a hook the gateway needs raises
-// std::logic_error naming it.
-template <class... A>
-py::object call_override(const BaseGateway* self, const char* name, bool required, A&&... args) {
-  const py::function fn = py::get_override(self, name);
-  if (!fn) {
-    if (required) {
-      throw std::logic_error(std::string("the gateway does not implement ") + name);
-    }
-    return {};
+// The name of a hook as an interned Python string, made once.
+PyObject* interned(const char* name) {
+  PyObject* s = PyUnicode_InternFromString(name);
+  if (!s) {
+    throw py::error_already_set();
   }
-  try {
-    return fn(std::forward<A>(args)...);
-  } catch (const py::error_already_set& e) {
-    rethrow_as_cpp(e);
-  }
-}
-
-template <class Record>
-void call_hook(const BaseGateway* self, const char* name, bool required, const Record& record) {
-  py::gil_scoped_acquire gil;
-  call_override(self, name, required, py::cast(record, py::return_value_policy::copy));
+  return s;  // kept for the life of the process
 }
 
 }  // namespace
 
+// Calls the engine's method `name` with one argument (GIL held), looked up
+// as Python looks up a method (an attribute set on the instance included)
+// but without making a bound method. A hook the engine did not write raises
+// std::logic_error naming it; a Python error raises the matching C++ error.
+py::object PyGateway::call_method(PyObject* name, py::handle arg) {
+  if (!self_) {
+    self_ = py::detail::get_object_handle(static_cast<const BaseGateway*>(this),
+                                          py::detail::get_type_info(typeid(BaseGateway)))
+                .ptr();
+    if (!self_) {
+      throw std::logic_error("the gateway's Python object is gone");
+    }
+  }
+  PyObject* args[] = {self_, arg.ptr()};
+  PyObject* result = PyObject_VectorcallMethod(name, args, 2, nullptr);
+  if (!result) {
+    const py::error_already_set e;
+    if (e.matches(PyExc_AttributeError) && !PyObject_HasAttr(self_, name)) {
+      throw std::logic_error("the gateway does not implement " +
+                             py::reinterpret_borrow<py::str>(name).cast<std::string>());
+    }
+    rethrow_as_cpp(e);
+  }
+  return py::reinterpret_steal<py::object>(result);
+}
+
 std::optional<Security> PyGateway::get_eng_security_from_cqg_symbol(std::string_view cqg_symbol) {
   py::gil_scoped_acquire gil;
-  const py::object result = call_override(this, "get_eng_security_from_cqg_symbol", true,
-                                          py::str(cqg_symbol.data(), cqg_symbol.size()));
+  keep_thread_state(gil);
+  static PyObject* const name = interned("get_eng_security_from_cqg_symbol");
+  const py::object result = call_method(name, py::str(cqg_symbol.data(), cqg_symbol.size()));
   if (result.is_none()) {
     return std::nullopt;
   }
@@ -54,8 +66,9 @@ std::optional<Security> PyGateway::get_eng_security_from_cqg_symbol(std::string_
 
 std::string PyGateway::get_cqg_symbol_from_eng_security(const Security& security) {
   py::gil_scoped_acquire gil;
-  const py::object result =
-      call_override(this, "get_cqg_symbol_from_eng_security", true, security_to_py(security));
+  keep_thread_state(gil);
+  static PyObject* const name = interned("get_cqg_symbol_from_eng_security");
+  const py::object result = call_method(name, security_to_py(security));
   if (!py::isinstance<py::str>(result)) {
     throw std::invalid_argument("get_cqg_symbol_from_eng_security returned no text");
   }
@@ -63,32 +76,52 @@ std::string PyGateway::get_cqg_symbol_from_eng_security(const Security& security
 }
 
 void PyGateway::process_quote(const Quote& quote) {
-  call_hook(this, "process_quote", true, quote);
+  py::gil_scoped_acquire gil;
+  keep_thread_state(gil);
+  static PyObject* const name = interned("process_quote");
+  call_method(name, py::cast(quote, py::return_value_policy::copy));
 }
 
 void PyGateway::process_orderbook(const OrderBook& orderbook) {
-  call_hook(this, "process_orderbook", true, orderbook);
+  py::gil_scoped_acquire gil;
+  keep_thread_state(gil);
+  static PyObject* const name = interned("process_orderbook");
+  call_method(name, py::cast(orderbook, py::return_value_policy::copy));
 }
 
 void PyGateway::process_order(const OrderUpdate& update) {
-  call_hook(this, "process_order", true, update);
+  py::gil_scoped_acquire gil;
+  keep_thread_state(gil);
+  static PyObject* const name = interned("process_order");
+  call_method(name, py::cast(update, py::return_value_policy::copy));
 }
 
 void PyGateway::process_deal(const Deal& deal) {
-  call_hook(this, "process_deal", true, deal);
+  py::gil_scoped_acquire gil;
+  keep_thread_state(gil);
+  static PyObject* const name = interned("process_deal");
+  call_method(name, py::cast(deal, py::return_value_policy::copy));
 }
 
 void PyGateway::process_connection(const ConnectionEvent& event) {
-  call_hook(this, "process_connection", false, event);
+  py::gil_scoped_acquire gil;
+  keep_thread_state(gil);
+  static PyObject* const name = interned("process_connection");
+  call_method(name, py::cast(event, py::return_value_policy::copy));
 }
 
 void PyGateway::process_data_connection(std::int64_t vendor_status) {
   py::gil_scoped_acquire gil;
-  call_override(this, "process_data_connection", false, vendor_status);
+  keep_thread_state(gil);
+  static PyObject* const name = interned("process_data_connection");
+  call_method(name, py::int_(vendor_status));
 }
 
 void PyGateway::process_subscription_failure(const SubscriptionFailure& failure) {
-  call_hook(this, "process_subscription_failure", false, failure);
+  py::gil_scoped_acquire gil;
+  keep_thread_state(gil);
+  static PyObject* const name = interned("process_subscription_failure");
+  call_method(name, py::cast(failure, py::return_value_policy::copy));
 }
 
 py::object PyGateway::host_object() const {

@@ -38,7 +38,12 @@ class PyGateway : public BaseGateway {
   void set_host_object(const pybind11::object& host);
 
  private:
+  pybind11::object call_method(PyObject* name, pybind11::handle arg);
+
   Counted counted_;
+  // The Python object of this gateway (borrowed: it owns this object), found
+  // at the first hook. GIL held.
+  PyObject* self_ = nullptr;
   pybind11::object host_ref_;  // a weakref, or None
 };
 
