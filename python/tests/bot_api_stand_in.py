@@ -45,6 +45,8 @@ class BotApiStandIn:
 
         self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.server.daemon_threads = True
+        # A client that hung up mid-answer (the bot closing) is not an error.
+        self.server.handle_error = lambda request, address: None
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
         self.url = f"http://127.0.0.1:{self.server.server_address[1]}"

@@ -4,6 +4,8 @@ import pytest
 
 import orbrix_cqg as cqg
 
+from conftest import Session
+
 
 def test_invalid_values_type_errors_and_missing_keys(session):
     link, gw = session.link, session.gateway
@@ -60,3 +62,24 @@ def test_a_raising_hook_ends_its_handler_and_the_pump_goes_on(sim, session, capf
     assert failures and gw.records("quote")
     out = capfd.readouterr().out
     assert "engine failed on a quote" in out and "Exception in BrokerLink" in out
+
+
+def test_a_hook_the_engine_did_not_write_is_traced(sim, capfd):
+    ep = cqg.Futures(code="EP", security_name="EP front month")
+
+    class Partial(cqg.BaseGateway):
+        def get_eng_security_from_cqg_symbol(self, cqg_symbol):
+            return ep
+
+        def get_cqg_symbol_from_eng_security(self, security):
+            return "EP"
+
+    session = Session(Partial())
+    try:
+        session.gateway.cqg_quotes[ep] = None
+        session.link.subscribe_quote("EP")
+        sim.advance(2)
+        assert session.gateway.cqg_quotes[ep] is not None  # stored before the hook
+    finally:
+        session.close()
+    assert "the gateway does not implement process_quote" in capfd.readouterr().out

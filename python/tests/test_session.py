@@ -15,6 +15,8 @@ def test_log_on_and_off(session):
     link.Logon("user", "secret")
     assert link.gateway_connected and link.eventGatewayIsUp.is_set()
     assert session.gateway.apiHost is session.host
+    # The hook runs on the worker after Logon was released.
+    assert session.gateway.wait_for("connection")
     assert session.gateway.records("connection")[0].state == cqg.ConnectionEvent.State.up
     link.Logoff()
     assert not link.gateway_connected
