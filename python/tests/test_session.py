@@ -112,3 +112,19 @@ def test_a_failed_subscription_reaches_its_hook(sim, session):
     session.link.subscribe_quote("ZZ")
     (failure,) = session.gateway.records("failure")
     assert failure.kind == cqg.SubscriptionFailure.Kind.quote and "Unknown symbol" in failure.error
+
+
+def test_a_python_custom_configuration_runs_inside_init(sim):
+    seen = []
+
+    def configure(configuration):
+        seen.append(configuration.get("CollectionsThrowException"))
+        configuration.put("TimeZoneCode", 7)
+
+    host = cqg.ApiHost(use_simulator=True)
+    try:
+        host.Init(cqg.BrokerLink, configure)
+        assert seen == [False] and not host.errorHappened
+        assert host.cqgCEL.get("APIConfiguration").get("TimeZoneCode") == 7
+    finally:
+        host.Shutdown()
