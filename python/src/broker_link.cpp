@@ -13,6 +13,7 @@
 #include "datetime_caster.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/broker_link.hpp"
+#include "seconds.hpp"
 
 namespace orbrix::python {
 
@@ -20,10 +21,6 @@ namespace {
 
 using cqg::BrokerLink;
 using Release = py::call_guard<py::gil_scoped_release>;
-
-std::chrono::milliseconds millis(double seconds) {
-  return std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000.0));
-}
 
 void bind_event(py::module_& m) {
   py::class_<automation::Event, std::unique_ptr<automation::Event, py::nodelete>>(m, "Event")

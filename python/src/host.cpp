@@ -18,15 +18,12 @@
 #include "live_counts.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "seconds.hpp"
 #include "without_gil.hpp"
 
 namespace orbrix::python {
 
 namespace {
-
-std::chrono::milliseconds millis(double seconds) {
-  return std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000.0));
-}
 
 // The host and the count of live hosts, released together.
 struct CountedHost {

@@ -17,6 +17,7 @@
 
 #include "bindings.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
+#include "seconds.hpp"
 
 namespace orbrix::python {
 
@@ -24,10 +25,6 @@ namespace {
 
 using cqgsim::AnswerBehaviour;
 using Release = py::call_guard<py::gil_scoped_release>;
-
-std::chrono::milliseconds millis(double seconds) {
-  return std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000.0));
-}
 
 class Simulator {
  public:
