@@ -90,7 +90,7 @@ def main():
     ratio = hook_median / bare_median
     print(f"quote events reaching a Python process_quote: {rate:,.0f} per second "
           f"({events:,} events)")
-    print(f"hook call from C++ (GIL, override lookup, quote copy, call): "
+    print(f"hook call from C++ (GIL, method look-up, quote copy, call): "
           f"median {hook_median:,.0f} ns, best {hook_best:,.0f} ns")
     print(f"bare pybind11 call of a Python function (GIL, quote copy, call): "
           f"median {bare_median:,.0f} ns, best {bare_best:,.0f} ns")
