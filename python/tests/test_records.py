@@ -109,7 +109,9 @@ def test_mutable_records_and_enums():
         ["UNKNOWN", "SUBMITTED", "FILLED", "CANCELLED", "FAILED"]
 
 
-def test_module_constants_and_conversions():
+def test_module_constants_and_conversions(capfd):
+    cqg.Trace("hello from Python")
+    assert capfd.readouterr().out.endswith(": hello from Python\n")
     assert cqg.TIMEOUT == 10
     assert cqg.convert_orderstatus_cqg2eng is not None
     with pytest.raises(ValueError, match="is not valid to be handled by orbrix"):
