@@ -113,11 +113,16 @@ def test_module_constants_and_conversions(capfd):
     cqg.Trace("hello from Python")
     assert capfd.readouterr().out.endswith(": hello from Python\n")
     assert cqg.TIMEOUT == 10
-    assert cqg.convert_orderstatus_cqg2eng is not None
+
+
+def test_vendor_conversions(session):
+    # The host has loaded the vendor's type library they read.
     with pytest.raises(ValueError, match="is not valid to be handled by orbrix"):
         cqg.convert_orderstatus_cqg2eng(-12345)
     with pytest.raises(KeyError):
         cqg.QuoteType2String(-12345)
+    with pytest.raises(KeyError):
+        cqg.TickType2String(-12345)
 
 
 def test_safe_call_reports_and_returns_none(capfd):
