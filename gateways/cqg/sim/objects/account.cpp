@@ -136,7 +136,11 @@ const automation::ClassInfo& Position::class_info() {
     c.add_property("InstrumentName",
                    [self](Dispatch& d, Args) -> Variant { return self(d).instrument_name_; });
     c.add_property("Side", [self](Dispatch& d, Args) -> Variant {
-      return self(d).quantity_ < 0 ? constants().osdSell : constants().osdBuy;
+      auto& p = self(d);
+      if (auto book = p.book_.lock(); book && book->side_invalid(p.index_)) {
+        return constants().osdUndefined;
+      }
+      return p.quantity_ < 0 ? constants().osdSell : constants().osdBuy;
     });
     c.add_property("AveragePrice", [self](Dispatch& d, Args) -> Variant {
       auto& p = self(d);

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <variant>
@@ -65,6 +66,17 @@ std::vector<automation::DispatchPtr> AccountBook::positions_of(venue::AccountId 
     }
   }
   return out;
+}
+
+bool AccountBook::side_invalid(std::size_t index) const {
+  const auto symbols = session_.controls().fault_plan().invalid_position_sides;
+  if (symbols.empty()) {
+    return false;
+  }
+  auto& v = session_.venue();
+  const auto instrument = v.broker().positions()[index].instrument;
+  return std::any_of(symbols.begin(), symbols.end(),
+                     [&](const std::string& s) { return v.catalogue().resolve(s) == instrument; });
 }
 
 void AccountBook::deliver(const venue::TradingEvent& event) {

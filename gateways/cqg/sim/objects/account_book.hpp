@@ -37,6 +37,9 @@ class AccountBook {
   // Positions collection, and the venue their figures come from.
   std::vector<automation::DispatchPtr> positions_of(venue::AccountId account) const;
   venue::Venue& venue() { return session_.venue(); }
+  // Whether the fault plan has the position at the broker's `index` report
+  // a Side that is no order side.
+  bool side_invalid(std::size_t index) const;
 
  private:
   Session& session_;

@@ -2,6 +2,7 @@
 #include "orbrix/cqgsim/vendor_objects.hpp"
 
 #include <array>
+#include <thread>
 #include <utility>
 
 #include "objects/constants.hpp"
@@ -42,6 +43,13 @@ void Connection::startup() {
     case StartupBehaviour::Answer::Silent:
       break;
   }
+}
+
+void Connection::shutdown() {
+  if (const auto delay = session_.controls().fault_plan().shutdown_delay; delay.count() > 0) {
+    std::this_thread::sleep_for(delay);
+  }
+  session_.shut_down_now();
 }
 
 void Connection::gw_logon(const Variant& user, const Variant& password) {

@@ -19,7 +19,9 @@ class Connection {
   Connection(Session& session, TradingRoute& trading) : session_(session), trading_(trading) {}
 
   void startup();
-  void shutdown() { session_.shut_down_now(); }
+  // Shuts the session down, after the fault plan's shutdown delay (wall
+  // clock, this thread held).
+  void shutdown();
   void gw_logon(const automation::Variant& user, const automation::Variant& password);
   void gw_logoff();
 

@@ -53,6 +53,7 @@ VendorConstants load() {
   c.otStopLimit = k("otStopLimit");
   c.osdBuy = k("osdBuy");
   c.osdSell = k("osdSell");
+  c.osdUndefined = k("osdUndefined");
   c.ctAdded = k("ctAdded");
   c.ctChanged = k("ctChanged");
   c.ctRemoved = k("ctRemoved");

@@ -22,7 +22,7 @@ struct VendorConstants {
   std::int64_t pslNoPositions, pslSnapshot, pslSnapshotAndUpdates;
   std::int64_t actAccountsReloaded, actPositionAdded, actPositionChanged;
   std::int64_t otLimit, otMarket, otStop, otStopLimit;
-  std::int64_t osdBuy, osdSell;
+  std::int64_t osdBuy, osdSell, osdUndefined;
   std::int64_t ctAdded, ctChanged, ctRemoved;
   std::int64_t osNotSent, osInTransit, osInOrderBook, osFilled, osInCancel, osCanceled, osRejectGW;
   std::int64_t fsNormal;

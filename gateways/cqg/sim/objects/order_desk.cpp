@@ -5,6 +5,8 @@
 #include <array>
 #include <stdexcept>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "objects/account.hpp"
 #include "objects/constants.hpp"
@@ -109,14 +111,39 @@ void OrderDesk::place(Order& o) {
   o.set_placed(submitted.order, venue::format_order_id(submitted.order + 1));
   order_of_[submitted.order] = strong;
   orders_->add(strong, o.guid());
+  const auto announcement = session_.controls().fault_plan().order_placement;
+  const bool lost = announcement.answer == AnnouncementBehaviour::Answer::Never;
+  if (!lost && announcement.delay.count() > 0) {
+    // The venue works the order as ever; its events wait behind the late
+    // announcement, and are told with it in their order.
+    held_[submitted.order];
+    session_.after(announcement.delay, [this, index = submitted.order] {
+      const auto it = held_.find(index);
+      if (it == held_.end()) {
+        return;
+      }
+      const auto events = std::move(it->second);
+      held_.erase(it);
+      for (const auto& e : events) {
+        deliver(e);
+      }
+    });
+  }
   for (const auto& e : submitted.events) {
+    if (lost && std::holds_alternative<venue::OrderAdded>(e)) {
+      continue;  // the announcement is lost; what follows is told
+    }
     session_.emit([this, e] { trading_.deliver(e); });
   }
+  start_transit(submitted.order, o);
+}
+
+void OrderDesk::start_transit(std::size_t index, const Order& o) {
   const auto latency = session_.order_latency();
   if (latency.count() > 0 && !o.finished()) {
     // In transit for the latency, then worked by the venue at the prices of
     // then; an order cancelled on its way is not worked.
-    session_.after(latency, [this, index = submitted.order, guid = o.guid()] {
+    session_.after(latency, [this, index, guid = o.guid()] {
       const auto it = order_of_.find(index);
       auto& broker = session_.venue().broker();
       if (it == order_of_.end() || broker.order(guid).status != venue::OrderStatus::InTransit) {
@@ -199,6 +226,15 @@ void OrderDesk::report(const Order& o, const venue::OrderChanged& change) const 
 
 void OrderDesk::deliver(const venue::TradingEvent& event) {
   const auto& k = constants();
+  if (!held_.empty()) {
+    const auto* added = std::get_if<venue::OrderAdded>(&event);
+    const auto* changed = std::get_if<venue::OrderChanged>(&event);
+    const auto index = added ? added->order : changed ? changed->order : 0;
+    if (const auto it = held_.find(index); (added || changed) && it != held_.end()) {
+      it->second.push_back(event);
+      return;
+    }
+  }
   if (const auto* added = std::get_if<venue::OrderAdded>(&event)) {
     const auto& o = order_of_.at(added->order);
     o->present(vendor_status(venue::OrderStatus::InTransit), 0, 0,

@@ -4,6 +4,7 @@
 #include <deque>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "objects/collection.hpp"
 #include "objects/connection.hpp"
@@ -43,6 +44,9 @@ class OrderDesk {
   // A finished order leaves the working set; the oldest finished ones beyond
   // the number kept leave Orders.
   void retire(Working::iterator it);
+  // With an order latency, the venue works order `index` once it has been
+  // in transit that long.
+  void start_transit(std::size_t index, const Order& o);
   // Tells the controls' order listener, when there is one, of a change.
   void report(const Order& o, const venue::OrderChanged& change) const;
 
@@ -52,6 +56,9 @@ class OrderDesk {
   std::shared_ptr<Orders> orders_;
   Working order_of_;                         // orders not finished yet, by the broker's index
   std::deque<std::size_t> finished_orders_;  // the finished ones in Orders, oldest first
+  // The events of orders whose announcement is late, by the broker's index,
+  // told once it is due.
+  std::unordered_map<std::size_t, std::vector<venue::TradingEvent>> held_;
 };
 
 }  // namespace orbrix::cqgsim

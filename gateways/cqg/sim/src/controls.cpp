@@ -50,6 +50,18 @@ void SimControls::set_bars_resolution(AnswerBehaviour behaviour) {
   MutexLock lock(mutex_);
   faults_.bars_resolution = std::move(behaviour);
 }
+void SimControls::set_order_placement(AnnouncementBehaviour behaviour) {
+  MutexLock lock(mutex_);
+  faults_.order_placement = behaviour;
+}
+void SimControls::set_shutdown_delay(std::chrono::milliseconds delay) {
+  MutexLock lock(mutex_);
+  faults_.shutdown_delay = delay;
+}
+void SimControls::set_invalid_position_sides(std::vector<std::string> symbols) {
+  MutexLock lock(mutex_);
+  faults_.invalid_position_sides = std::move(symbols);
+}
 
 namespace {
 

@@ -2,6 +2,7 @@
 // on this thread's apartment, with the simulator's clock stepped by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <regex>
@@ -331,6 +332,92 @@ TEST_F(ObjectModelTest, LimitOrdersCancelAndRejectionsEndInTheirStatus) {
   EXPECT_THROW(cel.call("CreateOrder", 999, ep.dispatch(), account.dispatch(), 1, k("osdBuy")),
                std::invalid_argument);
   EXPECT_THROW(cel.call("CreateOrder", k("otMarket"), ep.dispatch()), std::invalid_argument);
+}
+
+// The announcement of a placed order (ctAdded) is held on the simulator's
+// clock with the order's events meanwhile, or lost with the rest told.
+TEST_F(ObjectModelTest, AnOrderAnnouncementCanBeLateOrLost) {
+  const Object ep = subscribe("EP");
+  const Object account = first_account();
+  const auto place = [&](std::int64_t type, double limit) {
+    Object o(
+        cel.call("CreateOrder", type, ep.dispatch(), account.dispatch(), 1, k("osdBuy"), limit));
+    o.call("Place");
+    return o;
+  };
+  const auto change_types = [&] {
+    std::vector<std::int64_t> out;
+    for (const auto& e : log->named("OnOrderChanged")) {
+      out.push_back(e.args[0].as_int());
+    }
+    return out;
+  };
+  const auto status = [](const Object& o) {
+    return o.object("Properties").item(k("opGWStatus")).get("Value").as_int();
+  };
+  log->events.clear();
+  sim.controls().set_order_placement(AnnouncementBehaviour::after(2s));
+  const Object late = place(k("otMarket"), 0.0);
+  // Filled by the venue meanwhile: the fill waits behind the announcement.
+  sim.driver().fire_quotes("EP", {{"qtBid", 4000.00, 10}, {"qtAsk", 4000.50, 10}});
+  advance(2s - 1ms);
+  EXPECT_TRUE(change_types().empty());
+  // Listed meanwhile, as a placed order is.
+  const auto guid = late.get("GUID").as_string();
+  EXPECT_EQ(Object(cel.object("Orders").call("ItemByGuid", guid)).get("GUID").as_string(), guid);
+  advance(1ms);
+  EXPECT_EQ(change_types(),
+            (std::vector<std::int64_t>{k("ctAdded"), k("ctChanged"), k("ctChanged")}));
+  EXPECT_EQ(Object(log->named("OnOrderChanged")[0].args[1]).get("GUID").as_string(), guid);
+  EXPECT_FALSE(log->named("OnOrderChanged")[2].args[3].is_empty());  // the fill
+  EXPECT_EQ(status(late), k("osFilled"));
+
+  // Cancelled before its announcement: the cancel follows the announcement.
+  log->events.clear();
+  const Object cancelled = place(k("otLimit"), 100.0);
+  cancelled.call("Cancel");
+  advance(1s);
+  EXPECT_TRUE(change_types().empty());
+  advance(1s);
+  const auto told = change_types();
+  ASSERT_GE(told.size(), 2u);
+  EXPECT_EQ(told.front(), k("ctAdded"));
+  EXPECT_EQ(status(cancelled), k("osCanceled"));
+
+  log->events.clear();
+  sim.controls().set_order_placement(AnnouncementBehaviour::never());
+  const Object lost = place(k("otLimit"), 101.0);
+  advance(1min);
+  EXPECT_EQ(change_types(), std::vector<std::int64_t>{k("ctChanged")});
+  EXPECT_EQ(status(lost), k("osInOrderBook"));
+
+  sim.controls().set_order_placement({});
+  log->events.clear();
+  place(k("otLimit"), 102.0);
+  pump();
+  EXPECT_EQ(change_types(), (std::vector<std::int64_t>{k("ctAdded"), k("ctChanged")}));
+}
+
+// Positions in the instruments the fault plan names report a Side that is no
+// order side, read per request; the others are untouched.
+TEST_F(ObjectModelTest, APositionCanReportAnInvalidSide) {
+  const Object ep = subscribe("EP");
+  const Object account = first_account();
+  account.put("PositionSubcriptionLevel", k("pslSnapshotAndUpdates"));
+  const Object order(
+      cel.call("CreateOrder", k("otMarket"), ep.dispatch(), account.dispatch(), 1, k("osdSell")));
+  order.call("Place");
+  sim.driver().fire_quotes("EP", {{"qtBid", 4000.00, 10}, {"qtAsk", 4000.50, 10}});
+  pump();
+  const Object position(account.object("Positions").item(0));
+  EXPECT_EQ(position.get("Side").as_int(), k("osdSell"));
+  sim.controls().set_invalid_position_sides({"enq"});
+  EXPECT_EQ(position.get("Side").as_int(), k("osdSell"));
+  sim.controls().set_invalid_position_sides({"enq", "f.us.epz26"});
+  EXPECT_EQ(position.get("Side").as_int(), k("osdUndefined"));
+  EXPECT_EQ(position.get("Quantity").as_int(), -1);  // only the side is wrong
+  sim.controls().set_invalid_position_sides({});
+  EXPECT_EQ(position.get("Side").as_int(), k("osdSell"));
 }
 
 TEST_F(ObjectModelTest, TickRequestsResolveThenKeepTheNewestTicksUntilRemoved) {

@@ -147,6 +147,20 @@ TEST_F(SimulatorTest, AFaultPlanSetWholeAppliesToTheNextRequest) {
   EXPECT_FALSE(pump_until([&] { return !sink->events.empty(); }, 50ms));
 }
 
+// A slow Shutdown holds the simulator's thread for the wall-clock delay,
+// then shuts down as ever.
+TEST_F(SimulatorTest, ShutdownCanTakeItsTime) {
+  cel.call("Startup");
+  ASSERT_TRUE(pump_until([&] { return !sink->events.empty(); }, 2s));
+  sim.controls().set_shutdown_delay(150ms);
+  EXPECT_EQ(sim.controls().fault_plan().shutdown_delay, 150ms);
+  const auto start = std::chrono::steady_clock::now();
+  cel.call("Shutdown");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
+  EXPECT_FALSE(cel.get("IsStarted").as_bool());
+  EXPECT_THROW(cel.call("GWLogon", "user", "password"), std::logic_error);
+}
+
 TEST_F(SimulatorTest, ASilentStartupNeverAnswers) {
   sim.controls().set_startup(StartupBehaviour::silent());
   cel.call("Startup");

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
@@ -203,6 +204,35 @@ TEST_F(BrokerLinkAccounts, ABalanceErrorIsWrittenWithItsTimeAndSwallowed) {
   EXPECT_THROW(link->update_positions(), std::invalid_argument);
 }
 
+// A position whose side is no order side fails the update whole: the
+// engine keeps the list it had, and the next good update replaces it.
+TEST_F(BrokerLinkAccounts, AnInvalidSideKeepsThePreviousPositions) {
+  link->subscribe_account_and_positions(listed[1].first);
+  fill({{ep, Direction::LONG, 1}, {enq, Direction::SHORT, 2}});
+  link->update_positions();
+  const auto before = link->positions();
+  ASSERT_EQ(before.size(), 2u);
+  fill({{ep, Direction::LONG, 1}});  // the vendor's EP position grows to 2
+  sim.controls().set_invalid_position_sides({"EP"});
+  journal().clear();
+  try {
+    link->update_positions();
+    FAIL() << "no error";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(std::string(e.what()), fmt::format("Return CQG Position Side {} is invalid!",
+                                                 vendor_constant("osdUndefined")));
+  }
+  EXPECT_FALSE(starting(calls(), "CQGPosition.Side").empty());
+  EXPECT_EQ(link->positions(), before);
+  sim.controls().set_invalid_position_sides({});
+  link->update_positions();
+  const auto after = link->positions();
+  const auto* long_ep = position_of(after, ep);
+  ASSERT_TRUE(long_ep);
+  EXPECT_EQ(long_ep->direction, Direction::LONG);
+  EXPECT_EQ(long_ep->quantity, 2);
+}
+
 TEST_F(BrokerLinkAccounts, PositionEventsAreTracedAndTheReloadReleasesTheWait) {
   link->subscribe_account_and_positions(listed[1].first);
   fill({{ep, Direction::LONG, 2}});
@@ -347,6 +377,78 @@ TEST_F(BrokerLinkOrders, BadOrdersSendNothing) {
                 c == "CQGInstrument.FullName")
         << c;
   }
+}
+
+TEST_F(BrokerLinkOrders, PlacingTimesOutAndTheNextPlacementGetsItsOwnId) {
+  sim.controls().set_order_placement(cqgsim::AnnouncementBehaviour::after(1min));
+  link->set_timeout(50ms);
+  const Order order(ep, OrderType::MARKET, Direction::LONG, 1);
+  try {
+    link->place_order(order);
+    FAIL() << "no time-out";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "Order placing timeout!\n" + to_text(order) + " ");
+  }
+  EXPECT_EQ(starting(calls(), "CQGOrder.Place").size(), 1u);
+  // The late announcement lands in the slot; the next placement returns its
+  // own id, not that one.
+  sim.driver().advance(1min);
+  drain();
+  const std::optional<std::string> late = link->order_id();
+  ASSERT_TRUE(late);
+  const Strings listed = unrecorded([&] {
+    Strings guids;
+    for (const auto& item : host.cqgCEL.object("Orders").items()) {
+      guids.push_back(automation::Object(item).get("GUID").as_string());
+    }
+    return guids;
+  });
+  EXPECT_EQ(listed, Strings{*late});
+  sim.controls().set_order_placement({});
+  link->set_timeout(5s);
+  const std::string next = link->place_order(order);
+  EXPECT_NE(next, *late);
+  EXPECT_FALSE(next.empty());
+  EXPECT_EQ(starting(calls(), "CQGOrder.Place").size(), 2u);
+}
+
+TEST_F(BrokerLinkOrders, ShutdownReleasesAPlacementInFlightAndRefusesOperationsAtOnce) {
+  sim.controls().set_order_placement(cqgsim::AnnouncementBehaviour::never());
+  // The vendor takes its time to shut down: operations meanwhile must not
+  // reach it, nor wait for it.
+  sim.controls().set_shutdown_delay(3s);
+  link->set_timeout(60s);
+  std::string placing_error;
+  std::thread placing([&] {
+    try {
+      link->place_order(Order(ep, OrderType::MARKET, Direction::LONG, 1));
+    } catch (const automation::DisconnectedError& e) {
+      placing_error = e.what();
+    }
+  });
+  EXPECT_TRUE(wait_for_call("CQGOrder.Place"));
+  const auto start = std::chrono::steady_clock::now();
+  std::atomic<bool> shut{false};
+  std::thread shutting([&] {
+    host.Shutdown();
+    shut = true;
+  });
+  placing.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_NE(placing_error.find("BrokerLink.place_order"), std::string::npos) << placing_error;
+  // The vendor is inside its Shutdown: refused here, without a call.
+  EXPECT_TRUE(wait_for_call("CQGCEL.Shutdown"));
+  const auto recorded = journal().calls().size();
+  try {
+    link->subscribe_quote("EP");
+    ADD_FAILURE() << "not refused";
+  } catch (const automation::DisconnectedError& e) {
+    EXPECT_NE(std::string(e.what()).find("BrokerLink.subscribe_quote"), std::string::npos);
+  }
+  EXPECT_THROW(link->cancel_order("1"), automation::DisconnectedError);
+  EXPECT_FALSE(shut.load());
+  EXPECT_EQ(journal().calls().size(), recorded);
+  shutting.join();
 }
 
 TEST_F(BrokerLinkOrders, ConcurrentPlacementsEachGetTheirOwnId) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace orbrix::cqgsim {
 
@@ -103,7 +104,31 @@ struct AnswerBehaviour {
   }
 };
 
-// Every answer the simulator can delay, refuse or leave out.
+// How the simulator announces an order placed (OnOrderChanged with
+// ctAdded): after `delay` on the simulator's clock, the order's own events
+// meanwhile (worked, filled, cancelled) held and told after it in their
+// order; or the announcement never, the order's later events told as they
+// come. The venue works the order as ever either way, and position events
+// are told as they come.
+struct AnnouncementBehaviour {
+  enum class Answer { Announce, Never };
+  Answer answer = Answer::Announce;
+  std::chrono::milliseconds delay{0};
+
+  static AnnouncementBehaviour after(std::chrono::milliseconds delay) {
+    AnnouncementBehaviour b;
+    b.delay = delay;
+    return b;
+  }
+  static AnnouncementBehaviour never() {
+    AnnouncementBehaviour b;
+    b.answer = Answer::Never;
+    return b;
+  }
+};
+
+// Every answer the simulator can delay, refuse or leave out, and the values
+// it can get wrong.
 struct FaultPlan {
   StartupBehaviour startup;
   GatewayBehaviour gateway;
@@ -111,6 +136,15 @@ struct FaultPlan {
   AnswerBehaviour account_reload = AnswerBehaviour::after(std::chrono::milliseconds(100));
   AnswerBehaviour ticks_resolution;
   AnswerBehaviour bars_resolution;
+  AnnouncementBehaviour order_placement;
+  // How long Shutdown() takes on the wall clock: the simulator's thread is
+  // held that long before the simulator shuts down, so nothing else it
+  // would do (events, the manual clock) happens meanwhile.
+  std::chrono::milliseconds shutdown_delay{0};
+  // Positions in these instruments (each named by its short symbol, dated
+  // symbol or full name, ignoring letter case) report a Side that is no
+  // order side (osdUndefined).
+  std::vector<std::string> invalid_position_sides;
 };
 
 }  // namespace orbrix::cqgsim

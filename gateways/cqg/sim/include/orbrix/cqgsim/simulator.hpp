@@ -60,6 +60,9 @@ class SimControls final : private detail::SimSettings {
   void set_account_reload(AnswerBehaviour behaviour);
   void set_ticks_resolution(AnswerBehaviour behaviour);
   void set_bars_resolution(AnswerBehaviour behaviour);
+  void set_order_placement(AnnouncementBehaviour behaviour);
+  void set_shutdown_delay(std::chrono::milliseconds delay);
+  void set_invalid_position_sides(std::vector<std::string> symbols);
   // The next order placed is rejected with this reason.
   void reject_next_order(std::string reason);
   // Bars of `symbol` report `field` as missing (INVALID_VALUE) at these
