@@ -18,4 +18,5 @@ PYBIND11_MODULE(orbrix_cqg, m) {
   bind_bot(m);
   bind_live_counts(m);
   bind_bench_support(m);
+  bind_backtest(m);
 }

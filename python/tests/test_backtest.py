@@ -1,0 +1,71 @@
+"""A Python engine as a backtest: the simulated clock's time, orders through
+the gateway, the same result every run."""
+
+import datetime
+import os
+
+import orbrix_cqg as cqg
+
+from conftest import RecordingGateway
+
+SAMPLE = os.path.join(os.path.dirname(__file__), "..", "..", "gateways", "cqg", "sim", "venue",
+                      "market", "data", "ep_quotes_sample.csv")
+
+
+class Alternator:
+    """Every minute a market order on EP, buying and selling in turn."""
+
+    def __init__(self):
+        self._gateway = RecordingGateway(("EP",))
+        self.times = []
+        self.ids = []
+
+    def gateway(self):
+        return self._gateway
+
+    def interval(self):
+        return 60.0
+
+    def start(self, link):
+        link.subscribe_quote("EP")
+
+    def on_timer(self, link, now):
+        self.times.append(now)
+        side = cqg.Direction.LONG if len(self.times) % 2 else cqg.Direction.SHORT
+        security = self._gateway.securities["EP"]
+        self.ids.append(link.place_order(cqg.Order(security, cqg.OrderType.MARKET, side, 1)))
+
+
+def run(engine):
+    return cqg.run_backtest(engine, [("EP", SAMPLE)], warm_up_minutes=5,
+                            fill_model=cqg.FillModel(commission_per_contract=2.5))
+
+
+def test_a_python_engine_runs_on_the_simulated_clock_and_the_same_way_twice():
+    first, second = Alternator(), Alternator()
+    one, two = run(first), run(second)
+    assert one.summary() == two.summary()
+    assert len(first.ids) >= 10 and one.orders == len(first.ids)
+    assert len(one.deals) >= len(first.ids) - 1  # the last, placed at the end, has no quote after it
+    assert all(d["commission"] == 2.5 for d in one.deals)
+    # The engine's time is the recording's, a minute at a time, in UTC.
+    assert first.times[0] == datetime.datetime(2026, 12, 7, 14, 36, tzinfo=datetime.timezone.utc)
+    assert all(b - a == datetime.timedelta(minutes=1) for a, b in zip(first.times, first.times[1:]))
+    # Deals reached the engine's own hook too.
+    assert len(first.gateway().records("deal")) == len(one.deals)
+
+
+def test_an_engine_error_ends_the_run_with_that_error(tmp_path):
+    class Broken(Alternator):
+        def start(self, link):
+            raise ValueError("no start today")
+
+    try:
+        run(Broken())
+        assert False, "the run went on"
+    except ValueError as e:
+        assert "no start today" in str(e)
+    result = run(Alternator())
+    files = result.write_report(tmp_path, charts=False)
+    assert (tmp_path / "summary.txt").read_text() == result.summary()
+    assert len(files) == 5
