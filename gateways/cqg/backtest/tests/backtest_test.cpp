@@ -1,7 +1,6 @@
 #include "orbrix/backtest/backtest.hpp"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -9,6 +8,7 @@
 #include <sstream>
 
 #include "ma_cross.hpp"
+#include "temp_dir.hpp"
 #include "orbrix/backtest/live.hpp"
 #include "orbrix/backtest/report.hpp"
 #include "orbrix/core/order.hpp"
@@ -21,24 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orbrix-backtest-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using orbrix::testing::TempDir;
 
 std::string read_file(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -218,10 +218,10 @@ AccountReport SimDriver::account_report() const {
       if (p.account != account) {
         continue;
       }
-      const auto& spec = broker.instrument(p.instrument);
-      out.positions.push_back({.symbol = spec.full_name,
+      const auto& contract = broker.instrument(p.instrument);
+      out.positions.push_back({.symbol = contract.full_name,
                                .quantity = p.quantity,
-                               .average_price = p.average_price * spec.tick_size,
+                               .average_price = p.average_price * contract.tick_size,
                                .realized_pnl = p.realized_pnl,
                                .commissions = p.commissions,
                                .open_trade_equity = broker.open_trade_equity(p)});

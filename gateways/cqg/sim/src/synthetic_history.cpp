@@ -42,20 +42,20 @@ struct FileCloser {
 }  // namespace
 
 std::size_t write_synthetic_history(const std::filesystem::path& path,
-                                    const SyntheticHistory& spec) {
-  if (spec.to <= spec.from) {
+                                    const SyntheticHistory& shape) {
+  if (shape.to <= shape.from) {
     throw std::invalid_argument("a synthetic history needs its end after its start");
   }
-  if (spec.mean_interval < std::chrono::milliseconds(1)) {
+  if (shape.mean_interval < std::chrono::milliseconds(1)) {
     throw std::invalid_argument("a synthetic history needs a mean interval of 1 ms or more");
   }
-  venue::Rng rng(spec.seed);
-  const double mean_ns = std::chrono::duration<double, std::nano>(spec.mean_interval).count();
+  venue::Rng rng(shape.seed);
+  const double mean_ns = std::chrono::duration<double, std::nano>(shape.mean_interval).count();
   const auto gap = [&] {
     return venue::Duration(static_cast<std::int64_t>(std::max(1.0, rng.exponential(mean_ns))));
   };
   std::vector<Walk> walks;
-  for (const auto& symbol : spec.symbols) {
+  for (const auto& symbol : shape.symbols) {
     const auto contract = venue::Catalogue::standard_contract(symbol);
     if (!contract) {
       throw std::invalid_argument(
@@ -66,7 +66,7 @@ std::size_t write_synthetic_history(const std::filesystem::path& path,
            .decimals = decimals_of(contract->tick_size),
            .bid = contract->initial_price,
            .spread = std::max<venue::Ticks>(1, contract->spread_ticks),
-           .next = venue::Timestamp(spec.from) + gap()};
+           .next = venue::Timestamp(shape.from) + gap()};
     walks.push_back(w);
   }
   std::unique_ptr<std::FILE, FileCloser> out(std::fopen(path.c_str(), "wb"));
@@ -75,7 +75,7 @@ std::size_t write_synthetic_history(const std::filesystem::path& path,
   }
   std::string text = "symbol,ts_event,bid_price,ask_price,bid_size,ask_size,last_price,last_size\n";
   std::size_t rows = 0;
-  const venue::Timestamp end(spec.to);
+  const venue::Timestamp end(shape.to);
   for (;;) {
     Walk* w = nullptr;
     for (auto& candidate : walks) {

@@ -28,6 +28,6 @@ struct SyntheticHistory {
 // for a symbol the simulator does not list, an empty span or an interval
 // below 1 ms, and std::runtime_error when the file cannot be written.
 std::size_t write_synthetic_history(const std::filesystem::path& path,
-                                    const SyntheticHistory& spec);
+                                    const SyntheticHistory& shape);
 
 }  // namespace orbrix::cqgsim
