@@ -4,10 +4,11 @@
 
 #include <algorithm>
 
+#include "hand_off.hpp"
 #include "orbrix/automation/diagnostics.hpp"
 #include "orbrix/automation/errors.hpp"
 #include "orbrix/automation/wait.hpp"
-#include "hand_off.hpp"
+#include "orbrix/common/forced_unwind.hpp"
 #include "platform.hpp"
 
 namespace orbrix::automation {
@@ -196,6 +197,10 @@ void Apartment::call(FunctionRef fn) {
     std::exception_ptr error;
     try {
       fn();
+    } catch (const ForcedUnwind&) {
+      // The thread is being ended: release the caller, then let it end.
+      p->finish(nullptr, /*gone=*/true);
+      throw;
     } catch (...) {
       error = std::current_exception();
     }
@@ -221,8 +226,8 @@ void Apartment::call(FunctionRef fn) {
       const auto deadline = start + timeout;
       bool timed_out = false;
       while (!pending.done() && !timed_out) {
-        timed_out = !detail::wait_on_address(pending.state, kCallParked,
-                                             bounded ? &deadline : nullptr);
+        timed_out =
+            !detail::wait_on_address(pending.state, kCallParked, bounded ? &deadline : nullptr);
       }
       // Not finished in time: withdraw it if the worker has not taken it up
       // yet; otherwise it is running and this frame must outlive it.
@@ -367,6 +372,8 @@ bool Apartment::pump() {
     } catch (const std::exception& e) {
       report_error(fmt::format("unhandled exception in a queued message{}: {}",
                                posted_at(message.from), e.what()));
+    } catch (const ForcedUnwind&) {
+      throw;
     } catch (...) {
       report_error(
           fmt::format("unhandled exception in a queued message{}", posted_at(message.from)));

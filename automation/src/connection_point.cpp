@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "orbrix/automation/diagnostics.hpp"
+#include "orbrix/common/forced_unwind.hpp"
 
 namespace orbrix::automation {
 
@@ -47,6 +48,8 @@ void ConnectionPoint::fire(DispId event, Args args) const {
       sink->invoke(event, InvokeKind::Method, args);
     } catch (const std::exception& e) {
       report_error(fmt::format("event {} to sink {}: {}", event, sink->type_name(), e.what()));
+    } catch (const ForcedUnwind&) {
+      throw;
     } catch (...) {
       report_error(fmt::format("event {} to sink {}: unknown exception", event, sink->type_name()));
     }

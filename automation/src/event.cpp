@@ -26,11 +26,6 @@ bool Event::wait(double seconds) const {
   if (!(seconds > 0)) {  // also NaN
     return is_set();
   }
-  // Far-future time-outs wait without limit rather than overflow the clock.
-  if (seconds > 1e9) {
-    wait_forever();
-    return true;
-  }
   return wait_for(std::chrono::duration<double>(seconds));
 }
 

@@ -10,6 +10,7 @@
 #include "orbrix/automation/apartment.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "orbrix/automation/errors.hpp"
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/common/mutex.hpp"
 
 namespace orbrix::automation {
@@ -95,6 +96,8 @@ class Proxy final : public Dispatch {
         resolved = true;
         result = t.invoke(id, kind, in);
       });
+    } catch (const ForcedUnwind&) {
+      throw;
     } catch (...) {
       if (resolved) {
         remember(std::move(key), id);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/common/mutex.hpp"
 
 namespace orbrix {
@@ -42,7 +43,7 @@ SafeCallReporter set_safe_call_reporter(SafeCallReporter reporter) {
   return next ? *next : SafeCallReporter();
 }
 
-void report_safe_call_failure(std::string_view what) noexcept {
+void report_safe_call_failure(std::string_view what) {
   std::shared_ptr<const SafeCallReporter> reporter;
   {
     ReporterSlot& s = slot();
@@ -53,6 +54,8 @@ void report_safe_call_failure(std::string_view what) noexcept {
     try {
       (*reporter)(what);
       return;
+    } catch (const ForcedUnwind&) {
+      throw;
     } catch (...) {
       // Fall through to the default so the failure is not lost.
     }

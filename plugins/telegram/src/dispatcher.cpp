@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/telegram/customed_ext_bot.hpp"
 
 namespace orbrix::telegram {
@@ -30,6 +31,8 @@ void Dispatcher::run(const std::string& name, const HandlerCallback& callback, c
   } catch (const std::exception& e) {
     log_(bot_.redact(fmt::format("telegram: handler {} failed on update {}: {}", name,
                                  update.update_id, e.what())));
+  } catch (const ForcedUnwind&) {
+    throw;
   } catch (...) {
     log_(fmt::format("telegram: handler {} failed on update {} with an unknown error", name,
                      update.update_id));

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "orbrix/common/deadline.hpp"
 #include "orbrix/common/mutex.hpp"
 
 namespace orbrix::automation {
@@ -20,12 +21,13 @@ class Event {
   bool is_set() const;
 
   // Blocks until the event is set or `seconds` pass; returns whether it was
-  // set when the wait ended. A set event returns true at once.
+  // set when the wait ended. A set event returns true at once; a time-out
+  // that is not above 0 (or NaN) tests without waiting, one beyond the
+  // clock's range waits without limit.
   bool wait(double seconds) const;
   template <class Rep, class Period>
   bool wait_for(std::chrono::duration<Rep, Period> timeout) const {
-    return wait_until(std::chrono::steady_clock::now() +
-                      std::chrono::ceil<std::chrono::steady_clock::duration>(timeout));
+    return wait_until(deadline_after(timeout));
   }
   bool wait_until(std::chrono::steady_clock::time_point deadline) const;
   // Blocks until the event is set, without limit.

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/core/export.hpp"
 
 namespace orbrix {
@@ -23,9 +24,10 @@ using SafeCallReporter = std::function<void(std::string_view what)>;
 // a short lock. The reporter may be called from several threads at once.
 ORBRIX_SECURITY_API SafeCallReporter set_safe_call_reporter(SafeCallReporter reporter);
 
-// Hands `what` to the current reporter. Never throws: a throwing reporter is
-// replaced, for this one report, by the default.
-ORBRIX_SECURITY_API void report_safe_call_failure(std::string_view what) noexcept;
+// Hands `what` to the current reporter. A throwing reporter is replaced, for
+// this one report, by the default; only the unwinding of a thread that is
+// being ended passes through.
+ORBRIX_SECURITY_API void report_safe_call_failure(std::string_view what);
 
 template <class Fn, class... Args>
 auto safe_call(Fn&& fn, Args&&... args) {
@@ -35,6 +37,8 @@ auto safe_call(Fn&& fn, Args&&... args) {
       std::invoke(std::forward<Fn>(fn), std::forward<Args>(args)...);
     } catch (const std::exception& e) {
       report_safe_call_failure(e.what());
+    } catch (const ForcedUnwind&) {
+      throw;
     } catch (...) {
       report_safe_call_failure("unknown exception");
     }
@@ -44,6 +48,8 @@ auto safe_call(Fn&& fn, Args&&... args) {
       return std::optional<Value>(std::invoke(std::forward<Fn>(fn), std::forward<Args>(args)...));
     } catch (const std::exception& e) {
       report_safe_call_failure(e.what());
+    } catch (const ForcedUnwind&) {
+      throw;
     } catch (...) {
       report_safe_call_failure("unknown exception");
     }

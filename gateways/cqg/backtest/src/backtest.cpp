@@ -6,6 +6,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/common/mutex.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/broker_link.hpp"
@@ -163,6 +164,8 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
     }
     result.history_rows = sim.controls().history_rows(result.start, result.end);
     link->Logoff();
+  } catch (const ForcedUnwind&) {
+    throw;
   } catch (...) {
     host.Shutdown();
     throw;

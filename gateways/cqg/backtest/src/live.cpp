@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 
@@ -31,8 +32,8 @@ void run_live(cqg::Engine& engine, const LiveOptions& options, const std::atomic
     auto next = begin + interval;
     const auto stopped = [&] { return stop && stop->load(); };
     while (!stopped() && Clock::now() - begin < options.duration) {
-      const auto wake = std::min({next, begin + options.duration,
-                                  Clock::now() + std::chrono::milliseconds(50)});
+      const auto wake =
+          std::min({next, begin + options.duration, Clock::now() + std::chrono::milliseconds(50)});
       std::this_thread::sleep_until(wake);
       if (Clock::now() >= next) {
         engine.on_timer(*link, std::chrono::system_clock::now());
@@ -41,6 +42,8 @@ void run_live(cqg::Engine& engine, const LiveOptions& options, const std::atomic
     }
     engine.stop(*link);
     link->Logoff();
+  } catch (const ForcedUnwind&) {
+    throw;
   } catch (...) {
     host.Shutdown();
     throw;

@@ -11,6 +11,8 @@
 #include "orbrix/automation/apartment.hpp"
 #include "orbrix/automation/diagnostics.hpp"
 #include "orbrix/automation/registry.hpp"
+#include "orbrix/common/deadline.hpp"
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/cqg/sink_internal.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
@@ -136,6 +138,8 @@ std::shared_ptr<CELSinkBase> ApiHost::Init(const SinkClass& sinkType,
 void ApiHost::threadedFunction(const SinkClass& sinkType) {
   try {
     run_worker(sinkType);
+  } catch (const ForcedUnwind&) {
+    throw;
   } catch (...) {
     // run_worker hands every error over or reports it; this is the last
     // guard, so that nothing leaves the thread function.
@@ -206,6 +210,8 @@ void ApiHost::run_worker(const SinkClass& sinkType) {
       handoff_.set();
       Trace("Starting message pumping..");
       pumpMessages();
+    } catch (const ForcedUnwind&) {
+      throw;
     } catch (...) {
       fail(std::current_exception());
     }
@@ -275,7 +281,7 @@ void ApiHost::startupCel() {
   Trace("Waiting for CQGCEL start..");
   // Bounded, and cut short if the worker dies: the vendor may answer neither
   // with its start nor with a data error.
-  const auto deadline = std::chrono::steady_clock::now() + options_.startup_timeout;
+  const auto deadline = deadline_after(options_.startup_timeout);
   while (!eventCELStarted.wait_until(std::min(deadline, std::chrono::steady_clock::now() + 50ms))) {
     if (worker_ended_.is_set()) {
       throw std::runtime_error("CQGCEL start-up failed: the API host's worker thread has ended");

@@ -13,6 +13,7 @@
 
 #include "orbrix/automation/class_info.hpp"
 #include "orbrix/automation/errors.hpp"
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
@@ -166,6 +167,8 @@ Variant CELSinkBase::invoke(automation::DispId id, automation::InvokeKind, autom
     // Handlers catch nothing; their errors end here, on the worker, and
     // never reach the thread boundary.
     Trace(fmt::format("Exception in {}.{}: {}", type_name(), info.name, e.what()));
+  } catch (const ForcedUnwind&) {
+    throw;
   } catch (...) {
     Trace(fmt::format("Exception in {}.{}: unknown error", type_name(), info.name));
   }

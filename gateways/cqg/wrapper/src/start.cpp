@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/cqg/trace.hpp"
 
 namespace orbrix::cqg::detail {
@@ -24,6 +25,8 @@ void run_guarded(ApiHost& host, const std::function<void()>& body) {
     body();
   } catch (const std::exception& e) {
     write_exception(e);
+  } catch (const ForcedUnwind&) {
+    throw;
   } catch (...) {
     // Not an ordinary error: shut down, then let it go on.
     try {

@@ -8,6 +8,7 @@
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/automation/marshal.hpp"
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
 
@@ -86,6 +87,8 @@ void walk_positions(const vendor::Positions& positions, detail::AccountSnapshot&
     }
     read_rest(position.object(), raw);
   }
+} catch (const ForcedUnwind&) {
+  throw;
 } catch (...) {
   s.positions_error = std::current_exception();
 }
@@ -103,6 +106,8 @@ void start_positions(const Object& cel, detail::AccountSnapshot& s) try {
   s.positions_count = positions.Count();
   s.positions_collection = Object(automation::make_proxy(positions.object().dispatch()));
   walk_positions(positions, s);
+} catch (const ForcedUnwind&) {
+  throw;
 } catch (...) {
   s.positions_error = std::current_exception();
 }
@@ -151,6 +156,8 @@ void BrokerLink::finish_positions_walk(detail::AccountSnapshot& s) {
         if (raw.security) {
           read_rest(asking, raw);
         }
+      } catch (const ForcedUnwind&) {
+        throw;
       } catch (...) {
         s.positions_error = std::current_exception();
         return;
@@ -234,7 +241,7 @@ void BrokerLink::subscribe_account_and_positions_now(std::int64_t GWAccountID,
   // account list, which it reports with actAccountsReloaded.
   const vendor::Cel cel(proxy);
   cel.AccountSubscriptionLevel(k.aslNone);
-  std::this_thread::sleep_for(std::chrono::milliseconds(reload_pause_ms_.load()));
+  pause(std::chrono::milliseconds(reload_pause_ms_.load()), "subscribe_account_and_positions");
   cel.AccountSubscriptionLevel(k.aslAccountUpdatesAndOrders);
   Trace("Waiting for accounts coming...");
   // Not cleared first: once the accounts were reported ready it stays set.

@@ -7,6 +7,8 @@
 
 #include "internal.hpp"
 #include "orbrix/automation/errors.hpp"
+#include "orbrix/automation/interruption.hpp"
+#include "orbrix/common/deadline.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "recovery_worker.hpp"
@@ -47,7 +49,11 @@ void BrokerLink::Init(BaseGateway& gateway) {
   gateway_.store(&gateway, std::memory_order_release);
 }
 
-void BrokerLink::set_timeout(std::chrono::milliseconds timeout) noexcept {
+void BrokerLink::set_timeout(std::chrono::milliseconds timeout) {
+  if (timeout < timeout.zero()) {
+    throw std::invalid_argument(
+        fmt::format("BrokerLink.set_timeout: {} ms is negative", timeout.count()));
+  }
   timeout_ms_.store(timeout.count(), std::memory_order_relaxed);
 }
 
@@ -55,7 +61,11 @@ std::chrono::milliseconds BrokerLink::timeout() const noexcept {
   return std::chrono::milliseconds(timeout_ms_.load(std::memory_order_relaxed));
 }
 
-void BrokerLink::set_account_reload_pause(std::chrono::milliseconds pause) noexcept {
+void BrokerLink::set_account_reload_pause(std::chrono::milliseconds pause) {
+  if (pause < pause.zero()) {
+    throw std::invalid_argument(
+        fmt::format("BrokerLink.set_account_reload_pause: {} ms is negative", pause.count()));
+  }
   reload_pause_ms_.store(pause.count(), std::memory_order_relaxed);
 }
 
@@ -124,10 +134,11 @@ void BrokerLink::rethrow_closing(std::string_view operation) const {
 
 bool BrokerLink::wait(const automation::Event& event, std::string_view operation) const {
   // In slices, so a Shutdown that begins meanwhile releases the wait within
-  // one slice; an event set before then wins.
+  // one slice, and the thread's interruption check (Ctrl-C in Python) runs;
+  // an event set before then wins.
   constexpr auto kSlice = std::chrono::milliseconds(10);
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::ceil<std::chrono::steady_clock::duration>(timeout());
+  const auto deadline = deadline_after(timeout());
+  automation::InterruptionPacer interruption;
   for (;;) {
     const auto now = std::chrono::steady_clock::now();
     if (event.wait_until(std::min(deadline, now + kSlice))) {
@@ -136,9 +147,26 @@ bool BrokerLink::wait(const automation::Event& event, std::string_view operation
     if (closing()) {
       rethrow_closing(operation);
     }
+    interruption.poll();
     if (std::chrono::steady_clock::now() >= deadline) {
       return false;
     }
+  }
+}
+
+void BrokerLink::pause(std::chrono::milliseconds length, std::string_view operation) const {
+  // A wait for an event nobody sets, cut short like any other wait.
+  const automation::Event never;
+  const auto deadline = deadline_after(length);
+  automation::InterruptionPacer interruption;
+  constexpr auto kSlice = std::chrono::milliseconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    never.wait_until(std::min(deadline, std::chrono::steady_clock::now() + kSlice));
+    if (closing()) {
+      throw automation::DisconnectedError(
+          fmt::format("BrokerLink.{}: the API host is shutting down", operation));
+    }
+    interruption.poll();
   }
 }
 

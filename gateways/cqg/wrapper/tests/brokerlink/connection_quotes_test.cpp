@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "orbrix/automation/errors.hpp"
+#include "orbrix/automation/interruption.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
 #include "sim_fixture.hpp"
@@ -62,6 +63,66 @@ TEST_F(BrokerLinkConnection, LogonTimesOut) {
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "GW connection timeout!");
   }
+}
+
+// Time-outs of centuries, or "no limit", wait for the answer instead of
+// overflowing the clock into the past (which failed every wait at once).
+TEST_F(BrokerLinkConnection, TimeOutsBeyondTheClockWaitWithoutLimitAndNegativeOnesAreRefused) {
+  sim.controls().set_gateway(GatewayBehaviour::after(300ms));
+  link->set_timeout(std::chrono::years(300));
+  std::thread engine([&] { link->Logon("user", "secret"); });
+  ASSERT_TRUE(wait_for_call("CQGCEL.GWLogon"));
+  sim.driver().advance(300ms);
+  engine.join();  // a failed wait would raise in the thread: std::terminate
+  EXPECT_TRUE(link->gateway_connected());
+
+  sim.controls().set_instrument_resolution(AnswerBehaviour::after(300ms));
+  link->set_timeout(std::chrono::milliseconds::max());
+  EXPECT_EQ(link->timeout(), std::chrono::milliseconds::max());
+  std::thread subscriber([&] { link->subscribe_quote("EP"); });
+  ASSERT_TRUE(wait_for_call("CQGCEL.NewInstrument"));
+  sim.driver().advance(300ms);
+  subscriber.join();
+  EXPECT_TRUE(gateway.failures().empty());
+  EXPECT_FALSE(link->get_instrument_from_cqg_symbol("EP").is_null());
+
+  EXPECT_THROW(link->set_timeout(-1ms), std::invalid_argument);
+  EXPECT_THROW(link->set_account_reload_pause(-1ms), std::invalid_argument);
+  EXPECT_EQ(link->timeout(), std::chrono::milliseconds::max());
+}
+
+// The thread's interruption check ends a wait for the vendor (and the
+// account reload's pause) with its own error; the link works on after.
+TEST_F(BrokerLinkConnection, AnInterruptionCheckEndsAWaitAndLeavesTheLinkUsable) {
+  struct Interrupted {};
+  static std::atomic<int> checks{0};
+  checks = 0;
+  const auto interrupt_on_third = [] {
+    if (++checks == 3) {
+      throw Interrupted{};
+    }
+  };
+  sim.controls().set_gateway(GatewayBehaviour::never());
+  link->set_timeout(std::chrono::hours(1));
+  {
+    const automation::ScopedInterruptionCheck scope(interrupt_on_third);
+    EXPECT_THROW(link->Logon("user", "secret"), Interrupted);
+  }
+  EXPECT_EQ(checks, 3);
+  link->set_account_reload_pause(std::chrono::hours(1));
+  checks = 0;
+  {
+    const automation::ScopedInterruptionCheck scope(interrupt_on_third);
+    EXPECT_THROW(link->subscribe_account_and_positions(100001), Interrupted);
+  }
+  // Without a check nothing interrupts, and the link still logs on.
+  sim.controls().set_gateway(GatewayBehaviour::after(0ms));
+  link->set_timeout(5s);
+  link->Logon("user", "secret");
+  EXPECT_TRUE(link->gateway_connected());
+  link->set_account_reload_pause(1ms);
+  link->subscribe_account_and_positions(100001);
+  EXPECT_EQ(link->GWAccountID(), 100001);
 }
 
 TEST_F(BrokerLinkConnection, LogoffClearsAnEarlierDownReportAndTimesOut) {

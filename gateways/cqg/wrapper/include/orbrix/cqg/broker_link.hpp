@@ -45,6 +45,7 @@
 #include "orbrix/automation/apartment_checker.hpp"
 #include "orbrix/automation/event.hpp"
 #include "orbrix/automation/object.hpp"
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/common/mutex.hpp"
 #include "orbrix/core/balance.hpp"
 #include "orbrix/core/bar.hpp"
@@ -80,13 +81,17 @@ class BrokerLink : public CELSinkBase {
   ApiHost* apiHost() const noexcept { return api_host_.load(std::memory_order_acquire); }
   BaseGateway* gateway() const noexcept { return gateway_.load(std::memory_order_acquire); }
 
-  // The bound of every wait for a vendor event; TIMEOUT unless changed.
-  // Any thread.
-  void set_timeout(std::chrono::milliseconds timeout) noexcept;
+  // The bound of every wait for a vendor event; TIMEOUT unless changed. A
+  // time-out beyond the clock's range (milliseconds::max() included) waits
+  // without limit. Raises std::invalid_argument for a negative one. Any
+  // thread.
+  void set_timeout(std::chrono::milliseconds timeout);
   std::chrono::milliseconds timeout() const noexcept;
   // The pause between dropping and restoring the account subscription in
-  // subscribe_account_and_positions (2 s unless changed). Any thread.
-  void set_account_reload_pause(std::chrono::milliseconds pause) noexcept;
+  // subscribe_account_and_positions (2 s unless changed); a Shutdown or the
+  // thread's interruption check ends it early. Raises
+  // std::invalid_argument for a negative one. Any thread.
+  void set_account_reload_pause(std::chrono::milliseconds pause);
 
   // --- recovery (recovery.cpp; see recovery.hpp) ---
 
@@ -271,8 +276,11 @@ class BrokerLink : public CELSinkBase {
   // out: the hook runs on the worker (one round trip).
   void report_timeout(SubscriptionFailure::Kind kind, std::string_view symbol);
   // Waits up to timeout() for `event`; raises automation::DisconnectedError
-  // naming `operation` as soon as the host's Shutdown begins.
+  // naming `operation` as soon as the host's Shutdown begins, and what the
+  // thread's interruption check raises (see automation/interruption.hpp).
   bool wait(const automation::Event& event, std::string_view operation) const;
+  // Sleeps `length`, ended early the same ways as wait().
+  void pause(std::chrono::milliseconds length, std::string_view operation) const;
   // Whether the host's Shutdown has begun. Any thread.
   bool closing() const noexcept;
   // Runs an operation's body; an error it raises once the host is closing
@@ -281,6 +289,8 @@ class BrokerLink : public CELSinkBase {
   decltype(auto) guarded(std::string_view operation, F&& body) const {
     try {
       return body();
+    } catch (const ForcedUnwind&) {
+      throw;
     } catch (...) {
       rethrow_closing(operation);
     }
