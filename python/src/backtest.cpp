@@ -4,14 +4,17 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 
 #include "bindings.hpp"
 #include "orbrix/backtest/backtest.hpp"
 #include "orbrix/backtest/report.hpp"
 #include "orbrix/cqg/broker_link.hpp"
+#include "seconds.hpp"
 #include "without_gil.hpp"
 
 namespace orbrix::python {
@@ -24,8 +27,8 @@ using namespace std::chrono_literals;
 py::object utc_datetime(std::chrono::system_clock::time_point t) {
   const auto datetime = py::module_::import("datetime");
   const double seconds = std::chrono::duration<double>(t.time_since_epoch()).count();
-  return datetime.attr("datetime").attr("fromtimestamp")(
-      seconds, datetime.attr("timezone").attr("utc"));
+  return datetime.attr("datetime")
+      .attr("fromtimestamp")(seconds, datetime.attr("timezone").attr("utc"));
 }
 
 // A Python engine as the runner sees it. Called on the run's thread, which
@@ -52,7 +55,7 @@ class PyEngine final : public cqg::Engine {
       return 1s;
     }
     const double seconds = engine_.attr("interval")().cast<double>();
-    return std::chrono::milliseconds(std::llround(seconds * 1000));
+    return millis(seconds, "interval");
   }
   void start(cqg::BrokerLink& link) override { call("start", link); }
   void on_timer(cqg::BrokerLink& link, TimePoint now) override {
@@ -105,18 +108,18 @@ void bind_backtest(py::module_& m) {
       .def_readonly("wall_seconds", &backtest::BacktestResult::wall_seconds)
       .def_property_readonly("orders",
                              [](const backtest::BacktestResult& r) { return r.orders.size(); })
-      .def_property_readonly("deals",
-                             [](const backtest::BacktestResult& r) {
-                               py::list out;
-                               for (const auto& d : r.deals) {
-                                 out.append(py::dict(
-                                     py::arg("deal_id") = d.deal_id, py::arg("order_id") = d.order_id,
-                                     py::arg("symbol") = d.symbol, py::arg("buy") = d.buy,
-                                     py::arg("quantity") = d.quantity, py::arg("price") = d.price,
-                                     py::arg("commission") = d.commission));
-                               }
-                               return out;
-                             })
+      .def_property_readonly(
+          "deals",
+          [](const backtest::BacktestResult& r) {
+            py::list out;
+            for (const auto& d : r.deals) {
+              out.append(py::dict(py::arg("deal_id") = d.deal_id, py::arg("order_id") = d.order_id,
+                                  py::arg("symbol") = d.symbol, py::arg("buy") = d.buy,
+                                  py::arg("quantity") = d.quantity, py::arg("price") = d.price,
+                                  py::arg("commission") = d.commission));
+            }
+            return out;
+          })
       .def_property_readonly(
           "net_liquidating_value",
           [](const backtest::BacktestResult& r) { return r.account.net_liquidating_value; })
@@ -136,13 +139,19 @@ void bind_backtest(py::module_& m) {
          double order_latency, int warm_up_minutes, std::int64_t account) {
         backtest::BacktestOptions o;
         for (const auto& [symbol, path] : histories) {
+          // Said as Python says it, before the run starts.
+          if (!std::filesystem::exists(path)) {
+            PyErr_SetObject(PyExc_FileNotFoundError,
+                            py::make_tuple(ENOENT, "no such history file", path).ptr());
+            throw py::error_already_set();
+          }
           o.histories.push_back({symbol, path});
         }
         o.start = time_of(start);
         o.end = time_of(end);
         o.seed = seed;
         o.fill_model = fill_model;
-        o.order_latency = std::chrono::milliseconds(std::llround(order_latency * 1000));
+        o.order_latency = millis(order_latency, "order_latency");
         o.warm_up = std::chrono::minutes(warm_up_minutes);
         o.account = account;
         PyEngine wrapped(std::move(engine));
@@ -151,8 +160,7 @@ void bind_backtest(py::module_& m) {
       },
       py::arg("engine"), py::arg("histories"), py::arg("start") = py::none(),
       py::arg("end") = py::none(), py::arg("seed") = 1, py::arg("fill_model") = cqgsim::FillModel{},
-      py::arg("order_latency") = 0.0, py::arg("warm_up_minutes") = 30,
-      py::arg("account") = 100001,
+      py::arg("order_latency") = 0.0, py::arg("warm_up_minutes") = 30, py::arg("account") = 100001,
       "Runs a Python engine (gateway(), start(link), on_timer(link, now), optional stop(link) "
       "and interval() in seconds) over recorded histories [(symbol, path), ...; an empty "
       "symbol for a file with a symbol column] on the simulator's clock; `now` is the "

@@ -32,14 +32,14 @@ std::shared_ptr<TelegramBot> make_bot(
     bool start_polling, std::optional<std::function<void(std::string)>> log) {
   telegram::BotOptions o;
   o.api.api_url = std::move(api_url);
-  o.api.request_timeout = millis(request_timeout);
+  o.api.request_timeout = timeout_millis(request_timeout, "request_timeout");
   o.polling.poll_timeout = std::chrono::seconds(static_cast<std::int64_t>(poll_timeout));
   o.polling.stale_after = std::chrono::seconds(static_cast<std::int64_t>(stale_after));
   o.default_chat_id = chat_id;
   o.allowed_chat_ids = std::move(allowed_chat_ids);
   o.max_pending = max_pending;
   o.confirm.enabled = confirm_trades;
-  o.confirm.timeout = millis(confirm_seconds);
+  o.confirm.timeout = timeout_millis(confirm_seconds, "confirm_seconds");
   o.start_polling = start_polling;
   if (log) {
     o.log = [fn = std::move(*log)](std::string_view line) { fn(std::string(line)); };

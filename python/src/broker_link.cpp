@@ -11,8 +11,12 @@
 
 #include "bindings.hpp"
 #include "datetime_caster.hpp"
+#include "host.hpp"
+#include "interruptible.hpp"
+#include "orbrix/common/deadline.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/broker_link.hpp"
+#include "orbrix/cqg/trace.hpp"
 #include "seconds.hpp"
 
 namespace orbrix::python {
@@ -20,15 +24,42 @@ namespace orbrix::python {
 namespace {
 
 using cqg::BrokerLink;
-using Release = py::call_guard<py::gil_scoped_release>;
+using Release = py::call_guard<Interruptible>;
 
 void bind_event(py::module_& m) {
   py::class_<automation::Event, std::unique_ptr<automation::Event, py::nodelete>>(m, "Event")
       .def("is_set", &automation::Event::is_set)
       .def("set", &automation::Event::set)
       .def("clear", &automation::Event::clear)
-      .def("wait", &automation::Event::wait, py::arg("seconds"), Release(),
-           "Waits up to `seconds` for the event; returns whether it is set.");
+      .def(
+          "wait",
+          [](const automation::Event& e, double seconds) {
+            if (std::isnan(seconds)) {
+              throw py::value_error("Event.wait: seconds is NaN");
+            }
+            if (!(seconds > 0)) {
+              return e.is_set();
+            }
+            return wait_interruptibly(e, deadline_after(std::chrono::duration<double>(seconds)));
+          },
+          py::arg("seconds"),
+          "Waits up to `seconds` for the event; returns whether it is set. 0 or less tests "
+          "without waiting; math.inf waits without limit. Ctrl-C (a signal handler's "
+          "exception) ends the wait at once.");
+}
+
+// The collector clears a link only after shutting down the host it keeps
+// (see host.hpp); a backtest's link keeps none.
+int clear_link(PyObject* self) {
+  try {
+    const auto link = py::reinterpret_borrow<py::object>(self).cast<std::shared_ptr<BrokerLink>>();
+    if (!shut_down_before_release(host_kept_by_link(link))) {
+      return 0;
+    }
+  } catch (const std::exception& e) {
+    cqg::Trace(std::string("BrokerLink: while the collector released a link: ") + e.what());
+  }
+  return py::detail::pybind11_clear(self);
 }
 
 // An event member of the link, read as a property that keeps the link alive.
@@ -42,30 +73,40 @@ py::cpp_function event_property() {
 
 void bind_broker_link(py::module_& m) {
   bind_event(m);
-  py::class_<BrokerLink, std::shared_ptr<BrokerLink>> cls(m, "BrokerLink");
+  py::class_<BrokerLink, std::shared_ptr<BrokerLink>> cls(
+      m, "BrokerLink", py::dynamic_attr(), py::custom_type_setup([](PyHeapTypeObject* heap_type) {
+        heap_type->ht_type.tp_clear = &clear_link;
+      }));
   cls.attr("description") = std::string(BrokerLink::description);
-  cls.def("Init", &BrokerLink::Init, py::arg("gateway"), py::keep_alive<1, 2>(), Release(),
-          "Binds the engine's gateway and the API host it carries; the link keeps the "
-          "gateway alive.")
+  cls.def(
+         "Init",
+         [](const py::object& self, const py::object& gateway) {
+           self.cast<BrokerLink&>().Init(gateway.cast<BaseGateway&>());
+           py::setattr(self, "_gateway", gateway);
+         },
+         py::arg("gateway"),
+         "Binds the engine's gateway and the API host it carries; the link keeps the "
+         "gateway alive until its host's Shutdown.")
       .def_property_readonly("gateway_connected", &BrokerLink::gateway_connected)
       .def(
-          "set_timeout", [](BrokerLink& l, double s) { l.set_timeout(millis(s)); },
+          "set_timeout",
+          [](BrokerLink& l, double s) { l.set_timeout(timeout_millis(s, "set_timeout")); },
           py::arg("seconds"))
-      .def_property_readonly(
-          "timeout",
-          [](const BrokerLink& l) { return static_cast<double>(l.timeout().count()) / 1000.0; })
+      .def_property_readonly("timeout", [](const BrokerLink& l) { return seconds_of(l.timeout()); })
       .def(
           "set_account_reload_pause",
-          [](BrokerLink& l, double s) { l.set_account_reload_pause(millis(s)); },
+          [](BrokerLink& l, double s) {
+            l.set_account_reload_pause(millis(s, "set_account_reload_pause"));
+          },
           py::arg("seconds"))
       .def(
           "enable_recovery",
           [](BrokerLink& l, double first_delay, double max_delay, int max_attempts,
              double logon_wait) {
-            l.enable_recovery({.first_delay = millis(first_delay),
-                               .max_delay = millis(max_delay),
+            l.enable_recovery({.first_delay = millis(first_delay, "first_delay"),
+                               .max_delay = millis(max_delay, "max_delay"),
                                .max_attempts = max_attempts,
-                               .logon_wait = millis(logon_wait)});
+                               .logon_wait = timeout_millis(logon_wait, "logon_wait")});
           },
           py::kw_only(), py::arg("first_delay") = 1.0, py::arg("max_delay") = 60.0,
           py::arg("max_attempts") = 10, py::arg("logon_wait") = 0.0, Release())
@@ -96,7 +137,7 @@ void bind_broker_link(py::module_& m) {
           [](BrokerLink& l, const Security& security) -> py::object {
             BrokerLink::BarWindow window;
             {
-              py::gil_scoped_release released;
+              const Interruptible released;
               window = l.get_subscribe_bars_data(security);
             }
             if (!window) {

@@ -132,6 +132,10 @@ void bind_gateway(py::module_& m) {
                                    return MapView<BaseGateway::OrderBookMap>{&g.cqg_orderbooks()};
                                  },
                                  py::keep_alive<0, 1>()))
+      .def_property_readonly(
+          "hook_errors", [](BaseGateway& g) { return python_gateway(g).hook_errors(); },
+          "How many times each process_... hook raised, by hook name (the first error of each "
+          "is traced with its traceback).")
       .def("process_connection", [](BaseGateway&, const ConnectionEvent&) {})
       .def("process_data_connection", [](BaseGateway&, std::int64_t) {})
       .def("process_subscription_failure", [](BaseGateway&, const SubscriptionFailure&) {});

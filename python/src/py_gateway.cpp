@@ -1,12 +1,15 @@
 #include "py_gateway.hpp"
 
+#include <fmt/format.h>
+
 #include <stdexcept>
 #include <utility>
 
 #include "bindings.hpp"
 #include "errors.hpp"
+#include "hook_gil.hpp"
+#include "orbrix/cqg/trace.hpp"
 #include "security_object.hpp"
-#include "thread_state.hpp"
 
 namespace orbrix::python {
 
@@ -21,13 +24,37 @@ PyObject* interned(const char* name) {
   return s;  // kept for the life of the process
 }
 
+std::string text_of(PyObject* name) {
+  return py::reinterpret_borrow<py::str>(name);
+}
+
+// The error as Python prints it: its traceback, then its type and text.
+std::string traceback_text(const py::error_already_set& e) {
+  try {
+    const py::object lines =
+        py::module_::import("traceback").attr("format_exception")(e.type(), e.value(), e.trace());
+    return py::str("").attr("join")(lines).cast<std::string>();
+  } catch (const py::error_already_set&) {
+    return e.what();
+  }
+}
+
 }  // namespace
+
+PyGateway::~PyGateway() {
+  // The errors not shown, so a run's end says how often each hook failed.
+  for (const auto& [hook, count] : hook_errors_) {
+    if (count > 1) {
+      cqg::Trace(fmt::format("The engine's {} raised {} times in all", hook, count));
+    }
+  }
+}
 
 // Calls the engine's method `name` with one argument (GIL held), looked up
 // as Python looks up a method (an attribute set on the instance included)
-// but without making a bound method. A hook the engine did not write raises
-// std::logic_error naming it; a Python error raises the matching C++ error.
-py::object PyGateway::call_method(PyObject* name, py::handle arg) {
+// but without making a bound method: the result, or null with the Python
+// error set.
+PyObject* PyGateway::invoke(PyObject* name, py::handle arg) {
   if (!self_) {
     self_ = py::detail::get_object_handle(static_cast<const BaseGateway*>(this),
                                           py::detail::get_type_info(typeid(BaseGateway)))
@@ -37,21 +64,62 @@ py::object PyGateway::call_method(PyObject* name, py::handle arg) {
     }
   }
   PyObject* args[] = {self_, arg.ptr()};
-  PyObject* result = PyObject_VectorcallMethod(name, args, 2, nullptr);
+  return PyObject_VectorcallMethod(name, args, 2, nullptr);
+}
+
+// A hook the engine did not write raises std::logic_error naming it; a
+// Python error raises the matching C++ error.
+py::object PyGateway::call_method(PyObject* name, py::handle arg) {
+  PyObject* result = invoke(name, arg);
   if (!result) {
     const py::error_already_set e;
     if (e.matches(PyExc_AttributeError) && !PyObject_HasAttr(self_, name)) {
-      throw std::logic_error("the gateway does not implement " +
-                             py::reinterpret_borrow<py::str>(name).cast<std::string>());
+      throw std::logic_error("the gateway does not implement " + text_of(name));
     }
     rethrow_as_cpp(e);
   }
   return py::reinterpret_steal<py::object>(result);
 }
 
+template <class Record>
+void PyGateway::call_hook(PyObject* name, const Record& record) {
+  try {
+    PyObject* result = invoke(name, py::cast(record, py::return_value_policy::copy));
+    if (result) {
+      Py_DECREF(result);
+      return;
+    }
+    const py::error_already_set e;
+    if (e.matches(PyExc_AttributeError) && !PyObject_HasAttr(self_, name)) {
+      report_hook_error(name, "the gateway does not implement " + text_of(name));
+    } else {
+      report_hook_error(name, traceback_text(e));
+    }
+  } catch (const py::error_already_set& e) {  // converting the record
+    report_hook_error(name, traceback_text(e));
+  } catch (const std::exception& e) {
+    report_hook_error(name, e.what());
+  }
+}
+
+void PyGateway::report_hook_error(PyObject* name, std::string text) {
+  const std::string hook = text_of(name);
+  if (hook_errors_[hook]++ == 0) {
+    while (!text.empty() && text.back() == '\n') {
+      text.pop_back();
+    }
+    cqg::Trace(
+        fmt::format("The engine's {} raised (shown once; later errors of this hook are counted in "
+                    "hook_errors):\n{}",
+                    hook, text));
+  }
+}
+
 std::optional<Security> PyGateway::get_eng_security_from_cqg_symbol(std::string_view cqg_symbol) {
-  py::gil_scoped_acquire gil;
-  keep_thread_state(gil);
+  const HookGil gil("get_eng_security_from_cqg_symbol");
+  if (!gil) {
+    return std::nullopt;
+  }
   static PyObject* const name = interned("get_eng_security_from_cqg_symbol");
   const py::object result = call_method(name, py::str(cqg_symbol.data(), cqg_symbol.size()));
   if (result.is_none()) {
@@ -65,8 +133,10 @@ std::optional<Security> PyGateway::get_eng_security_from_cqg_symbol(std::string_
 }
 
 std::string PyGateway::get_cqg_symbol_from_eng_security(const Security& security) {
-  py::gil_scoped_acquire gil;
-  keep_thread_state(gil);
+  const HookGil gil("get_cqg_symbol_from_eng_security");
+  if (!gil) {
+    throw std::logic_error("the Python interpreter is finalizing");
+  }
   static PyObject* const name = interned("get_cqg_symbol_from_eng_security");
   const py::object result = call_method(name, security_to_py(security));
   if (!py::isinstance<py::str>(result)) {
@@ -76,52 +146,52 @@ std::string PyGateway::get_cqg_symbol_from_eng_security(const Security& security
 }
 
 void PyGateway::process_quote(const Quote& quote) {
-  py::gil_scoped_acquire gil;
-  keep_thread_state(gil);
-  static PyObject* const name = interned("process_quote");
-  call_method(name, py::cast(quote, py::return_value_policy::copy));
+  if (const HookGil gil("process_quote"); gil) {
+    static PyObject* const name = interned("process_quote");
+    call_hook(name, quote);
+  }
 }
 
 void PyGateway::process_orderbook(const OrderBook& orderbook) {
-  py::gil_scoped_acquire gil;
-  keep_thread_state(gil);
-  static PyObject* const name = interned("process_orderbook");
-  call_method(name, py::cast(orderbook, py::return_value_policy::copy));
+  if (const HookGil gil("process_orderbook"); gil) {
+    static PyObject* const name = interned("process_orderbook");
+    call_hook(name, orderbook);
+  }
 }
 
 void PyGateway::process_order(const OrderUpdate& update) {
-  py::gil_scoped_acquire gil;
-  keep_thread_state(gil);
-  static PyObject* const name = interned("process_order");
-  call_method(name, py::cast(update, py::return_value_policy::copy));
+  if (const HookGil gil("process_order"); gil) {
+    static PyObject* const name = interned("process_order");
+    call_hook(name, update);
+  }
 }
 
 void PyGateway::process_deal(const Deal& deal) {
-  py::gil_scoped_acquire gil;
-  keep_thread_state(gil);
-  static PyObject* const name = interned("process_deal");
-  call_method(name, py::cast(deal, py::return_value_policy::copy));
+  if (const HookGil gil("process_deal"); gil) {
+    static PyObject* const name = interned("process_deal");
+    call_hook(name, deal);
+  }
 }
 
 void PyGateway::process_connection(const ConnectionEvent& event) {
-  py::gil_scoped_acquire gil;
-  keep_thread_state(gil);
-  static PyObject* const name = interned("process_connection");
-  call_method(name, py::cast(event, py::return_value_policy::copy));
+  if (const HookGil gil("process_connection"); gil) {
+    static PyObject* const name = interned("process_connection");
+    call_hook(name, event);
+  }
 }
 
 void PyGateway::process_data_connection(std::int64_t vendor_status) {
-  py::gil_scoped_acquire gil;
-  keep_thread_state(gil);
-  static PyObject* const name = interned("process_data_connection");
-  call_method(name, py::int_(vendor_status));
+  if (const HookGil gil("process_data_connection"); gil) {
+    static PyObject* const name = interned("process_data_connection");
+    call_hook(name, vendor_status);
+  }
 }
 
 void PyGateway::process_subscription_failure(const SubscriptionFailure& failure) {
-  py::gil_scoped_acquire gil;
-  keep_thread_state(gil);
-  static PyObject* const name = interned("process_subscription_failure");
-  call_method(name, py::cast(failure, py::return_value_policy::copy));
+  if (const HookGil gil("process_subscription_failure"); gil) {
+    static PyObject* const name = interned("process_subscription_failure");
+    call_hook(name, failure);
+  }
 }
 
 py::object PyGateway::host_object() const {

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bindings.hpp"
 #include "datetime_caster.hpp"
@@ -42,6 +43,34 @@ void security_field(Class& cls) {
   cls.def_property(
       "security", [](const Record& r) { return security_to_py(r.security); },
       [](Record& r, const Security& s) { r.security = s; });
+}
+
+// Pickling by fields: the state is a dict of the constructor's keyword
+// arguments and the fields set after construction, and unpickling calls the
+// class with them, so every record keeps its kind and values across a
+// process boundary (a sweep's workers send them back).
+template <class Record, class Class>
+void pickled_by_fields(Class& cls, std::vector<const char*> constructor_fields,
+                       std::vector<const char*> set_fields = {}) {
+  cls.def(py::pickle(
+      [constructor_fields, set_fields](const py::object& self) {
+        py::dict arguments;
+        for (const char* name : constructor_fields) {
+          arguments[name] = self.attr(name);
+        }
+        py::dict fields;
+        for (const char* name : set_fields) {
+          fields[name] = self.attr(name);
+        }
+        return py::make_tuple(arguments, fields);
+      },
+      [](const py::tuple& state) {
+        const py::object record = py::type::of<Record>()(**state[0].cast<py::dict>());
+        for (const auto& [name, value] : state[1].cast<py::dict>()) {
+          py::setattr(record, name, value);
+        }
+        return record.cast<Record>();
+      }));
 }
 
 // The mapping view of an event record with a fixed list of keys.
@@ -135,6 +164,9 @@ void bind_quote(py::module_& m) {
           py::arg("high_price") = py::none(), py::arg("low_price") = py::none(),
           py::arg("prev_close_price") = py::none(), py::arg("datetime") = py::none());
   value_members<Quote>(cls);
+  pickled_by_fields<Quote>(
+      cls, {"security", "exchange", "datetime", "last_price", "bid_price", "ask_price",
+            "open_price", "high_price", "low_price", "prev_close_price"});
 }
 
 void bind_order_book(py::module_& m) {
@@ -167,6 +199,8 @@ void bind_order_book(py::module_& m) {
           py::arg("bid_volume_1") = py::none(), py::arg("ask_volume_1") = py::none(),
           py::arg("datetime") = py::none());
   value_members<OrderBook>(cls);
+  pickled_by_fields<OrderBook>(cls, {"security", "exchange", "datetime", "bid_price_1",
+                                     "ask_price_1", "bid_volume_1", "ask_volume_1"});
 }
 
 void bind_bar_order_position(py::module_& m) {
@@ -186,6 +220,7 @@ void bind_bar_order_position(py::module_& m) {
       .def_readwrite("volume", &Bar::volume);
   security_field<Bar>(bar);
   value_members<Bar>(bar);
+  pickled_by_fields<Bar>(bar, {"datetime", "security", "open", "high", "low", "close", "volume"});
 
   py::class_<Order> order(m, "Order");
   order
@@ -201,6 +236,9 @@ void bind_bar_order_position(py::module_& m) {
       .def_readwrite("status", &Order::status);
   security_field<Order>(order);
   value_members<Order>(order);
+  pickled_by_fields<Order>(
+      order, {"security", "order_type", "direction", "quantity", "price", "stop_price"},
+      {"order_id", "status"});
 
   py::class_<PositionData> position(m, "PositionData");
   position
@@ -217,6 +255,8 @@ void bind_bar_order_position(py::module_& m) {
       .def_readwrite("update_time", &PositionData::update_time);
   security_field<PositionData>(position);
   value_members<PositionData>(position);
+  pickled_by_fields<PositionData>(
+      position, {"security", "direction", "holding_price", "quantity", "update_time"});
 
   py::class_<AccountBalance> balance(m, "AccountBalance");
   balance.def(py::init<>())
@@ -229,6 +269,10 @@ void bind_bar_order_position(py::module_& m) {
       .def_readwrite("realized_pnl", &AccountBalance::realized_pnl)
       .def_readwrite("unrealized_pnl", &AccountBalance::unrealized_pnl);
   value_members<AccountBalance>(balance);
+  pickled_by_fields<AccountBalance>(
+      balance, {},
+      {"cash", "cash_by_currency", "available_cash", "max_power_short", "net_cash_power",
+       "maintenance_margin", "realized_pnl", "unrealized_pnl"});
 }
 
 void bind_order_events(py::module_& m) {
@@ -248,6 +292,8 @@ void bind_order_events(py::module_& m) {
       .def_readwrite("filled_quantity", &OrderUpdate::filled_quantity)
       .def_readwrite("status", &OrderUpdate::status);
   value_members<OrderUpdate>(update);
+  pickled_by_fields<OrderUpdate>(
+      update, {"order_id", "updated_time", "filled_avg_price", "filled_quantity", "status"});
   mapping_members<OrderUpdate>(update);
 
   py::class_<Deal> deal(m, "Deal");
@@ -265,6 +311,8 @@ void bind_order_events(py::module_& m) {
       .def_readwrite("filled_avg_price", &Deal::filled_avg_price)
       .def_readwrite("filled_quantity", &Deal::filled_quantity);
   value_members<Deal>(deal);
+  pickled_by_fields<Deal>(
+      deal, {"deal_id", "order_id", "updated_time", "filled_avg_price", "filled_quantity"});
   mapping_members<Deal>(deal);
 }
 
@@ -285,6 +333,7 @@ void bind_connection_events(py::module_& m) {
       .def_readonly("vendor_status", &ConnectionEvent::vendor_status)
       .def_readonly("attempt", &ConnectionEvent::attempt);
   value_members<ConnectionEvent>(event);
+  pickled_by_fields<ConnectionEvent>(event, {"state", "vendor_status", "attempt"});
 
   py::class_<SubscriptionFailure> failure(m, "SubscriptionFailure");
   py::enum_<SubscriptionFailure::Kind>(failure, "Kind")
@@ -300,6 +349,7 @@ void bind_connection_events(py::module_& m) {
       .def_readonly("symbol", &SubscriptionFailure::symbol)
       .def_readonly("error", &SubscriptionFailure::error);
   value_members<SubscriptionFailure>(failure);
+  pickled_by_fields<SubscriptionFailure>(failure, {"kind", "symbol", "error"});
 }
 
 }  // namespace

@@ -53,12 +53,12 @@ AnswerBehaviour answer(double delay, std::optional<std::tuple<std::int64_t, std:
     return AnswerBehaviour::never();
   }
   if (error) {
-    return AnswerBehaviour::error(std::get<0>(*error), std::get<1>(*error), millis(delay));
+    return AnswerBehaviour::error(std::get<0>(*error), std::get<1>(*error), millis(delay, "delay"));
   }
   if (empty) {
-    return AnswerBehaviour::empty(millis(delay));
+    return AnswerBehaviour::empty(millis(delay, "delay"));
   }
-  return AnswerBehaviour::after(millis(delay));
+  return AnswerBehaviour::after(millis(delay, "delay"));
 }
 
 template <void (cqgsim::SimControls::*setter)(AnswerBehaviour)>
@@ -103,7 +103,7 @@ void bind_config(py::module_& m) {
              cqgsim::SimConfig c;
              c.seed = seed;
              c.start_time = start_time;
-             c.mean_event_interval = millis(mean_event_interval);
+             c.mean_event_interval = millis(mean_event_interval, "mean_event_interval");
              c.fill_model = fill_model;
              c.finished_orders_kept = finished_orders_kept;
              c.max_order_quantity = max_order_quantity;
@@ -152,8 +152,9 @@ void bind_simulator(py::module_& m) {
       .def(
           "set_gateway",
           [](Simulator& s, double delay, bool never) {
-            s.controls().set_gateway(never ? cqgsim::GatewayBehaviour::never()
-                                           : cqgsim::GatewayBehaviour::after(millis(delay)));
+            s.controls().set_gateway(never
+                                         ? cqgsim::GatewayBehaviour::never()
+                                         : cqgsim::GatewayBehaviour::after(millis(delay, "delay")));
           },
           py::kw_only(), py::arg("delay") = 0.1, py::arg("never") = false,
           "How log-on and log-off are answered: after `delay` seconds, or never.")
@@ -165,9 +166,9 @@ void bind_simulator(py::module_& m) {
               s.controls().set_startup(cqgsim::StartupBehaviour::silent());
             } else if (error) {
               s.controls().set_startup(cqgsim::StartupBehaviour::data_error(
-                  std::get<0>(*error), std::get<1>(*error), millis(delay)));
+                  std::get<0>(*error), std::get<1>(*error), millis(delay, "delay")));
             } else {
-              s.controls().set_startup(cqgsim::StartupBehaviour::started(millis(delay)));
+              s.controls().set_startup(cqgsim::StartupBehaviour::started(millis(delay, "delay")));
             }
           },
           py::kw_only(), py::arg("delay") = 0.0, py::arg("error") = py::none(),

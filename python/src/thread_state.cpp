@@ -1,5 +1,7 @@
 #include "thread_state.hpp"
 
+#include "hook_gil.hpp"
+
 namespace orbrix::python {
 
 namespace {
@@ -11,7 +13,7 @@ struct KeptState {
   bool decided = false;
   bool kept = false;
   ~KeptState() {
-    if (!kept || !Py_IsInitialized() || _Py_IsFinalizing()) {
+    if (!kept || interpreter_finalizing()) {
       return;
     }
     pybind11::gil_scoped_acquire gil;

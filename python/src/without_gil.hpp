@@ -11,14 +11,15 @@
 
 namespace orbrix::python {
 
-// A pointer to what `owner` holds, whose last release drops `owner` (and
-// `also`, kept alive as long) with the GIL released when the releasing
-// thread held it.
-template <class T, class Also = std::nullptr_t>
-std::shared_ptr<T> released_without_gil(std::shared_ptr<T> owner, Also also = nullptr) {
-  T* const raw = owner.get();
-  return std::shared_ptr<T>(raw, [owner = std::move(owner), also = std::move(also)](T*) mutable {
-    const auto drop = [&] {
+// The deleter of released_without_gil's pointers: it owns the real owner
+// and `also`. Named, so std::get_deleter finds what a holder keeps.
+template <class T, class Also>
+struct ReleaseWithoutGil {
+  std::shared_ptr<T> owner;
+  Also also;
+
+  void operator()(T*) {
+    const auto drop = [this] {
       owner.reset();
       also = Also{};
     };
@@ -28,7 +29,16 @@ std::shared_ptr<T> released_without_gil(std::shared_ptr<T> owner, Also also = nu
     } else {
       drop();
     }
-  });
+  }
+};
+
+// A pointer to what `owner` holds, whose last release drops `owner` (and
+// `also`, kept alive as long) with the GIL released when the releasing
+// thread held it.
+template <class T, class Also = std::nullptr_t>
+std::shared_ptr<T> released_without_gil(std::shared_ptr<T> owner, Also also = nullptr) {
+  T* const raw = owner.get();
+  return std::shared_ptr<T>(raw, ReleaseWithoutGil<T, Also>{std::move(owner), std::move(also)});
 }
 
 }  // namespace orbrix::python

@@ -1,7 +1,11 @@
 """Fixtures of the Python suite: a simulated CQGCEL on a manual clock and a
 whole session over it (API host, BrokerLink, a recording gateway)."""
 
+import os
 import re
+import subprocess
+import sys
+import textwrap
 import threading
 
 import pytest
@@ -108,3 +112,45 @@ def session(sim):
     s = Session(RecordingGateway())
     yield s
     s.close()
+
+
+# A gateway for scripts run in a subprocess: EP futures, hooks that do nothing
+# unless the script overrides them.
+SCRIPT_GATEWAY = """
+import orbrix_cqg as cqg
+
+class Gateway(cqg.BaseGateway):
+    def __init__(self):
+        super().__init__()
+        self.ep = cqg.Futures(code="EP", security_name="EP front month")
+        self.cqg_quotes[self.ep] = None
+
+    def get_eng_security_from_cqg_symbol(self, cqg_symbol):
+        return self.ep if cqg_symbol.startswith("EP") else None
+
+    def get_cqg_symbol_from_eng_security(self, security):
+        return "EP"
+
+    def process_quote(self, quote): pass
+    def process_orderbook(self, orderbook): pass
+    def process_order(self, update): pass
+    def process_deal(self, deal): pass
+"""
+
+
+def start_script(code, *args, prelude=""):
+    """Starts `code` (after SCRIPT_GATEWAY and `prelude`) in a new
+    interpreter that finds the module as this one does; its output is
+    piped."""
+    source = SCRIPT_GATEWAY + prelude + textwrap.dedent(code)
+    return subprocess.Popen([sys.executable, "-c", source, *map(str, args)],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            env=dict(os.environ))
+
+
+def run_script(code, *args, timeout=60, prelude=""):
+    """Runs a script as start_script does and waits for it: (status, stdout,
+    stderr)."""
+    p = start_script(code, *args, prelude=prelude)
+    out, err = p.communicate(timeout=timeout)
+    return p.returncode, out, err

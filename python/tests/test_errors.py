@@ -1,5 +1,11 @@
 """C++ errors as Python's, and Python errors raised in hooks."""
 
+import datetime as dt
+import math
+import pickle
+import threading
+import time
+
 import pytest
 
 import orbrix_cqg as cqg
@@ -45,23 +51,111 @@ def test_operations_after_shutdown_raise_disconnected(session):
     assert isinstance(raised.value, ConnectionError)
 
 
-def test_a_raising_hook_ends_its_handler_and_the_pump_goes_on(sim, session, capfd):
+def test_a_raising_hook_is_shown_once_with_its_traceback_then_counted(sim, session, capfd):
     gw = session.gateway
-    failures = []
     original = gw.process_quote
+    raised = []
 
     def flaky(quote):
-        if not failures:
-            failures.append(quote)
+        if len(raised) < 3:
+            raised.append(quote)
             raise ValueError("engine failed on a quote")
         original(quote)
 
     gw.process_quote = flaky
     session.link.subscribe_quote("EP")
-    sim.advance(5)
-    assert failures and gw.records("quote")
+    sim.advance(10)
+    assert len(raised) == 3 and gw.records("quote")  # the pump went on
+    assert gw.hook_errors == {"process_quote": 3}
     out = capfd.readouterr().out
-    assert "engine failed on a quote" in out and "Exception in BrokerLink" in out
+    assert out.count("ValueError: engine failed on a quote") == 1
+    assert "Traceback (most recent call last)" in out and "in flaky" in out
+
+
+def test_an_order_hook_that_raises_costs_no_deal(session, sim):
+    # A common engine bug: process_order fails on an order id it does not
+    # know; the fill of the same event still reaches process_deal.
+    gw = session.gateway
+    session.log_on_with_account()
+    session.link.subscribe_quote("EP")
+    sim.advance(2)
+
+    def unknown_order(update):
+        raise KeyError(update.order_id)
+
+    gw.process_order = unknown_order
+    session.link.place_order(cqg.Order(gw.securities["EP"], cqg.OrderType.MARKET,
+                                       cqg.Direction.LONG, 1))
+    sim.advance(1)
+    assert gw.wait_for("deal")
+    assert gw.hook_errors["process_order"] >= 1
+
+
+def test_durations_are_checked_where_they_enter(session):
+    link = session.link
+    for bad in (float("nan"), -1.0):
+        with pytest.raises(ValueError, match="set_timeout"):
+            link.set_timeout(bad)
+        with pytest.raises(ValueError, match="set_account_reload_pause"):
+            link.set_account_reload_pause(bad)
+    for unbounded in (math.inf, 1e300):
+        link.set_timeout(unbounded)
+        assert link.timeout == math.inf
+    with pytest.raises(ValueError, match="set_account_reload_pause"):
+        link.set_account_reload_pause(math.inf)
+    link.set_timeout(2.5)
+    assert link.timeout == 2.5
+    with pytest.raises(ValueError, match="startup_timeout"):
+        cqg.ApiHost(startup_timeout=float("nan"))
+    with pytest.raises(ValueError, match="NaN"):
+        link.eventGatewayIsUp.wait(float("nan"))
+
+
+def test_an_unlimited_time_out_waits_for_the_answer(sim, session):
+    sim.set_gateway(delay=0.3)
+    session.link.set_timeout(math.inf)
+    done = threading.Thread(target=session.link.Logon, args=("user", "secret"))
+    done.start()
+    time.sleep(0.05)
+    sim.advance(0.3)
+    done.join(5)
+    assert not done.is_alive() and session.link.gateway_connected
+
+
+def test_an_order_before_an_account_or_to_a_missing_history_says_why(session, tmp_path):
+    session.link.Logon("user", "secret")
+    session.link.subscribe_quote("EP")
+    ep = session.gateway.securities["EP"]
+    with pytest.raises(RuntimeError, match="no account is selected"):
+        session.link.place_order(cqg.Order(ep, cqg.OrderType.MARKET, cqg.Direction.LONG, 1))
+    missing = tmp_path / "ep.csv"
+    with pytest.raises(FileNotFoundError) as raised:
+        cqg.run_backtest(object(), [("EP", str(missing))])
+    assert raised.value.filename == str(missing)
+
+
+def test_every_record_pickles_as_itself():
+    ep = cqg.Futures(code="EP", security_name="e")
+    t = dt.datetime(2026, 12, 1, 9, 30)
+    order = cqg.Order(ep, cqg.OrderType.STOP, cqg.Direction.SHORT, 2, price=0, stop_price=5999.75)
+    order.order_id, order.status = "id-1", cqg.OrderStatus.SUBMITTED
+    balance = cqg.AccountBalance()
+    balance.cash, balance.cash_by_currency = 100.5, {"USD": 100.5}
+    records = [
+        order, balance,
+        cqg.Quote(security=ep, datetime=t, bid_price=6000.0, ask_price=6000.25),
+        cqg.OrderBook(security=ep, datetime=t, bid_price_1=1.0, bid_volume_1=3),
+        cqg.Bar(datetime=t, security=ep, open=1, high=2, low=0.5, close=1.5, volume=10),
+        cqg.PositionData(security=ep, direction=cqg.Direction.SHORT, quantity=2, update_time=t),
+        cqg.OrderUpdate(order_id="id-1", updated_time=t, status=cqg.OrderStatus.FILLED),
+        cqg.Deal(deal_id="7", order_id="id-1", updated_time=t, filled_quantity=2),
+        cqg.ConnectionEvent(state=cqg.ConnectionEvent.State.reconnecting, attempt=2),
+        cqg.SubscriptionFailure(kind=cqg.SubscriptionFailure.Kind.bars, symbol="EP", error="x"),
+    ]
+    for record in records:
+        copy = pickle.loads(pickle.dumps(record))
+        assert type(copy) is type(record) and copy == record and repr(copy) == repr(record)
+    assert type(pickle.loads(pickle.dumps(order)).security) is cqg.Futures
 
 
 def test_a_hook_the_engine_did_not_write_is_traced(sim, capfd):

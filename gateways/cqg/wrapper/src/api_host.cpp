@@ -136,6 +136,12 @@ std::shared_ptr<CELSinkBase> ApiHost::Init(const SinkClass& sinkType,
 }
 
 void ApiHost::threadedFunction(const SinkClass& sinkType) {
+  // Also when the thread is being ended under it (a binding's interpreter
+  // finalizing while a hook runs): Shutdown and Init wait for this.
+  struct Ended {
+    automation::Event& ended;
+    ~Ended() { ended.set(); }
+  } ended{worker_ended_};
   try {
     run_worker(sinkType);
   } catch (const ForcedUnwind&) {
@@ -148,7 +154,6 @@ void ApiHost::threadedFunction(const SinkClass& sinkType) {
       handoff_.set();
     }
   }
-  worker_ended_.set();
 }
 
 void ApiHost::run_worker(const SinkClass& sinkType) {
@@ -170,16 +175,46 @@ void ApiHost::run_worker(const SinkClass& sinkType) {
     return;
   }
   automation::co_initialize();
-  // Released on the worker just before its apartment is uninitialised.
-  std::shared_ptr<void> worker_scope;
+  // Uninitialised on every path, also after a failed pump or while the
+  // thread is being ended, so queued calls are failed and later ones
+  // refused instead of hanging; the objects the apartment still holds for
+  // proxies go with it. `worker_scope` is released on the worker just before.
+  struct Uninitialise {
+    std::shared_ptr<void> worker_scope;
+    ~Uninitialise() {
+      trace_on_worker("COM framework is uninitializing...");
+      worker_scope.reset();
+      automation::co_uninitialize();
+      trace_on_worker("COM framework is uninitialized!");
+    }
+  } uninitialise;
+  std::shared_ptr<void>& worker_scope = uninitialise.worker_scope;
   worker_apartment_hold_ = automation::Apartment::current();
   worker_apartment_hold_->set_call_timeout(options_.call_timeout);
   worker_apartment_.store(worker_apartment_hold_.get(), std::memory_order_release);
   {
     // The worker's own references; they live until it leaves its pump.
-    automation::DispatchPtr cqgCELLocal;
+    // Disconnected while the apartment still runs, so no sink that keeps a
+    // reference to the vendor object closes a cycle through it, and nothing
+    // of the object or the sinks outlives the worker.
+    struct Connections {
+      automation::DispatchPtr cqgCELLocal;
+      automation::Cookie internal_cookie = 0, sink_cookie = 0;
+      ~Connections() {
+        for (const auto cookie : {sink_cookie, internal_cookie}) {
+          if (cookie != 0) {
+            try {
+              cqgCELLocal->unadvise(cookie);
+            } catch (...) {
+            }
+          }
+        }
+      }
+    } connections;
+    automation::DispatchPtr& cqgCELLocal = connections.cqgCELLocal;
+    automation::Cookie& internal_cookie = connections.internal_cookie;
+    automation::Cookie& sink_cookie = connections.sink_cookie;
     std::shared_ptr<SinkInternal> sinkInternal;
-    automation::Cookie internal_cookie = 0, sink_cookie = 0;
     try {
       Trace("COM framework is initialized!");
       if (options_.worker_scope) {
@@ -215,25 +250,7 @@ void ApiHost::run_worker(const SinkClass& sinkType) {
     } catch (...) {
       fail(std::current_exception());
     }
-    // Disconnected while the apartment still runs, so no sink that keeps a
-    // reference to the vendor object closes a cycle through it, and nothing
-    // of the object or the sinks outlives the worker.
-    for (const auto cookie : {sink_cookie, internal_cookie}) {
-      if (cookie != 0) {
-        try {
-          cqgCELLocal->unadvise(cookie);
-        } catch (...) {
-        }
-      }
-    }
   }
-  // Uninitialised on every path, also after a failed pump, so queued calls
-  // are failed and later ones refused instead of hanging; the objects the
-  // apartment still holds for proxies go with it.
-  trace_on_worker("COM framework is uninitializing...");
-  worker_scope.reset();
-  automation::co_uninitialize();
-  trace_on_worker("COM framework is uninitialized!");
 }
 
 void ApiHost::pumpMessages() {

@@ -71,6 +71,12 @@ std::string BrokerLink::place_order_now(const Order& order) {
   MutexLock placing(place_mutex_);
   const std::string cqg_symbol = g.get_cqg_symbol_from_eng_security(order.security);
   const std::optional<std::int64_t> account_id = GWAccountID();
+  if (!account_id) {
+    // The vendor would be handed no account and answer with a type error.
+    throw std::logic_error(
+        "place_order: no account is selected; call subscribe_account_and_positions first "
+        "(nothing was sent)");
+  }
   const auto& k = detail::vendor();
   std::vector<std::string> lines;
   automation::call_in_apartment(proxy, [&](const Object& home) {
@@ -107,12 +113,12 @@ std::string BrokerLink::place_order_now(const Order& order) {
       default:
         throw std::invalid_argument("Unsupported order side " + to_text(order.direction));
     }
-    Variant account;
-    if (account_id) {
-      detail::AccountLookup found = detail::find_account(home, *account_id);
-      lines = std::move(found.lines);
-      account = Variant(found.account.dispatch());
+    detail::AccountLookup found = detail::find_account(home, *account_id);
+    lines = std::move(found.lines);
+    if (!found.account) {
+      throw std::invalid_argument(fmt::format("GWAccountID {} can not be found!", *account_id));
     }
+    const Variant account(found.account.dispatch());
     Object created;
     switch (order.order_type) {
       case OrderType::MARKET:

@@ -220,8 +220,10 @@ class BrokerLink : public CELSinkBase {
   // the order type uses that is not finite and above 0 (`price` of a limit,
   // `stop_price` of a stop; a stop's `price`, passed on but not used, may be
   // 0 and must be finite), a quantity that is not a whole number above 0,
-  // an unsubscribed instrument, an unsupported type or side; and
-  // std::runtime_error "Order placing timeout!...".
+  // an unsubscribed instrument, an unsupported type or side, a selected
+  // account the vendor no longer lists; std::logic_error, with nothing sent,
+  // before an account is selected; and std::runtime_error "Order placing
+  // timeout!...".
   std::string place_order(const Order& order);
   // Cancels a placed order by its id. Engine thread; one round trip. Raises
   // the vendor's error for an unknown id.
