@@ -1,12 +1,14 @@
-// orbrix_cqg: the CQG gateway modules for Python engines.
+// orbrix_cqg._core: the CQG gateway modules for Python engines, exported by
+// the package orbrix_cqg.
 
 #include "bindings.hpp"
 
-PYBIND11_MODULE(orbrix_cqg, m) {
+PYBIND11_MODULE(_core, m) {
   using namespace orbrix::python;
   m.doc() =
       "The orbrix CQG gateway: security and engine records, BaseGateway, safe_call, ApiHost, "
       "BrokerLink, the simulated CQGCEL and the Telegram control bot.";
+  m.attr("__version__") = ORBRIX_VERSION;
   bind_errors(m);
   bind_records(m);
   bind_safe_call(m);
