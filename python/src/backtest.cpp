@@ -15,6 +15,7 @@
 #include "orbrix/backtest/report.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "seconds.hpp"
+#include "typed_object.hpp"
 #include "without_gil.hpp"
 
 namespace orbrix::python {
@@ -98,19 +99,58 @@ std::optional<backtest::TimePoint> time_of(const py::object& t) {
       std::chrono::duration<double>(seconds)));
 }
 
+// The types the backtest's bindings take and give, as signatures name them.
+struct DealsName : AnyObjectName {
+  static constexpr auto name =
+      py::detail::const_name("List[Dict[str, Union[str, bool, int, float]]]");
+};
+struct PathsName : AnyObjectName {
+  static constexpr auto name = py::detail::const_name("List[pathlib.Path]");
+};
+struct OptionalDatetimeName : AnyObjectName {
+  static constexpr auto name = py::detail::const_name("Optional[datetime.datetime]");
+};
+// A folder: what the path caster takes (str, bytes or os.PathLike).
+struct FolderName {
+  static constexpr auto name = py::detail::const_name("Union[str, os.PathLike[str]]");
+  static bool check(py::handle h) {
+    return py::detail::make_caster<std::filesystem::path>().load(h, true);
+  }
+};
+
 }  // namespace
 
 void bind_backtest(py::module_& m) {
-  py::class_<backtest::BacktestResult>(m, "BacktestResult")
-      .def_readonly("history_rows", &backtest::BacktestResult::history_rows)
-      .def_readonly("round_trips", &backtest::BacktestResult::round_trips)
-      .def_readonly("max_drawdown", &backtest::BacktestResult::max_drawdown)
-      .def_readonly("wall_seconds", &backtest::BacktestResult::wall_seconds)
-      .def_property_readonly("orders",
-                             [](const backtest::BacktestResult& r) { return r.orders.size(); })
+  py::class_<backtest::BacktestResult>(
+      m, "BacktestResult", R"doc(What run_backtest returns: the run's figures and its report.
+
+Read-only:
+  history_rows           rows of the histories within the span run
+  round_trips            times a position went back to flat, all symbols
+  max_drawdown           the largest fall of the net liquidating value
+                         below its highest so far, in the account's
+                         currency
+  wall_seconds           the run's own (wall-clock) seconds, for its speed
+  orders                 the number of orders placed
+  deals                  the fills, in execution order, as dicts: deal_id,
+                         order_id, symbol (full name), buy (bool),
+                         quantity (contracts), price, commission
+  net_liquidating_value  the account's value at the end
+The same options, files and seed give the same figures and report.)doc")
+      .def_readonly("history_rows", &backtest::BacktestResult::history_rows,
+                    "Rows of the histories within the span run.")
+      .def_readonly("round_trips", &backtest::BacktestResult::round_trips,
+                    "Times a position went back to flat, all symbols together.")
+      .def_readonly("max_drawdown", &backtest::BacktestResult::max_drawdown,
+                    "The largest fall of the net liquidating value below its highest so far.")
+      .def_readonly("wall_seconds", &backtest::BacktestResult::wall_seconds,
+                    "The run's own wall-clock seconds (for its speed only).")
+      .def_property_readonly(
+          "orders", [](const backtest::BacktestResult& r) { return r.orders.size(); },
+          "The number of orders placed.")
       .def_property_readonly(
           "deals",
-          [](const backtest::BacktestResult& r) {
+          [](const backtest::BacktestResult& r) -> Typed<DealsName> {
             py::list out;
             for (const auto& d : r.deals) {
               out.append(py::dict(py::arg("deal_id") = d.deal_id, py::arg("order_id") = d.order_id,
@@ -119,24 +159,40 @@ void bind_backtest(py::module_& m) {
                                   py::arg("commission") = d.commission));
             }
             return out;
-          })
+          },
+          "The fills in execution order, each a dict (deal_id, order_id, symbol, buy, quantity, "
+          "price, commission); a new list each read.")
       .def_property_readonly(
           "net_liquidating_value",
-          [](const backtest::BacktestResult& r) { return r.account.net_liquidating_value; })
-      .def("summary", [](const backtest::BacktestResult& r) { return backtest::summary_text(r); })
-      .def("speed", [](const backtest::BacktestResult& r) { return backtest::speed_text(r); })
+          [](const backtest::BacktestResult& r) { return r.account.net_liquidating_value; },
+          "The account's value at the end, in its currency.")
+      .def(
+          "summary", [](const backtest::BacktestResult& r) { return backtest::summary_text(r); },
+          "The summary as text: orders by final state, deals, P&L per symbol and in all, fees, "
+          "round trips, maximum drawdown.")
+      .def(
+          "speed", [](const backtest::BacktestResult& r) { return backtest::speed_text(r); },
+          "The run's speed as text: history rows per second, simulated time per wall second.")
       .def(
           "write_report",
-          [](const backtest::BacktestResult& r, const std::filesystem::path& dir, bool charts) {
-            return backtest::write_report(r, dir, {.charts = charts});
+          [](const backtest::BacktestResult& r, const Typed<FolderName>& dir,
+             bool charts) -> Typed<PathsName> {
+            const auto folder = dir.cast<std::filesystem::path>();
+            return py::cast(backtest::write_report(r, folder, {.charts = charts}));
           },
-          py::arg("dir"), py::arg("charts") = true);
+          py::arg("dir"), py::arg("charts") = true,
+          "Writes the report into the folder `dir`: orders.csv, deals.csv, bars.csv, "
+          "balance.csv, summary.txt, and with charts the gnuplot charts (chart_<symbol>.png, "
+          "chart_equity.png, charts.gp). Returns the paths written. Blocks for the writing (and "
+          "gnuplot). Raises RuntimeError naming a file that cannot be written, or when gnuplot "
+          "is missing or fails.");
 
   m.def(
       "run_backtest",
       [](py::object engine, const std::vector<std::pair<std::string, std::string>>& histories,
-         py::object start, py::object end, std::uint64_t seed, cqgsim::FillModel fill_model,
-         double order_latency, int warm_up_minutes, std::int64_t account) {
+         const Typed<OptionalDatetimeName>& start, const Typed<OptionalDatetimeName>& end,
+         std::uint64_t seed, cqgsim::FillModel fill_model, double order_latency,
+         int warm_up_minutes, std::int64_t account) {
         backtest::BacktestOptions o;
         for (const auto& [symbol, path] : histories) {
           // Said as Python says it, before the run starts.
@@ -161,10 +217,39 @@ void bind_backtest(py::module_& m) {
       py::arg("engine"), py::arg("histories"), py::arg("start") = py::none(),
       py::arg("end") = py::none(), py::arg("seed") = 1, py::arg("fill_model") = cqgsim::FillModel{},
       py::arg("order_latency") = 0.0, py::arg("warm_up_minutes") = 30, py::arg("account") = 100001,
-      "Runs a Python engine (gateway(), start(link), on_timer(link, now), optional stop(link) "
-      "and interval() in seconds) over recorded histories [(symbol, path), ...; an empty "
-      "symbol for a file with a symbol column] on the simulator's clock; `now` is the "
-      "simulated UTC time.");
+      R"doc(Runs a Python engine over recorded history on the simulator's clock; returns a BacktestResult.
+
+The engine is an object with:
+  gateway() -> BaseGateway   once, first: the gateway whose hooks are called
+  start(link)                logged on, the account subscribed: subscribe here
+  on_timer(link, now)        every interval() seconds of simulated time;
+                             `now` is the simulated time, an aware UTC
+                             datetime
+  stop(link)                 optional; once at the end, still logged on
+  interval() -> float        optional; seconds between two on_timer calls
+                             (1.0 when absent)
+`link` is a BrokerLink; every operation works as live, and the venue
+answers at once on the simulated clock. The engine must read the run's
+time only from `now`.
+
+histories: [(symbol, CSV path), ...]; an empty symbol for a file with a
+symbol column. start, end: aware datetimes of the span run; None: from
+warm_up_minutes after the first record to the minute after the last.
+seed: the market of the instruments without a history. fill_model: how
+orders fill. order_latency: seconds a placed order is in transit before
+the venue works it. account: the GWAccountID traded.
+
+Threads: start, on_timer and stop run on this thread, each with the GIL
+taken; the gateway's hooks run on the API host's worker, as live. Blocks
+for the whole run, with the GIL released between the engine's calls;
+Ctrl-C raises KeyboardInterrupt in the engine's next call, which ends the
+run. Runs may follow one another in a process, not overlap.
+
+Raises FileNotFoundError for a history file that does not exist;
+ValueError for bad options (an end before the start, an order_latency that
+is NaN, negative or infinite); RuntimeError for a history file the reader
+refuses (naming file, line and column); whatever the engine raises, after
+the run's host is shut down.)doc");
 }
 
 }  // namespace orbrix::python

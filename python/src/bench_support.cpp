@@ -11,6 +11,7 @@
 #include "orbrix/core/base_gateway.hpp"
 #include "orbrix/core/quote.hpp"
 #include "thread_state.hpp"
+#include "typed_object.hpp"
 
 namespace orbrix::python {
 
@@ -41,10 +42,12 @@ void bind_bench_support(py::module_& m) {
           }
         });
       },
-      py::arg("gateway"), py::arg("quote"), py::arg("n"));
+      py::arg("gateway"), py::arg("quote"), py::arg("n"),
+      "Benchmark: hands `quote` n times to the gateway's process_quote through the hook, from "
+      "a C++ thread; returns the seconds taken.");
   m.def(
       "_bare_loop",
-      [](const py::function& fn, const Quote& quote, long n) {
+      [](const AnyCallable& fn, const Quote& quote, long n) {
         return timed_on_a_cpp_thread([&] {
           for (long i = 0; i < n; ++i) {
             py::gil_scoped_acquire gil;
@@ -53,7 +56,9 @@ void bind_bench_support(py::module_& m) {
           }
         });
       },
-      py::arg("fn"), py::arg("quote"), py::arg("n"));
+      py::arg("fn"), py::arg("quote"), py::arg("n"),
+      "Benchmark: calls fn(quote) n times by a bare pybind11 call from a C++ thread; returns "
+      "the seconds taken.");
 }
 
 }  // namespace orbrix::python

@@ -10,13 +10,14 @@
 
 #include "bindings.hpp"
 #include "orbrix/core/safe_call.hpp"
+#include "typed_object.hpp"
 
 namespace orbrix::python {
 
 void bind_safe_call(py::module_& m) {
   m.def(
       "safe_call",
-      [](const py::function& fn, const py::args& args, const py::kwargs& kwargs) -> py::object {
+      [](const AnyCallable& fn, const py::args& args, const py::kwargs& kwargs) -> py::object {
         try {
           return fn(*args, **kwargs);
         } catch (const py::error_already_set& e) {
@@ -27,7 +28,10 @@ void bind_safe_call(py::module_& m) {
           return py::none();
         }
       },
-      "Calls fn(*args, **kwargs); on an error reports its text and returns None.");
+      "Calls fn(*args, **kwargs) on this thread and returns its result; when it raises an "
+      "Exception, hands the error's text to the reporter (one line on standard output unless "
+      "set_safe_call_reporter replaced it) and returns None. KeyboardInterrupt and SystemExit "
+      "pass through. Raises TypeError when fn is not callable.");
 
   // The reporter may be called from any thread; the wrapper pybind11 makes
   // of a Python callable takes the GIL for each call.
@@ -42,8 +46,11 @@ void bind_safe_call(py::module_& m) {
             [fn = std::move(*reporter)](std::string_view what) { fn(std::string(what)); });
       },
       py::arg("reporter"),
-      "Replaces the reporter of every safe_call (None restores the default, one line on "
-      "standard output).");
+      "Replaces the reporter of every safe_call, the gateway's own guarded calls included "
+      "(unsubscribe_bar): reporter(text) gets each failure's text. None restores the default, "
+      "one line on standard output. The reporter may be called from any thread, several at "
+      "once (it takes the GIL); what it raises is dropped and that one report goes to the "
+      "default.");
 
   // A Python reporter must not outlive the interpreter.
   py::module_::import("atexit").attr("register")(

@@ -17,14 +17,39 @@ namespace orbrix::python {
 
 namespace {
 
+// What every kind's class docstring says after its first line.
+constexpr const char* kFieldsDoc = R"doc(
+
+An immutable identity record of a tradable instrument. Security is the
+base; Stock, Futures, Currency and Commodity fix the kind and its
+defaults. Hashable: a key of dicts and of BaseGateway.cqg_quotes and
+cqg_orderbooks. Copies and pickles.
+
+Fields (the constructor's arguments; code and security_name required):
+  code            the engine's code of the instrument (the symbol the
+                  engine's gateway maps to the vendor's)
+  security_name   a descriptive name
+  lot_size        units per lot, or None
+  exchange        an Exchange, or None
+  expiry_date     the expiry as text (e.g. '2026-12'), or None
+  quote_currency  the currency of its prices, '' when not given
+
+Equality: two records of the same kind are equal when all six fields are,
+records of two different kinds never are, and a base Security equals any
+record with the same code, security_name and exchange (the others play no
+part). The hash combines security_name, code and exchange, so a base
+record finds a record of a kind in a dict.)doc";
+
 template <class Record, class Class>
 void common_members(Class& cls) {
   cls.def_property_readonly("code", &Record::code)
       .def_property_readonly("security_name", &Record::security_name)
-      .def_property_readonly("lot_size", &Record::lot_size)
+      .def_property_readonly("lot_size", &Record::lot_size, "Units per lot, or None.")
       .def_property_readonly("exchange", &Record::exchange)
-      .def_property_readonly("expiry_date", &Record::expiry_date)
-      .def_property_readonly("quote_currency", &Record::quote_currency)
+      .def_property_readonly("expiry_date", &Record::expiry_date,
+                             "The expiry as text (e.g. '2026-12'), or None.")
+      .def_property_readonly("quote_currency", &Record::quote_currency,
+                             "The currency of its prices; '' when not given.")
       .def("__eq__", [](const Record& a, const Security& b) { return a.equals(b); })
       .def("__eq__", [](const Record&, const py::object&) { return false; })
       .def("__ne__", [](const Record& a, const Security& b) { return !a.equals(b); })
@@ -50,7 +75,11 @@ template <SecurityKind K>
 void bind_kind(py::module_& m, const char* name) {
   using Record = SecurityOf<K>;
   py::class_<Record, Security> cls(m, name);
-  cls.doc() = std::string(description(K));
+  const auto lot = default_lot_size(K);
+  const auto exchange = default_exchange(K);
+  cls.doc() = std::string(description(K)) + ": by default lot_size " +
+              (lot ? std::to_string(*lot) : std::string("None")) + " and exchange " +
+              (exchange ? to_text(*exchange) : std::string("None")) + "." + kFieldsDoc;
   cls.def(py::init<std::string, std::string, std::optional<std::int64_t>, std::optional<Exchange>,
                    std::optional<std::string>, std::string>(),
           py::arg("code"), py::arg("security_name"), py::arg("lot_size") = default_lot_size(K),
@@ -83,7 +112,8 @@ py::object security_to_py(const Security& s) {
 
 void bind_securities(py::module_& m) {
   py::class_<Security> base(m, "Security");
-  base.doc() = std::string(description(SecurityKind::base));
+  base.doc() = std::string(description(SecurityKind::base)) +
+               ". A record of no kind: lot_size and exchange default to None." + kFieldsDoc;
   base.def(py::init<std::string, std::string, std::optional<std::int64_t>, std::optional<Exchange>,
                     std::optional<std::string>, std::string>(),
            py::arg("code"), py::arg("security_name"), py::arg("lot_size") = py::none(),

@@ -11,6 +11,7 @@
 #include "bindings.hpp"
 #include "datetime_caster.hpp"
 #include "orbrix/automation/errors.hpp"
+#include "typed_object.hpp"
 
 namespace orbrix::python {
 
@@ -75,8 +76,20 @@ std::vector<automation::Variant> variants_of(const py::args& args) {
   return out;
 }
 
+// What a vendor value is in Python, as signatures name it.
+struct VendorValueName : AnyObjectName {
+  static constexpr auto name =
+      py::detail::const_name("Union[None, bool, int, float, str, datetime.datetime, ") +
+      py::detail::const_name<automation::Object>() + py::detail::const_name("]");
+};
+using VendorValue = Typed<VendorValueName>;
+struct VendorValuesName : AnyObjectName {
+  static constexpr auto name =
+      py::detail::const_name("List[") + VendorValueName::name + py::detail::const_name("]");
+};
+
 template <class Call>
-py::object without_gil(Call&& call) {
+VendorValue without_gil(Call&& call) {
   automation::Variant result;
   {
     py::gil_scoped_release released;
@@ -88,12 +101,28 @@ py::object without_gil(Call&& call) {
 }  // namespace
 
 void bind_vendor_object(py::module_& m) {
-  py::class_<automation::Object>(m, "VendorObject")
-      .def("__bool__", [](const automation::Object& o) { return !o.is_null(); })
-      .def_property_readonly("type_name",
-                             [](const automation::Object& o) {
-                               return o.is_null() ? std::string() : std::string(o.type_name());
-                             })
+  py::class_<automation::Object>(
+      m, "VendorObject",
+      R"doc(A vendor object reached by member name: CQGCEL, an account, an instrument, the API configuration.
+
+What ApiHost.cqgCEL and the link's get_... calls return, and what
+ApiHost.Init's custom_config receives. Members are named as the vendor's
+type library names them; values are None, bool, int, float, str, naive
+datetime or VendorObject. A null object (none found) is falsy.
+
+Threads: the object lives in the API host's worker's apartment; each call
+from another thread is a round trip into the worker, with the GIL
+released. Raises KeyError for a member the object does not have, TypeError
+for a value of another type, and the vendor's errors as RuntimeError.)doc")
+      .def(
+          "__bool__", [](const automation::Object& o) { return !o.is_null(); },
+          "False for a null object (none found).")
+      .def_property_readonly(
+          "type_name",
+          [](const automation::Object& o) {
+            return o.is_null() ? std::string() : std::string(o.type_name());
+          },
+          "The vendor's name of the object's type ('' for a null object).")
       .def(
           "get",
           [](const automation::Object& o, const std::string& name, const py::args& args) {
@@ -101,7 +130,8 @@ void bind_vendor_object(py::module_& m) {
             return without_gil(
                 [&] { return o.invoke(o.id_of(name), automation::InvokeKind::PropertyGet, a); });
           },
-          py::arg("name"), "The property `name` (with its index arguments, if any).")
+          py::arg("name"),
+          "The property `name`, with its index arguments if it takes any. One round trip.")
       .def(
           "call",
           [](const automation::Object& o, const std::string& name, const py::args& args) {
@@ -109,18 +139,18 @@ void bind_vendor_object(py::module_& m) {
             return without_gil(
                 [&] { return o.invoke(o.id_of(name), automation::InvokeKind::Method, a); });
           },
-          py::arg("name"), "Calls the method `name`.")
+          py::arg("name"), "Calls the method `name` with the arguments given. One round trip.")
       .def(
           "put",
-          [](const automation::Object& o, const std::string& name, const py::object& value) {
+          [](const automation::Object& o, const std::string& name, const VendorValue& value) {
             auto v = variant_from_py(value);
             py::gil_scoped_release released;
             o.put(name, std::move(v));
           },
-          py::arg("name"), py::arg("value"), "Sets the property `name`.")
+          py::arg("name"), py::arg("value"), "Sets the property `name`. One round trip.")
       .def(
           "items",
-          [](const automation::Object& o) {
+          [](const automation::Object& o) -> Typed<VendorValuesName> {
             std::vector<automation::Variant> items;
             {
               py::gil_scoped_release released;
@@ -132,7 +162,7 @@ void bind_vendor_object(py::module_& m) {
             }
             return out;
           },
-          "The items of a vendor collection.")
+          "The items of a vendor collection, in its order. One round trip.")
       .def("__repr__", [](const automation::Object& o) {
         return o.is_null() ? std::string("<VendorObject null>")
                            : "<VendorObject " + std::string(o.type_name()) + ">";
