@@ -28,25 +28,27 @@ Variant value_of(const Object& property) {
 // misread: a price the order type uses must be a finite number above 0.
 void check_order_figures(const Order& order) {
   const auto positive = [](double v) { return std::isfinite(v) && v > 0; };
+  const std::string& symbol = order.security.code();
   if (!positive(order.quantity) || order.quantity != std::floor(order.quantity)) {
-    throw std::invalid_argument(
-        fmt::format("place_order: quantity {} is not a whole number above 0", order.quantity));
+    throw std::invalid_argument(fmt::format(
+        "place_order: quantity {} of {} is not a whole number above 0", order.quantity, symbol));
   }
   if (order.order_type == OrderType::LIMIT && !positive(order.price)) {
-    throw std::invalid_argument(fmt::format(
-        "place_order: price {} of a limit order is not a finite number above 0", order.price));
+    throw std::invalid_argument(
+        fmt::format("place_order: price {} of a limit order of {} is not a finite number above 0",
+                    order.price, symbol));
   }
   if (order.order_type == OrderType::STOP) {
     if (!positive(order.stop_price)) {
-      throw std::invalid_argument(
-          fmt::format("place_order: stop_price {} of a stop order is not a finite number above 0",
-                      order.stop_price));
+      throw std::invalid_argument(fmt::format(
+          "place_order: stop_price {} of a stop order of {} is not a finite number above 0",
+          order.stop_price, symbol));
     }
     // Passed on with the stop, not used by it: 0 for none.
     if (!std::isfinite(order.price) || order.price < 0) {
-      throw std::invalid_argument(
-          fmt::format("place_order: price {} of a stop order is not 0 or a finite number above 0",
-                      order.price));
+      throw std::invalid_argument(fmt::format(
+          "place_order: price {} of a stop order of {} is not 0 or a finite number above 0",
+          order.price, symbol));
     }
   }
 }
