@@ -3,6 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "engine_hooks.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
@@ -197,7 +198,9 @@ void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrd
     // After the id is in the slot, so the waiting placement finds it.
     eventOrderPlaced.set();
   } else if (c.change_type == k.ctChanged || c.change_type == k.ctRemoved) {
-    bound_gateway("OnOrderChanged").process_order(c.update);
+    BaseGateway& g = bound_gateway("OnOrderChanged");
+    // Guarded on its own: the fill of this event still reaches process_deal.
+    detail::call_hook("process_order", [&] { g.process_order(c.update); });
   }
   const vendor::Fill fill{Object(cqgFill)};
   if (!fill) {
@@ -212,7 +215,8 @@ void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrd
   deal.updated_time = detail::vendor_time(fill.Timestamp());
   deal.filled_avg_price = fill.Price();
   deal.filled_quantity = fill.Quantity();
-  bound_gateway("OnOrderChanged").process_deal(deal);
+  BaseGateway& g = bound_gateway("OnOrderChanged");
+  detail::call_hook("process_deal", [&] { g.process_deal(deal); });
 }
 
 }  // namespace orbrix::cqg
