@@ -12,6 +12,7 @@
 #include "objects/sim_history.hpp"
 #include "orbrix/automation/apartment.hpp"
 #include "src/trading_options_of.hpp"
+#include "venue/market/time_text.hpp"
 
 namespace orbrix::cqgsim {
 namespace {
@@ -236,6 +237,12 @@ void Session::advance_by(std::chrono::nanoseconds by) {
   }
   if (!clock_ || shut_down_) {
     require_started("advance");
+  }
+  // Checked as it enters: past the clock's end the nanoseconds would wrap.
+  if (by.count() < 0 || by > venue::kClockEnd - clock_->now()) {
+    throw std::invalid_argument(
+        fmt::format("advance: {} ns is not within 0 and the time left to the clock's end ({})",
+                    by.count(), venue::format_timestamp(venue::kClockEnd)));
   }
   flush();
   move_to(clock_->now() + by);

@@ -147,6 +147,59 @@ TEST_F(SimulatorTest, AFaultPlanSetWholeAppliesToTheNextRequest) {
   EXPECT_FALSE(pump_until([&] { return !sink->events.empty(); }, 50ms));
 }
 
+// Delays are checked as they enter: one of centuries once overflowed the
+// clock's nanoseconds and raised the clock's error out of the request that
+// used it. The longest allowed is scheduled; the clock refuses to be moved
+// past its end.
+TEST_F(SimulatorTest, DelaysBeyondTheirRangeAreRefusedNamingTheDelay) {
+  const auto centuries =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::hours(24 * 365 * 300));
+  const auto refusal = [](auto&& set) {
+    try {
+      set();
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("taken");
+  };
+  EXPECT_NE(refusal([&] {
+              sim.controls().set_instrument_resolution(AnswerBehaviour::after(centuries));
+            }).find("instrument_resolution delay"),
+            std::string::npos);
+  EXPECT_NE(refusal([&] {
+              sim.controls().set_gateway(GatewayBehaviour::after(-1ms));
+            }).find("gateway delay"),
+            std::string::npos);
+  EXPECT_NE(
+      refusal([&] {
+        sim.controls().set_startup(StartupBehaviour::started(std::chrono::milliseconds::max()));
+      }).find("startup delay"),
+      std::string::npos);
+  EXPECT_NE(refusal([&] { sim.controls().set_shutdown_delay(centuries); }).find("shutdown_delay"),
+            std::string::npos);
+  FaultPlan plan;
+  plan.order_placement = AnnouncementBehaviour::after(centuries);
+  EXPECT_NE(refusal([&] { sim.controls().set_fault_plan(plan); }).find("order_placement delay"),
+            std::string::npos);
+  EXPECT_EQ(sim.controls().fault_plan().order_placement.delay, 0ms);  // nothing changed
+
+  sim.controls().set_config({.manual_clock = true});
+  sim.controls().set_gateway(GatewayBehaviour::after(kMaxAnswerDelay));
+  cel.call("Startup");
+  automation::pump_waiting_messages();
+  sim.driver().advance(0ms);
+  ASSERT_EQ(sink->events.size(), 2u);
+  // Scheduled a year ahead (running the market a year would take long).
+  EXPECT_NO_THROW(cel.call("GWLogon", "user", "password"));
+  sim.driver().advance(1s);
+  EXPECT_EQ(sink->events.size(), 2u);
+  EXPECT_NE(refusal([&] {
+              sim.driver().advance(std::chrono::hours(24 * 365 * 280));
+            }).find("clock's end"),
+            std::string::npos);
+  EXPECT_NE(refusal([&] { sim.driver().advance(-1ns); }).find("advance"), std::string::npos);
+}
+
 // A slow Shutdown holds the simulator's thread for the wall-clock delay,
 // then shuts down as ever.
 TEST_F(SimulatorTest, ShutdownCanTakeItsTime) {
@@ -180,7 +233,7 @@ TEST_F(SimulatorTest, ApiConfigurationHoldsTypedValuesReadableBack) {
 
 TEST_F(SimulatorTest, InjectedEventsAreCheckedAndFiredFromThePump) {
   sim.driver().inject("OnGWConnectionStatusChanged",
-                        {Variant(type_library()->constant("csConnectionUp"))});
+                      {Variant(type_library()->constant("csConnectionUp"))});
   EXPECT_THROW(sim.driver().inject("OnNoSuchEvent", {}), std::logic_error);
   EXPECT_THROW(sim.driver().inject("OnIdle", {Variant(1)}), std::invalid_argument);
   ASSERT_TRUE(pump_until([&] { return !sink->events.empty(); }, 2s));

@@ -29,7 +29,8 @@ class SimDriver {
   // Moves the manual clock on: runs on the simulator's apartment and
   // returns once every answer and market event due by then has been fired.
   // Throws std::logic_error on the wall clock, or before a Startup that
-  // answers.
+  // answers; std::invalid_argument for a negative step or one past the
+  // clock's end (the year 2261), the clock left where it was.
   void advance(std::chrono::nanoseconds by);
   // The simulator's time now.
   VenueTime now() const;
@@ -97,7 +98,9 @@ class SimDriver {
   SimDriver() = default;
   void attach(const automation::DispatchPtr& instance);
   void count_startup();
-  bool wants_order_reports() const noexcept { return has_listener_.load(std::memory_order_acquire); }
+  bool wants_order_reports() const noexcept {
+    return has_listener_.load(std::memory_order_acquire);
+  }
   void report_order(const OrderReport& report);
   // The instance a control acts on: started, on its own apartment.
   automation::DispatchPtr started_instance(std::string_view what) const;
