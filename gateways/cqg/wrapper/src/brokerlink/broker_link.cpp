@@ -197,9 +197,7 @@ AccountLookup find_account(const automation::Object& cel, std::int64_t gw_accoun
 }
 
 void trace_lines(const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) {
-    Trace(line);
-  }
+  TraceLines(lines);
 }
 
 }  // namespace detail
