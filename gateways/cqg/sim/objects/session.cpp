@@ -249,6 +249,30 @@ void Session::advance_by(std::chrono::nanoseconds by) {
   flush();
 }
 
+venue::Timestamp Session::step_to_next() {
+  on_apartment_.assert_current();
+  if (!startup_.config.manual_clock) {
+    throw std::logic_error(
+        "step: the simulator follows the wall clock (configure manual_clock first)");
+  }
+  if (!clock_ || shut_down_) {
+    require_started("step");
+  }
+  flush();
+  std::optional<venue::Timestamp> next = clock_->next_due();
+  if (venue_) {
+    const auto event = venue_->market().next_event_time();
+    if (event && (!next || *event < *next)) {
+      next = event;
+    }
+  }
+  if (next && *next <= venue::kClockEnd) {
+    move_to(std::max(*next, clock_->now()));
+  }
+  flush();
+  return clock_->now();
+}
+
 void Session::run_until(venue::Timestamp t) {
   on_apartment_.assert_current();
   flush();

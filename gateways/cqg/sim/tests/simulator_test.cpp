@@ -131,6 +131,41 @@ TEST_F(SimulatorTest, OnTheManualClockLateAnswersArriveByAdvanceAlone) {
   EXPECT_EQ(second_sink->events, std::vector<std::string>{"OnDataError"});
 }
 
+// A step moves the manual clock straight to what is due next (a market
+// event or a late answer) and no further: the answer comes at its time.
+TEST_F(SimulatorTest, AStepMovesTheManualClockToWhatIsDueNext) {
+  sim.controls().set_config({.manual_clock = true});
+  sim.controls().set_gateway(GatewayBehaviour::after(3min));
+  cel.call("Startup");
+  automation::pump_waiting_messages();
+  sim.driver().advance(0ms);
+  const auto t0 = sim.driver().now();
+  cel.call("GWLogon", "user", "password");
+  const auto first = sim.driver().step();
+  EXPECT_GT(first, t0);  // the market's first event, well before the answer
+  EXPECT_LT(first, t0 + 3min);
+  int steps = 1;
+  while (sink->events.back() != "OnGWConnectionStatusChanged" && steps < 100000) {
+    sim.driver().step();
+    ++steps;
+  }
+  EXPECT_EQ(sim.driver().now(), t0 + 3min);
+  EXPECT_GT(steps, 10);
+
+  // The same in one call: steps until the condition holds.
+  cel.call("GWLogoff");
+  const auto t1 = sim.driver().now();
+  const int taken = sim.driver().step_until(
+      [&] {
+        return sink->events.back() == "OnGWConnectionStatusChanged" &&
+               sink->last_args.at(0).as_int() == type_library()->constant("csConnectionDown");
+      },
+      100000);
+  EXPECT_EQ(sim.driver().now(), t1 + 3min);
+  EXPECT_GT(taken, 10);
+  EXPECT_EQ(sim.driver().step_until([] { return false; }, 3), 3);
+}
+
 // A fault plan set whole applies to the next request; one setter changes
 // only its own behaviour.
 TEST_F(SimulatorTest, AFaultPlanSetWholeAppliesToTheNextRequest) {
