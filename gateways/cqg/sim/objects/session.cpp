@@ -229,15 +229,19 @@ void Session::move_to(venue::Timestamp t) {
   }
 }
 
-void Session::advance_by(std::chrono::nanoseconds by) {
-  on_apartment_.assert_current();
+void Session::require_manual_clock(std::string_view what) const {
   if (!startup_.config.manual_clock) {
-    throw std::logic_error(
-        "advance: the simulator follows the wall clock (configure manual_clock first)");
+    throw std::logic_error(fmt::format(
+        "{}: the simulator follows the wall clock (configure manual_clock first)", what));
   }
   if (!clock_ || shut_down_) {
-    require_started("advance");
+    require_started(what);
   }
+}
+
+void Session::advance_by(std::chrono::nanoseconds by) {
+  on_apartment_.assert_current();
+  require_manual_clock("advance");
   // Checked as it enters: past the clock's end the nanoseconds would wrap.
   if (by.count() < 0 || by > venue::kClockEnd - clock_->now()) {
     throw std::invalid_argument(
@@ -251,13 +255,7 @@ void Session::advance_by(std::chrono::nanoseconds by) {
 
 venue::Timestamp Session::step_to_next() {
   on_apartment_.assert_current();
-  if (!startup_.config.manual_clock) {
-    throw std::logic_error(
-        "step: the simulator follows the wall clock (configure manual_clock first)");
-  }
-  if (!clock_ || shut_down_) {
-    require_started("step");
-  }
+  require_manual_clock("step");
   flush();
   std::optional<venue::Timestamp> next = clock_->next_due();
   if (venue_) {

@@ -118,6 +118,9 @@ class Session {
 
  private:
   void step() REQUIRES(on_apartment_);
+  // Throws std::logic_error naming `what` on the wall clock, before the
+  // clock started or after Shutdown.
+  void require_manual_clock(std::string_view what) const REQUIRES(on_apartment_);
   void move_to(venue::Timestamp t) REQUIRES(on_apartment_);
 
   // Constant after construction.
