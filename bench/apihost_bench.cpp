@@ -48,6 +48,7 @@
 #include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
+#include "pinning.hpp"
 
 // GCC takes these replacements for a mismatch with the inlined library
 // allocator; they are the process's only operator new and delete.
@@ -80,19 +81,10 @@ std::uint64_t allocations() {
   return g_allocations.load(std::memory_order_relaxed);
 }
 
-// Pins the calling thread to one CPU. The round-trip benchmarks put the
-// caller on CPU 0 and both servers (the bare one and the apartment worker)
-// on CPU 1, so both hand-offs cross the same pair of CPUs and neither is
-// favoured by where the scheduler happened to park a thread.
-void pin_to_cpu(int cpu) {
-  if (std::thread::hardware_concurrency() < 2) {
-    return;
-  }
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  pthread_setaffinity_np(pthread_self(), sizeof set, &set);
-}
+// The round-trip benchmarks put the caller on CPU 0 and both servers (the
+// bare one and the apartment worker) on CPU 1, so both hand-offs cross the
+// same pair of CPUs and neither is favoured by where the scheduler happened
+// to park a thread.
 
 // --- floor: request/response between two threads with a mutex and a
 // condition variable each way, notified after the mutex is released (as the

@@ -24,7 +24,11 @@
 //                      until the deal (as a backtest does), /S/10 in 10 ms
 //                      steps, a hop each (about 30 of them an order, at a mean
 //                      300 ms between events of one instrument); S 1 as
-//                      configured, 0 with the worker's spinning turned off
+//                      configured, 0 with the worker's spinning turned off;
+//                      a third argument 1 pins the engine's thread to CPU 0
+//                      and the worker to CPU 1 with a spin limit of 200 us
+//                      (two idle cores), 0 leaves them to the scheduler with
+//                      the default limit
 //   BM_TickHandlerOnBenchObjects  the OnTicksAdded handler over minimal tick
 //                      objects defined here (batches of 10, bid and ask
 //                      alternating) vs the direct record work, interleaved in
@@ -66,6 +70,7 @@
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
+#include "pinning.hpp"
 
 namespace {
 
@@ -337,7 +342,22 @@ double worker_cpu_ns(Stack& s) {
 }
 
 void BM_PlaceToDeal(benchmark::State& state) {
+  // Pinned: the engine's thread on CPU 0, the worker on CPU 1 (two idle
+  // cores, if the machine has them); unpinned: wherever the scheduler puts
+  // them.
+  std::optional<ScopedPin> engine_pin;
+  if (state.range(2) != 0) {
+    engine_pin.emplace(0);
+  }
   Stack s;
+  if (state.range(2) != 0) {
+    automation::call_in_apartment(s.host.cqgCEL, [](const Object&) { pin_to_cpu(1); });
+    // Two idle cores wanted by nothing else: a spin limit above the longest
+    // call here (the clock's steps to the fill) keeps every hand-off awake.
+    // With the default 20 us such a call is answered after its caller went
+    // to sleep, and waking a sleeping vCPU of this VM costs about 100 us.
+    s.worker->set_spin_limit(std::chrono::microseconds(200));
+  }
   if (state.range(0) == 0) {
     s.worker->set_spin_limit(std::chrono::nanoseconds(0));  // every hand-off sleeps
   }
@@ -408,9 +428,10 @@ void BM_PlaceToDeal(benchmark::State& state) {
   spread(state, "latency", ns);
 }
 BENCHMARK(BM_PlaceToDeal)
-    ->Args({1, 0})
-    ->Args({0, 0})
-    ->Args({1, 10})
+    ->Args({1, 0, 1})
+    ->Args({1, 0, 0})
+    ->Args({0, 0, 0})
+    ->Args({1, 10, 0})
     ->Iterations(5000)
     ->UseRealTime();
 
