@@ -3,7 +3,9 @@
 //                        floors measured in the same run: the sleeping round
 //                        trip (mutex + condition variable, notified after the
 //                        unlock, as the apartment wakes its thread) and the
-//                        spinning one (both threads spin on one cache line);
+//                        spinning one (both threads spin on one cache line,
+//                        yielding once the other side cannot answer); the
+//                        cheaper of the two is the floor;
 //                        with the allocations per call; /0 unpinned, /1 with
 //                        the caller on CPU 0 and every server on CPU 1
 //   BM_ProxyObjectResult the same for a property whose value is an object
@@ -344,8 +346,14 @@ void BM_ProxyCall(benchmark::State& state) {
   state.counters["unspun_median_us"] = unspun_median / 1000;
   state.counters["sleep_floor_median_us"] = sleep / 1000;
   state.counters["spin_floor_median_us"] = spin / 1000;
-  // target <= 3 with both threads on idle cores; below 1 the floor was not
-  // a floor (the script says so)
+  // The floor: the cheaper bare hand-off of the two, spinning or sleeping.
+  // On a busy machine a spinning side can lose its core for a time slice
+  // while a sleeping one is woken at once: then sleeping is the cheapest
+  // way, and so the floor. Target <= 3 with both threads on idle cores;
+  // below 1 the floor was not a floor (the script says so).
+  const double floor = std::min(spin, sleep);
+  state.counters["floor_median_us"] = floor / 1000;
+  state.counters["vs_floor"] = proxy / floor;
   state.counters["vs_spin_floor"] = proxy / spin;
   // the hand-off as it was (sleep and wake each way): target <= 1.1
   state.counters["vs_sleep_floor"] = proxy / sleep;
