@@ -193,9 +193,15 @@ void DemoGateway::process_connection(const ConnectionEvent& event) {
         }
         break;
       case State::restored:
-        dropped_ = false;
+        // Only a restore heard with the gateway up makes the session whole.
+        if (up_) {
+          dropped_ = false;
+        }
         break;
       case State::reconnecting:
+        // A new attempt: whatever was restored before is being redone.
+        dropped_ = true;
+        break;
       case State::gave_up:
         break;
     }

@@ -1,6 +1,7 @@
 #include "demo_options.hpp"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -66,6 +67,33 @@ HistoryFile history_of(const std::string& text, const std::vector<std::string>& 
   return h;
 }
 
+// The symbols of "--symbols": comma-separated, upper-cased, each once; an
+// empty piece (",", "EP,,ENQ", a trailing comma) is refused.
+std::vector<std::string> symbols_of(const std::string& text) {
+  if (text.empty()) {
+    throw std::invalid_argument("--symbols: give at least one symbol");
+  }
+  std::vector<std::string> out;
+  std::set<std::string> seen;
+  std::size_t from = 0;
+  for (;;) {
+    const auto comma = text.find(',', from);
+    std::string s = upper(text.substr(from, comma - from));
+    if (s.empty()) {
+      throw std::invalid_argument(fmt::format(
+          "--symbols: an empty symbol in \"{}\" (a comma at an end, or two in a row?)", text));
+    }
+    if (!seen.insert(s).second) {
+      throw std::invalid_argument(fmt::format("--symbols: {} is given twice", s));
+    }
+    out.push_back(std::move(s));
+    if (comma == std::string::npos) {
+      return out;
+    }
+    from = comma + 1;
+  }
+}
+
 }  // namespace
 
 DemoOptions parse_options(int argc, char** argv) {
@@ -85,10 +113,13 @@ DemoOptions parse_options(int argc, char** argv) {
   app.add_option("--seconds", seconds, "how long to trade, in seconds, before the close-out")
       ->check(CLI::Range(std::int64_t{1}, kMaxDemoSeconds))
       ->capture_default_str();
-  app.add_option("--symbols", o.symbols,
+  // One text, split here: the option library's own splitting drops empty
+  // pieces, and a lone "," would leave the option wanting the next word.
+  std::string symbols = fmt::format("{}", fmt::join(o.symbols, ","));
+  app.add_option("--symbols", symbols,
                  "the instruments to trade, comma-separated; each must be one the simulator "
                  "resolves")
-      ->delimiter(',')
+      ->type_name("A,B")
       ->capture_default_str();
   app.add_option("--seed", o.seed, "the simulated market's seed")->capture_default_str();
   std::vector<std::string> histories;
@@ -130,19 +161,7 @@ DemoOptions parse_options(int argc, char** argv) {
   o.output = summary_only ? OutputLevel::summary
              : quiet      ? OutputLevel::quiet
                           : OutputLevel::everything;
-  if (o.symbols.empty()) {
-    throw std::invalid_argument("--symbols: give at least one symbol");
-  }
-  std::set<std::string> seen;
-  for (auto& s : o.symbols) {
-    s = upper(std::move(s));
-    if (s.empty()) {
-      throw std::invalid_argument("--symbols: an empty symbol (two commas in a row?)");
-    }
-    if (!seen.insert(s).second) {
-      throw std::invalid_argument(fmt::format("--symbols: {} is given twice", s));
-    }
-  }
+  o.symbols = symbols_of(symbols);
   for (const auto& text : histories) {
     auto h = history_of(text, o.symbols);
     for (const auto& earlier : o.histories) {

@@ -26,8 +26,8 @@
 #include "orbrix/backtest/backtest.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/broker_link_constants.hpp"
-#include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqgsim/registration.hpp"
 #include "orbrix/cqgsim/synthetic_history.hpp"
 
@@ -127,7 +127,8 @@ void BM_Backtest(benchmark::State& state) {
   const auto day = std::chrono::sys_days{std::chrono::year{2026} / 12 / 7};
   const auto hours = std::chrono::hours(state.range(0));
   const auto rows = cqgsim::write_synthetic_history(
-      file, {.symbols = kSymbols, .from = day, .to = day + hours, .mean_interval = 250ms, .seed = 5});
+      file,
+      {.symbols = kSymbols, .from = day, .to = day + hours, .mean_interval = 250ms, .seed = 5});
   std::vector<double> rates, per_row, per_hook, direct, ratios;
   for (auto _ : state) {
     Subscriber engine;

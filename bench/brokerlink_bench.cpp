@@ -2,20 +2,41 @@
 // measured in the same run:
 //   BM_RoundTrips      blocking round trips into the worker per operation
 //   BM_SubscribeQuote  median subscribe_quote vs a bare proxy property read
-//   BM_QuotePath       OnInstrumentChanged carrying 2 and 3 valid quotes in
-//                      turn (2.5 on average, as the simulator's events do),
-//                      through the sink dispatch and the simulator's objects,
-//                      vs the same record work from decoded data; the two
-//                      interleaved in batches, the median of the per-batch
-//                      ratios with its spread
+//   BM_QuoteHandler    the OnInstrumentChanged handler alone, over a captured
+//                      simulator event carrying 2 and 3 valid quotes in turn
+//                      (2.5 on average, as the simulator's events do),
+//                      through the sink dispatch and the simulator's quote
+//                      objects, vs the same record work from decoded data; the
+//                      two interleaved in batches, the median of the per-batch
+//                      ratios with its spread. The simulator's side (making
+//                      the event) is left out: BM_MarketToHook has it
 //   BM_PlaceOrder      place_order to ctAdded and the id, vs a proxy read
-//   BM_PlaceToDeal     a market order from place_order to the engine's
-//                      process_deal hook (its fill), p50 and p99; the venue
-//                      fills on its manual clock, moved in 10 ms steps; /1 as
-//                      configured, /0 with the worker's spinning turned off
-//   BM_TicksAdded      OnTicksAdded (batches of 10, bid and ask alternating)
-//                      vs the direct record work, interleaved in batches as
-//                      BM_QuotePath
+//   BM_PlaceToDeal     market orders one after another, each from place_order
+//                      to the engine's process_deal hook (its fill): orders
+//                      completed per second of the whole loop (count /
+//                      elapsed), the latency's p50, p99 and p99.9, and where
+//                      an order's time goes (place_order; the manual clock's
+//                      steps with the fill and its events; the order handler's
+//                      own time; worker and engine CPU per order). The venue
+//                      fills a market order on the next market event of its
+//                      manual clock: /S/0 moves the clock from event to event
+//                      (of all twelve instruments) on the worker, in one hop,
+//                      until the deal (as a backtest does), /S/10 in 10 ms
+//                      steps, a hop each (about 30 of them an order, at a mean
+//                      300 ms between events of one instrument); S 1 as
+//                      configured, 0 with the worker's spinning turned off;
+//                      a third argument 1 pins the engine's thread to CPU 0
+//                      and the worker to CPU 1 with a spin limit of 200 us
+//                      (two idle cores), 0 leaves them to the scheduler with
+//                      the default limit
+//   BM_TickHandlerOnBenchObjects  the OnTicksAdded handler over minimal tick
+//                      objects defined here (batches of 10, bid and ask
+//                      alternating) vs the direct record work, interleaved in
+//                      batches as BM_QuoteHandler
+//   BM_TickHandlerOnSimObjects  the same handler over a batch the simulator
+//                      itself fired (its own tick collection and ticks,
+//                      captured and delivered again), vs the direct record
+//                      work of the same ticks
 //   BM_MarketToHook    the simulator's market driven on its manual clock as
 //                      fast as it goes, with 1 and 12 instruments subscribed
 //                      (quotes and books): events reaching the engine's hooks
@@ -23,7 +44,9 @@
 //   BM_BarsData        get_subscribe_bars_data on a window with a missing
 //                      value every tenth bar, per bar, for 100 to 10,000 bars:
 //                      the first read after the resolution, and a re-read of
-//                      the same window (the steady state)
+//                      the same window (the steady state); the heap bytes a
+//                      stored bar takes, measured (glibc's bytes in use before
+//                      and after the window is made)
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -33,11 +56,13 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "apply.hpp"
+#include "heap.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "orbrix/cqg/api_host.hpp"
@@ -45,6 +70,7 @@
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
+#include "pinning.hpp"
 
 namespace {
 
@@ -106,8 +132,9 @@ class BenchGateway final : public BaseGateway {
   std::unordered_map<std::string, Security> symbols_;
 };
 
-// Captures the arguments of the first OnInstrumentChanged so the benchmark
-// can deliver the same real event again.
+// Captures the arguments of the first OnInstrumentChanged and OnTicksAdded
+// so the benchmark can deliver the same real event again, and times the
+// order handler (worker thread) for the place-to-deal breakdown.
 class CapturingLink : public cqg::BrokerLink {
  public:
   void OnInstrumentChanged(const Variant& a, const Variant& b, const Variant& c) override {
@@ -116,7 +143,26 @@ class CapturingLink : public cqg::BrokerLink {
     }
     BrokerLink::OnInstrumentChanged(a, b, c);
   }
+  void OnTicksAdded(const Variant& a, const Variant& b) override {
+    if (captured_ticks.empty()) {
+      captured_ticks = {a, b};
+    }
+    BrokerLink::OnTicksAdded(a, b);
+  }
+  void OnOrderChanged(const Variant& a, const Variant& b, const Variant& c, const Variant& d,
+                      const Variant& e) override {
+    const auto t0 = std::chrono::steady_clock::now();
+    BrokerLink::OnOrderChanged(a, b, c, d, e);
+    order_handler_ns.fetch_add(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0)
+            .count(),
+        std::memory_order_relaxed);
+    order_events.fetch_add(1, std::memory_order_relaxed);
+  }
   std::vector<Variant> captured;
+  std::vector<Variant> captured_ticks;
+  std::atomic<std::int64_t> order_handler_ns{0};
+  std::atomic<std::int64_t> order_events{0};
 };
 
 // The gateway over the simulator on a manual clock, logged on, with an
@@ -213,7 +259,7 @@ void BM_SubscribeQuote(benchmark::State& state) {
 }
 BENCHMARK(BM_SubscribeQuote)->Iterations(500)->UseRealTime();
 
-void BM_QuotePath(benchmark::State& state) {
+void BM_QuoteHandler(benchmark::State& state) {
   Stack s;
   const std::vector<cqgsim::QuoteSpec> two = {{"qtBid", 4000.25, 3}, {"qtAsk", 4000.75, 3}};
   const std::vector<cqgsim::QuoteSpec> three = {
@@ -263,7 +309,7 @@ void BM_QuotePath(benchmark::State& state) {
   state.counters["ratio"] = percentile(ratios, 0.5);  // target <= 3
   spread(state, "ratio", ratios);
 }
-BENCHMARK(BM_QuotePath)->Iterations(4)->UseRealTime();
+BENCHMARK(BM_QuoteHandler)->Iterations(4)->UseRealTime();
 
 void BM_PlaceOrder(benchmark::State& state) {
   Stack s;
@@ -290,14 +336,39 @@ void BM_PlaceOrder(benchmark::State& state) {
 }
 BENCHMARK(BM_PlaceOrder)->Iterations(500)->UseRealTime();
 
+double worker_cpu_ns(Stack& s) {
+  return automation::call_in_apartment(s.host.cqgCEL,
+                                       [](const Object&) { return thread_cpu_ns(); });
+}
+
 void BM_PlaceToDeal(benchmark::State& state) {
+  // Pinned: the engine's thread on CPU 0, the worker on CPU 1 (two idle
+  // cores, if the machine has them); unpinned: wherever the scheduler puts
+  // them.
+  std::optional<ScopedPin> engine_pin;
+  if (state.range(2) != 0) {
+    engine_pin.emplace(0);
+  }
   Stack s;
+  if (state.range(2) != 0) {
+    automation::call_in_apartment(s.host.cqgCEL, [](const Object&) { pin_to_cpu(1); });
+    // Two idle cores wanted by nothing else: a spin limit above the longest
+    // call here (the clock's steps to the fill) keeps every hand-off awake.
+    // With the default 20 us such a call is answered after its caller went
+    // to sleep, and waking a sleeping vCPU of this VM costs about 100 us.
+    s.worker->set_spin_limit(std::chrono::microseconds(200));
+  }
   if (state.range(0) == 0) {
     s.worker->set_spin_limit(std::chrono::nanoseconds(0));  // every hand-off sleeps
   }
+  const auto step_ms = state.range(1);
   s.sim.driver().fire_quotes("EP", {{"qtBid", 4000.25, 50}, {"qtAsk", 4000.5, 50}});
-  std::vector<double> ns;
+  std::vector<double> ns, place_ns, fill_ns;
+  double steps = 0, hops_to_fill = 0;
   int n = 0;
+  const double worker0 = worker_cpu_ns(s), engine0 = thread_cpu_ns();
+  const auto handler0 = s.link->order_handler_ns.load(), events0 = s.link->order_events.load();
+  const auto start = Clock::now();
   for (auto _ : state) {
     // Long and short in turn, so the position stays near flat.
     const Order order(*s.security, OrderType::MARKET, n++ % 2 ? Direction::SHORT : Direction::LONG,
@@ -305,22 +376,64 @@ void BM_PlaceToDeal(benchmark::State& state) {
     const auto before = s.gateway.deals.load(std::memory_order_acquire);
     const auto t0 = Clock::now();
     s.link->place_order(order);
-    // The venue fills on its clock: moved on in 10 ms steps until the fill.
-    while (s.gateway.deals.load(std::memory_order_acquire) == before) {
-      s.sim.driver().advance(10ms);
+    const auto placed = Clock::now();
+    // The venue fills a market order on the next market event: the clock
+    // is moved to it, straight (as a backtest moves) or in 10 ms steps.
+    const auto filled = [&] { return s.gateway.deals.load(std::memory_order_acquire) != before; };
+    while (!filled()) {
+      if (step_ms == 0) {
+        // From event to event on the worker, in one hop, to the fill.
+        steps += s.sim.driver().step_until(filled, 100000);
+        ++hops_to_fill;
+      } else {
+        s.sim.driver().advance(std::chrono::milliseconds(step_ms));
+        ++steps;
+        ++hops_to_fill;
+      }
       if (ns_since(t0) > 5e9) {
         state.SkipWithError("no deal within 5 s of a market order");
         return;
       }
     }
-    ns.push_back(ns_since(t0));
+    const auto done = Clock::now();
+    ns.push_back(std::chrono::duration<double, std::nano>(done - t0).count());
+    place_ns.push_back(std::chrono::duration<double, std::nano>(placed - t0).count());
+    fill_ns.push_back(std::chrono::duration<double, std::nano>(done - placed).count());
   }
+  // The real rate: orders completed over the whole loop's wall time.
+  const double elapsed = ns_since(start);
+  const double orders = static_cast<double>(ns.size());
+  const double engine_cpu = thread_cpu_ns() - engine0;
+  const double worker_cpu = worker_cpu_ns(s) - worker0;
+  state.counters["orders_per_s"] = orders * 1e9 / elapsed;  // goal >= 50,000
+  state.counters["mean_us"] = elapsed / orders / 1000;
   state.counters["p50_us"] = percentile(ns, 0.5) / 1000;
   state.counters["p99_us"] = percentile(ns, 0.99) / 1000;
-  state.counters["deals_per_s"] = 1e9 / percentile(ns, 0.5);  // sequential place-and-fill
+  state.counters["p999_us"] = percentile(ns, 0.999) / 1000;
+  // Where an order's time goes.
+  state.counters["place_p50_us"] = percentile(place_ns, 0.5) / 1000;
+  state.counters["place_mean_us"] =
+      std::accumulate(place_ns.begin(), place_ns.end(), 0.0) / orders / 1000;
+  state.counters["fill_p50_us"] = percentile(fill_ns, 0.5) / 1000;
+  state.counters["fill_mean_us"] =
+      std::accumulate(fill_ns.begin(), fill_ns.end(), 0.0) / orders / 1000;
+  state.counters["clock_steps_per_order"] = steps / orders;
+  state.counters["clock_hops_per_order"] = hops_to_fill / orders;
+  state.counters["order_events_per_order"] =
+      static_cast<double>(s.link->order_events.load() - events0) / orders;
+  state.counters["order_handler_us_per_order"] =
+      static_cast<double>(s.link->order_handler_ns.load() - handler0) / orders / 1000;
+  state.counters["worker_cpu_us_per_order"] = worker_cpu / orders / 1000;
+  state.counters["engine_cpu_us_per_order"] = engine_cpu / orders / 1000;
   spread(state, "latency", ns);
 }
-BENCHMARK(BM_PlaceToDeal)->Arg(1)->Arg(0)->Iterations(500)->UseRealTime();
+BENCHMARK(BM_PlaceToDeal)
+    ->Args({1, 0, 1})
+    ->Args({1, 0, 0})
+    ->Args({0, 0, 0})
+    ->Args({1, 10, 0})
+    ->Iterations(5000)
+    ->UseRealTime();
 
 // The market on the manual clock, driven as fast as it goes: each advance
 // fires the events due and returns once they were handled.
@@ -343,9 +456,7 @@ void BM_MarketToHook(benchmark::State& state) {
     }
     s.link->subscribe_orderbook(symbol);
   }
-  auto worker_cpu = [&] {
-    return automation::call_in_apartment(s.host.cqgCEL, [](const Object&) { return thread_cpu_ns(); });
-  };
+  auto worker_cpu = [&] { return worker_cpu_ns(s); };
   std::vector<double> per_event_ns;
   double cpu = 0, events = 0, wall = 0;
   for (auto _ : state) {
@@ -430,7 +541,7 @@ Variant request_of(std::string symbol) {
       std::vector<Variant>{{}, {}, {}, {}, {}, {}, {}, {}, {}, Variant(std::move(symbol))});
 }
 
-void BM_TicksAdded(benchmark::State& state) {
+void BM_TickHandlerOnBenchObjects(benchmark::State& state) {
   cqgsim::register_simulator();
   const Futures ep({.code = "EPZ26", .security_name = "E-mini"});
   BenchGateway gateway;
@@ -474,7 +585,59 @@ void BM_TicksAdded(benchmark::State& state) {
   state.counters["ratio"] = percentile(ratios, 0.5);  // target <= 3
   spread(state, "ratio", ratios);
 }
-BENCHMARK(BM_TicksAdded)->Iterations(200)->UseRealTime();
+BENCHMARK(BM_TickHandlerOnBenchObjects)->Iterations(200)->UseRealTime();
+
+void BM_TickHandlerOnSimObjects(benchmark::State& state) {
+  Stack s;
+  s.link->subscribe_orderbook("EP");
+  // The market moves until the simulator fires a batch of ticks.
+  for (int i = 0; i < 600 && s.link->captured_ticks.empty(); ++i) {
+    s.sim.driver().advance(100ms);
+  }
+  if (s.link->captured_ticks.empty()) {
+    state.SkipWithError("the simulator fired no ticks in a minute");
+    return;
+  }
+  const std::vector<Variant> args = s.link->captured_ticks;
+  const auto event = s.link->get_id_of_name("OnTicksAdded");
+  // The same ticks as decoded data, read on the worker, where they live.
+  cqg::TicksAdded direct{"EP", {}};
+  automation::call_in_apartment(s.host.cqgCEL, [&](const Object&) {
+    const Object ticks(args[0]);
+    const std::int64_t count = ticks.get("Count").as_int();
+    for (std::int64_t i = std::max<std::int64_t>(count - args[1].as_int(), 0); i < count; ++i) {
+      const Object tick(ticks.get("Item", i));
+      direct.ticks.push_back({tick.get("PriceType").as_int(), tick.get("Price").as_double(),
+                              tick.get("Volume").as_double()});
+    }
+  });
+  const double per_event = static_cast<double>(direct.ticks.size());
+  constexpr int kBatch = 200;  // events per batch, of each path
+  std::vector<double> ratios, sink_ns, direct_ns;
+  for (auto _ : state) {
+    automation::call_in_apartment(s.host.cqgCEL, [&](const Object&) {
+      auto t0 = Clock::now();
+      for (int i = 0; i < kBatch; ++i) {
+        s.link->invoke(event, automation::InvokeKind::Method, args);
+      }
+      const double sink = ns_since(t0);
+      t0 = Clock::now();
+      for (int i = 0; i < kBatch; ++i) {
+        cqg::apply_ticks_added(s.gateway, direct);
+      }
+      const double direct_batch = ns_since(t0);
+      sink_ns.push_back(sink / (per_event * kBatch));
+      direct_ns.push_back(direct_batch / (per_event * kBatch));
+      ratios.push_back(sink / direct_batch);
+    });
+  }
+  state.counters["ticks_per_event"] = per_event;
+  state.counters["ticks_per_s"] = 1e9 / percentile(sink_ns, 0.5);
+  state.counters["direct_ticks_per_s"] = 1e9 / percentile(direct_ns, 0.5);
+  state.counters["ratio"] = percentile(ratios, 0.5);  // target <= 3
+  spread(state, "ratio", ratios);
+}
+BENCHMARK(BM_TickHandlerOnSimObjects)->Iterations(200)->UseRealTime();
 
 void BM_BarsData(benchmark::State& state) {
   cqgsim::register_simulator();
@@ -498,12 +661,14 @@ void BM_BarsData(benchmark::State& state) {
         10.0}));
   }
   const Variant collection = std::make_shared<Collection>(bars, request_of("EPZ26"));
-  double first_ns = 0, reread_ns = 0;
+  double first_ns = 0, reread_ns = 0, stored_bytes = 0;
   for (auto _ : state) {
     state.PauseTiming();
     auto link = std::make_shared<cqg::BrokerLink>();
     link->Init(gateway);
+    const double heap0 = heap_bytes();
     link->OnTimedBarsResolved(collection, Variant());
+    stored_bytes += heap_bytes() - heap0;
     state.ResumeTiming();
     auto t0 = Clock::now();
     benchmark::DoNotOptimize(link->get_subscribe_bars_data(ep));
@@ -516,8 +681,10 @@ void BM_BarsData(benchmark::State& state) {
   const double reads = static_cast<double>(state.iterations()) * static_cast<double>(n);
   state.counters["ns_per_bar"] = first_ns / reads;
   state.counters["reread_ns_per_bar"] = reread_ns / reads;
-  // Each bar carries its Security; the bytes a read copies per bar.
-  state.counters["bytes_per_bar"] = static_cast<double>(sizeof(Bar));
+  // What a stored window takes on the heap per bar (each bar carries its
+  // Security), measured; and the record's own size, for comparison.
+  state.counters["bytes_per_bar"] = stored_bytes / reads;
+  state.counters["sizeof_bar"] = static_cast<double>(sizeof(Bar));
 }
 BENCHMARK(BM_BarsData)->Arg(100)->Arg(1000)->Arg(10000)->UseRealTime();
 

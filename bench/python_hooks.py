@@ -95,7 +95,7 @@ def main():
     print(f"bare pybind11 call of a Python function (GIL, quote copy, call): "
           f"median {bare_median:,.0f} ns, best {bare_best:,.0f} ns")
     print(f"hook vs bare call: {ratio:.2f} (target <= {TARGET_RATIO}) "
-          f"{'yes' if ratio <= TARGET_RATIO else 'NO'}")
+          f"{'met' if ratio <= TARGET_RATIO else 'not met'}")
     return 0 if ratio <= TARGET_RATIO else 1
 
 

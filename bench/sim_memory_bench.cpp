@@ -22,8 +22,6 @@
 //                    simulated hours, RSS and heap in use each hour
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "heap.hpp"
 #include "orbrix/automation/apartment.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/automation/object.hpp"
@@ -56,14 +55,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSymbols[] = {"EP",  "ENQ", "DD",  "TYA", "USA", "EU6",
                                     "JY6", "BP6", "GCE", "SIE", "CLE", "NGE"};
-
-// Heap bytes in use (glibc's count of what is allocated and not freed): the
-// figure per item, exact and untouched by what earlier runs in this process
-// left mapped.
-double heap_bytes() {
-  const struct mallinfo2 m = mallinfo2();
-  return static_cast<double>(m.uordblks + m.hblkhd);
-}
 
 // Resident set size of this process, in bytes.
 double rss_bytes() {

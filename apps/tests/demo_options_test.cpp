@@ -91,7 +91,15 @@ TEST(DemoOptions, RefusesRepeatedSymbolsAndNumbersOutOfRange) {
   // A repeated symbol once crashed the run; any spelling of it is refused.
   EXPECT_NE(refusal({"--symbols", "EP,EP"}).find("EP is given twice"), std::string::npos);
   EXPECT_NE(refusal({"--symbols", "EP,ep"}).find("given twice"), std::string::npos);
-  EXPECT_EQ(parse({"--symbols", "EP,,ENQ"}).symbols, (std::vector<std::string>{"EP", "ENQ"}));
+  // An empty symbol is refused, wherever it stands; a lone comma does not
+  // take the next option for a symbol.
+  EXPECT_NE(refusal({"--symbols", "EP,,ENQ"}).find("--symbols: an empty symbol"),
+            std::string::npos);
+  EXPECT_NE(refusal({"--symbols", ",", "--seed", "7"}).find("--symbols: an empty symbol"),
+            std::string::npos);
+  EXPECT_NE(refusal({"--symbols", "EP,"}).find("an empty symbol"), std::string::npos);
+  EXPECT_NE(refusal({"--symbols", ""}).find("--symbols"), std::string::npos);
+  EXPECT_EQ(parse({"--symbols", "ep"}).symbols, (std::vector<std::string>{"EP"}));
   // Beyond the clock's range, or not a number: refused, never clamped.
   EXPECT_NE(refusal({"--seconds", "10000000000"}).find("--seconds"), std::string::npos);
   EXPECT_NE(refusal({"--seconds", "99999999999999999999"}).find("--seconds"), std::string::npos);

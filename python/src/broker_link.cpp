@@ -13,7 +13,7 @@
 #include "datetime_caster.hpp"
 #include "host.hpp"
 #include "interruptible.hpp"
-#include "orbrix/common/deadline.hpp"
+#include "orbrix/common/durations.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
@@ -47,7 +47,9 @@ void bind_event(py::module_& m) {
             if (!(seconds > 0)) {
               return e.is_set();
             }
-            return wait_interruptibly(e, deadline_after(std::chrono::duration<double>(seconds)));
+            return wait_interruptibly(
+                e, deadline_after<std::chrono::steady_clock>(
+                       std::chrono::steady_clock::now(), std::chrono::duration<double>(seconds)));
           },
           py::arg("seconds"),
           "Waits up to `seconds` for the event; returns whether it is set (at once when it "

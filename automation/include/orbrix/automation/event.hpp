@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 
-#include "orbrix/common/deadline.hpp"
+#include "orbrix/automation/detail/adaptive_spin.hpp"
+#include "orbrix/common/durations.hpp"
 #include "orbrix/common/mutex.hpp"
 
 namespace orbrix::automation {
@@ -23,11 +25,14 @@ class Event {
   // Blocks until the event is set or `seconds` pass; returns whether it was
   // set when the wait ended. A set event returns true at once; a time-out
   // that is not above 0 (or NaN) tests without waiting, one beyond the
-  // clock's range waits without limit.
+  // clock's range waits without limit. A waiter spins a little first
+  // (learned, as the apartment's hand-off does): an event set on another
+  // core within microseconds costs no sleep and wake.
   bool wait(double seconds) const;
   template <class Rep, class Period>
   bool wait_for(std::chrono::duration<Rep, Period> timeout) const {
-    return wait_until(deadline_after(timeout));
+    return wait_until(
+        deadline_after<std::chrono::steady_clock>(std::chrono::steady_clock::now(), timeout));
   }
   bool wait_until(std::chrono::steady_clock::time_point deadline) const;
   // Blocks until the event is set, without limit.
@@ -37,6 +42,9 @@ class Event {
   mutable Mutex mutex_;
   mutable CondVar cv_;
   bool set_ GUARDED_BY(mutex_) = false;
+  // set_ for readers that take no lock: written with it, under the mutex.
+  std::atomic<bool> flag_{false};
+  mutable detail::AdaptiveSpin spin_;
 };
 
 }  // namespace orbrix::automation

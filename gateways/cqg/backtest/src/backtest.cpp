@@ -6,6 +6,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "orbrix/common/durations.hpp"
 #include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/common/mutex.hpp"
 #include "orbrix/cqg/api_host.hpp"
@@ -66,9 +67,9 @@ void check(const BacktestOptions& options) {
   if (options.start && options.end && *options.end <= *options.start) {
     throw std::invalid_argument("the backtest's end must come after its start");
   }
-  if (options.equity_every <= 0ms) {
-    throw std::invalid_argument("the equity sampling interval must be positive");
-  }
+  // Added to the simulated clock's nanoseconds: checked here, once.
+  check_duration("BacktestOptions::equity_every", options.equity_every, 1ms,
+                 cqg::kMaxEngineInterval);
 }
 
 EquityPoint equity_of(const cqgsim::AccountReport& a) {
@@ -85,9 +86,7 @@ EquityPoint equity_of(const cqgsim::AccountReport& a) {
 BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options) {
   check(options);
   const auto interval = engine.interval();
-  if (interval <= 0ms) {
-    throw std::invalid_argument("the engine's interval must be positive");
-  }
+  check_duration("the engine's interval", interval, 1ms, cqg::kMaxEngineInterval);
   const auto wall_start = std::chrono::steady_clock::now();
 
   cqgsim::ScopedSimulator sim;

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "orbrix/common/durations.hpp"
 #include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/broker_link.hpp"
@@ -13,8 +14,10 @@ namespace orbrix::backtest {
 void run_live(cqg::Engine& engine, const LiveOptions& options, const std::atomic<bool>* stop) {
   using Clock = std::chrono::steady_clock;
   const auto interval = engine.interval();
-  if (interval <= std::chrono::milliseconds(0)) {
-    throw std::invalid_argument("the engine's interval must be positive");
+  check_duration("the engine's interval", interval, std::chrono::milliseconds(1),
+                 cqg::kMaxEngineInterval);
+  if (options.duration.count() < 0) {
+    throw std::invalid_argument("LiveOptions::duration must not be below 0");
   }
   cqg::ApiHost host;
   auto link = host.Init<cqg::BrokerLink>(nullptr);
@@ -30,10 +33,11 @@ void run_live(cqg::Engine& engine, const LiveOptions& options, const std::atomic
     engine.start(*link);
     const auto begin = Clock::now();
     auto next = begin + interval;
+    // A duration too long for the clock runs until `stop`.
+    const auto end = deadline_after<Clock>(begin, options.duration);
     const auto stopped = [&] { return stop && stop->load(); };
-    while (!stopped() && Clock::now() - begin < options.duration) {
-      const auto wake =
-          std::min({next, begin + options.duration, Clock::now() + std::chrono::milliseconds(50)});
+    while (!stopped() && Clock::now() < end) {
+      const auto wake = std::min({next, end, Clock::now() + std::chrono::milliseconds(50)});
       std::this_thread::sleep_until(wake);
       if (Clock::now() >= next) {
         engine.on_timer(*link, std::chrono::system_clock::now());

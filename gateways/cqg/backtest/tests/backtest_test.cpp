@@ -8,13 +8,13 @@
 #include <sstream>
 
 #include "ma_cross.hpp"
-#include "temp_dir.hpp"
 #include "orbrix/backtest/live.hpp"
 #include "orbrix/backtest/report.hpp"
 #include "orbrix/core/order.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqgsim/synthetic_history.hpp"
+#include "temp_dir.hpp"
 
 namespace orbrix::backtest {
 namespace {
@@ -170,15 +170,14 @@ TEST_F(Backtest, AnOrderLatencyPassesInSimulatedTimeOnly) {
 TEST_F(Backtest, ADayOfTwelveSymbolsFromOneFileRunsWithFlatMemory) {
   TempDir dir;
   const auto file = dir.path() / "day.csv";
-  const std::vector<std::string> symbols{"EP", "ENQ", "DD",  "TYA", "USA", "EU6",
+  const std::vector<std::string> symbols{"EP",  "ENQ", "DD",  "TYA", "USA", "EU6",
                                          "JY6", "BP6", "GCE", "SIE", "CLE", "NGE"};
   const auto day = std::chrono::sys_days{std::chrono::year{2026} / 12 / 7};
-  const auto rows = cqgsim::write_synthetic_history(
-      file, {.symbols = symbols,
-             .from = day,
-             .to = day + 24h,
-             .mean_interval = kSanitized ? 15s : 4s,
-             .seed = 3});
+  const auto rows = cqgsim::write_synthetic_history(file, {.symbols = symbols,
+                                                           .from = day,
+                                                           .to = day + 24h,
+                                                           .mean_interval = kSanitized ? 15s : 4s,
+                                                           .seed = 3});
   ASSERT_GT(rows, kSanitized ? 60'000u : 200'000u);
 
   // The moving-average cross over every symbol, the process's resident
@@ -242,6 +241,17 @@ TEST_F(Backtest, TheExampleRunsLiveAndInABacktestUnchanged) {
   bad.end = *bad.start;
   EXPECT_THROW(run_backtest(tested, bad), std::invalid_argument);
   EXPECT_THROW(run_backtest(tested, BacktestOptions{}), std::invalid_argument);
+  // Intervals of centuries would wrap the simulated clock's nanoseconds.
+  auto slow = sample_options();
+  slow.equity_every = std::chrono::hours(24 * 365 * 300);
+  try {
+    run_backtest(tested, slow);
+    ADD_FAILURE() << "an equity interval of centuries was taken";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_NE(std::string(e.what()).find("equity_every"), std::string::npos);
+  }
+  example::MovingAverageCross sleepy({"EP"}, 2, 4, std::chrono::hours(24 * 365 * 300));
+  EXPECT_THROW(run_backtest(sleepy, sample_options()), std::invalid_argument);
 }
 
 TEST_F(Backtest, TheReportDrawsEachSymbolsChartAndTheEquityCurve) {

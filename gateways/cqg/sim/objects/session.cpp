@@ -12,6 +12,7 @@
 #include "objects/sim_history.hpp"
 #include "orbrix/automation/apartment.hpp"
 #include "src/trading_options_of.hpp"
+#include "venue/market/time_text.hpp"
 
 namespace orbrix::cqgsim {
 namespace {
@@ -228,18 +229,46 @@ void Session::move_to(venue::Timestamp t) {
   }
 }
 
-void Session::advance_by(std::chrono::nanoseconds by) {
-  on_apartment_.assert_current();
+void Session::require_manual_clock(std::string_view what) const {
   if (!startup_.config.manual_clock) {
-    throw std::logic_error(
-        "advance: the simulator follows the wall clock (configure manual_clock first)");
+    throw std::logic_error(fmt::format(
+        "{}: the simulator follows the wall clock (configure manual_clock first)", what));
   }
   if (!clock_ || shut_down_) {
-    require_started("advance");
+    require_started(what);
+  }
+}
+
+void Session::advance_by(std::chrono::nanoseconds by) {
+  on_apartment_.assert_current();
+  require_manual_clock("advance");
+  // Checked as it enters: past the clock's end the nanoseconds would wrap.
+  if (by.count() < 0 || by > venue::kClockEnd - clock_->now()) {
+    throw std::invalid_argument(
+        fmt::format("advance: {} ns is not within 0 and the time left to the clock's end ({})",
+                    by.count(), venue::format_timestamp(venue::kClockEnd)));
   }
   flush();
   move_to(clock_->now() + by);
   flush();
+}
+
+venue::Timestamp Session::step_to_next() {
+  on_apartment_.assert_current();
+  require_manual_clock("step");
+  flush();
+  std::optional<venue::Timestamp> next = clock_->next_due();
+  if (venue_) {
+    const auto event = venue_->market().next_event_time();
+    if (event && (!next || *event < *next)) {
+      next = event;
+    }
+  }
+  if (next && *next <= venue::kClockEnd) {
+    move_to(std::max(*next, clock_->now()));
+  }
+  flush();
+  return clock_->now();
 }
 
 void Session::run_until(venue::Timestamp t) {

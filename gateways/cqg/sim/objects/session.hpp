@@ -84,6 +84,10 @@ class Session {
   // then is fired. Throws std::logic_error on the wall clock, before the
   // clock started or after Shutdown.
   void advance_by(std::chrono::nanoseconds by);
+  // The manual clock moves to the next time an answer or a market event is
+  // due (not at all when none is, or one is due now) and fires what is due
+  // then; returns the clock's time. Throws as advance_by.
+  venue::Timestamp step_to_next();
   // Fires the outbox, moves the venue to `t` and fires the outbox again.
   void run_until(venue::Timestamp t);
   venue::Venue& venue();  // throws std::logic_error before Startup
@@ -114,6 +118,9 @@ class Session {
 
  private:
   void step() REQUIRES(on_apartment_);
+  // Throws std::logic_error naming `what` on the wall clock, before the
+  // clock started or after Shutdown.
+  void require_manual_clock(std::string_view what) const REQUIRES(on_apartment_);
   void move_to(venue::Timestamp t) REQUIRES(on_apartment_);
 
   // Constant after construction.

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "orbrix/automation/diagnostics.hpp"
+#include "orbrix/common/durations.hpp"
 
 #include "objects/api_configuration.hpp"
 #include "objects/cqgcel.hpp"
@@ -18,7 +19,31 @@
 
 namespace orbrix::cqgsim {
 
+namespace {
+
+// Each delay of the plan is checked where it enters: a delay of centuries
+// would overflow the clock's nanoseconds when its answer is scheduled.
+void check_delay(std::string_view option, std::chrono::milliseconds delay) {
+  check_duration(fmt::format("the fault plan's {} delay", option), delay,
+                 std::chrono::milliseconds(0), kMaxAnswerDelay);
+}
+
+void check_fault_plan(const FaultPlan& plan) {
+  check_delay("startup", plan.startup.delay);
+  check_delay("gateway", plan.gateway.delay);
+  check_delay("instrument_resolution", plan.instrument_resolution.delay);
+  check_delay("account_reload", plan.account_reload.delay);
+  check_delay("ticks_resolution", plan.ticks_resolution.delay);
+  check_delay("bars_resolution", plan.bars_resolution.delay);
+  check_delay("order_placement", plan.order_placement.delay);
+  check_duration("the fault plan's shutdown_delay", plan.shutdown_delay,
+                 std::chrono::milliseconds(0), kMaxShutdownDelay);
+}
+
+}  // namespace
+
 void SimControls::set_fault_plan(const FaultPlan& plan) {
+  check_fault_plan(plan);
   MutexLock lock(mutex_);
   faults_ = plan;
 }
@@ -27,34 +52,43 @@ FaultPlan SimControls::fault_plan() const {
   return faults_;
 }
 void SimControls::set_startup(StartupBehaviour behaviour) {
+  check_delay("startup", behaviour.delay);
   MutexLock lock(mutex_);
   faults_.startup = std::move(behaviour);
 }
 void SimControls::set_gateway(GatewayBehaviour behaviour) {
+  check_delay("gateway", behaviour.delay);
   MutexLock lock(mutex_);
   faults_.gateway = behaviour;
 }
 void SimControls::set_instrument_resolution(AnswerBehaviour behaviour) {
+  check_delay("instrument_resolution", behaviour.delay);
   MutexLock lock(mutex_);
   faults_.instrument_resolution = std::move(behaviour);
 }
 void SimControls::set_account_reload(AnswerBehaviour behaviour) {
+  check_delay("account_reload", behaviour.delay);
   MutexLock lock(mutex_);
   faults_.account_reload = std::move(behaviour);
 }
 void SimControls::set_ticks_resolution(AnswerBehaviour behaviour) {
+  check_delay("ticks_resolution", behaviour.delay);
   MutexLock lock(mutex_);
   faults_.ticks_resolution = std::move(behaviour);
 }
 void SimControls::set_bars_resolution(AnswerBehaviour behaviour) {
+  check_delay("bars_resolution", behaviour.delay);
   MutexLock lock(mutex_);
   faults_.bars_resolution = std::move(behaviour);
 }
 void SimControls::set_order_placement(AnnouncementBehaviour behaviour) {
+  check_delay("order_placement", behaviour.delay);
   MutexLock lock(mutex_);
   faults_.order_placement = behaviour;
 }
 void SimControls::set_shutdown_delay(std::chrono::milliseconds delay) {
+  check_duration("the fault plan's shutdown_delay", delay, std::chrono::milliseconds(0),
+                 kMaxShutdownDelay);
   MutexLock lock(mutex_);
   faults_.shutdown_delay = delay;
 }
@@ -75,8 +109,9 @@ void check_config(const SimConfig& config) {
                       venue::format_timestamp(t), venue::kFirstYear, venue::kLastYear));
     }
   }
-  if (config.start_after_first_record && (config.start_after_first_record->count() < 0 ||
-                                          *config.start_after_first_record > std::chrono::days(366))) {
+  if (config.start_after_first_record &&
+      (config.start_after_first_record->count() < 0 ||
+       *config.start_after_first_record > std::chrono::days(366))) {
     throw std::invalid_argument("the start after the first record must be within 0 to a year");
   }
   const auto interval = config.mean_event_interval;
@@ -141,8 +176,8 @@ std::size_t SimControls::history_rows(VenueTime from, VenueTime to) const {
   const auto count = [&](const auto& records, auto time_of) {
     const auto lo = std::partition_point(records.begin(), records.end(),
                                          [&](const auto& r) { return time_of(r) < from; });
-    const auto hi = std::partition_point(lo, records.end(),
-                                         [&](const auto& r) { return time_of(r) < to; });
+    const auto hi =
+        std::partition_point(lo, records.end(), [&](const auto& r) { return time_of(r) < to; });
     rows += static_cast<std::size_t>(hi - lo);
   };
   for (const auto& [symbol, history] : startup_.histories) {

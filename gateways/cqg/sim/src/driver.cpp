@@ -27,6 +27,31 @@ void SimDriver::advance(std::chrono::nanoseconds by) {
   target->apartment()->call([&] { sim->session().advance_by(by); });
 }
 
+VenueTime SimDriver::step() {
+  const auto target = started_instance("step");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  VenueTime now{};
+  target->apartment()->call([&] { now = sim->session().step_to_next(); });
+  return now;
+}
+
+int SimDriver::step_until(const std::function<bool()>& done, int max_steps) {
+  const auto target = started_instance("step_until");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  int steps = 0;
+  target->apartment()->call([&] {
+    while (steps < max_steps) {
+      const auto before = sim->session().venue().now();
+      const auto after = sim->session().step_to_next();
+      ++steps;
+      if (done() || after == before) {
+        return;  // done, or nothing is due any more
+      }
+    }
+  });
+  return steps;
+}
+
 VenueTime SimDriver::now() const {
   const auto target = started_instance("now");
   auto* sim = static_cast<CQGCEL*>(target.get());
@@ -104,7 +129,7 @@ void SimDriver::attach(const automation::DispatchPtr& instance) {
 }
 
 bool SimDriver::inject(std::string_view event, std::vector<automation::Variant> args,
-                         const automation::DispatchPtr& target) {
+                       const automation::DispatchPtr& target) {
   const auto* found = std::find_if(cqg::kCelEvents.begin(), cqg::kCelEvents.end(),
                                    [event](const cqg::CelEventInfo& e) { return e.name == event; });
   if (found == cqg::kCelEvents.end()) {
@@ -136,7 +161,6 @@ bool SimDriver::inject(std::string_view event, std::vector<automation::Variant> 
   return true;
 }
 
-
 void SimDriver::set_order_listener(OrderListener listener) {
   MutexLock lock(mutex_);
   has_listener_.store(static_cast<bool>(listener), std::memory_order_release);
@@ -162,7 +186,8 @@ std::vector<BarReport> SimDriver::minute_bars(std::string_view symbol, std::size
     auto& venue = sim->session().venue();
     const auto id = venue.catalogue().resolve(symbol);
     if (!id) {
-      throw std::invalid_argument(fmt::format("minute_bars: the simulator does not list {}", symbol));
+      throw std::invalid_argument(
+          fmt::format("minute_bars: the simulator does not list {}", symbol));
     }
     const double tick = venue.broker().instrument(*id).tick_size;
     const auto series = venue.market().bars(*id, venue::BarPeriod::OneMinute, count);

@@ -131,6 +131,41 @@ TEST_F(SimulatorTest, OnTheManualClockLateAnswersArriveByAdvanceAlone) {
   EXPECT_EQ(second_sink->events, std::vector<std::string>{"OnDataError"});
 }
 
+// A step moves the manual clock straight to what is due next (a market
+// event or a late answer) and no further: the answer comes at its time.
+TEST_F(SimulatorTest, AStepMovesTheManualClockToWhatIsDueNext) {
+  sim.controls().set_config({.manual_clock = true});
+  sim.controls().set_gateway(GatewayBehaviour::after(3min));
+  cel.call("Startup");
+  automation::pump_waiting_messages();
+  sim.driver().advance(0ms);
+  const auto t0 = sim.driver().now();
+  cel.call("GWLogon", "user", "password");
+  const auto first = sim.driver().step();
+  EXPECT_GT(first, t0);  // the market's first event, well before the answer
+  EXPECT_LT(first, t0 + 3min);
+  int steps = 1;
+  while (sink->events.back() != "OnGWConnectionStatusChanged" && steps < 100000) {
+    sim.driver().step();
+    ++steps;
+  }
+  EXPECT_EQ(sim.driver().now(), t0 + 3min);
+  EXPECT_GT(steps, 10);
+
+  // The same in one call: steps until the condition holds.
+  cel.call("GWLogoff");
+  const auto t1 = sim.driver().now();
+  const int taken = sim.driver().step_until(
+      [&] {
+        return sink->events.back() == "OnGWConnectionStatusChanged" &&
+               sink->last_args.at(0).as_int() == type_library()->constant("csConnectionDown");
+      },
+      100000);
+  EXPECT_EQ(sim.driver().now(), t1 + 3min);
+  EXPECT_GT(taken, 10);
+  EXPECT_EQ(sim.driver().step_until([] { return false; }, 3), 3);
+}
+
 // A fault plan set whole applies to the next request; one setter changes
 // only its own behaviour.
 TEST_F(SimulatorTest, AFaultPlanSetWholeAppliesToTheNextRequest) {
@@ -145,6 +180,59 @@ TEST_F(SimulatorTest, AFaultPlanSetWholeAppliesToTheNextRequest) {
   EXPECT_EQ(now.account_reload.delay, 100ms);  // untouched: its default
   cel.call("Startup");
   EXPECT_FALSE(pump_until([&] { return !sink->events.empty(); }, 50ms));
+}
+
+// Delays are checked as they enter: one of centuries once overflowed the
+// clock's nanoseconds and raised the clock's error out of the request that
+// used it. The longest allowed is scheduled; the clock refuses to be moved
+// past its end.
+TEST_F(SimulatorTest, DelaysBeyondTheirRangeAreRefusedNamingTheDelay) {
+  const auto centuries =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::hours(24 * 365 * 300));
+  const auto refusal = [](auto&& set) {
+    try {
+      set();
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("taken");
+  };
+  EXPECT_NE(refusal([&] {
+              sim.controls().set_instrument_resolution(AnswerBehaviour::after(centuries));
+            }).find("instrument_resolution delay"),
+            std::string::npos);
+  EXPECT_NE(refusal([&] {
+              sim.controls().set_gateway(GatewayBehaviour::after(-1ms));
+            }).find("gateway delay"),
+            std::string::npos);
+  EXPECT_NE(
+      refusal([&] {
+        sim.controls().set_startup(StartupBehaviour::started(std::chrono::milliseconds::max()));
+      }).find("startup delay"),
+      std::string::npos);
+  EXPECT_NE(refusal([&] { sim.controls().set_shutdown_delay(centuries); }).find("shutdown_delay"),
+            std::string::npos);
+  FaultPlan plan;
+  plan.order_placement = AnnouncementBehaviour::after(centuries);
+  EXPECT_NE(refusal([&] { sim.controls().set_fault_plan(plan); }).find("order_placement delay"),
+            std::string::npos);
+  EXPECT_EQ(sim.controls().fault_plan().order_placement.delay, 0ms);  // nothing changed
+
+  sim.controls().set_config({.manual_clock = true});
+  sim.controls().set_gateway(GatewayBehaviour::after(kMaxAnswerDelay));
+  cel.call("Startup");
+  automation::pump_waiting_messages();
+  sim.driver().advance(0ms);
+  ASSERT_EQ(sink->events.size(), 2u);
+  // Scheduled a year ahead (running the market a year would take long).
+  EXPECT_NO_THROW(cel.call("GWLogon", "user", "password"));
+  sim.driver().advance(1s);
+  EXPECT_EQ(sink->events.size(), 2u);
+  EXPECT_NE(refusal([&] {
+              sim.driver().advance(std::chrono::hours(24 * 365 * 280));
+            }).find("clock's end"),
+            std::string::npos);
+  EXPECT_NE(refusal([&] { sim.driver().advance(-1ns); }).find("advance"), std::string::npos);
 }
 
 // A slow Shutdown holds the simulator's thread for the wall-clock delay,
@@ -180,7 +268,7 @@ TEST_F(SimulatorTest, ApiConfigurationHoldsTypedValuesReadableBack) {
 
 TEST_F(SimulatorTest, InjectedEventsAreCheckedAndFiredFromThePump) {
   sim.driver().inject("OnGWConnectionStatusChanged",
-                        {Variant(type_library()->constant("csConnectionUp"))});
+                      {Variant(type_library()->constant("csConnectionUp"))});
   EXPECT_THROW(sim.driver().inject("OnNoSuchEvent", {}), std::logic_error);
   EXPECT_THROW(sim.driver().inject("OnIdle", {Variant(1)}), std::invalid_argument);
   ASSERT_TRUE(pump_until([&] { return !sink->events.empty(); }, 2s));

@@ -33,6 +33,9 @@ inline constexpr int kLastYear = 2199;
 inline constexpr bool in_time_range(Timestamp t) {
   return t >= kEarliestTime && t < kTimeLimit;
 }
+// The latest time a clock is moved to: an answer delayed by up to a year
+// (the longest a delay may be) from there still fits in 64-bit nanoseconds.
+inline constexpr Timestamp kClockEnd{std::chrono::sys_days{std::chrono::year{2261} / 1 / 1}};
 
 // Index of an instrument in the venue's catalogue.
 using InstrumentId = std::uint32_t;

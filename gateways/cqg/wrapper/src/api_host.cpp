@@ -11,7 +11,7 @@
 #include "orbrix/automation/apartment.hpp"
 #include "orbrix/automation/diagnostics.hpp"
 #include "orbrix/automation/registry.hpp"
-#include "orbrix/common/deadline.hpp"
+#include "orbrix/common/durations.hpp"
 #include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/cqg/sink_internal.hpp"
 #include "orbrix/cqg/trace.hpp"
@@ -81,6 +81,13 @@ bool simulator_enabled_by_environment() {
 ApiHost::ApiHost() : ApiHost(Options{}) {}
 
 ApiHost::ApiHost(Options options) : options_(std::move(options)) {
+  // A time-out past any clock is no limit (its deadline saturates); one at
+  // or below 0 would give up before the vendor could answer.
+  const auto no_limit = std::chrono::milliseconds::max();
+  check_duration("ApiHost::Options::startup_timeout", options_.startup_timeout,
+                 std::chrono::milliseconds(1), no_limit);
+  check_duration("ApiHost::Options::call_timeout", options_.call_timeout,
+                 std::chrono::milliseconds(1), no_limit);
   if (options_.use_simulator) {
     detail::register_embedded_server();
   }
@@ -298,7 +305,8 @@ void ApiHost::startupCel() {
   Trace("Waiting for CQGCEL start..");
   // Bounded, and cut short if the worker dies: the vendor may answer neither
   // with its start nor with a data error.
-  const auto deadline = deadline_after(options_.startup_timeout);
+  const auto deadline = deadline_after<std::chrono::steady_clock>(std::chrono::steady_clock::now(),
+                                                                  options_.startup_timeout);
   while (!eventCELStarted.wait_until(std::min(deadline, std::chrono::steady_clock::now() + 50ms))) {
     if (worker_ended_.is_set()) {
       throw std::runtime_error("CQGCEL start-up failed: the API host's worker thread has ended");

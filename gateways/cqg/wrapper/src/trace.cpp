@@ -63,15 +63,34 @@ long current_thread_id() noexcept {
   return id;
 }
 
+namespace {
+
+void append_traced(fmt::memory_buffer& out, const fmt::format_int& id, std::string_view message) {
+  out.append(id.data(), id.data() + id.size());
+  out.push_back(':');
+  out.push_back(' ');
+  out.append(message.data(), message.data() + message.size());
+  out.push_back('\n');
+}
+
+}  // namespace
+
 void Trace(std::string_view message) {
   fmt::memory_buffer line;
-  const fmt::format_int id(current_thread_id());
-  line.append(id.data(), id.data() + id.size());
-  line.push_back(':');
-  line.push_back(' ');
-  line.append(message.data(), message.data() + message.size());
-  line.push_back('\n');
+  append_traced(line, fmt::format_int(current_thread_id()), message);
   write_locked(output_stream(), line.data(), line.size(), true);
+}
+
+void TraceLines(std::span<const std::string> messages) {
+  if (messages.empty()) {
+    return;
+  }
+  fmt::memory_buffer lines;
+  const fmt::format_int id(current_thread_id());
+  for (const std::string& message : messages) {
+    append_traced(lines, id, message);
+  }
+  write_locked(output_stream(), lines.data(), lines.size(), true);
 }
 
 void WriteLine(std::string_view text, bool flush) {

@@ -192,9 +192,21 @@ TEST_F(ApiHostTest, AVendorThatNeverAnswersStartUpFailsInitAfterTheBoundedWait) 
   EXPECT_TRUE(out.contains("CQGCEL is shut down."));
 }
 
-TEST_F(ApiHostTest, ALateStartAnswerIsWaitedFor) {
+TEST_F(ApiHostTest, ALateStartAnswerIsWaitedForAlsoWithoutALimit) {
   sim.controls().set_startup(StartupBehaviour::started(150ms));
-  ApiHost host;
+  // Centuries once overflowed into a deadline in the past: Init gave up at
+  // once. Too long for the clock, it is no limit; 0 is refused.
+  ApiHost::Options options;
+  options.startup_timeout = std::chrono::hours(24 * 365 * 300);
+  ApiHost::Options none;
+  none.startup_timeout = 0ms;
+  try {
+    ApiHost refused(none);
+    ADD_FAILURE() << "a startup_timeout of 0 was taken";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_NE(std::string(e.what()).find("startup_timeout"), std::string::npos);
+  }
+  ApiHost host(options);
   const auto start = std::chrono::steady_clock::now();
   host.Init<RecordingSink>(nullptr);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);

@@ -20,9 +20,14 @@ TEST(Trace, WritesThreadIdColonBlankAndTheMessageUnchanged) {
   Trace("");
   Trace("first\nsecond");
   WriteLine("DataConnectionStatus=1");
+  // Several lines at once: each as Trace writes it, in order.
+  const std::vector<std::string> lines{"GW Account id: 1 name: a", "[Found] GW Account id: 1"};
+  TraceLines(lines);
+  TraceLines({});
   const std::string id = std::to_string(current_thread_id());
   EXPECT_EQ(out.text(), id + ": Startup CQGCEL..\n" + id + ": \n" + id +
-                            ": first\nsecond\nDataConnectionStatus=1\n");
+                            ": first\nsecond\nDataConnectionStatus=1\n" + id +
+                            ": GW Account id: 1 name: a\n" + id + ": [Found] GW Account id: 1\n");
 }
 
 TEST(Trace, LinesOfConcurrentThreadsNeverInterleave) {

@@ -35,8 +35,9 @@ struct InstrumentChange {
 // both bid and ask. Quotes of a symbol the engine does not map are skipped.
 // Runs where called (the worker, in BrokerLink). Throws std::out_of_range
 // for a quote type outside the name table or a security that is not a key
-// of cqg_quotes, and whatever the hooks throw; the quotes after the failing
-// one are not applied.
+// of cqg_quotes; the quotes after the failing one are not applied. An
+// engine hook that raises (the look-up or process_quote) is traced and
+// costs only its own call.
 void apply_instrument_change(BaseGateway& gateway, const InstrumentChange& change);
 
 struct TickUpdate {
@@ -55,7 +56,8 @@ struct TicksAdded {
 // it in cqg_orderbooks after each tick and passes it to process_orderbook
 // whenever both sides hold a price and a volume. Returns false, applying
 // nothing, when the engine maps no security to the symbol. Throws as
-// apply_instrument_change (for tick price types and cqg_orderbooks).
+// apply_instrument_change (for tick price types and cqg_orderbooks); a
+// raising look-up skips its tick, a raising process_orderbook only itself.
 bool apply_ticks_added(BaseGateway& gateway, const TicksAdded& added);
 
 // Fills each missing value (INVALID_VALUE) of open, high, low, close and

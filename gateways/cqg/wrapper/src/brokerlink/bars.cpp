@@ -226,8 +226,11 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
   }
   Release release{eventBarDone};
   if (!cqgError.is_empty()) {
+    // In this order, as vendor_additions.def declares: the request's symbol,
+    // then the error.
     const Object failed(cqgTimedBars);
-    report_failure(SubscriptionFailure::Kind::bars, failed ? request_symbol_of(failed) : "",
+    std::string symbol = failed ? request_symbol_of(failed) : "";
+    report_failure(SubscriptionFailure::Kind::bars, std::move(symbol),
                    detail::error_text(cqgError));
     return;
   }

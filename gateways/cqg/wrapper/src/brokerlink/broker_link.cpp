@@ -8,7 +8,7 @@
 #include "internal.hpp"
 #include "orbrix/automation/errors.hpp"
 #include "orbrix/automation/interruption.hpp"
-#include "orbrix/common/deadline.hpp"
+#include "orbrix/common/durations.hpp"
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "recovery_worker.hpp"
@@ -137,7 +137,8 @@ bool BrokerLink::wait(const automation::Event& event, std::string_view operation
   // one slice, and the thread's interruption check (Ctrl-C in Python) runs;
   // an event set before then wins.
   constexpr auto kSlice = std::chrono::milliseconds(10);
-  const auto deadline = deadline_after(timeout());
+  const auto deadline =
+      deadline_after<std::chrono::steady_clock>(std::chrono::steady_clock::now(), timeout());
   automation::InterruptionPacer interruption;
   for (;;) {
     const auto now = std::chrono::steady_clock::now();
@@ -157,7 +158,8 @@ bool BrokerLink::wait(const automation::Event& event, std::string_view operation
 void BrokerLink::pause(std::chrono::milliseconds length, std::string_view operation) const {
   // A wait for an event nobody sets, cut short like any other wait.
   const automation::Event never;
-  const auto deadline = deadline_after(length);
+  const auto deadline =
+      deadline_after<std::chrono::steady_clock>(std::chrono::steady_clock::now(), length);
   automation::InterruptionPacer interruption;
   constexpr auto kSlice = std::chrono::milliseconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
@@ -225,9 +227,7 @@ AccountLookup find_account(const automation::Object& cel, std::int64_t gw_accoun
 }
 
 void trace_lines(const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) {
-    Trace(line);
-  }
+  TraceLines(lines);
 }
 
 }  // namespace detail

@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include "engine_hooks.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
@@ -108,9 +109,10 @@ void BrokerLink::OnGWConnectionStatusChanged(const Variant& connectionStatus) {
   if (up || down) {
     // After the events, so a hook that throws cannot hold up a log-on.
     if (BaseGateway* g = gateway()) {
-      g->process_connection(
-          {.state = up ? ConnectionEvent::State::up : ConnectionEvent::State::down,
-           .vendor_status = connectionStatus.as_int()});
+      const ConnectionEvent event{
+          .state = up ? ConnectionEvent::State::up : ConnectionEvent::State::down,
+          .vendor_status = connectionStatus.as_int()};
+      detail::call_hook("process_connection", [&] { g->process_connection(event); });
     }
   }
 }
@@ -118,7 +120,8 @@ void BrokerLink::OnGWConnectionStatusChanged(const Variant& connectionStatus) {
 void BrokerLink::OnDataConnectionStatusChanged(const Variant& newStatus) {
   WriteLine("DataConnectionStatus=" + newStatus.to_text());
   if (BaseGateway* g = gateway(); g && newStatus.kind() == automation::VariantKind::Int) {
-    g->process_data_connection(newStatus.as_int());
+    const std::int64_t status = newStatus.as_int();
+    detail::call_hook("process_data_connection", [&] { g->process_data_connection(status); });
   }
 }
 
@@ -129,11 +132,9 @@ void BrokerLink::report_failure(SubscriptionFailure::Kind kind, std::string symb
   if (g == nullptr) {
     return;
   }
-  try {
-    g->process_subscription_failure({kind, std::move(symbol), std::move(error)});
-  } catch (const std::exception& e) {
-    Trace(fmt::format("Exception in BrokerLink.process_subscription_failure: {}", e.what()));
-  }
+  const SubscriptionFailure failure{kind, std::move(symbol), std::move(error)};
+  detail::call_hook("process_subscription_failure",
+                    [&] { g->process_subscription_failure(failure); });
 }
 
 void BrokerLink::report_timeout(SubscriptionFailure::Kind kind, std::string_view symbol) {

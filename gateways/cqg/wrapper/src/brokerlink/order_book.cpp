@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "apply.hpp"
+#include "engine_hooks.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
@@ -35,11 +36,17 @@ bool apply_ticks(BaseGateway& gateway, Source& source, std::int64_t added) {
   const std::int64_t end = source.count();
   for (std::int64_t i = std::max<std::int64_t>(first, 0); i < end; ++i) {
     source.item(i);
-    const std::optional<Security> security =
-        gateway.get_eng_security_from_cqg_symbol(source.request_symbol());
-    if (!security) {
+    const auto& symbol = source.request_symbol();
+    const auto found = detail::call_hook("get_eng_security_from_cqg_symbol", [&] {
+      return gateway.get_eng_security_from_cqg_symbol(symbol);
+    });
+    if (!found) {
+      continue;  // the engine's look-up raised: this tick only is skipped
+    }
+    if (!*found) {
       return false;
     }
+    const std::optional<Security>& security = *found;
     BaseGateway::OrderBookMap::Snapshot stored;
     try {
       stored = gateway.cqg_orderbooks().get(*security);
@@ -64,7 +71,8 @@ bool apply_ticks(BaseGateway& gateway, Source& source, std::int64_t added) {
     gateway.cqg_orderbooks().store(*security, record);
     if (record->bid_price_1() != 0 && record->ask_price_1() != 0 && record->bid_volume_1() != 0 &&
         record->ask_volume_1() != 0) {
-      gateway.process_orderbook(*record);
+      // The ticks after it are applied whatever the engine's hook does.
+      detail::call_hook("process_orderbook", [&] { gateway.process_orderbook(*record); });
     }
   }
   return true;
@@ -191,8 +199,11 @@ void BrokerLink::OnTicksResolved(const Variant& cqgTicks, const Variant& cqgErro
     return;  // the late answer of a request the engine removed
   }
   if (!cqgError.is_empty()) {
+    // In this order, as vendor_additions.def declares: the request's symbol,
+    // then the error.
     const Object ticks(cqgTicks);
-    report_failure(SubscriptionFailure::Kind::ticks, ticks ? request_symbol_of(ticks) : "",
+    std::string symbol = ticks ? request_symbol_of(ticks) : "";
+    report_failure(SubscriptionFailure::Kind::ticks, std::move(symbol),
                    detail::error_text(cqgError));
   }
   // Success or error alike releases the waiting caller.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "engine_hooks.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
@@ -146,8 +147,11 @@ std::string BrokerLink::place_order_now(const Order& order) {
     vendor_order.Place();
   });
   detail::trace_lines(lines);
-  AssertMessage(wait(eventOrderPlaced, "place_order"),
-                "Order placing timeout!\n" + to_text(order) + " ");
+  // The order's text only for the message of a time-out: made on every
+  // placement it would cost more than the rest of the wait's bookkeeping.
+  if (!wait(eventOrderPlaced, "place_order")) {
+    AssertMessage(false, "Order placing timeout!\n" + to_text(order) + " ");
+  }
   std::optional<std::string> taken;
   {
     MutexLock guard(order_mutex_);
@@ -205,7 +209,9 @@ void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrd
     // After the id is in the slot, so the waiting placement finds it.
     eventOrderPlaced.set();
   } else if (c.change_type == k.ctChanged || c.change_type == k.ctRemoved) {
-    bound_gateway("OnOrderChanged").process_order(c.update);
+    BaseGateway& g = bound_gateway("OnOrderChanged");
+    // Guarded on its own: the fill of this event still reaches process_deal.
+    detail::call_hook("process_order", [&] { g.process_order(c.update); });
   }
   const vendor::Fill fill{Object(cqgFill)};
   if (!fill) {
@@ -220,7 +226,8 @@ void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrd
   deal.updated_time = detail::vendor_time(fill.Timestamp());
   deal.filled_avg_price = fill.Price();
   deal.filled_quantity = fill.Quantity();
-  bound_gateway("OnOrderChanged").process_deal(deal);
+  BaseGateway& g = bound_gateway("OnOrderChanged");
+  detail::call_hook("process_deal", [&] { g.process_deal(deal); });
 }
 
 }  // namespace orbrix::cqg

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "apply.hpp"
+#include "engine_hooks.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
@@ -68,7 +69,8 @@ Quote with_price(const Quote& q, QuoteField field, double p) {
 // IsValid, then (valid only) the instrument's FullName, then (mapped only)
 // Type, then (a type that sets a field only) the price. `source` offers
 // next(), valid(), full_name(), type() and price(). An unknown type ends
-// the walk with the error: the quotes after it are not read.
+// the walk with the error: the quotes after it are not read. An engine hook
+// that raises is traced and the walk goes on.
 template <class Source>
 void apply_quotes(BaseGateway& gateway, Source& source) {
   while (source.next()) {
@@ -76,8 +78,11 @@ void apply_quotes(BaseGateway& gateway, Source& source) {
       continue;
     }
     const std::string full_name = source.full_name();
+    // A look-up that raises skips this quote only, as an unmapped one.
     const std::optional<Security> security =
-        gateway.get_eng_security_from_cqg_symbol(symbol_of_full_name(full_name));
+        detail::call_hook("get_eng_security_from_cqg_symbol", [&] {
+          return gateway.get_eng_security_from_cqg_symbol(symbol_of_full_name(full_name));
+        }).value_or(std::nullopt);
     if (!security) {
       continue;
     }
@@ -97,7 +102,8 @@ void apply_quotes(BaseGateway& gateway, Source& source) {
     const auto record = std::make_shared<const Quote>(std::move(eng_quote));
     gateway.cqg_quotes().store(*security, record);
     if (record->last_price() != 0 || (record->bid_price() != 0 && record->ask_price() != 0)) {
-      gateway.process_quote(*record);
+      // The quotes after it are applied whatever the engine's hook does.
+      detail::call_hook("process_quote", [&] { gateway.process_quote(*record); });
     }
   }
 }
@@ -176,7 +182,16 @@ void BrokerLink::subscribe_quote_now(std::string_view cqg_symbol) {
   eventQuoteDone.clear();
   automation::call_in_apartment(cel("subscribe_quote"), [&](const Object& home) {
     vendor::Cel(home).NewInstrument(cqg_symbol);
-    ++worker_state().unanswered_quotes[std::string(cqg_symbol)];
+    WorkerState& state = worker_state();
+    // Wanted again: the answer to a request withdrawn earlier, if the
+    // vendor still gives it, subscribes the symbol as well as this one's.
+    int& unanswered = state.unanswered_quotes[std::string(cqg_symbol)];
+    if (const auto w = state.withdrawn_quotes.find(std::string(cqg_symbol));
+        w != state.withdrawn_quotes.end()) {
+      unanswered += w->second;
+      state.withdrawn_quotes.erase(w);
+    }
+    ++unanswered;
   });
   Trace(fmt::format("Waiting for eventQuoteDone in subscribe_quote({})...", cqg_symbol));
   // A time-out is accepted: the subscription may still resolve later.
@@ -197,21 +212,27 @@ void BrokerLink::unsubscribe_quote(std::string_view cqg_symbol) {
 bool BrokerLink::unsubscribe_quote_now(std::string_view cqg_symbol) {
   const bool removed =
       automation::call_in_apartment(cel("unsubscribe_quote"), [&](const Object& home) {
-        // A request still unanswered is withdrawn: its answer will not
-        // subscribe anything.
-        if (const auto it = worker_state().unanswered_quotes.find(std::string(cqg_symbol));
-            it != worker_state().unanswered_quotes.end()) {
-          worker_state().withdrawn_quotes[it->first] += it->second;
-          worker_state().unanswered_quotes.erase(it);
-        }
+        WorkerState& state = worker_state();
         const vendor::Cel cel(home);
         const Object instrument =
             detail::first_containing(cel.Instruments(), cqg_symbol, full_name_of);
+        const auto unanswered = state.unanswered_quotes.find(std::string(cqg_symbol));
         if (!instrument) {
+          // Nothing to remove: the vendor still answers the requests of the
+          // symbol, and their answers must not subscribe it.
+          if (unanswered != state.unanswered_quotes.end()) {
+            state.withdrawn_quotes[unanswered->first] += unanswered->second;
+            state.unanswered_quotes.erase(unanswered);
+          }
           return false;
         }
+        // Removing the instrument ends the vendor's pending answers for it:
+        // none is left to drop, and a later request's answer is its own.
+        if (unanswered != state.unanswered_quotes.end()) {
+          state.unanswered_quotes.erase(unanswered);
+        }
         cel.RemoveInstrument(instrument);
-        worker_state().removed_instruments.add(instrument);
+        state.removed_instruments.add(instrument);
         eventQuoteDone.clear();
         return true;
       });

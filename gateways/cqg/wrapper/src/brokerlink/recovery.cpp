@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "engine_hooks.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
+#include "orbrix/common/durations.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "recovery_worker.hpp"
 
@@ -15,6 +17,7 @@ namespace orbrix::cqg {
 
 using automation::Object;
 using State = ConnectionEvent::State;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -25,11 +28,15 @@ std::string seconds_text(std::chrono::milliseconds d) {
 }  // namespace
 
 void BrokerLink::enable_recovery(RecoveryOptions options) {
-  if (options.first_delay.count() <= 0 || options.max_delay.count() <= 0 ||
-      options.max_attempts < 0 || options.logon_wait.count() < 0) {
+  // Checked once here: the back-off doubles the delay and adds it to the
+  // clock's time, which overflows for delays of centuries.
+  check_duration("enable_recovery: first_delay", options.first_delay, 1ms, kMaxRecoveryDelay);
+  check_duration("enable_recovery: max_delay", options.max_delay, 1ms, kMaxRecoveryDelay);
+  check_duration("enable_recovery: logon_wait", options.logon_wait, 0ms, kMaxRecoveryDelay);
+  if (options.max_attempts < 0) {
     throw std::invalid_argument(
-        "enable_recovery: the delays must be above 0, the attempts and the log-on wait not "
-        "below 0");
+        fmt::format("enable_recovery: max_attempts must not be below 0 (0 tries for ever), got {}",
+                    options.max_attempts));
   }
   if (recovery_owner_) {
     throw std::logic_error("enable_recovery: recovery is on already");
@@ -38,18 +45,22 @@ void BrokerLink::enable_recovery(RecoveryOptions options) {
   recovery_.store(recovery_owner_.get(), std::memory_order_release);
 }
 
-void BrokerLink::tell_connection(const ConnectionEvent& event) {
+bool BrokerLink::tell_connection(const ConnectionEvent& event,
+                                 const std::function<bool()>& unless) {
   BaseGateway* g = gateway();
-  if (g == nullptr) {
-    return;
-  }
+  bool told = false;
+  // On the worker, where the connection handler runs: `unless` and the
+  // hook see the connection reports in the order they came.
   automation::call_in_apartment(cel("process_connection"), [&](const Object&) {
-    try {
-      g->process_connection(event);
-    } catch (const std::exception& e) {
-      Trace(fmt::format("Exception in BrokerLink.process_connection: {}", e.what()));
+    if (unless && unless()) {
+      return;
+    }
+    told = true;
+    if (g != nullptr) {
+      detail::call_hook("process_connection", [&] { g->process_connection(event); });
     }
   });
+  return told;
 }
 
 BrokerLink::Recovery::Recovery(BrokerLink& link, RecoveryOptions options)
@@ -80,6 +91,11 @@ void BrokerLink::Recovery::connection_up() {
     up_ = true;
   }
   cv_.notify_all();
+}
+
+bool BrokerLink::Recovery::dropped_again() const {
+  MutexLock lock(mutex_);
+  return lost_;
 }
 
 void BrokerLink::Recovery::stop() {
@@ -121,7 +137,8 @@ void BrokerLink::Recovery::run() {
 
 bool BrokerLink::Recovery::pause(std::chrono::milliseconds d) {
   // In slices, so the host's Shutdown (which tells no one) is seen soon.
-  const auto deadline = std::chrono::steady_clock::now() + d;
+  const auto deadline =
+      deadline_after<std::chrono::steady_clock>(std::chrono::steady_clock::now(), d);
   MutexLock lock(mutex_);
   while (!(abandon_ || ending_)) {
     if (link_.closing()) {
@@ -137,7 +154,9 @@ bool BrokerLink::Recovery::pause(std::chrono::milliseconds d) {
 }
 
 BrokerLink::Recovery::Wake BrokerLink::Recovery::wait_for_up() {
-  const auto deadline = std::chrono::steady_clock::now() + logon_wait();
+  // The link's time-out may be far beyond any clock ("no limit").
+  const auto deadline =
+      deadline_after<std::chrono::steady_clock>(std::chrono::steady_clock::now(), logon_wait());
   MutexLock lock(mutex_);
   while (!up_) {
     if (abandon_ || ending_ || link_.closing()) {
@@ -149,6 +168,9 @@ BrokerLink::Recovery::Wake BrokerLink::Recovery::wait_for_up() {
     }
     (void)cv_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(10)));
   }
+  // The drops before this up are recovered from by the restore it starts; a
+  // drop from now on interrupts that restore.
+  lost_ = false;
   return Wake::up;
 }
 
@@ -218,8 +240,8 @@ void BrokerLink::Recovery::restore() {
   // a step that fails is traced and the others go on.
   std::vector<std::string> failed;
   const auto step = [this, &failed](std::string_view what, const auto& body) {
-    if (stopped()) {
-      return;
+    if (stopped() || dropped_again()) {
+      return;  // the steps left would only wait out their time-outs
     }
     try {
       body();
@@ -256,14 +278,26 @@ void BrokerLink::Recovery::restore() {
     Trace("Recovery: stopped");
     return;
   }
-  if (failed.empty()) {
-    Trace("Recovery: restored");
-  } else {
-    // Said, not hidden: the engine hears restored, and the line names what
-    // is not (each failed subscription was also told through its own hook).
-    Trace(fmt::format("Recovery: restored, except {}", fmt::join(failed, ", ")));
+  // Restored only when every step ran with the gateway up: a drop during the
+  // restore (told to the engine as down) leaves the recovery it starts to
+  // tell restored. Decided on the worker, so no down report can come between
+  // the check and the engine hearing restored.
+  const bool told = link_.tell_connection({.state = State::restored}, [&] {
+    if (dropped_again()) {
+      return true;
+    }
+    if (failed.empty()) {
+      Trace("Recovery: restored");
+    } else {
+      // Said, not hidden: the engine hears restored, and the line names what
+      // is not (each failed subscription was also told through its own hook).
+      Trace(fmt::format("Recovery: restored, except {}", fmt::join(failed, ", ")));
+    }
+    return false;
+  });
+  if (!told) {
+    Trace("Recovery: the gateway connection dropped again during the restore; not restored");
   }
-  link_.tell_connection({.state = State::restored});
 }
 
 }  // namespace orbrix::cqg

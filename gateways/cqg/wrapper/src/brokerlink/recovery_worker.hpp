@@ -38,6 +38,8 @@ class BrokerLink::Recovery {
   // Waits up to the link's time-out for an up report; false without one.
   Wake wait_for_up();
   bool stopped() const EXCLUDES(mutex_);
+  // Whether the gateway dropped since the up report the restore began with.
+  bool dropped_again() const EXCLUDES(mutex_);
   std::chrono::milliseconds logon_wait() const;
   void restore();
 
@@ -46,7 +48,7 @@ class BrokerLink::Recovery {
 
   mutable Mutex mutex_;
   CondVar cv_;
-  bool lost_ GUARDED_BY(mutex_) = false;     // a drop waits to be recovered from
+  bool lost_ GUARDED_BY(mutex_) = false;     // a drop not yet recovered from
   bool up_ GUARDED_BY(mutex_) = false;       // an up report since the last log-on attempt
   bool abandon_ GUARDED_BY(mutex_) = false;  // Logoff: the recovery under way stops
   bool ending_ GUARDED_BY(mutex_) = false;   // the destructor

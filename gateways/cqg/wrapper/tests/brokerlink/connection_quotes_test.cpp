@@ -230,11 +230,13 @@ TEST_F(BrokerLinkQuotes, ContainmentFindsTheFirstInstrumentAndUnsubscribeRemoves
   EXPECT_FALSE(link->get_instrument_from_cqg_symbol("EP"));
 }
 
-TEST_F(BrokerLinkQuotes, AHandlerErrorEndsOnlyThatHandler) {
+// A vendor value the handler cannot name (an unknown quote type) ends that
+// handler; an engine hook that raises costs only its own call: the quotes
+// after it in the event are still applied and handed on.
+TEST_F(BrokerLinkQuotes, AnUnknownQuoteTypeEndsItsHandlerAndAHookErrorCostsNoLaterQuote) {
   const Security ep = subscribe("EP");
   drain();
   gateway.clear_calls();
-  const double bid = gateway.cqg_quotes().get(ep) ? gateway.cqg_quotes().get(ep)->bid_price() : 0;
   sim.driver().fire_raw_quotes("EP", {{987654, 1}, {k("qtTrade"), 2}});
   sim.driver().fire_raw_quotes("EP", {{k("qtTrade"), 3}});
   gateway.set_hook_error(HookKind::quote, "engine says no");
@@ -243,14 +245,15 @@ TEST_F(BrokerLinkQuotes, AHandlerErrorEndsOnlyThatHandler) {
   sim.driver().fire_raw_quotes("EP", {{k("qtTrade"), 5}});
   drain();
   const auto quotes = gateway.records<Quote>();
-  ASSERT_EQ(quotes.size(), 3u);  // 3, 4 (the hook then threw), 5
+  ASSERT_EQ(quotes.size(), 4u);  // 3, 4 and 4 with the bid (the hook threw both times), 5
   EXPECT_EQ(quotes[0].last_price(), 3);
   EXPECT_EQ(quotes[1].last_price(), 4);
-  EXPECT_EQ(quotes[2].last_price(), 5);
-  EXPECT_EQ(quotes[2].bid_price(), bid);  // the quote after the throwing hook was not applied
+  EXPECT_EQ(quotes[2].bid_price(), 1);  // applied after the throwing hook
+  EXPECT_EQ(quotes[3].last_price(), 5);
+  EXPECT_EQ(quotes[3].bid_price(), 1);
   EXPECT_TRUE(out.contains(
       "Exception in BrokerLink.OnInstrumentChanged: quote type 987654 is not in the table"));
-  EXPECT_TRUE(out.contains("Exception in BrokerLink.OnInstrumentChanged: engine says no"));
+  EXPECT_TRUE(out.contains("Exception in BrokerLink.process_quote: engine says no"));
 }
 
 TEST_F(BrokerLinkQuotes, ALateChangeOfARemovedInstrumentIsDropped) {

@@ -128,6 +128,42 @@ TEST_F(Recovery, OrdersAreRefusedWhileDownAndAWorkingOrderIsReportedWhenBack) {
   EXPECT_EQ(link->positions().size(), 1u);
 }
 
+TEST_F(Recovery, ADropDuringTheRestoreIsNotToldAsRestoredAndTheNextRecoveryRestores) {
+  link->Logon("user", "secret");
+  subscribe("EP");
+  link->enable_recovery({.first_delay = 2ms, .max_delay = 4ms, .max_attempts = 0});
+  link->set_timeout(200ms);
+  // The restore's quote request waits for an answer due far on the manual clock.
+  sim.controls().set_instrument_resolution(cqgsim::AnswerBehaviour::after(1h));
+  sim.driver().drop_gateway();
+  ASSERT_TRUE(heard(State::reconnecting));
+  journal().clear();
+  sim.driver().restore_gateway();
+  ASSERT_TRUE(wait_for_call("CQGCEL.NewInstrument"));  // the restore is under way
+  sim.driver().drop_gateway();                         // and the gateway drops again
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!out.contains("dropped again during the restore") &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(2ms);
+  }
+  EXPECT_TRUE(out.contains(
+      "Recovery: the gateway connection dropped again during the restore; not restored"));
+  auto s = states();
+  EXPECT_EQ(std::count(s.begin(), s.end(), State::restored), 0);
+  EXPECT_FALSE(link->gateway_connected());
+
+  // Back for good: the recovery the second drop started restores, once.
+  sim.controls().set_instrument_resolution(cqgsim::AnswerBehaviour::after(0ms));
+  sim.driver().restore_gateway();
+  ASSERT_TRUE(heard(State::restored));
+  EXPECT_TRUE(link->gateway_connected());
+  s = states();
+  EXPECT_EQ(std::count(s.begin(), s.end(), State::restored), 1);
+  EXPECT_EQ(s.back(), State::restored);
+  EXPECT_EQ(s[s.size() - 2], State::up);
+  EXPECT_EQ(std::count(s.begin(), s.end(), State::down), 2);
+}
+
 TEST_F(Recovery, ADropThatNeverEndsGivesUpAfterTheAttempts) {
   log_on_with_account();
   link->enable_recovery({.first_delay = 2ms, .max_delay = 4ms, .max_attempts = 3});
@@ -145,6 +181,21 @@ TEST_F(Recovery, ADropThatNeverEndsGivesUpAfterTheAttempts) {
 TEST_F(Recovery, EachAttemptWaitsItsOwnLogOnWaitNotTheTimeOutAndBadOptionsAreRefused) {
   EXPECT_THROW(link->enable_recovery({.logon_wait = -1ms}), std::invalid_argument);
   EXPECT_THROW(link->enable_recovery({.first_delay = 0ms}), std::invalid_argument);
+  // Delays of centuries once overflowed into no back-off at all.
+  const auto refusal = [&](RecoveryOptions o) {
+    try {
+      link->enable_recovery(o);
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("taken");
+  };
+  constexpr auto centuries = std::chrono::hours(24 * 365 * 300);
+  EXPECT_NE(refusal({.first_delay = centuries}).find("first_delay"), std::string::npos);
+  EXPECT_NE(refusal({.max_delay = centuries}).find("max_delay"), std::string::npos);
+  EXPECT_NE(refusal({.logon_wait = std::chrono::milliseconds::max()}).find("logon_wait"),
+            std::string::npos);
+  EXPECT_NE(refusal({.max_attempts = -1}).find("max_attempts"), std::string::npos);
   log_on_with_account();
   link->enable_recovery(
       {.first_delay = 2ms, .max_delay = 4ms, .max_attempts = 2, .logon_wait = 20ms});

@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "orbrix/automation/type_library.hpp"
 #include "orbrix/core/order.hpp"
+#include "orbrix/cqgsim/vendor_objects.hpp"
 #include "sim_fixture.hpp"
 
 namespace orbrix::cqg {
@@ -53,6 +55,172 @@ Strings split_words(const std::string& text) {
   return out;
 }
 
+double number(const std::string& text) {
+  double v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || end != text.data() + text.size()) {
+    throw std::invalid_argument("not a number: " + text);
+  }
+  return v;
+}
+
+// The forms a step may take, as in scenarios/README.md: a literal word, a
+// choice ("LONG|SHORT"), NUM (a number), SYM, WORD or TEXT (any word),
+// QUOTES (one or more quote type and price pairs); "?" makes a word optional
+// (only at the end).
+using Form = std::vector<std::string_view>;
+const std::vector<Form>& forms() {
+  static const std::vector<Form> all{
+      {"engine", "Logon", "WORD", "WORD"},
+      {"engine", "Logoff"},
+      {"engine", "subscribe_quote", "SYM"},
+      {"engine", "unsubscribe_quote", "SYM"},
+      {"engine", "subscribe_account"},
+      {"engine", "place_order", "SYM", "LIMIT|MARKET|STOP", "LONG|SHORT", "NUM", "NUM?", "NUM?"},
+      {"engine", "cancel_order"},
+      {"engine", "set_timeout", "NUM"},
+      {"sim", "advance", "NUM"},
+      {"sim", "quotes", "SYM", "QUOTES"},
+      {"sim", "answer_instruments_after", "NUM"},
+      {"sim", "drop_gateway"},
+      {"sim", "restore_gateway"},
+      {"hook", "process_quote|process_orderbook|process_order|process_deal", "raises", "TEXT"},
+      {"journal", "clear"},
+      {"expect", "calls"},
+      {"expect", "error", "TEXT"},
+      {"expect", "trace", "TEXT"},
+      {"expect", "no-trace", "TEXT"},
+      {"expect", "quote", "SYM", "bid|ask|last", "NUM"},
+      {"expect", "hooks", "process_quote|process_orderbook|process_order|process_deal", "NUM"},
+      {"expect", "failures", "NUM"},
+  };
+  return all;
+}
+
+bool is_number(const std::string& text) {
+  try {
+    number(text);
+    return true;
+  } catch (const std::invalid_argument&) {
+    return false;
+  }
+}
+
+bool is_quote_type(const std::string& text) {
+  if (text.rfind("qt", 0) != 0) {
+    return false;
+  }
+  // The type library the simulator stands in with, also before any host
+  // made it load.
+  static const bool registered = [] {
+    automation::TypeLibraryRegistry::instance().register_library(cqgsim::type_library(),
+                                                                 /*fallback=*/true);
+    return true;
+  }();
+  (void)registered;
+  try {
+    (void)vendor_constant(text);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Whether `word` is what `token` of a form asks for; `what` is set to what
+// it asks for, for the refusal.
+bool word_fits(std::string_view token, const std::string& word, std::string& what) {
+  if (token.ends_with('?')) {
+    token.remove_suffix(1);
+  }
+  if (token == "NUM") {
+    what = "a number";
+    return is_number(word);
+  }
+  if (token == "SYM" || token == "WORD" || token == "TEXT") {
+    return true;
+  }
+  if (token.find('|') != std::string_view::npos) {
+    what = "one of " + std::string(token);
+    std::size_t from = 0;
+    for (;;) {
+      const auto bar = token.find('|', from);
+      if (token.substr(from, bar - from) == word) {
+        return true;
+      }
+      if (bar == std::string_view::npos) {
+        return false;
+      }
+      from = bar + 1;
+    }
+  }
+  what = "'" + std::string(token) + "'";
+  return token == word;
+}
+
+// Refuses a step that is not one of the forms, naming its line and the
+// first word that does not fit.
+void check_step(const std::string& where, const Step& step) {
+  const Strings& w = step.words;
+  const auto refuse = [&](const std::string& why) {
+    throw std::invalid_argument(where + ":" + std::to_string(step.line) + ": " + why);
+  };
+  std::vector<const Form*> candidates;
+  for (const Form& f : forms()) {
+    if (f[0] == w[0]) {
+      candidates.push_back(&f);
+    }
+  }
+  if (candidates.empty()) {
+    refuse("'" + w[0] + "' is not a step (engine, sim, hook, journal or expect)");
+  }
+  if (w.size() < 2) {
+    refuse("'" + w[0] + "' needs more words");
+  }
+  const Form* form = nullptr;
+  for (const Form* f : candidates) {
+    std::string what;
+    if (word_fits((*f)[1], w[1], what)) {
+      form = f;
+      break;
+    }
+  }
+  if (form == nullptr) {
+    refuse("'" + w[1] + "' is not a step of '" + w[0] + "'");
+  }
+  std::size_t i = 2;
+  for (std::size_t t = 2; t < form->size(); ++t) {
+    const std::string_view token = (*form)[t];
+    if (token == "QUOTES") {
+      if (i >= w.size()) {
+        refuse("'" + w[0] + " " + w[1] + "' needs a quote type and a price");
+      }
+      for (; i < w.size(); i += 2) {
+        if (!is_quote_type(w[i])) {
+          refuse("'" + w[i] + "' is not a quote type (qtBid, qtAsk, ...)");
+        }
+        if (i + 1 >= w.size() || !is_number(w[i + 1])) {
+          refuse("the quote type '" + w[i] + "' needs a price");
+        }
+      }
+      continue;
+    }
+    if (i >= w.size()) {
+      if (token.ends_with('?')) {
+        break;
+      }
+      refuse("'" + w[0] + " " + w[1] + "' needs more words");
+    }
+    std::string what;
+    if (!word_fits(token, w[i], what)) {
+      refuse("'" + w[i] + "' is not " + what);
+    }
+    ++i;
+  }
+  if (i < w.size()) {
+    refuse("'" + w[i] + "': '" + w[0] + " " + w[1] + "' takes no more words");
+  }
+}
+
 std::vector<Step> read_script(const std::filesystem::path& path) {
   std::ifstream in(path);
   if (!in) {
@@ -76,18 +244,17 @@ std::vector<Step> read_script(const std::filesystem::path& path) {
     if (text == "end") {
       continue;
     }
-    steps.push_back({n, split_words(text), {}});
+    Strings words;
+    try {
+      words = split_words(text);
+    } catch (const std::invalid_argument& e) {
+      throw std::invalid_argument(path.filename().string() + ":" + std::to_string(n) + ": " +
+                                  e.what());
+    }
+    steps.push_back({n, std::move(words), {}});
+    check_step(path.filename().string(), steps.back());
   }
   return steps;
-}
-
-double number(const std::string& text) {
-  double v = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || end != text.data() + text.size()) {
-    throw std::invalid_argument("not a number: " + text);
-  }
-  return v;
 }
 
 class Scenario : public testing::BrokerLinkOverSimulator,
@@ -117,6 +284,9 @@ class Scenario : public testing::BrokerLinkOverSimulator,
     } else if (w[0] == "sim") {
       sim_step(w);
       drain();
+    } else if (w[0] == "hook") {
+      // hook KIND raises TEXT: the engine's hook raises from now on.
+      gateway.set_hook_error(hook_kind(w[1]), w.at(3));
     } else if (w[0] == "journal" && arg(1) == "clear") {
       journal().clear();
     } else if (w[0] == "expect") {
@@ -224,9 +394,9 @@ class Scenario : public testing::BrokerLinkOverSimulator,
     } else if (what == "hooks") {
       // expect hooks KIND COUNT: process_quote, process_order, process_deal
       const auto all = gateway.calls();
-      const auto n = std::count_if(all.begin(), all.end(), [&](const auto& c) {
-        return orbrix::testing::to_text(c.kind) == w.at(2);
-      });
+      const auto kind = hook_kind(w.at(2));
+      const auto n =
+          std::count_if(all.begin(), all.end(), [&](const auto& c) { return c.kind == kind; });
       EXPECT_EQ(n, static_cast<long>(number(w.at(3)))) << "line " << s.line << ": " << w.at(2);
     } else if (what == "failures") {
       EXPECT_EQ(gateway.failures().size(), static_cast<std::size_t>(number(w.at(2))))
@@ -234,6 +404,17 @@ class Scenario : public testing::BrokerLinkOverSimulator,
     } else {
       throw std::invalid_argument("unknown expectation '" + what + "'");
     }
+  }
+
+  static orbrix::testing::HookKind hook_kind(const std::string& name) {
+    using orbrix::testing::HookKind;
+    for (const HookKind k :
+         {HookKind::quote, HookKind::orderbook, HookKind::order, HookKind::deal}) {
+      if (orbrix::testing::to_text(k) == name) {
+        return k;
+      }
+    }
+    throw std::invalid_argument("no engine hook is named " + name);
   }
 
   const Security& security(const std::string& symbol) {
@@ -258,6 +439,50 @@ TEST_P(Scenario, Runs) {
   if (!pending_error_.empty()) {
     ADD_FAILURE() << "line " << error_line_ << " raised: " << pending_error_;
   }
+}
+
+// The refusal of a script whose one step is `step`, or "" when it is taken.
+std::string refusal_of(const std::string& step) {
+  const auto path =
+      std::filesystem::temp_directory_path() /
+      ("orbrix-scenario-" +
+       std::to_string(::testing::UnitTest::GetInstance()->current_test_info()->line()) +
+       ".scenario");
+  {
+    std::ofstream out(path);
+    out << "# one step\n" << step << "\n";
+  }
+  std::string why;
+  try {
+    (void)read_script(path);
+  } catch (const std::invalid_argument& e) {
+    why = e.what();
+  }
+  std::filesystem::remove(path);
+  return why;
+}
+
+TEST(ScenarioScripts, AWordTheListDoesNotHoldIsRefusedNamingItsLineAndWord) {
+  // Misspelled choices once fell through to another order type or side.
+  EXPECT_NE(refusal_of("engine place_order EP MARKET BUY 1").find(":2: 'BUY' is not one of"),
+            std::string::npos);
+  EXPECT_NE(refusal_of("engine place_order EP LIMT LONG 1 6000").find(":2: 'LIMT'"),
+            std::string::npos);
+  EXPECT_NE(refusal_of("expect quote EP bids 6000").find("'bids'"), std::string::npos);
+  EXPECT_NE(refusal_of("expect hooks process_deals 1").find("'process_deals'"), std::string::npos);
+  EXPECT_NE(refusal_of("sim quotes EP qtBidd 6000").find("'qtBidd' is not a quote type"),
+            std::string::npos);
+  EXPECT_NE(refusal_of("sim quotes EP qtBid").find("needs a price"), std::string::npos);
+  EXPECT_NE(refusal_of("engine Logof").find("'Logof' is not a step of 'engine'"),
+            std::string::npos);
+  EXPECT_NE(refusal_of("expct trace x").find("'expct' is not a step"), std::string::npos);
+  EXPECT_NE(refusal_of("engine Logoff now").find("'now'"), std::string::npos);
+  EXPECT_NE(refusal_of("sim advance soon").find("'soon' is not a number"), std::string::npos);
+  EXPECT_NE(refusal_of("journal forget").find("'forget'"), std::string::npos);
+  // Words the list holds are taken.
+  EXPECT_EQ(refusal_of("engine place_order EP STOP SHORT 1 0 5990.5"), "");
+  EXPECT_EQ(refusal_of("sim quotes EP qtBid 6000.25 qtAsk 6000.5"), "");
+  EXPECT_EQ(refusal_of("hook process_order raises \"KeyError: 7\""), "");
 }
 
 std::vector<std::filesystem::path> scenario_files() {

@@ -43,10 +43,10 @@ TEST_F(VendorCalls, AQuoteEventIsReadQuoteByQuoteAndOnlyAsFarAsNeeded) {
   journal().clear();
   const auto k = [](std::string_view name) { return vendor_constant(name); };
   sim.driver().fire_raw_quotes("EP", {{k("qtBid"), 4000.0, /*valid=*/false},
-                                        {k("qtSettlement"), 3990.0, true},
-                                        {k("qtBid"), 4000.25, true},
-                                        {987654, 1.0, true},
-                                        {k("qtAsk"), 4000.5, true}});
+                                      {k("qtSettlement"), 3990.0, true},
+                                      {k("qtBid"), 4000.25, true},
+                                      {987654, 1.0, true},
+                                      {k("qtAsk"), 4000.5, true}});
   // Per quote: IsValid; for a valid one the instrument's FullName, then
   // Type; the price only for a type that sets a field. The unknown type
   // ends the event: the ask after it is not read.
@@ -308,6 +308,54 @@ TEST_F(VendorCalls, BadFiguresAreRefusedBeforeAnythingIsSent) {
   sim.controls().set_bars_resolution(AnswerBehaviour::empty());
   link->subscribe_bar("EP", kMaxBarLookback);
   EXPECT_FALSE(link->place_order(Order(ep, OrderType::STOP, Direction::LONG, 1, 0, 9000)).empty());
+}
+
+// The reads vendor_additions.def declares for `event`, as "Object.Member".
+Strings declared_additions(std::string_view event) {
+  Strings out;
+  for (const auto& a : kDeclaredAdditions) {
+    if (a.event == event) {
+      out.push_back(std::string(a.object) + "." + std::string(a.member));
+    }
+  }
+  return out;
+}
+
+TEST_F(VendorCalls, AFailedSubscriptionReadsTheDocumentedSequencePlusTheDeclaredAdditionsOnly) {
+  link->Logon("user", "secret");
+  const auto handler_calls = [&](std::string_view request) {
+    Strings all = calls();
+    const auto it = std::find(all.begin(), all.end(), request);
+    EXPECT_NE(it, all.end()) << request;
+    return it == all.end() ? Strings{} : Strings(it + 1, all.end());
+  };
+  // The documents' handlers read nothing on an error; the gateway reads the
+  // declared additions, in their order, and nothing else.
+  sim.controls().set_instrument_resolution(AnswerBehaviour::error(7, "no data for you"));
+  journal().clear();
+  link->subscribe_quote("EP");
+  drain();
+  EXPECT_EQ(handler_calls("CQGCEL.NewInstrument"), declared_additions("OnInstrumentResolved"));
+
+  sim.controls().set_ticks_resolution(AnswerBehaviour::error(8, "no ticks"));
+  journal().clear();
+  link->subscribe_orderbook("EP");
+  drain();
+  EXPECT_EQ(handler_calls("CQGCEL.RequestTicks"), declared_additions("OnTicksResolved"));
+
+  sim.controls().set_bars_resolution(AnswerBehaviour::error(9, "no bars"));
+  journal().clear();
+  link->subscribe_bar("EP", 10);
+  drain();
+  EXPECT_EQ(handler_calls("CQGCEL.RequestTimedBars"), declared_additions("OnTimedBarsResolved"));
+
+  // What they read reached the engine.
+  const auto failures = gateway.failures();
+  ASSERT_EQ(failures.size(), 3u);
+  EXPECT_EQ(failures[0].error, "no data for you (code 7)");
+  EXPECT_EQ(failures[1].symbol, "EP");
+  EXPECT_EQ(failures[2].symbol, "EP");
+  EXPECT_EQ(failures[2].error, "no bars (code 9)");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 namespace orbrix::backtest {
 
 struct LiveOptions {
+  // How long the engine runs; one too long for the clock runs until stopped.
   std::chrono::milliseconds duration = std::chrono::seconds(20);
   std::int64_t account = 100001;
   std::string user = "demo";
@@ -22,7 +23,9 @@ struct LiveOptions {
 };
 
 // Returns after `duration`, or sooner once `stop` is set (checked every
-// 50 ms). Throws what the log-on, the engine's start or stop throw.
+// 50 ms). Throws std::invalid_argument for a negative duration or an
+// engine's interval outside 1 ms to kMaxEngineInterval, and what the log-on,
+// the engine's start or stop throw.
 void run_live(cqg::Engine& engine, const LiveOptions& options,
               const std::atomic<bool>* stop = nullptr);
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -29,8 +30,19 @@ class SimDriver {
   // Moves the manual clock on: runs on the simulator's apartment and
   // returns once every answer and market event due by then has been fired.
   // Throws std::logic_error on the wall clock, or before a Startup that
-  // answers.
+  // answers; std::invalid_argument for a negative step or one past the
+  // clock's end (the year 2261), the clock left where it was.
   void advance(std::chrono::nanoseconds by);
+  // Moves the manual clock straight to the next time an answer or a market
+  // event is due and returns once what is due then has been fired (as a
+  // backtest moves from event to event); returns the simulator's time. The
+  // clock stays when nothing is due. Throws as advance.
+  VenueTime step();
+  // Steps as step() does, all on the simulator's apartment in one call,
+  // until `done` holds after a step (it runs there, where the vendor's
+  // events reach their handlers) or `max_steps` were taken; returns the
+  // steps taken. A backtest's loop without a round trip per step.
+  int step_until(const std::function<bool()>& done, int max_steps);
   // The simulator's time now.
   VenueTime now() const;
 
@@ -97,7 +109,9 @@ class SimDriver {
   SimDriver() = default;
   void attach(const automation::DispatchPtr& instance);
   void count_startup();
-  bool wants_order_reports() const noexcept { return has_listener_.load(std::memory_order_acquire); }
+  bool wants_order_reports() const noexcept {
+    return has_listener_.load(std::memory_order_acquire);
+  }
   void report_order(const OrderReport& report);
   // The instance a control acts on: started, on its own apartment.
   automation::DispatchPtr started_instance(std::string_view what) const;

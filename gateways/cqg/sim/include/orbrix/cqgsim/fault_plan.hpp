@@ -11,6 +11,12 @@
 
 namespace orbrix::cqgsim {
 
+// The longest delay an answer may be given on the simulator's clock (use
+// never() for none at all), and the longest Shutdown may be held on the wall
+// clock. SimControls refuses a plan beyond them, naming the delay.
+inline constexpr std::chrono::milliseconds kMaxAnswerDelay{std::chrono::hours(24 * 366)};
+inline constexpr std::chrono::milliseconds kMaxShutdownDelay{std::chrono::hours(1)};
+
 // How the simulator answers Startup().
 struct StartupBehaviour {
   enum class Answer {

@@ -51,7 +51,9 @@ class SimControls final : private detail::SimSettings {
   std::vector<std::string> history_symbols() const;
 
   // The fault plan: set whole, or one behaviour at a time (each setter
-  // changes that one).
+  // changes that one). Each throws std::invalid_argument naming the delay
+  // for one that is negative or beyond kMaxAnswerDelay (kMaxShutdownDelay
+  // for the shutdown), changing nothing.
   void set_fault_plan(const FaultPlan& plan);
   FaultPlan fault_plan() const override;
   void set_startup(StartupBehaviour behaviour);

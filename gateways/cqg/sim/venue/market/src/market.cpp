@@ -87,6 +87,7 @@ void Market::replay(InstrumentId id, const History& history) {
   while (r.next_step < r.steps.size() && r.steps[r.next_step].time < impl_->start) {
     impl_->produce_step(id, r.steps[r.next_step++], false);
   }
+  impl_->refresh_due(id);
 }
 
 bool Market::replaying(InstrumentId id) const {

@@ -20,6 +20,20 @@ inline constexpr DocumentedMember kDocumentedMembers[] = {
 #undef VENDOR_MEMBER
 };
 
+// The reads a handler makes beyond the documents' sequence for its event
+// (vendor_additions.def), in the order made.
+struct DeclaredAddition {
+  std::string_view event;   // "OnTicksResolved"
+  std::string_view object;  // "CQGError"
+  std::string_view member;  // "Code"
+};
+
+inline constexpr DeclaredAddition kDeclaredAdditions[] = {
+#define VENDOR_ADDITION(event, object, member) {#event, #object, #member},
+#include "orbrix/cqg/vendor_additions.def"
+#undef VENDOR_ADDITION
+};
+
 // Names compare without regard to letter case, as the vendor's do.
 constexpr bool same_name(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) {

@@ -49,7 +49,9 @@ class ApiHost {
  public:
   struct Options {
     // How long Init waits for the vendor to report its start (or a data
-    // error) before it gives up with an error.
+    // error) before it gives up with an error. Both time-outs: 1 ms or more
+    // (the constructor raises std::invalid_argument naming the option
+    // otherwise); one too long for the clock to reach means no limit.
     std::chrono::milliseconds startup_timeout{std::chrono::seconds(60)};
     // How long a call from another thread waits for the worker to take it
     // up before it fails with automation::CallTimeoutError naming the

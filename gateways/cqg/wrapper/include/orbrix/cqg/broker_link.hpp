@@ -27,11 +27,14 @@
 // dropped, its resolution included: the vendor objects the engine removed
 // are remembered (the newest 64 of each kind) and their events ignored, and
 // the answer to a quote request withdrawn by unsubscribe_quote before it
-// came is not taken for a subscription.
+// came is not taken for a subscription (until the engine subscribes the
+// symbol again). A withdrawal that removes the instrument ends the vendor's
+// pending answers with it, so nothing is left waiting to be dropped.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -97,8 +100,8 @@ class BrokerLink : public CELSinkBase {
 
   // Turns recovery after a dropped gateway connection on. Engine thread,
   // after Init; once (a second call raises std::logic_error). Raises
-  // std::invalid_argument for a delay that is not positive or a negative
-  // number of attempts.
+  // std::invalid_argument naming the option for a delay or log-on wait
+  // outside its range (recovery.hpp) or a negative number of attempts.
   void enable_recovery(RecoveryOptions options = {});
   bool recovery_enabled() const noexcept {
     return recovery_.load(std::memory_order_acquire) != nullptr;
@@ -321,9 +324,11 @@ class BrokerLink : public CELSinkBase {
   bool unsubscribe_quote_now(std::string_view cqg_symbol);
   bool unsubscribe_orderbook_now(std::string_view cqg_symbol);
   bool unsubscribe_bar_now(std::string_view cqg_symbol);
-  // Calls the engine's process_connection on the worker (one round trip);
-  // an exception there is traced. Engine or recovery thread.
-  void tell_connection(const ConnectionEvent& event);
+  // Calls the engine's process_connection on the worker (one round trip)
+  // unless `unless`, run there first, says not to; an exception in the hook
+  // is traced. Returns whether the engine was told. Engine or recovery
+  // thread.
+  bool tell_connection(const ConnectionEvent& event, const std::function<bool()>& unless = {});
 
   class Recovery;
   // What the engine has live, restored by recovery; kept whether recovery

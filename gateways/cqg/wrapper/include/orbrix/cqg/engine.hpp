@@ -29,6 +29,9 @@ namespace orbrix::cqg {
 
 class BrokerLink;
 
+// The longest interval between two on_timer calls a run takes.
+inline constexpr std::chrono::milliseconds kMaxEngineInterval{std::chrono::hours(24)};
+
 class Engine {
  public:
   using TimePoint = std::chrono::system_clock::time_point;
@@ -38,7 +41,8 @@ class Engine {
   // The gateway object whose hooks BrokerLink calls; lives as long as the
   // engine.
   virtual BaseGateway& gateway() = 0;
-  // How often on_timer runs; a second by default.
+  // How often on_timer runs; a second by default, 1 ms to
+  // kMaxEngineInterval (a run refuses another with std::invalid_argument).
   virtual std::chrono::milliseconds interval() const { return std::chrono::seconds(1); }
 
   virtual void start(BrokerLink& link) = 0;

@@ -27,15 +27,20 @@
 
 namespace orbrix::cqg {
 
+// The longest delay or log-on wait an option may ask for.
+inline constexpr std::chrono::milliseconds kMaxRecoveryDelay{std::chrono::hours(24)};
+
 struct RecoveryOptions {
   // The wait before the first log-on attempt; doubled before each next one.
+  // first_delay and max_delay: 1 ms to kMaxRecoveryDelay.
   std::chrono::milliseconds first_delay{std::chrono::seconds(1)};
   // The longest wait between two attempts.
   std::chrono::milliseconds max_delay{std::chrono::seconds(60)};
   // Attempts before giving up; 0 tries for ever.
   int max_attempts = 10;
   // How long an attempt waits for the vendor's up report before the next
-  // one is made; 0 waits BrokerLink's time-out (TIMEOUT unless changed).
+  // one is made (at most kMaxRecoveryDelay); 0 waits BrokerLink's time-out
+  // (TIMEOUT unless changed).
   std::chrono::milliseconds logon_wait{0};
 };
 

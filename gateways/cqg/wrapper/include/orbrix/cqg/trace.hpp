@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -15,6 +16,10 @@ namespace orbrix::cqg {
 // interleave. Any thread. Throws std::runtime_error when the write or flush
 // fails.
 void Trace(std::string_view message);
+// Writes each message as Trace does, in order, all in one locked write and
+// one flush: the lines stay together, and a caller with several pays one
+// system call. Any thread. Throws as Trace.
+void TraceLines(std::span<const std::string> messages);
 
 // Writes one line to standard output without the thread prefix (the few
 // lines the gateway prints directly). `flush` false leaves it buffered.
