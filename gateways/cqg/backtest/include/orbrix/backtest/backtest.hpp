@@ -89,7 +89,7 @@ struct SymbolResult {
   double unrealized_pnl = 0;
   double commissions = 0;
   std::size_t deals = 0;
-  std::size_t round_trips = 0;  // times the position went back to flat
+  std::size_t round_trips = 0;            // times the position went back to flat
   std::vector<cqgsim::BarReport> bars{};  // the run's one-minute bars
 };
 
