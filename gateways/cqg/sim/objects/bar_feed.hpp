@@ -36,6 +36,11 @@ class BarFeed {
 
  private:
   void deliver_to(TimedBars& bars, const venue::BarUpdate& update);
+  void deliver_decoded(TimedBars& bars, const venue::BarUpdate& update, cqg::decoded::Sink& sink);
+  // A bar's values as the vendor reports them, with the values the controls
+  // say are missing at `index` (of the bars the request got) put missing.
+  cqg::decoded::TimedBar bar_values(const venue::Bar& bar, double tick_size,
+                                    std::string_view symbol, std::size_t index) const;
   std::shared_ptr<TimedBar> make_bar(const venue::Bar& bar, double tick_size,
                                      std::string_view symbol, std::size_t index) const;
 

@@ -286,6 +286,14 @@ venue::Venue& Session::venue() {
   return *venue_;
 }
 
+venue::Timestamp Session::now() const {
+  on_apartment_.assert_current();
+  if (!clock_) {
+    throw std::logic_error("CQGCEL has not been started: its clock has no time yet");
+  }
+  return clock_->now();
+}
+
 automation::Date Session::vendor_time(venue::Timestamp t) const {
   static thread_local std::int64_t cached_code = -1;
   static thread_local const date::time_zone* cached_zone = nullptr;
@@ -303,6 +311,7 @@ void Session::shut_down_now() {
   started_ = false;
   shut_down_ = true;
   outbox_.clear();
+  decoded_.reset();
 }
 
 void Session::require_started(std::string_view member) const {

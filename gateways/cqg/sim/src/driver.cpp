@@ -60,6 +60,25 @@ VenueTime SimDriver::now() const {
   return now;
 }
 
+std::function<VenueTime()> SimDriver::apartment_clock() const {
+  const auto target = started_instance("apartment_clock");
+  std::weak_ptr<automation::Dispatch> weak = target;
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  return [weak = std::move(weak), sim] {
+    const auto strong = weak.lock();
+    if (!strong) {
+      throw std::logic_error("apartment_clock: the simulator is gone");
+    }
+    return sim->session().now();
+  };
+}
+
+void SimDriver::set_decoded_sink(std::shared_ptr<cqg::decoded::Sink> sink) {
+  const auto target = started_instance("set_decoded_sink");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->session().set_decoded_sink(std::move(sink)); });
+}
+
 void SimDriver::fire_quotes(std::string_view symbol, std::vector<QuoteSpec> quotes) {
   const auto target = started_instance("fire_quotes");
   auto* sim = static_cast<CQGCEL*>(target.get());

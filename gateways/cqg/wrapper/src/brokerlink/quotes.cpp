@@ -10,6 +10,7 @@
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "security_lookup.hpp"
 #include "worker_state.hpp"
 
 namespace orbrix::cqg {
@@ -44,22 +45,37 @@ std::optional<QuoteField> field_of(std::string_view name) {
   return std::nullopt;
 }
 
-Quote with_price(const Quote& q, QuoteField field, double p) {
+// The field a quote type sets, by the type's value: its name is looked up
+// and compared once per type (and thread), not per quote. Throws
+// std::out_of_range for a type outside the name table.
+std::optional<QuoteField> field_of_type(std::int64_t type) {
+  thread_local std::vector<std::pair<std::int64_t, std::optional<QuoteField>>> known;
+  for (const auto& [t, field] : known) {
+    if (t == type) {
+      return field;
+    }
+  }
+  const auto field = field_of(QuoteType2String(type));
+  known.emplace_back(type, field);
+  return field;
+}
+
+Quote with_price(const Quote& q, QuoteField field, double p, DateTime now) {
   switch (field) {
     case QuoteField::Last:
-      return q.with({.last_price = p, .datetime = local_now()});
+      return q.with({.last_price = p, .datetime = now});
     case QuoteField::Bid:
-      return q.with({.bid_price = p, .datetime = local_now()});
+      return q.with({.bid_price = p, .datetime = now});
     case QuoteField::Ask:
-      return q.with({.ask_price = p, .datetime = local_now()});
+      return q.with({.ask_price = p, .datetime = now});
     case QuoteField::Open:
-      return q.with({.open_price = p, .datetime = local_now()});
+      return q.with({.open_price = p, .datetime = now});
     case QuoteField::High:
-      return q.with({.high_price = p, .datetime = local_now()});
+      return q.with({.high_price = p, .datetime = now});
     case QuoteField::Low:
-      return q.with({.low_price = p, .datetime = local_now()});
+      return q.with({.low_price = p, .datetime = now});
     case QuoteField::PrevClose:
-      return q.with({.prev_close_price = p, .datetime = local_now()});
+      return q.with({.prev_close_price = p, .datetime = now});
   }
   return q;
 }
@@ -68,22 +84,19 @@ Quote with_price(const Quote& q, QuoteField field, double p) {
 // what each step needs, when it needs it: the vendor sees, per quote,
 // IsValid, then (valid only) the instrument's FullName, then (mapped only)
 // Type, then (a type that sets a field only) the price. `source` offers
-// next(), valid(), full_name(), type() and price(). An unknown type ends
-// the walk with the error: the quotes after it are not read. An engine hook
-// that raises is traced and the walk goes on.
+// next(), valid(), security(gateway) (the FullName and the engine's
+// look-up), type() and price(). An unknown type ends the walk with the
+// error: the quotes after it are not read. An engine hook that raises is
+// traced and the walk goes on. Records are stamped with `now`.
 template <class Source>
-void apply_quotes(BaseGateway& gateway, Source& source) {
+void apply_quotes(BaseGateway& gateway, Source& source, DateTime now) {
   while (source.next()) {
     if (!source.valid()) {
       continue;
     }
-    const std::string full_name = source.full_name();
     // A look-up that raises skips this quote only, as an unmapped one.
-    const std::optional<Security> security =
-        detail::call_hook("get_eng_security_from_cqg_symbol", [&] {
-          return gateway.get_eng_security_from_cqg_symbol(symbol_of_full_name(full_name));
-        }).value_or(std::nullopt);
-    if (!security) {
+    const Security* security = source.security(gateway).security;
+    if (security == nullptr) {
       continue;
     }
     BaseGateway::QuoteMap::Snapshot stored;
@@ -94,9 +107,9 @@ void apply_quotes(BaseGateway& gateway, Source& source) {
           fmt::format("cqg_quotes has no key for {}: the engine adds every subscribed security",
                       to_text(*security)));
     }
-    Quote eng_quote = stored ? *stored : Quote(*security, security->exchange(), local_now());
-    if (const auto field = field_of(QuoteType2String(source.type()))) {
-      eng_quote = with_price(eng_quote, *field, source.price());
+    Quote eng_quote = stored ? *stored : Quote(*security, security->exchange(), now);
+    if (const auto field = field_of_type(source.type())) {
+      eng_quote = with_price(eng_quote, *field, source.price(), now);
     }
     // Stored also when nothing changed, so a new record exists at once.
     const auto record = std::make_shared<const Quote>(std::move(eng_quote));
@@ -108,18 +121,28 @@ void apply_quotes(BaseGateway& gateway, Source& source) {
   }
 }
 
-// An instrument change as decoded data (tests and tools).
+// An instrument change as decoded data: handed over by an in-process
+// simulator (with the worker's cache, asking the engine once per
+// instrument), or made by tests and tools (without, asking per quote).
 class DecodedQuotes {
  public:
-  explicit DecodedQuotes(const InstrumentChange& change) : change_(change) {}
+  DecodedQuotes(const InstrumentChange& change, detail::SecurityCache* cache)
+      : change_(change), cache_(cache) {}
   bool next() { return ++i_ < change_.quotes.size(); }
   bool valid() const { return change_.quotes[i_].valid; }
-  const std::string& full_name() const { return change_.full_name; }
+  detail::Resolved security(BaseGateway& gateway) {
+    const std::string_view symbol = symbol_of_full_name(change_.full_name);
+    return cache_ ? detail::cached_look_up(gateway, *cache_, change_.instrument, symbol, held_)
+                  : detail::look_up(gateway, symbol, own_);
+  }
   std::int64_t type() const { return change_.quotes[i_].type; }
   double price() const { return change_.quotes[i_].price; }
 
  private:
   const InstrumentChange& change_;
+  detail::SecurityCache* cache_;
+  std::shared_ptr<const Security> held_;
+  std::optional<Security> own_;
   std::size_t i_ = static_cast<std::size_t>(-1);
 };
 
@@ -138,7 +161,10 @@ class VendorQuotes {
     return true;
   }
   bool valid() const { return quote_.IsValid(); }
-  std::string full_name() const { return instrument_.FullName(); }
+  detail::Resolved security(BaseGateway& gateway) {
+    const std::string full_name = instrument_.FullName();
+    return detail::look_up(gateway, symbol_of_full_name(full_name), security_);
+  }
   std::int64_t type() const { return quote_.Type(); }
   double price() const { return quote_.price(); }
 
@@ -146,6 +172,7 @@ class VendorQuotes {
   vendor::Instrument instrument_;
   vendor::Walk walk_;
   vendor::Quote quote_{Object()};
+  std::optional<Security> security_;
 };
 
 }  // namespace
@@ -156,8 +183,8 @@ std::string_view symbol_of_full_name(std::string_view full_name) noexcept {
 }
 
 void apply_instrument_change(BaseGateway& gateway, const InstrumentChange& change) {
-  DecodedQuotes source(change);
-  apply_quotes(gateway, source);
+  DecodedQuotes source(change, nullptr);
+  apply_quotes(gateway, source, local_now());
 }
 
 Object BrokerLink::get_instrument_from_cqg_symbol(std::string_view cqg_symbol) {
@@ -232,6 +259,7 @@ bool BrokerLink::unsubscribe_quote_now(std::string_view cqg_symbol) {
           state.unanswered_quotes.erase(unanswered);
         }
         cel.RemoveInstrument(instrument);
+        state.securities.erase(instrument.dispatch()->identity());
         state.removed_instruments.add(instrument);
         eventQuoteDone.clear();
         return true;
@@ -262,10 +290,14 @@ void BrokerLink::OnInstrumentResolved(const Variant& symbol, const Variant& cqgI
     }
   }
   if (cqgError.is_empty()) {
-    // Subscribed again: its events count once more.
+    // Subscribed again: its events count once more, and its security is
+    // asked for anew.
     worker_state().removed_instruments.erase(cqgInstrument);
-    vendor::Instrument(Object(cqgInstrument))
-        .DataSubscriptionLevel(detail::vendor().dsQuotesAndBBA);
+    const Object instrument(cqgInstrument);
+    if (instrument) {
+      worker_state().securities.erase(instrument.dispatch()->identity());
+    }
+    vendor::Instrument(instrument).DataSubscriptionLevel(detail::vendor().dsQuotesAndBBA);
   } else {
     // Told before the waiting caller is released, so it knows on return.
     report_failure(SubscriptionFailure::Kind::quote, requested, detail::error_text(cqgError));
@@ -283,7 +315,20 @@ void BrokerLink::OnInstrumentChanged(const Variant& cqgInstrument, const Variant
     return;  // a late event of an unsubscribed instrument, dropped before any read
   }
   VendorQuotes source(cqgInstrument, cqgQuotes);
-  apply_quotes(g, source);
+  apply_quotes(g, source, record_time());
+}
+
+void BrokerLink::instrument_changed(const decoded::InstrumentChange& event) {
+  run_guarded(CelEvent::OnInstrumentChanged, [&] {
+    BaseGateway& g = bound_gateway("OnInstrumentChanged");
+    WorkerState& state = worker_state();
+    if (!state.removed_instruments.empty() &&
+        state.removed_instruments.contains(event.instrument)) {
+      return;  // a late event of an unsubscribed instrument
+    }
+    DecodedQuotes source(event, &state.securities);
+    apply_quotes(g, source, record_time());
+  });
 }
 
 }  // namespace orbrix::cqg
