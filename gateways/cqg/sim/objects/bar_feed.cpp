@@ -226,14 +226,16 @@ bool BarFeed::listens(venue::InstrumentId id) const {
 }
 
 void BarFeed::deliver(const venue::MarketEvent& event) {
-  // A copy: a handler may add or remove requests.
-  const auto requests = timed_bars_;
-  for (const auto& b : requests) {
-    if (b->live() && b->instrument() == event.instrument) {
-      for (const auto& update : event.bars) {
-        if (update.period == b->period()) {
-          deliver_to(*b, update);
-        }
+  const DeliveryList<TimedBars>::Taken requests(listening_, timed_bars_, [&](const TimedBars& b) {
+    return b.instrument() == event.instrument;
+  });
+  for (const auto& b : requests.list()) {
+    if (!b->live()) {
+      continue;
+    }
+    for (const auto& update : event.bars) {
+      if (update.period == b->period()) {
+        deliver_to(*b, update);
       }
     }
   }

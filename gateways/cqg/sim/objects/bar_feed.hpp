@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "objects/collection.hpp"
+#include "objects/delivery_list.hpp"
 #include "objects/session.hpp"
 #include "objects/timed_bars.hpp"
 
@@ -47,6 +48,7 @@ class BarFeed {
   Session& session_;
   std::shared_ptr<AllTimedBars> all_timed_bars_;
   std::vector<std::shared_ptr<TimedBars>> timed_bars_;  // live bar requests, oldest first
+  DeliveryList<TimedBars> listening_;
 };
 
 }  // namespace orbrix::cqgsim

@@ -98,10 +98,11 @@ bool TickFeed::listens(venue::InstrumentId id) const {
 }
 
 void TickFeed::deliver(const venue::MarketEvent& event) {
-  // A copy: a handler may add or remove requests.
-  const auto requests = ticks_;
-  for (const auto& t : requests) {
-    if (t->resolved() && !t->removed() && t->instrument() == event.instrument) {
+  const DeliveryList<Ticks>::Taken requests(listening_, ticks_, [&](const Ticks& t) {
+    return t.resolved() && t.instrument() == event.instrument;
+  });
+  for (const auto& t : requests.list()) {
+    if (!t->removed()) {
       deliver_to(*t, event);
     }
   }

@@ -114,10 +114,10 @@ class DecodedBars {
   const std::string& symbol() const { return symbol_; }
   std::optional<Security> security(BaseGateway& gateway, const std::string& symbol) const {
     if (const auto it = cache_.find(key_); it != cache_.end()) {
-      return it->second ? std::optional<Security>(*it->second) : std::nullopt;
+      return it->second ? std::optional<Security>(it->second->security) : std::nullopt;
     }
     std::optional<Security> found = gateway.get_eng_security_from_cqg_symbol(symbol);
-    cache_.emplace(key_, found ? std::make_shared<const Security>(*found) : nullptr);
+    cache_.emplace(key_, found ? std::make_shared<detail::Subscribed>(*found) : nullptr);
     return found;
   }
   Bar bar(std::int64_t i, const Security& security) const {

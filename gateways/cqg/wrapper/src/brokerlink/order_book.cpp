@@ -11,6 +11,7 @@
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "record_pool.hpp"
 #include "security_lookup.hpp"
 #include "worker_state.hpp"
 
@@ -65,14 +66,9 @@ bool apply_ticks(BaseGateway& gateway, Source& source, std::int64_t added, DateT
       return false;
     }
     const Security& security = *found.security;
-    BaseGateway::OrderBookMap::Snapshot stored;
-    try {
-      stored = gateway.cqg_orderbooks().get(security);
-    } catch (const std::out_of_range&) {
-      throw std::out_of_range(
-          fmt::format("cqg_orderbooks has no key for {}: the engine adds every subscribed security",
-                      to_text(security)));
-    }
+    auto* slot = found.subscribed ? &found.subscribed->book : nullptr;
+    const auto stored =
+        detail::stored_record(gateway.cqg_orderbooks(), "cqg_orderbooks", security, slot);
     OrderBook book = stored ? *stored : OrderBook(security, security.exchange(), now);
     switch (side_of_type(source.price_type())) {
       case BookSide::Ask: {
@@ -89,8 +85,8 @@ bool apply_ticks(BaseGateway& gateway, Source& source, std::int64_t added, DateT
         break;
     }
     // Stored after every tick, also a trade that changed nothing.
-    const auto record = std::make_shared<const OrderBook>(std::move(book));
-    gateway.cqg_orderbooks().store(security, record);
+    const auto record = detail::make_record<OrderBook>(std::move(book));
+    detail::store_record(gateway.cqg_orderbooks(), security, slot, record);
     if (record->bid_price_1() != 0 && record->ask_price_1() != 0 && record->bid_volume_1() != 0 &&
         record->ask_volume_1() != 0) {
       // The ticks after it are applied whatever the engine's hook does.
@@ -122,7 +118,7 @@ class DecodedTicks {
   const TicksAdded& added_;
   detail::SecurityCache* cache_;
   const TickUpdate* tick_ = nullptr;
-  std::shared_ptr<const Security> held_;
+  std::shared_ptr<detail::Subscribed> held_;
   std::optional<Security> own_;
 };
 

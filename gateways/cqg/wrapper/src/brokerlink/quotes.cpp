@@ -10,6 +10,7 @@
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "record_pool.hpp"
 #include "security_lookup.hpp"
 #include "worker_state.hpp"
 
@@ -95,25 +96,20 @@ void apply_quotes(BaseGateway& gateway, Source& source, DateTime now) {
       continue;
     }
     // A look-up that raises skips this quote only, as an unmapped one.
-    const Security* security = source.security(gateway).security;
-    if (security == nullptr) {
+    const detail::Resolved found = source.security(gateway);
+    if (found.security == nullptr) {
       continue;
     }
-    BaseGateway::QuoteMap::Snapshot stored;
-    try {
-      stored = gateway.cqg_quotes().get(*security);
-    } catch (const std::out_of_range&) {
-      throw std::out_of_range(
-          fmt::format("cqg_quotes has no key for {}: the engine adds every subscribed security",
-                      to_text(*security)));
-    }
-    Quote eng_quote = stored ? *stored : Quote(*security, security->exchange(), now);
+    const Security& security = *found.security;
+    auto* slot = found.subscribed ? &found.subscribed->quote : nullptr;
+    const auto stored = detail::stored_record(gateway.cqg_quotes(), "cqg_quotes", security, slot);
+    Quote eng_quote = stored ? *stored : Quote(security, security.exchange(), now);
     if (const auto field = field_of_type(source.type())) {
       eng_quote = with_price(eng_quote, *field, source.price(), now);
     }
     // Stored also when nothing changed, so a new record exists at once.
-    const auto record = std::make_shared<const Quote>(std::move(eng_quote));
-    gateway.cqg_quotes().store(*security, record);
+    const auto record = detail::make_record<Quote>(std::move(eng_quote));
+    detail::store_record(gateway.cqg_quotes(), security, slot, record);
     if (record->last_price() != 0 || (record->bid_price() != 0 && record->ask_price() != 0)) {
       // The quotes after it are applied whatever the engine's hook does.
       detail::call_hook("process_quote", [&] { gateway.process_quote(*record); });
@@ -141,7 +137,7 @@ class DecodedQuotes {
  private:
   const InstrumentChange& change_;
   detail::SecurityCache* cache_;
-  std::shared_ptr<const Security> held_;
+  std::shared_ptr<detail::Subscribed> held_;
   std::optional<Security> own_;
   std::size_t i_ = static_cast<std::size_t>(-1);
 };

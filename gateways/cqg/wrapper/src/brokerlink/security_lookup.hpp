@@ -9,22 +9,36 @@
 #include <string_view>
 #include <unordered_map>
 
+#include <fmt/format.h>
+
+#include <stdexcept>
+
 #include "engine_hooks.hpp"
 #include "orbrix/core/base_gateway.hpp"
 
 namespace orbrix::cqg::detail {
 
+// A security a subscription resolved to, with its slots in the engine's
+// maps (taken on first use): its records are stored without hashing it.
+struct Subscribed {
+  explicit Subscribed(Security s) : security(std::move(s)) {}
+  const Security security;
+  BaseGateway::QuoteMap::Slot quote;
+  BaseGateway::OrderBookMap::Slot book;
+};
+
 // A look-up's answer: the security (null when the engine maps none), or
 // that the engine's look-up raised (traced; the caller skips what it was
-// for).
+// for); with the subscription's slots when it came from the cache.
 struct Resolved {
   const Security* security = nullptr;
   bool raised = false;
+  Subscribed* subscribed = nullptr;
 };
 
-// The securities of the objects decoded events named, by identity; a null
-// record when the engine maps none. Worker only.
-using SecurityCache = std::unordered_map<const void*, std::shared_ptr<const Security>>;
+// The securities of the objects decoded events named, by identity; null
+// when the engine maps none. Worker only.
+using SecurityCache = std::unordered_map<const void*, std::shared_ptr<Subscribed>>;
 
 // Asks the engine; the answer is kept in `slot`, which the result points into.
 inline Resolved look_up(BaseGateway& gateway, std::string_view symbol,
@@ -42,19 +56,51 @@ inline Resolved look_up(BaseGateway& gateway, std::string_view symbol,
 // `held` keeps the answer alive while it is used, should a hook unsubscribe
 // the object meanwhile.
 inline Resolved cached_look_up(BaseGateway& gateway, SecurityCache& cache, const void* key,
-                               std::string_view symbol, std::shared_ptr<const Security>& held) {
+                               std::string_view symbol, std::shared_ptr<Subscribed>& held) {
   if (const auto it = cache.find(key); it != cache.end()) {
     held = it->second;
-    return {held.get(), false};
+  } else {
+    std::optional<Security> answer;
+    if (look_up(gateway, symbol, answer).raised) {
+      return {nullptr, true, nullptr};  // asked again next time
+    }
+    held = answer ? std::make_shared<Subscribed>(std::move(*answer)) : nullptr;
+    cache.emplace(key, held);
   }
-  std::optional<Security> answer;
-  const Resolved r = look_up(gateway, symbol, answer);
-  if (r.raised) {
-    return r;  // asked again next time
+  return {held ? &held->security : nullptr, false, held.get()};
+}
+
+// The stored record of `security` in `map`, through `slot` when there is
+// one (taken on first use), else by the key. Throws std::out_of_range
+// naming the security and `map_name` when the engine did not add the key.
+template <class Map>
+typename Map::Snapshot stored_record(Map& map, std::string_view map_name, const Security& security,
+                                     typename Map::Slot* slot) {
+  try {
+    if (slot == nullptr) {
+      return map.get(security);
+    }
+    if (!*slot) {
+      *slot = map.slot(security);
+    }
+    return map.get(*slot);
+  } catch (const std::out_of_range&) {
+    throw std::out_of_range(
+        fmt::format("{} has no key for {}: the engine adds every subscribed security", map_name,
+                    to_text(security)));
   }
-  held = answer ? std::make_shared<const Security>(std::move(*answer)) : nullptr;
-  cache.emplace(key, held);
-  return {held.get(), false};
+}
+
+// Stores `record` as the current record of `security`, through `slot`
+// when there is one (taken by stored_record).
+template <class Map>
+void store_record(Map& map, const Security& security, typename Map::Slot* slot,
+                  typename Map::Snapshot record) {
+  if (slot != nullptr && *slot) {
+    map.store(*slot, std::move(record));
+  } else {
+    map.store(security, std::move(record));
+  }
 }
 
 }  // namespace orbrix::cqg::detail
