@@ -33,7 +33,7 @@ std::string read_file(const std::filesystem::path& p) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Writes down every hook call, in order, with every field.
+// Writes down every hook call (on the worker), in order, with every field.
 class LoggingGateway final : public BaseGateway {
  public:
   explicit LoggingGateway(const std::vector<std::string>& symbols) {
@@ -106,7 +106,7 @@ class Exerciser final : public cqg::Engine {
   }
   void on_timer(cqg::BrokerLink& link, TimePoint now) override {
     ++timers_;
-    gateway_.log("timer " + to_text(to_local(now)));
+    lines.push_back("timer " + to_text(to_local(now)));
     if (timers_ == 200) {
       driver->drop_gateway();
     }
@@ -144,14 +144,14 @@ class Exerciser final : public cqg::Engine {
     }
     if (timers_ % 12 == 0) {
       if (const auto bars = link.get_subscribe_bars_data(security); bars && !bars->empty()) {
-        gateway_.log("bars " + std::to_string(bars->size()) + " " + to_text(bars->back()));
+        lines.push_back("bars " + std::to_string(bars->size()) + " " + to_text(bars->back()));
       }
     }
     if (timers_ % 37 == 0) {
       link.update_positions();
       for (const auto& p : link.positions()) {
-        gateway_.log(fmt::format("position {} {} {} {}", p.security.code(), to_text(p.direction),
-                                 p.quantity, to_text(p.update_time)));
+        lines.push_back(fmt::format("position {} {} {} {}", p.security.code(), to_text(p.direction),
+                                    p.quantity, to_text(p.update_time)));
       }
     }
   }
@@ -164,6 +164,9 @@ class Exerciser final : public cqg::Engine {
   const LoggingGateway& log() const { return gateway_; }
   cqgsim::SimDriver* driver = nullptr;
   std::vector<std::string> placed;
+  // What the engine saw on its own thread, in order (the worker's hooks run
+  // beside it, so the two are compared each on its own).
+  std::vector<std::string> lines;
 
  private:
   std::vector<std::string> symbols_;
@@ -184,6 +187,7 @@ class EventPaths : public ::testing::Test {
   struct Run {
     BacktestResult result;
     std::vector<std::string> lines;
+    std::vector<std::string> engine_lines;
     std::vector<DateTime> quote_times;
     std::size_t placed = 0;
   };
@@ -196,7 +200,7 @@ class EventPaths : public ::testing::Test {
     o.fill_model.commission_per_contract = 1.25;
     o.path = path;
     o.with_simulator = [&](cqgsim::SimDriver& d) { engine.driver = &d; };
-    Run r{run_backtest(engine, o), engine.log().lines, engine.log().quote_times,
+    Run r{run_backtest(engine, o), engine.log().lines, engine.lines, engine.log().quote_times,
           engine.placed.size()};
     write_report(r.result, out, {.charts = false});
     return r;
@@ -222,11 +226,13 @@ TEST_F(EventPaths, DirectAndVendorPathsWriteByteIdenticalReports) {
     EXPECT_GT(text.size(), 60u) << name;
     EXPECT_EQ(text, read_file(dir.path() / "vendor" / name)) << name;
   }
-  // What the engine was handed, hook by hook, to the microsecond.
+  // What the engine was handed, hook by hook, to the microsecond, and what
+  // it read on its own thread.
   ASSERT_EQ(direct.lines.size(), vendor.lines.size());
   for (std::size_t i = 0; i < direct.lines.size(); ++i) {
     ASSERT_EQ(direct.lines[i], vendor.lines[i]) << "hook call " << i;
   }
+  EXPECT_EQ(direct.engine_lines, vendor.engine_lines);
 
   // The run did what it is meant to compare: orders filled in parts,
   // cancelled ones, bars, the drop of the gateway.
@@ -240,8 +246,9 @@ TEST_F(EventPaths, DirectAndVendorPathsWriteByteIdenticalReports) {
   EXPECT_TRUE(std::any_of(r.orders.begin(), r.orders.end(),
                           [](const OrderResult& o) { return o.last.status == "cancelled"; }));
   const auto count = [&](std::string_view head) {
-    return std::count_if(direct.lines.begin(), direct.lines.end(),
-                         [&](const std::string& l) { return l.starts_with(head); });
+    const auto starts = [&](const std::string& l) { return l.starts_with(head); };
+    return std::count_if(direct.lines.begin(), direct.lines.end(), starts) +
+           std::count_if(direct.engine_lines.begin(), direct.engine_lines.end(), starts);
   };
   EXPECT_GT(count("bars "), 10);
   EXPECT_GT(count("OrderBook("), 1000);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "apply.hpp"
@@ -69,23 +70,29 @@ bool apply_ticks(BaseGateway& gateway, Source& source, std::int64_t added, DateT
     auto* slot = found.subscribed ? &found.subscribed->book : nullptr;
     const auto stored =
         detail::stored_record(gateway.cqg_orderbooks(), "cqg_orderbooks", security, slot);
-    OrderBook book = stored ? *stored : OrderBook(security, security.exchange(), now);
+    std::optional<OrderBook> fresh;
+    const OrderBook& base =
+        stored ? *stored : fresh.emplace(OrderBook(security, security.exchange(), now));
+    // Stored after every tick, also a trade that changed nothing; built in
+    // its block from the stored one: one copy.
+    std::shared_ptr<const OrderBook> record;
     switch (side_of_type(source.price_type())) {
       case BookSide::Ask: {
         const double volume = source.volume();
-        book = book.with({.ask_price_1 = source.price(), .ask_volume_1 = volume, .datetime = now});
+        record = detail::make_record<OrderBook>(
+            base.with({.ask_price_1 = source.price(), .ask_volume_1 = volume, .datetime = now}));
         break;
       }
       case BookSide::Bid: {
         const double volume = source.volume();
-        book = book.with({.bid_price_1 = source.price(), .bid_volume_1 = volume, .datetime = now});
+        record = detail::make_record<OrderBook>(
+            base.with({.bid_price_1 = source.price(), .bid_volume_1 = volume, .datetime = now}));
         break;
       }
       case BookSide::None:
+        record = detail::make_record<OrderBook>(base);
         break;
     }
-    // Stored after every tick, also a trade that changed nothing.
-    const auto record = detail::make_record<OrderBook>(std::move(book));
     detail::store_record(gateway.cqg_orderbooks(), security, slot, record);
     if (record->bid_price_1() != 0 && record->ask_price_1() != 0 && record->bid_volume_1() != 0 &&
         record->ask_volume_1() != 0) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "apply.hpp"
@@ -103,12 +104,14 @@ void apply_quotes(BaseGateway& gateway, Source& source, DateTime now) {
     const Security& security = *found.security;
     auto* slot = found.subscribed ? &found.subscribed->quote : nullptr;
     const auto stored = detail::stored_record(gateway.cqg_quotes(), "cqg_quotes", security, slot);
-    Quote eng_quote = stored ? *stored : Quote(security, security.exchange(), now);
-    if (const auto field = field_of_type(source.type())) {
-      eng_quote = with_price(eng_quote, *field, source.price(), now);
-    }
-    // Stored also when nothing changed, so a new record exists at once.
-    const auto record = detail::make_record<Quote>(std::move(eng_quote));
+    std::optional<Quote> fresh;
+    const Quote& base = stored ? *stored : fresh.emplace(Quote(security, security.exchange(), now));
+    // Stored also when nothing changed, so a new record exists at once. The
+    // record is built in its block from the stored one: one copy.
+    const auto field = field_of_type(source.type());
+    const auto record =
+        field ? detail::make_record<Quote>(with_price(base, *field, source.price(), now))
+              : detail::make_record<Quote>(base);
     detail::store_record(gateway.cqg_quotes(), security, slot, record);
     if (record->last_price() != 0 || (record->bid_price() != 0 && record->ask_price() != 0)) {
       // The quotes after it are applied whatever the engine's hook does.
