@@ -12,6 +12,7 @@
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "orbrix/cqg/vendor.hpp"
 #include "record_pool.hpp"
 #include "security_lookup.hpp"
 #include "worker_state.hpp"
@@ -26,23 +27,32 @@ std::string request_symbol_of(const Object& ticks) {
   return vendor::TicksRequest(vendor::Ticks(ticks).Request()).Symbol();
 }
 
-// What a tick price type does to the book, by the type's value: its name
-// is looked up and compared once per type (and thread), not per tick.
-// Throws std::out_of_range for a type outside the name table.
+// What a tick price type does to the book, by the type's value: the ask
+// and bid types are named and compared once per process, so a tick costs
+// integer compares. Throws std::out_of_range for a type outside the name
+// table.
 enum class BookSide { Ask, Bid, None };
+BookSide side_of_name(std::string_view name) {
+  return name == "Ask price" ? BookSide::Ask : name == "Bid price" ? BookSide::Bid : BookSide::None;
+}
 BookSide side_of_type(std::int64_t type) {
-  thread_local std::vector<std::pair<std::int64_t, BookSide>> known;
-  for (const auto& [t, side] : known) {
-    if (t == type) {
+  static const auto kSides = [] {
+    std::array<std::pair<std::int64_t, BookSide>, 2> sides{};
+    constexpr std::array<std::string_view, 2> kNames{"tptAsk", "tptBid"};
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+      const std::int64_t value = vendor_constant(kNames[i]);
+      // By the type's name, as for any tick (two constants may share a value).
+      sides[i] = {value, side_of_name(TickType2String(value))};
+    }
+    return sides;
+  }();
+  for (const auto& [value, side] : kSides) {
+    if (value == type) {
       return side;
     }
   }
-  const std::string_view name = TickType2String(type);
-  const BookSide side = name == "Ask price"   ? BookSide::Ask
-                        : name == "Bid price" ? BookSide::Bid
-                                              : BookSide::None;
-  known.emplace_back(type, side);
-  return side;
+  (void)TickType2String(type);  // a type outside the table ends the batch here
+  return BookSide::None;
 }
 
 // Applies the newest `added` ticks of a batch, oldest first, reading from

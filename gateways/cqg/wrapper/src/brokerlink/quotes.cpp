@@ -11,6 +11,7 @@
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "orbrix/cqg/vendor.hpp"
 #include "record_pool.hpp"
 #include "security_lookup.hpp"
 #include "worker_state.hpp"
@@ -47,19 +48,29 @@ std::optional<QuoteField> field_of(std::string_view name) {
   return std::nullopt;
 }
 
-// The field a quote type sets, by the type's value: its name is looked up
-// and compared once per type (and thread), not per quote. Throws
-// std::out_of_range for a type outside the name table.
+// The field a quote type sets, by the type's value: the values of the
+// types that set one are named and compared once per process, so a quote
+// costs integer compares. Throws std::out_of_range for a type outside the
+// name table.
 std::optional<QuoteField> field_of_type(std::int64_t type) {
-  thread_local std::vector<std::pair<std::int64_t, std::optional<QuoteField>>> known;
-  for (const auto& [t, field] : known) {
-    if (t == type) {
+  static const auto kFields = [] {
+    std::array<std::pair<std::int64_t, std::optional<QuoteField>>, 7> fields{};
+    constexpr std::array<std::string_view, 7> kNames{
+        "qtTrade", "qtBid", "qtAsk", "qtDayOpen", "qtDayHigh", "qtDayLow", "qtYesterdaySettlement"};
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+      const std::int64_t value = vendor_constant(kNames[i]);
+      // By the type's name, as for any quote (two constants may share a value).
+      fields[i] = {value, field_of(QuoteType2String(value))};
+    }
+    return fields;
+  }();
+  for (const auto& [value, field] : kFields) {
+    if (value == type) {
       return field;
     }
   }
-  const auto field = field_of(QuoteType2String(type));
-  known.emplace_back(type, field);
-  return field;
+  (void)QuoteType2String(type);  // a type outside the table ends the walk here
+  return std::nullopt;
 }
 
 Quote with_price(const Quote& q, QuoteField field, double p, DateTime now) {
