@@ -58,9 +58,12 @@ Session::Session(automation::Dispatch& owner, std::shared_ptr<detail::SimSetting
   }
   // Every call into this simulator's objects runs on this thread.
   detail::bind_thread_journal(controls_->shared_journal());
+  clock_view_->thread = std::this_thread::get_id();
 }
 
-Session::~Session() = default;
+Session::~Session() {
+  clock_view_->clock.store(nullptr, std::memory_order_release);
+}
 
 void Session::fire(cqg::CelEvent event, automation::Args args) const {
   events_.fire(event_id(event), args);
@@ -157,6 +160,7 @@ void Session::start_clock() {
   }
   startup_ = controls_->startup();
   clock_.emplace(start_time(startup_));
+  clock_view_->clock.store(&*clock_, std::memory_order_release);
   wall_start_ = std::chrono::steady_clock::now();
   wall_start_time_ = clock_->now();
 }
@@ -284,14 +288,6 @@ venue::Venue& Session::venue() {
     throw std::logic_error("CQGCEL has not been started (call Startup first)");
   }
   return *venue_;
-}
-
-venue::Timestamp Session::now() const {
-  on_apartment_.assert_current();
-  if (!clock_) {
-    throw std::logic_error("CQGCEL has not been started: its clock has no time yet");
-  }
-  return clock_->now();
 }
 
 automation::Date Session::vendor_time(venue::Timestamp t) const {

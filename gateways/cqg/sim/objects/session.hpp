@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "objects/event_ids.hpp"
@@ -104,8 +106,14 @@ class Session {
   // Fires the outbox, moves the venue to `t` and fires the outbox again.
   void run_until(venue::Timestamp t);
   venue::Venue& venue();  // throws std::logic_error before Startup
-  // The clock's time; throws std::logic_error before the clock started.
-  venue::Timestamp now() const;
+  // The clock as readers on the apartment reach it without a round trip
+  // (SimDriver::apartment_clock): shared with them, and let go of (null)
+  // when the session ends.
+  struct ClockView {
+    std::atomic<const venue::MarketClock*> clock{nullptr};
+    std::thread::id thread;  // the apartment's: the only one that may read it
+  };
+  const std::shared_ptr<ClockView>& clock_view() const { return clock_view_; }
   bool has_venue() const {
     on_apartment_.assert_current();
     return venue_.has_value();
@@ -147,6 +155,7 @@ class Session {
   // Apartment thread only, which on_apartment_ checks.
   automation::ApartmentChecker on_apartment_{"the simulator's session"};
   automation::ConnectionPoint events_;
+  const std::shared_ptr<ClockView> clock_view_ = std::make_shared<ClockView>();
   std::shared_ptr<cqg::decoded::Sink> decoded_ GUARDED_BY(on_apartment_);
   std::deque<automation::Task> outbox_ GUARDED_BY(on_apartment_);
   bool flush_posted_ GUARDED_BY(on_apartment_) = false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <thread>
 
 #include "objects/cqgcel.hpp"
 #include "orbrix/automation/apartment.hpp"
@@ -62,14 +63,18 @@ VenueTime SimDriver::now() const {
 
 std::function<VenueTime()> SimDriver::apartment_clock() const {
   const auto target = started_instance("apartment_clock");
-  std::weak_ptr<automation::Dispatch> weak = target;
-  auto* sim = static_cast<CQGCEL*>(target.get());
-  return [weak = std::move(weak), sim] {
-    const auto strong = weak.lock();
-    if (!strong) {
+  // Set once the session is made, never changed: read here without a hop.
+  std::shared_ptr<Session::ClockView> view =
+      static_cast<CQGCEL*>(target.get())->session().clock_view();
+  return [view = std::move(view)] {
+    if (std::this_thread::get_id() != view->thread) {
+      throw std::logic_error("apartment_clock: read off the simulator's apartment");
+    }
+    const auto* clock = view->clock.load(std::memory_order_acquire);
+    if (clock == nullptr) {
       throw std::logic_error("apartment_clock: the simulator is gone");
     }
-    return sim->session().now();
+    return clock->now();
   };
 }
 

@@ -123,9 +123,8 @@ class DecodedTicks {
   std::int64_t count() const { return static_cast<std::int64_t>(added_.ticks.size()); }
   void item(std::int64_t i) { tick_ = &added_.ticks[static_cast<std::size_t>(i)]; }
   detail::Resolved security(BaseGateway& gateway) {
-    return cache_
-               ? detail::cached_look_up(gateway, *cache_, added_.collection, added_.symbol, held_)
-               : detail::look_up(gateway, added_.symbol, own_);
+    return cache_ ? event_security_.get(gateway, *cache_, added_.collection, added_.symbol)
+                  : detail::look_up(gateway, added_.symbol, own_);
   }
   std::int64_t price_type() const { return tick_->price_type; }
   double volume() const { return tick_->volume; }
@@ -135,7 +134,7 @@ class DecodedTicks {
   const TicksAdded& added_;
   detail::SecurityCache* cache_;
   const TickUpdate* tick_ = nullptr;
-  std::shared_ptr<detail::Subscribed> held_;
+  detail::EventSecurity event_security_;
   std::optional<Security> own_;
 };
 

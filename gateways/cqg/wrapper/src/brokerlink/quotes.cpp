@@ -142,7 +142,7 @@ class DecodedQuotes {
   bool valid() const { return change_.quotes[i_].valid; }
   detail::Resolved security(BaseGateway& gateway) {
     const std::string_view symbol = symbol_of_full_name(change_.full_name);
-    return cache_ ? detail::cached_look_up(gateway, *cache_, change_.instrument, symbol, held_)
+    return cache_ ? event_security_.get(gateway, *cache_, change_.instrument, symbol)
                   : detail::look_up(gateway, symbol, own_);
   }
   std::int64_t type() const { return change_.quotes[i_].type; }
@@ -151,7 +151,7 @@ class DecodedQuotes {
  private:
   const InstrumentChange& change_;
   detail::SecurityCache* cache_;
-  std::shared_ptr<detail::Subscribed> held_;
+  detail::EventSecurity event_security_;
   std::optional<Security> own_;
   std::size_t i_ = static_cast<std::size_t>(-1);
 };

@@ -52,23 +52,34 @@ inline Resolved look_up(BaseGateway& gateway, std::string_view symbol,
   return {slot ? &*slot : nullptr, false};
 }
 
-// The same for the object `key`: asked once, then answered from `cache`.
-// `held` keeps the answer alive while it is used, should a hook unsubscribe
-// the object meanwhile.
-inline Resolved cached_look_up(BaseGateway& gateway, SecurityCache& cache, const void* key,
-                               std::string_view symbol, std::shared_ptr<Subscribed>& held) {
-  if (const auto it = cache.find(key); it != cache.end()) {
-    held = it->second;
-  } else {
-    std::optional<Security> answer;
-    if (look_up(gateway, symbol, answer).raised) {
-      return {nullptr, true, nullptr};  // asked again next time
+// The security of a decoded event's object `key`: asked of the engine once
+// per subscription (then answered from `cache`), and of the cache once per
+// event (then kept here, alive even should a hook unsubscribe the object
+// meanwhile).
+class EventSecurity {
+ public:
+  Resolved get(BaseGateway& gateway, SecurityCache& cache, const void* key,
+               std::string_view symbol) {
+    if (!known_) {
+      if (const auto it = cache.find(key); it != cache.end()) {
+        held_ = it->second;
+      } else {
+        std::optional<Security> answer;
+        if (look_up(gateway, symbol, answer).raised) {
+          return {nullptr, true, nullptr};  // asked again for the next quote or tick
+        }
+        held_ = answer ? std::make_shared<Subscribed>(std::move(*answer)) : nullptr;
+        cache.emplace(key, held_);
+      }
+      known_ = true;
     }
-    held = answer ? std::make_shared<Subscribed>(std::move(*answer)) : nullptr;
-    cache.emplace(key, held);
+    return {held_ ? &held_->security : nullptr, false, held_.get()};
   }
-  return {held ? &held->security : nullptr, false, held.get()};
-}
+
+ private:
+  std::shared_ptr<Subscribed> held_;
+  bool known_ = false;
+};
 
 // The stored record of `security` in `map`, through `slot` when there is
 // one (taken on first use), else by the key. Throws std::out_of_range
