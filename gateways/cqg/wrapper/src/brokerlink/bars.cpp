@@ -113,11 +113,11 @@ class DecodedBars {
   }
   const std::string& symbol() const { return symbol_; }
   std::optional<Security> security(BaseGateway& gateway, const std::string& symbol) const {
-    if (const auto it = cache_.find(key_); it != cache_.end()) {
-      return it->second ? std::optional<Security>(it->second->security) : std::nullopt;
+    if (const auto [found, entry] = cache_.find(key_); found) {
+      return entry ? std::optional<Security>(entry->security) : std::nullopt;
     }
     std::optional<Security> found = gateway.get_eng_security_from_cqg_symbol(symbol);
-    cache_.emplace(key_, found ? std::make_shared<detail::Subscribed>(*found) : nullptr);
+    cache_.put(key_, found);
     return found;
   }
   Bar bar(std::int64_t i, const Security& security) const {
@@ -258,7 +258,7 @@ bool BrokerLink::unsubscribe_bar_now(std::string_view cqg_symbol) {
           return false;
         }
         vendor::Cel(home).RemoveTimedBars(bars);
-        worker_state().securities.erase(bars.dispatch()->identity());
+        worker_state().securities.forget(bars.dispatch()->identity());
         worker_state().removed_bars.add(bars);
         return true;
       });
@@ -404,7 +404,7 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
     return;  // the late answer of a request the engine removed: nobody waits for it
   }
   if (const Object resolved(cqgTimedBars); resolved) {
-    worker_state().securities.erase(resolved.dispatch()->identity());  // asked anew
+    worker_state().securities.forget(resolved.dispatch()->identity());  // asked anew
   }
   VendorBars source(cqgTimedBars, cqgError);
   apply_bars_resolved(source);
@@ -425,7 +425,8 @@ void BrokerLink::timed_bars_resolved(const decoded::TimedBarsResolved& event) {
     if (!state.removed_bars.empty() && state.removed_bars.contains(event.collection)) {
       return;
     }
-    state.securities.erase(event.collection);
+    const detail::SecurityCache::InEvent in_event(state.securities);
+    state.securities.forget(event.collection);
     DecodedBars source(event, state.securities);
     apply_bars_resolved(source);
   });
@@ -437,6 +438,7 @@ void BrokerLink::timed_bars_added(const decoded::TimedBarsAdded& event) {
     if (!state.removed_bars.empty() && state.removed_bars.contains(event.collection)) {
       return;
     }
+    const detail::SecurityCache::InEvent in_event(state.securities);
     DecodedBars source(event, state.securities);
     apply_bars_added(source);
   });

@@ -229,7 +229,7 @@ bool BrokerLink::unsubscribe_orderbook_now(std::string_view cqg_symbol) {
           return false;
         }
         cel.RemoveTicks(ticks);
-        worker_state().securities.erase(ticks.dispatch()->identity());
+        worker_state().securities.forget(ticks.dispatch()->identity());
         worker_state().removed_ticks.add(ticks);
         eventOrderbookDone.clear();
         return true;
@@ -245,7 +245,7 @@ void BrokerLink::OnTicksResolved(const Variant& cqgTicks, const Variant& cqgErro
     return;  // the late answer of a request the engine removed
   }
   if (const Object resolved(cqgTicks); resolved) {
-    worker_state().securities.erase(resolved.dispatch()->identity());  // asked anew
+    worker_state().securities.forget(resolved.dispatch()->identity());  // asked anew
   }
   if (!cqgError.is_empty()) {
     // In this order, as vendor_additions.def declares: the request's symbol,
@@ -279,6 +279,7 @@ void BrokerLink::ticks_added(const decoded::TicksAdded& event) {
     if (!state.removed_ticks.empty() && state.removed_ticks.contains(event.collection)) {
       return;  // a late batch of a removed request
     }
+    const detail::SecurityCache::InEvent in_event(state.securities);
     DecodedTicks source(event, &state.securities);
     if (!apply_ticks(g, source, source.count(), record_time())) {
       report_unmapped_ticks(event.symbol);

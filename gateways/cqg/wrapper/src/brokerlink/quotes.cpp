@@ -269,7 +269,7 @@ bool BrokerLink::unsubscribe_quote_now(std::string_view cqg_symbol) {
           state.unanswered_quotes.erase(unanswered);
         }
         cel.RemoveInstrument(instrument);
-        state.securities.erase(instrument.dispatch()->identity());
+        state.securities.forget(instrument.dispatch()->identity());
         state.removed_instruments.add(instrument);
         eventQuoteDone.clear();
         return true;
@@ -305,7 +305,7 @@ void BrokerLink::OnInstrumentResolved(const Variant& symbol, const Variant& cqgI
     worker_state().removed_instruments.erase(cqgInstrument);
     const Object instrument(cqgInstrument);
     if (instrument) {
-      worker_state().securities.erase(instrument.dispatch()->identity());
+      worker_state().securities.forget(instrument.dispatch()->identity());
     }
     vendor::Instrument(instrument).DataSubscriptionLevel(detail::vendor().dsQuotesAndBBA);
   } else {
@@ -336,6 +336,7 @@ void BrokerLink::instrument_changed(const decoded::InstrumentChange& event) {
         state.removed_instruments.contains(event.instrument)) {
       return;  // a late event of an unsubscribed instrument
     }
+    const detail::SecurityCache::InEvent in_event(state.securities);
     DecodedQuotes source(event, &state.securities);
     apply_quotes(g, source, record_time());
   });

@@ -39,8 +39,12 @@ class BlockCache {
 
  private:
   enum State : unsigned char { unmade, alive, gone };
-  BlockCache() { state_ = alive; }
+  BlockCache() {
+    state_ = alive;
+    current_ = this;
+  }
   ~BlockCache() {
+    current_ = nullptr;
     state_ = gone;  // a record released later on this thread goes to the heap
     while (count_ > 0) {
       ::operator delete(blocks_[--count_], std::align_val_t(Align));
@@ -49,6 +53,9 @@ class BlockCache {
   // This thread's cache, made on first use; null once the thread has
   // destroyed it.
   static BlockCache* local() noexcept {
+    if (BlockCache* cache = current_) {
+      return cache;
+    }
     if (state_ == gone) {
       return nullptr;
     }
@@ -56,12 +63,17 @@ class BlockCache {
     return &cache;
   }
 
-  // Trivial, so it can be read on this thread even after the cache is gone.
+  // Trivial, so they can be read on this thread even after the cache is
+  // gone; the hot path reads only the cache's address. (Not initial-exec:
+  // a module loaded late, such as Python's, finds no static block left.)
+  static thread_local BlockCache* current_;
   static thread_local State state_;
   void* blocks_[kKept];
   std::size_t count_ = 0;
 };
 
+template <std::size_t Size, std::size_t Align>
+thread_local BlockCache<Size, Align>* BlockCache<Size, Align>::current_ = nullptr;
 template <std::size_t Size, std::size_t Align>
 thread_local typename BlockCache<Size, Align>::State BlockCache<Size, Align>::state_ =
     BlockCache<Size, Align>::unmade;

@@ -7,7 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -36,9 +37,61 @@ struct Resolved {
   Subscribed* subscribed = nullptr;
 };
 
-// The securities of the objects decoded events named, by identity; null
-// when the engine maps none. Worker only.
-using SecurityCache = std::unordered_map<const void*, std::shared_ptr<Subscribed>>;
+// The securities of the objects decoded events named, by the object's
+// identity: a few per subscription, searched in a flat list (a pointer
+// compare each). An entry forgotten while a decoded event is handled (a
+// hook unsubscribing) lives on until that event's end, as the event may
+// still be using it. Worker only.
+class SecurityCache {
+ public:
+  // The entry of `key`: whether there is one, and its security (null when
+  // the engine maps none).
+  std::pair<bool, Subscribed*> find(const void* key) const {
+    for (const auto& [k, entry] : entries_) {
+      if (k == key) {
+        return {true, entry.get()};
+      }
+    }
+    return {false, nullptr};
+  }
+  Subscribed* put(const void* key, std::optional<Security> security) {
+    forget(key);
+    auto& entry = entries_.emplace_back(
+        key, security ? std::make_unique<Subscribed>(std::move(*security)) : nullptr);
+    return entry.second.get();
+  }
+  void forget(const void* key) {
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (it->first == key) {
+        if (depth_ > 0 && it->second) {
+          retired_.push_back(std::move(it->second));
+        }
+        entries_.erase(it);
+        return;
+      }
+    }
+  }
+  // Marks the handling of one decoded event (nested ones included).
+  class InEvent {
+   public:
+    explicit InEvent(SecurityCache& cache) : cache_(cache) { ++cache_.depth_; }
+    ~InEvent() {
+      if (--cache_.depth_ == 0) {
+        cache_.retired_.clear();
+      }
+    }
+    InEvent(const InEvent&) = delete;
+    InEvent& operator=(const InEvent&) = delete;
+
+   private:
+    SecurityCache& cache_;
+  };
+
+ private:
+  std::vector<std::pair<const void*, std::unique_ptr<Subscribed>>> entries_;
+  std::vector<std::unique_ptr<Subscribed>> retired_;
+  int depth_ = 0;
+};
 
 // Asks the engine; the answer is kept in `slot`, which the result points into.
 inline Resolved look_up(BaseGateway& gateway, std::string_view symbol,
@@ -54,30 +107,29 @@ inline Resolved look_up(BaseGateway& gateway, std::string_view symbol,
 
 // The security of a decoded event's object `key`: asked of the engine once
 // per subscription (then answered from `cache`), and of the cache once per
-// event (then kept here, alive even should a hook unsubscribe the object
-// meanwhile).
+// event (then kept here; the cache keeps it alive to the event's end).
 class EventSecurity {
  public:
   Resolved get(BaseGateway& gateway, SecurityCache& cache, const void* key,
                std::string_view symbol) {
     if (!known_) {
-      if (const auto it = cache.find(key); it != cache.end()) {
-        held_ = it->second;
+      const auto [found, entry] = cache.find(key);
+      if (found) {
+        entry_ = entry;
       } else {
         std::optional<Security> answer;
         if (look_up(gateway, symbol, answer).raised) {
           return {nullptr, true, nullptr};  // asked again for the next quote or tick
         }
-        held_ = answer ? std::make_shared<Subscribed>(std::move(*answer)) : nullptr;
-        cache.emplace(key, held_);
+        entry_ = cache.put(key, std::move(answer));
       }
       known_ = true;
     }
-    return {held_ ? &held_->security : nullptr, false, held_.get()};
+    return {entry_ ? &entry_->security : nullptr, false, entry_};
   }
 
  private:
-  std::shared_ptr<Subscribed> held_;
+  Subscribed* entry_ = nullptr;
   bool known_ = false;
 };
 
