@@ -186,6 +186,7 @@ void BarFeed::deliver_decoded(TimedBars& bars, const venue::BarUpdate& update,
   }
   d.newest = update.bar;
   bars.count_appended();
+  d.added.symbol = bars.request()->symbol;
   sink.timed_bars_added(d.added);
 }
 

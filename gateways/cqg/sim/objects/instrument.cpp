@@ -129,10 +129,11 @@ const std::shared_ptr<Quotes>& Instrument::apply(std::span<const venue::QuoteCha
 const cqg::decoded::InstrumentChange& Instrument::decode(
     std::span<const venue::QuoteChange> changes) {
   decoded_.quotes.clear();
+  const auto& k = constants();
   for (const auto& c : changes) {
     if (delivers(c.type)) {
       decoded_.quotes.push_back({.valid = c.valid,
-                                 .type = constants().quote_type[static_cast<std::size_t>(c.type)],
+                                 .type = k.quote_type[static_cast<std::size_t>(c.type)],
                                  .price = venue::to_price(c.price, spec_.tick_size)});
     }
   }

@@ -307,6 +307,7 @@ void Session::shut_down_now() {
   started_ = false;
   shut_down_ = true;
   outbox_.clear();
+  decoded_raw_ = nullptr;
   decoded_.reset();
 }
 

@@ -61,12 +61,12 @@ void TickFeed::deliver_to(Ticks& ticks, const venue::MarketEvent& event) {
   if (auto* sink = session_.decoded_sink()) {
     auto& decoded = ticks.decoded();
     decoded.ticks.clear();
+    const auto& k = constants();
     for (const auto& t : event.ticks) {
       if (ticks.takes(t.type)) {
-        decoded.ticks.push_back(
-            {.price_type = constants().tick_type[static_cast<std::size_t>(t.type)],
-             .price = venue::to_price(t.price, tick_size),
-             .volume = static_cast<double>(t.volume)});
+        decoded.ticks.push_back({.price_type = k.tick_type[static_cast<std::size_t>(t.type)],
+                                 .price = venue::to_price(t.price, tick_size),
+                                 .volume = static_cast<double>(t.volume)});
       }
     }
     if (!decoded.ticks.empty()) {

@@ -91,7 +91,6 @@ class TimedBars final : public SimObject<TimedBars>, public Collection {
   Direct& direct() {
     direct_.added.collection = identity();
     direct_.updated.collection = identity();
-    direct_.added.symbol = request_->symbol;
     return direct_;
   }
   // A bar appended on the direct path.
