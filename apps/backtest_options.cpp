@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <iostream>
 #include <cstdio>
+#include <iostream>
 
 namespace orbrix::demo {
 
@@ -26,8 +26,8 @@ backtest::TimePoint parse_utc(const std::string& text, const std::string& option
   const std::chrono::year_month_day ymd{std::chrono::year{y}, std::chrono::month(unsigned(mo)),
                                         std::chrono::day(unsigned(d))};
   if (!(day_only || minutes || seconds) || !ymd.ok() || h > 23 || mi > 59 || sec > 59) {
-    throw std::invalid_argument(fmt::format(
-        "{}: '{}' is not a UTC time such as 2026-12-07T14:30:00Z", option, text));
+    throw std::invalid_argument(
+        fmt::format("{}: '{}' is not a UTC time such as 2026-12-07T14:30:00Z", option, text));
   }
   return std::chrono::sys_days(ymd) + std::chrono::hours(h) + std::chrono::minutes(mi) +
          std::chrono::seconds(sec);
@@ -74,8 +74,14 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
                "fills take at most the displayed size");
   app.add_option("--latency-ms", latency_ms, "how long an order is in transit")
       ->check(CLI::Range(0.0, 3'600'000.0));
+  std::string path = "direct";
+  app.add_option("--path", path,
+                 "how the simulator's events reach the gateway: direct (decoded, the default) or "
+                 "vendor (the vendor's objects read member by member, as live); the same report")
+      ->check(CLI::IsMember({"direct", "vendor"}));
   app.add_option("--out", c.out, "the report's folder");
-  app.add_flag("--no-charts", [&](std::int64_t) { c.charts = false; }, "write no PNG charts");
+  app.add_flag(
+      "--no-charts", [&](std::int64_t) { c.charts = false; }, "write no PNG charts");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -116,6 +122,7 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
     r.end = parse_utc(*end, "--end");
   }
   r.order_latency = std::chrono::milliseconds(static_cast<std::int64_t>(latency_ms));
+  r.path = path == "vendor" ? backtest::EventPath::vendor : backtest::EventPath::direct;
   r.warm_up = std::chrono::minutes(warm_up);
   return c;
 }

@@ -275,7 +275,7 @@ void BM_QuoteHandler(benchmark::State& state) {
   // The same record work from decoded data.
   const std::string full = s.security->security_name();
   auto decoded = [&](const std::vector<cqgsim::QuoteSpec>& specs) {
-    cqg::InstrumentChange change{full, {}};
+    cqg::InstrumentChange change{nullptr, full, {}};
     for (const auto& q : specs) {
       change.quotes.push_back({true, cqg::vendor_constant(q.type), q.price});
     }
@@ -559,7 +559,7 @@ void BM_TickHandlerOnBenchObjects(benchmark::State& state) {
   const Variant args[] = {collection, Variant(10)};
   const auto event = link->get_id_of_name("OnTicksAdded");
   // The same record work, directly.
-  cqg::TicksAdded direct{"EPZ26", {}};
+  cqg::TicksAdded direct{nullptr, "EPZ26", {}};
   for (int i = 0; i < 10; ++i) {
     direct.ticks.push_back({i % 2 ? bid : ask, 4000.0 + i * 0.25, 1.0 + i});
   }
@@ -601,7 +601,7 @@ void BM_TickHandlerOnSimObjects(benchmark::State& state) {
   const std::vector<Variant> args = s.link->captured_ticks;
   const auto event = s.link->get_id_of_name("OnTicksAdded");
   // The same ticks as decoded data, read on the worker, where they live.
-  cqg::TicksAdded direct{"EP", {}};
+  cqg::TicksAdded direct{nullptr, "EP", {}};
   automation::call_in_apartment(s.host.cqgCEL, [&](const Object&) {
     const Object ticks(args[0]);
     const std::int64_t count = ticks.get("Count").as_int();

@@ -51,6 +51,37 @@ TEST(SnapshotMapTest, KeysStartWithNoneAndReadersKeepTheirSnapshot) {
   EXPECT_EQ(held->bid_price(), 1);  // still alive after its key is gone
 }
 
+// A writer's slot reads and writes the key's entry; once the key is erased
+// a read through it is a missing key's, and a store adds the key again,
+// which the slot then follows; an engine's own re-adding is followed too.
+TEST(SnapshotMapTest, SlotsFollowTheirKeyThroughEraseAndReadding) {
+  QuoteMap map;
+  const Futures es("ES", "E-mini");
+  EXPECT_THROW(map.slot(es), std::out_of_range);
+  map.add_key(es);
+  QuoteMap::Slot slot = map.slot(es);
+  EXPECT_EQ(map.get(slot), nullptr);
+  map.store(slot, std::make_shared<const Quote>(make_quote(es, 1)));
+  EXPECT_EQ(map.get(es)->bid_price(), 1);  // the key's own record
+  map.store(es, make_quote(es, 2));
+  EXPECT_EQ(map.get(slot)->bid_price(), 2);
+
+  ASSERT_TRUE(map.erase(es));
+  EXPECT_THROW(map.get(slot), std::out_of_range);
+  map.store(slot, std::make_shared<const Quote>(make_quote(es, 3)));
+  EXPECT_EQ(map.get(es)->bid_price(), 3);  // added again
+  EXPECT_EQ(map.size(), 1u);
+  map.store(es, make_quote(es, 4));
+  EXPECT_EQ(map.get(slot)->bid_price(), 4);  // the slot reaches the new entry
+
+  // Erased and added back by the engine before the next store.
+  ASSERT_TRUE(map.erase(es));
+  map.add_key(es);
+  map.store(slot, std::make_shared<const Quote>(make_quote(es, 5)));
+  EXPECT_EQ(map.get(es)->bid_price(), 5);
+  EXPECT_EQ(map.size(), 1u);
+}
+
 TEST(SnapshotMapTest, ConcurrentWritesAndReadsSeeWholeRecordsInOrder) {
   QuoteMap map;
   const std::vector<Security> securities{Stock("0700", "Tencent"), Futures("ES", "E-mini"),

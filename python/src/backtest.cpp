@@ -192,8 +192,13 @@ The same options, files and seed give the same figures and report.)doc")
       [](py::object engine, const std::vector<std::pair<std::string, std::string>>& histories,
          const Typed<OptionalDatetimeName>& start, const Typed<OptionalDatetimeName>& end,
          std::uint64_t seed, cqgsim::FillModel fill_model, double order_latency,
-         int warm_up_minutes, std::int64_t account) {
+         int warm_up_minutes, std::int64_t account, const std::string& path) {
         backtest::BacktestOptions o;
+        if (path == "vendor") {
+          o.path = backtest::EventPath::vendor;
+        } else if (path != "direct") {
+          throw py::value_error("path must be \"direct\" or \"vendor\", not \"" + path + "\"");
+        }
         for (const auto& [symbol, path] : histories) {
           // Said as Python says it, before the run starts.
           if (!std::filesystem::exists(path)) {
@@ -217,6 +222,7 @@ The same options, files and seed give the same figures and report.)doc")
       py::arg("engine"), py::arg("histories"), py::arg("start") = py::none(),
       py::arg("end") = py::none(), py::arg("seed") = 1, py::arg("fill_model") = cqgsim::FillModel{},
       py::arg("order_latency") = 0.0, py::arg("warm_up_minutes") = 30, py::arg("account") = 100001,
+      py::arg("path") = "direct",
       R"doc(Runs a Python engine over recorded history on the simulator's clock; returns a BacktestResult.
 
 The engine is an object with:
@@ -229,15 +235,19 @@ The engine is an object with:
   interval() -> float        optional; seconds between two on_timer calls
                              (1.0 when absent)
 `link` is a BrokerLink; every operation works as live, and the venue
-answers at once on the simulated clock. The engine must read the run's
-time only from `now`.
+answers at once on the simulated clock. Every time the engine receives is
+the simulated clock's: `now`, and the datetime of the quotes, order books
+and positions (local time, converted as live from the wall clock).
 
 histories: [(symbol, CSV path), ...]; an empty symbol for a file with a
 symbol column. start, end: aware datetimes of the span run; None: from
 warm_up_minutes after the first record to the minute after the last.
 seed: the market of the instruments without a history. fill_model: how
 orders fill. order_latency: seconds a placed order is in transit before
-the venue works it. account: the GWAccountID traded.
+the venue works it. account: the GWAccountID traded. path: "direct" (the
+simulator hands the gateway its events decoded) or "vendor" (the gateway
+reads the vendor's objects member by member, as live); both give the same
+run.
 
 Threads: start, on_timer and stop run on this thread, each with the GIL
 taken; the gateway's hooks run on the API host's worker, as live. Blocks
@@ -247,7 +257,7 @@ run. Runs may follow one another in a process, not overlap.
 
 Raises FileNotFoundError for a history file that does not exist;
 ValueError for bad options (an end before the start, an order_latency that
-is NaN, negative or infinite); RuntimeError for a history file the reader
+is NaN, negative or infinite, another path); RuntimeError for a history file the reader
 refuses (naming file, line and column); whatever the engine raises, after
 the run's host is shut down.)doc");
 }

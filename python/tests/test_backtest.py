@@ -70,3 +70,26 @@ def test_an_engine_error_ends_the_run_with_that_error(tmp_path):
     assert (tmp_path / "summary.txt").read_text() == result.summary()
     assert sorted(f.name for f in files) == ["balance.csv", "bars.csv", "deals.csv", "orders.csv",
                                              "stats.csv", "summary.txt", "trades.csv"]
+
+
+def test_quotes_carry_the_recordings_date_on_both_paths():
+    # The recording is of December 7, 2026, 14:30 UTC on: every quote the
+    # engine is handed is stamped with the simulated time of its event, as
+    # local time (converted as the live gateway converts the wall clock's).
+    first = datetime.datetime(2026, 12, 7, 14, 35, tzinfo=datetime.timezone.utc)  # the start
+    start = first.astimezone().replace(tzinfo=None)
+    end = (first + datetime.timedelta(hours=2)).astimezone().replace(tzinfo=None)
+    summaries = []
+    for path in ("direct", "vendor"):
+        engine = Alternator()
+        result = cqg.run_backtest(engine, [("EP", SAMPLE)], warm_up_minutes=5, path=path)
+        quotes = engine.gateway().records("quote")
+        assert len(quotes) > 50
+        assert all(start <= q.datetime <= end for q in quotes), (quotes[0].datetime, path)
+        summaries.append(result.summary())
+    assert summaries[0] == summaries[1]
+    try:
+        cqg.run_backtest(Alternator(), [("EP", SAMPLE)], path="objects")
+        assert False, "an unknown path was taken"
+    except ValueError as e:
+        assert "path" in str(e)

@@ -35,11 +35,11 @@ inline DateTime truncate_to_seconds(DateTime t) {
   return std::chrono::floor<std::chrono::seconds>(t);
 }
 
-// The machine's current local wall-clock time, without zone.
-inline DateTime local_now() {
+// A UTC time point as the machine's local date-time without zone (the
+// machine's time zone and its daylight-saving rules), to the microsecond.
+inline DateTime to_local(std::chrono::system_clock::time_point t) {
   using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t tt = system_clock::to_time_t(now);
+  const std::time_t tt = system_clock::to_time_t(t);
   std::tm tm{};
 #if defined(_WIN32)
   // No tm_gmtoff: the offset is the local fields read back as UTC.
@@ -50,10 +50,42 @@ inline DateTime local_now() {
   const std::time_t local = tt + tm.tm_gmtoff;
 #endif
   const auto whole = sys_seconds{seconds{tt}};
-  const auto frac = duration_cast<microseconds>(now - time_point_cast<microseconds>(whole));
+  const auto frac = duration_cast<microseconds>(t - time_point_cast<microseconds>(whole));
   return DateTime{duration_cast<microseconds>(seconds{local}) +
                   (frac.count() >= 0 ? frac : microseconds{0})};
 }
+
+// The machine's current local wall-clock time, without zone.
+inline DateTime local_now() {
+  return to_local(std::chrono::system_clock::now());
+}
+
+// to_local for a stream of times that mostly moves forward (a simulated
+// clock): the zone's offset is looked up once per minute of UTC (zones
+// change their offset on whole minutes), so a time costs an addition. One
+// thread at a time.
+class LocalTimeCache {
+ public:
+  DateTime operator()(std::chrono::system_clock::time_point t) {
+    using namespace std::chrono;
+    const auto minute = floor<minutes>(t);
+    if (minute != minute_ || !known_) {
+      offset_ = to_local(minute).time_since_epoch() -
+                duration_cast<microseconds>(minute.time_since_epoch());
+      minute_ = minute;
+      known_ = true;
+    }
+    if (t.time_since_epoch().count() < 0) {
+      return to_local(t);  // before 1970 to_local clamps fractions; keep its answer
+    }
+    return DateTime{duration_cast<microseconds>(t.time_since_epoch()) + offset_};
+  }
+
+ private:
+  std::chrono::sys_time<std::chrono::minutes> minute_{};
+  std::chrono::microseconds offset_{};
+  bool known_ = false;
+};
 
 // "2024-03-05 14:07:09.004211"; the point and fraction are left out when the
 // microseconds are exactly zero ("2024-03-05 14:07:09").

@@ -13,6 +13,10 @@
 //
 // Every method may be called from any thread; each blocks only for that
 // short critical section.
+//
+// A writer that stores into the same keys event after event takes a Slot
+// per key once: a get or store through it reaches the key's entry without
+// hashing or comparing the key.
 
 #include <cstddef>
 #include <memory>
@@ -31,6 +35,31 @@ class SnapshotMap {
  public:
   using Snapshot = std::shared_ptr<const Value>;  // null means "none"
 
+ private:
+  struct Entry {
+    explicit Entry(const Key& k) : key(k) {}
+    const Key key;
+    Snapshot record;
+    bool erased = false;  // its key was erased: the entry is out of the map
+  };
+
+ public:
+  // One key's entry, for its writer. While the key stays, get and store
+  // through the slot act as get and store by the key. Once the key is
+  // erased, get throws std::out_of_range (a missing key) and store adds the
+  // key again, the slot then reaching the new entry. Used by one thread at
+  // a time (the writer's); the map's locking covers the rest.
+  class Slot {
+   public:
+    Slot() = default;
+    explicit operator bool() const noexcept { return entry_ != nullptr; }
+
+   private:
+    friend SnapshotMap;
+    explicit Slot(std::shared_ptr<Entry> entry) : entry_(std::move(entry)) {}
+    std::shared_ptr<Entry> entry_;
+  };
+
   SnapshotMap() = default;
   SnapshotMap(const SnapshotMap&) = delete;
   SnapshotMap& operator=(const SnapshotMap&) = delete;
@@ -39,7 +68,17 @@ class SnapshotMap {
   // record is kept). Returns whether the key was added.
   bool add_key(const Key& key) EXCLUDES(mutex_) {
     MutexLock lock(mutex_);
-    return entries_.try_emplace(key).second;
+    return entry_of(key).second;
+  }
+
+  // The slot of `key`. Throws std::out_of_range when the key is missing.
+  Slot slot(const Key& key) EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    const auto it = entries_.find(key);
+    if (it == entries_.end()) {
+      throw std::out_of_range("key is not in the map");
+    }
+    return Slot(it->second);
   }
 
   // Publishes `record` as the current record of `key`, adding the key when
@@ -50,10 +89,19 @@ class SnapshotMap {
   void store(const Key& key, Snapshot record) EXCLUDES(mutex_) {
     {
       MutexLock lock(mutex_);
-      entries_[key].swap(record);
+      entry_of(key).first->record.swap(record);
     }
     // `record` now holds the previous snapshot; it is released here,
     // outside the lock.
+  }
+  void store(Slot& slot, Snapshot record) EXCLUDES(mutex_) {
+    {
+      MutexLock lock(mutex_);
+      if (slot.entry_->erased) {
+        slot.entry_ = entry_of(slot.entry_->key).first;
+      }
+      slot.entry_->record.swap(record);
+    }
   }
 
   // The current record of `key`; null when the key holds none. Throws
@@ -64,14 +112,21 @@ class SnapshotMap {
     if (it == entries_.end()) {
       throw std::out_of_range("key is not in the map");
     }
-    return it->second;
+    return it->second->record;
+  }
+  Snapshot get(const Slot& slot) const EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    if (slot.entry_->erased) {
+      throw std::out_of_range("key is not in the map");
+    }
+    return slot.entry_->record;
   }
 
   // The current record of `key`; null when the key is missing or holds none.
   Snapshot find(const Key& key) const EXCLUDES(mutex_) {
     MutexLock lock(mutex_);
     const auto it = entries_.find(key);
-    return it == entries_.end() ? nullptr : it->second;
+    return it == entries_.end() ? nullptr : it->second->record;
   }
 
   bool contains(const Key& key) const EXCLUDES(mutex_) {
@@ -87,7 +142,8 @@ class SnapshotMap {
     if (it == entries_.end()) {
       return false;
     }
-    removed = std::move(it->second);
+    it->second->erased = true;
+    removed = std::move(it->second->record);
     entries_.erase(it);
     return true;
   }
@@ -101,12 +157,27 @@ class SnapshotMap {
   // view of the whole map at one moment. Copies the keys.
   std::vector<std::pair<Key, Snapshot>> entries() const EXCLUDES(mutex_) {
     MutexLock lock(mutex_);
-    return {entries_.begin(), entries_.end()};
+    std::vector<std::pair<Key, Snapshot>> all;
+    all.reserve(entries_.size());
+    for (const auto& [key, entry] : entries_) {
+      all.emplace_back(key, entry->record);
+    }
+    return all;
   }
 
  private:
+  // The entry of `key`, made when missing (then `second` is true).
+  std::pair<std::shared_ptr<Entry>, bool> entry_of(const Key& key) REQUIRES(mutex_) {
+    auto [it, added] = entries_.try_emplace(key);
+    if (added) {
+      it->second = std::make_shared<Entry>(key);
+    }
+    return {it->second, added};
+  }
+
   mutable Mutex mutex_;
-  std::unordered_map<Key, Snapshot, Hash, Equal> entries_ GUARDED_BY(mutex_);
+  // Each entry is shared with the slots taken of it.
+  std::unordered_map<Key, std::shared_ptr<Entry>, Hash, Equal> entries_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orbrix

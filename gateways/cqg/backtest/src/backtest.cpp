@@ -72,6 +72,21 @@ void check(const BacktestOptions& options) {
                  cqg::kMaxEngineInterval);
 }
 
+// Records stamped with the simulated clock's time (read on the worker, where
+// the events are handled), converted to local time as local_now converts
+// the wall clock's.
+class SimulatedRecordClock final : public cqg::RecordClock {
+ public:
+  explicit SimulatedRecordClock(std::function<cqgsim::VenueTime()> now) : now_(std::move(now)) {}
+  DateTime now() override {
+    return local_(std::chrono::time_point_cast<std::chrono::system_clock::duration>(now_()));
+  }
+
+ private:
+  std::function<cqgsim::VenueTime()> now_;
+  LocalTimeCache local_;  // the worker's only
+};
+
 EquityPoint equity_of(const cqgsim::AccountReport& a) {
   return {.time = a.time,
           .net_liquidating_value = a.net_liquidating_value,
@@ -115,8 +130,15 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
     gateway.set_apiHost(&host);
     link->Init(gateway);
     link->set_account_reload_pause(0ms);
+    link->set_record_clock(std::make_shared<SimulatedRecordClock>(sim.driver().apartment_clock()));
+    if (options.path == EventPath::direct) {
+      sim.driver().set_decoded_sink(link->decoded_sink());
+    }
     link->Logon("backtest", "backtest");
     link->subscribe_account_and_positions(options.account);
+    if (options.with_simulator) {
+      options.with_simulator(sim.driver());
+    }
 
     auto& driver = sim.driver();
     result.start = driver.now();

@@ -129,6 +129,23 @@ double Position::open_trade_equity() const {
   return (*mark - average_ticks_) * static_cast<double>(quantity_) * tick_value;
 }
 
+double Position::average_price() const {
+  auto book = book_.lock();
+  if (!book) {
+    return 0.0;
+  }
+  auto& broker = book->venue().broker();
+  const double tick = broker.instrument(broker.positions()[index_].instrument).tick_size;
+  return average_ticks_ * tick;
+}
+
+Position::Figures Position::figures() const {
+  return {.average_price = average_price(),
+          .quantity = quantity_,
+          .open_trade_equity = open_trade_equity(),
+          .profit_loss = realized_};
+}
+
 const automation::ClassInfo& Position::class_info() {
   static const automation::ClassInfo info = [] {
     automation::ClassInfo c("CQGPosition");
@@ -142,16 +159,8 @@ const automation::ClassInfo& Position::class_info() {
       }
       return p.quantity_ < 0 ? constants().osdSell : constants().osdBuy;
     });
-    c.add_property("AveragePrice", [self](Dispatch& d, Args) -> Variant {
-      auto& p = self(d);
-      auto book = p.book_.lock();
-      if (!book) {
-        return 0.0;
-      }
-      auto& broker = book->venue().broker();
-      const double tick = broker.instrument(broker.positions()[p.index_].instrument).tick_size;
-      return p.average_ticks_ * tick;
-    });
+    c.add_property("AveragePrice",
+                   [self](Dispatch& d, Args) -> Variant { return self(d).average_price(); });
     c.add_property("Quantity", [self](Dispatch& d, Args) -> Variant { return self(d).quantity_; });
     c.add_property("OTE",
                    [self](Dispatch& d, Args) -> Variant { return self(d).open_trade_equity(); });

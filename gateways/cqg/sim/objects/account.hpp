@@ -36,6 +36,7 @@ class Account final : public SimObject<Account> {
   static const automation::ClassInfo& class_info();
 
   venue::AccountId id() const { return id_; }
+  const std::string& name() const { return name_; }
   std::int64_t position_level() const { return position_level_; }
   bool positions_visible() const;
   bool position_updates() const;
@@ -67,6 +68,15 @@ class Position final : public SimObject<Position> {
   static const automation::ClassInfo& class_info();
 
   venue::AccountId account_id() const { return account_id_; }
+  const std::string& instrument_name() const { return instrument_name_; }
+  // AveragePrice, Quantity, OTE and ProfitLoss as read now.
+  struct Figures {
+    double average_price = 0;
+    std::int64_t quantity = 0;
+    double open_trade_equity = 0;
+    double profit_loss = 0;
+  };
+  Figures figures() const;
   void present(const venue::PositionUpdate& update) {
     quantity_ = update.quantity;
     average_ticks_ = update.average_price;
@@ -75,6 +85,7 @@ class Position final : public SimObject<Position> {
 
  private:
   double open_trade_equity() const;
+  double average_price() const;
 
   std::weak_ptr<AccountBook> book_;
   std::size_t index_;

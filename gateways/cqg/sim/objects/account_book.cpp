@@ -52,6 +52,12 @@ void AccountBook::set_level(std::int64_t level) {
       }
       accounts_->add(object);
     }
+    if (auto* sink = session_.decoded_sink()) {
+      cqg::decoded::AccountChange reloaded;
+      reloaded.change = constants().actAccountsReloaded;
+      sink->account_changed(reloaded);
+      return;
+    }
     const std::array<Variant, 3> args{Variant(constants().actAccountsReloaded), Variant(),
                                       Variant()};
     session_.fire(cqg::CelEvent::OnAccountChanged, args);
@@ -98,11 +104,23 @@ void AccountBook::deliver(const venue::TradingEvent& event) {
                                           broker.instrument(p.instrument).full_name);
   }
   position->present(update);
-  if (account->position_updates()) {
-    const std::array<Variant, 3> args{Variant(added ? k.actPositionAdded : k.actPositionChanged),
-                                      Variant(account), Variant(position)};
-    session_.fire(cqg::CelEvent::OnAccountChanged, args);
+  if (!account->position_updates()) {
+    return;
   }
+  const auto change = added ? k.actPositionAdded : k.actPositionChanged;
+  if (auto* sink = session_.decoded_sink()) {
+    const auto f = position->figures();
+    sink->account_changed({.change = change,
+                           .account_name = account->name(),
+                           .instrument_name = position->instrument_name(),
+                           .average_price = f.average_price,
+                           .quantity = f.quantity,
+                           .open_trade_equity = f.open_trade_equity,
+                           .profit_loss = f.profit_loss});
+    return;
+  }
+  const std::array<Variant, 3> args{Variant(change), Variant(account), Variant(position)};
+  session_.fire(cqg::CelEvent::OnAccountChanged, args);
 }
 
 }  // namespace orbrix::cqgsim

@@ -38,31 +38,44 @@ std::optional<std::size_t> bars_wanted(std::int64_t range_start, std::int64_t ra
 
 }  // namespace
 
-std::shared_ptr<TimedBar> BarFeed::make_bar(const venue::Bar& bar, double tick_size,
-                                            std::string_view symbol, std::size_t index) const {
-  auto b = std::make_shared<TimedBar>();
-  b->start = bar.start;
-  b->timestamp = session_.vendor_time(bar.start);
-  b->open = venue::to_price(bar.open, tick_size);
-  b->high = venue::to_price(bar.high, tick_size);
-  b->low = venue::to_price(bar.low, tick_size);
-  b->close = venue::to_price(bar.close, tick_size);
-  b->volume = static_cast<double>(bar.volume);
-  b->tick_volume = static_cast<double>(bar.tick_volume);
-  b->contract_volume = static_cast<double>(bar.contract_volume);
-  b->commodity_volume = static_cast<double>(bar.commodity_volume);
+cqg::decoded::TimedBar BarFeed::bar_values(const venue::Bar& bar, double tick_size,
+                                           std::string_view symbol, std::size_t index) const {
+  cqg::decoded::TimedBar v{.timestamp = session_.vendor_time(bar.start),
+                           .open = venue::to_price(bar.open, tick_size),
+                           .high = venue::to_price(bar.high, tick_size),
+                           .low = venue::to_price(bar.low, tick_size),
+                           .close = venue::to_price(bar.close, tick_size),
+                           .actual_volume = static_cast<double>(bar.volume)};
   // Values the controls say are missing at this index.
-  const std::pair<BarField, double TimedBar::*> fields[] = {{BarField::Open, &TimedBar::open},
-                                                            {BarField::High, &TimedBar::high},
-                                                            {BarField::Low, &TimedBar::low},
-                                                            {BarField::Close, &TimedBar::close},
-                                                            {BarField::Volume, &TimedBar::volume}};
+  const std::pair<BarField, double cqg::decoded::TimedBar::*> fields[] = {
+      {BarField::Open, &cqg::decoded::TimedBar::open},
+      {BarField::High, &cqg::decoded::TimedBar::high},
+      {BarField::Low, &cqg::decoded::TimedBar::low},
+      {BarField::Close, &cqg::decoded::TimedBar::close},
+      {BarField::Volume, &cqg::decoded::TimedBar::actual_volume}};
   for (const auto& [field, member] : fields) {
     const auto missing = session_.controls().missing_bar_values(symbol, field);
     if (std::find(missing.begin(), missing.end(), index) != missing.end()) {
-      (*b).*member = kInvalidValue;
+      v.*member = kInvalidValue;
     }
   }
+  return v;
+}
+
+std::shared_ptr<TimedBar> BarFeed::make_bar(const venue::Bar& bar, double tick_size,
+                                            std::string_view symbol, std::size_t index) const {
+  const auto v = bar_values(bar, tick_size, symbol, index);
+  auto b = std::make_shared<TimedBar>();
+  b->start = bar.start;
+  b->timestamp = v.timestamp;
+  b->open = v.open;
+  b->high = v.high;
+  b->low = v.low;
+  b->close = v.close;
+  b->volume = v.actual_volume;
+  b->tick_volume = static_cast<double>(bar.tick_volume);
+  b->contract_volume = static_cast<double>(bar.contract_volume);
+  b->commodity_volume = static_cast<double>(bar.commodity_volume);
   return b;
 }
 
@@ -94,28 +107,48 @@ Variant BarFeed::request_timed_bars(const Variant& request) {
     }
     const auto& req = *bars->request();
     const auto wanted = bars_wanted(req.range_start, req.range_end);
-    Variant error;
+    std::optional<cqg::decoded::Error> error;
     if (b.answer == AnswerBehaviour::Answer::Error) {
-      error = make_error(b.error_code, b.error_description);
+      error = cqg::decoded::Error{b.error_code, b.error_description};
     } else if (!bars->instrument()) {
-      error = make_error(1, fmt::format("Unknown symbol: {}", req.symbol));
+      error = cqg::decoded::Error{1, fmt::format("Unknown symbol: {}", req.symbol)};
     } else if (!wanted) {
-      error = make_error(2, fmt::format("RangeStart {} and RangeEnd {} do not ask for 0 to {} bars",
-                                        req.range_start, req.range_end, venue::kMaxBarsPerRequest));
-    } else if (b.answer != AnswerBehaviour::Answer::Empty) {
+      error = cqg::decoded::Error{
+          2, fmt::format("RangeStart {} and RangeEnd {} do not ask for 0 to {} bars",
+                         req.range_start, req.range_end, venue::kMaxBarsPerRequest)};
+    }
+    auto* sink = session_.decoded_sink();
+    cqg::decoded::TimedBarsResolved decoded{
+        .collection = bars->identity(), .symbol = req.symbol, .error = error, .bars = {}};
+    if (!error && b.answer != AnswerBehaviour::Answer::Empty) {
       const auto series =
           session_.venue().market().bars(*bars->instrument(), bars->period(), *wanted);
       const double tick = session_.venue().catalogue().contract(*bars->instrument()).tick_size;
+      const auto take = [&](const venue::Bar& bar) {
+        if (sink) {
+          decoded.bars.push_back(bar_values(bar, tick, req.symbol, bars->appended()));
+          bars->count_appended();
+          bars->direct().newest = bar;
+        } else {
+          bars->append(make_bar(bar, tick, req.symbol, bars->appended()));
+        }
+      };
       for (const auto& bar : series.completed) {
-        bars->append(make_bar(bar, tick, req.symbol, bars->appended()));
+        take(bar);
       }
       if (series.forming) {
-        bars->append(make_bar(*series.forming, tick, req.symbol, bars->appended()));
+        take(*series.forming);
       }
       bars->set_resolved(*wanted);
       timed_bars_.push_back(bars);
     }
-    const std::array<Variant, 2> args{Variant(bars), error};
+    if (sink) {
+      sink->timed_bars_resolved(decoded);
+      return;
+    }
+    const Variant error_object =
+        error ? Variant(make_error(error->code, error->description)) : Variant();
+    const std::array<Variant, 2> args{Variant(bars), error_object};
     session_.fire(cqg::CelEvent::OnTimedBarsResolved, args);
   });
   return bars;
@@ -132,7 +165,36 @@ void BarFeed::remove_timed_bars(const Variant& bars) {
   std::erase_if(timed_bars_, [target](const auto& b) { return b.get() == target; });
 }
 
+void BarFeed::deliver_decoded(TimedBars& bars, const venue::BarUpdate& update,
+                              cqg::decoded::Sink& sink) {
+  auto& d = bars.direct();
+  const bool opened = update.kind != venue::BarUpdate::Kind::Updated;
+  if (!opened && d.newest && d.newest->start == update.bar.start) {
+    d.newest = update.bar;  // the forming bar changed
+    d.updated.index = static_cast<std::int64_t>(bars.direct_size()) - 1;
+    sink.timed_bars_updated(d.updated);
+    return;
+  }
+  // A new bar: the one before it is final now (when the venue says so).
+  if (opened && update.finished && d.newest && d.newest->start == update.finished->start) {
+    d.newest = *update.finished;
+  }
+  d.added.previous.reset();
+  if (d.newest) {
+    const double tick = session_.venue().catalogue().contract(*bars.instrument()).tick_size;
+    d.added.previous = bar_values(*d.newest, tick, bars.request()->symbol, bars.appended() - 1);
+  }
+  d.newest = update.bar;
+  bars.count_appended();
+  d.added.symbol = bars.request()->symbol;
+  sink.timed_bars_added(d.added);
+}
+
 void BarFeed::deliver_to(TimedBars& bars, const venue::BarUpdate& update) {
+  if (auto* sink = session_.decoded_sink()) {
+    deliver_decoded(bars, update, *sink);
+    return;
+  }
   const double tick = session_.venue().catalogue().contract(*bars.instrument()).tick_size;
   const auto& symbol = bars.request()->symbol;
   const auto self = bars.shared_from_this();
@@ -165,14 +227,16 @@ bool BarFeed::listens(venue::InstrumentId id) const {
 }
 
 void BarFeed::deliver(const venue::MarketEvent& event) {
-  // A copy: a handler may add or remove requests.
-  const auto requests = timed_bars_;
-  for (const auto& b : requests) {
-    if (b->live() && b->instrument() == event.instrument) {
-      for (const auto& update : event.bars) {
-        if (update.period == b->period()) {
-          deliver_to(*b, update);
-        }
+  const DeliveryList<TimedBars>::Taken requests(listening_, timed_bars_, [&](const TimedBars& b) {
+    return b.instrument() == event.instrument;
+  });
+  for (const auto& b : requests.list()) {
+    if (!b->live()) {
+      continue;
+    }
+    for (const auto& update : event.bars) {
+      if (update.period == b->period()) {
+        deliver_to(*b, update);
       }
     }
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "objects/collection.hpp"
+#include "objects/delivery_list.hpp"
 #include "objects/session.hpp"
 #include "objects/timed_bars.hpp"
 
@@ -36,12 +37,18 @@ class BarFeed {
 
  private:
   void deliver_to(TimedBars& bars, const venue::BarUpdate& update);
+  void deliver_decoded(TimedBars& bars, const venue::BarUpdate& update, cqg::decoded::Sink& sink);
+  // A bar's values as the vendor reports them, with the values the controls
+  // say are missing at `index` (of the bars the request got) put missing.
+  cqg::decoded::TimedBar bar_values(const venue::Bar& bar, double tick_size,
+                                    std::string_view symbol, std::size_t index) const;
   std::shared_ptr<TimedBar> make_bar(const venue::Bar& bar, double tick_size,
                                      std::string_view symbol, std::size_t index) const;
 
   Session& session_;
   std::shared_ptr<AllTimedBars> all_timed_bars_;
   std::vector<std::shared_ptr<TimedBars>> timed_bars_;  // live bar requests, oldest first
+  DeliveryList<TimedBars> listening_;
 };
 
 }  // namespace orbrix::cqgsim

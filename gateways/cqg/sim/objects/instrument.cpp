@@ -53,6 +53,9 @@ Instrument::Instrument(std::weak_ptr<QuoteFeed> feed, venue::InstrumentId id,
     quotes_[i] = std::make_shared<Quote>(constants().quote_type[i]);
   }
   changed_->reserve(quotes_.size());
+  decoded_.instrument = identity();
+  decoded_.full_name = spec_.full_name;
+  decoded_.quotes.reserve(quotes_.size());
   // Enumerated by the handler of every quote event: one enumerator serves.
   changed_->reuse_enumerator(true);
 }
@@ -121,6 +124,34 @@ const std::shared_ptr<Quotes>& Instrument::apply(std::span<const venue::QuoteCha
     }
   }
   return changed_;
+}
+
+const cqg::decoded::InstrumentChange& Instrument::decode(
+    std::span<const venue::QuoteChange> changes) {
+  decoded_.quotes.clear();
+  const auto& k = constants();
+  for (const auto& c : changes) {
+    if (delivers(c.type)) {
+      decoded_.quotes.push_back({.valid = c.valid,
+                                 .type = k.quote_type[static_cast<std::size_t>(c.type)],
+                                 .price = venue::to_price(c.price, spec_.tick_size)});
+    }
+  }
+  return decoded_;
+}
+
+const cqg::decoded::InstrumentChange& Instrument::decode_snapshot(
+    const venue::InstrumentState& state) {
+  decoded_.quotes.clear();
+  for (std::size_t i = 0; i < state.quotes.size(); ++i) {
+    const auto& c = state.quotes[i];
+    if (c.valid && delivers(static_cast<venue::QuoteType>(i))) {
+      decoded_.quotes.push_back({.valid = true,
+                                 .type = constants().quote_type[i],
+                                 .price = venue::to_price(c.price, spec_.tick_size)});
+    }
+  }
+  return decoded_;
 }
 
 const std::shared_ptr<Quotes>& Instrument::snapshot(const venue::InstrumentState& state,

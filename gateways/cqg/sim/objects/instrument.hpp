@@ -9,6 +9,7 @@
 #include "objects/collection.hpp"
 #include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
+#include "orbrix/cqg/decoded_events.hpp"
 #include "venue/market/market_event.hpp"
 #include "venue/types.hpp"
 
@@ -65,6 +66,11 @@ class Instrument final : public SimObject<Instrument> {
   // The instrument's current quotes, for the first event after subscribing.
   const std::shared_ptr<Quotes>& snapshot(const venue::InstrumentState& state,
                                           automation::Date when);
+  // The same two as a decoded event for the direct path (reused from event
+  // to event; no quote object is touched): its quotes empty when there are
+  // none.
+  const cqg::decoded::InstrumentChange& decode(std::span<const venue::QuoteChange> changes);
+  const cqg::decoded::InstrumentChange& decode_snapshot(const venue::InstrumentState& state);
 
  private:
   bool delivers(venue::QuoteType type) const;
@@ -76,6 +82,7 @@ class Instrument final : public SimObject<Instrument> {
   bool removed_ = false;
   std::array<std::shared_ptr<Quote>, venue::kQuoteTypeCount> quotes_;
   std::shared_ptr<Quotes> changed_;
+  cqg::decoded::InstrumentChange decoded_;
 };
 
 }  // namespace orbrix::cqgsim

@@ -83,6 +83,11 @@ class Order final : public SimObject<Order> {
   }
   bool finished() const { return finished_; }
   automation::Variant property_value(std::int64_t id) const;
+  // The figures of the latest order event, for the direct path.
+  std::int64_t status() const { return status_; }
+  std::int64_t filled() const { return filled_; }
+  double average_price() const { return average_price_; }
+  automation::Date event_time() const { return event_time_; }
 
  private:
   std::weak_ptr<OrderDesk> desk_;

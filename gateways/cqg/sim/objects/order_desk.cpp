@@ -31,6 +31,18 @@ std::shared_ptr<T> object_arg(const Variant& v, const char* what) {
   return p;
 }
 
+// An order event as the direct path hands it over.
+cqg::decoded::OrderChange decoded_change(std::int64_t change_type, const Order& o) {
+  return {.change_type = change_type,
+          .error = std::nullopt,
+          .gw_status = o.status(),
+          .guid = o.guid(),
+          .server_timestamp = o.event_time(),
+          .average_fill_price = o.average_price(),
+          .filled_quantity = static_cast<double>(o.filled()),
+          .fill = std::nullopt};
+}
+
 }  // namespace
 
 Variant OrderDesk::create_order(Args a) {
@@ -214,12 +226,12 @@ void OrderDesk::report(const Order& o, const venue::OrderChanged& change) const 
                      .fill = std::nullopt};
   if (change.fill) {
     const auto& f = *change.fill;
-    report.fill = FillReport{
-        .fill_id = fmt::format("{}", f.id),
-        .quantity = f.quantity,
-        .price = venue::to_price(f.price, tick),
-        .commission = session_.venue().broker().options().commission_per_contract *
-                      static_cast<double>(f.quantity)};
+    report.fill =
+        FillReport{.fill_id = fmt::format("{}", f.id),
+                   .quantity = f.quantity,
+                   .price = venue::to_price(f.price, tick),
+                   .commission = session_.venue().broker().options().commission_per_contract *
+                                 static_cast<double>(f.quantity)};
   }
   settings.report_order(report);
 }
@@ -243,6 +255,10 @@ void OrderDesk::deliver(const venue::TradingEvent& event) {
     in_transit.order = added->order;
     in_transit.time = added->time;
     report(*o, in_transit);
+    if (auto* sink = session_.decoded_sink()) {
+      sink->order_changed(decoded_change(k.ctAdded, *o));
+      return;
+    }
     const std::array<Variant, 5> args{Variant(k.ctAdded), Variant(o), Variant(), Variant(),
                                       Variant()};
     session_.fire(cqg::CelEvent::OnOrderChanged, args);
@@ -261,6 +277,24 @@ void OrderDesk::deliver(const venue::TradingEvent& event) {
                changed->average_fill_price * tick, session_.vendor_time(changed->time));
     if (changed->status == venue::OrderStatus::Rejected) {
       o->set_reject_reason(changed->reject_reason);
+    }
+    if (auto* sink = session_.decoded_sink()) {
+      auto change = decoded_change(k.ctChanged, *o);
+      if (changed->fill) {
+        const auto& f = *changed->fill;
+        change.fill = cqg::decoded::Fill{.id = fmt::format("{}", f.id),
+                                         .status = k.fsNormal,
+                                         .order_guid = o->guid(),
+                                         .timestamp = session_.vendor_time(f.time),
+                                         .price = venue::to_price(f.price, tick),
+                                         .quantity = static_cast<double>(f.quantity)};
+      }
+      report(*o, *changed);
+      if (venue::is_final(changed->status)) {
+        retire(found);
+      }
+      sink->order_changed(change);
+      return;
     }
     Variant fill;
     if (changed->fill) {

@@ -68,6 +68,13 @@ void QuoteFeed::on_level_changed(Instrument& instrument) {
       return;
     }
     const auto& state = session_.venue().market().state(strong->id());
+    if (auto* sink = session_.decoded_sink()) {
+      const auto& change = strong->decode_snapshot(state);
+      if (!change.quotes.empty()) {
+        sink->instrument_changed(change);
+      }
+      return;
+    }
     const auto& quotes = strong->snapshot(state, session_.vendor_time(session_.venue().now()));
     if (quotes->size() == 0) {
       return;
@@ -88,6 +95,13 @@ void QuoteFeed::deliver(const venue::MarketEvent& event) {
     return;  // removed by a handler of what was told before
   }
   Instrument& instrument = *it->second;
+  if (auto* sink = session_.decoded_sink()) {
+    const auto& change = instrument.decode(event.quotes);
+    if (!change.quotes.empty()) {
+      sink->instrument_changed(change);
+    }
+    return;
+  }
   const auto& quotes = instrument.apply(event.quotes, session_.vendor_time(event.time));
   if (quotes->size() == 0) {
     return;

@@ -58,9 +58,12 @@ Session::Session(automation::Dispatch& owner, std::shared_ptr<detail::SimSetting
   }
   // Every call into this simulator's objects runs on this thread.
   detail::bind_thread_journal(controls_->shared_journal());
+  clock_view_->thread = std::this_thread::get_id();
 }
 
-Session::~Session() = default;
+Session::~Session() {
+  clock_view_->clock.store(nullptr, std::memory_order_release);
+}
 
 void Session::fire(cqg::CelEvent event, automation::Args args) const {
   events_.fire(event_id(event), args);
@@ -157,6 +160,7 @@ void Session::start_clock() {
   }
   startup_ = controls_->startup();
   clock_.emplace(start_time(startup_));
+  clock_view_->clock.store(&*clock_, std::memory_order_release);
   wall_start_ = std::chrono::steady_clock::now();
   wall_start_time_ = clock_->now();
 }
@@ -303,6 +307,8 @@ void Session::shut_down_now() {
   started_ = false;
   shut_down_ = true;
   outbox_.clear();
+  decoded_raw_ = nullptr;
+  decoded_.reset();
 }
 
 void Session::require_started(std::string_view member) const {

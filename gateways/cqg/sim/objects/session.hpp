@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "objects/event_ids.hpp"
@@ -12,6 +14,7 @@
 #include "orbrix/automation/connection_point.hpp"
 #include "orbrix/automation/dispatch.hpp"
 #include "orbrix/automation/task.hpp"
+#include "orbrix/cqg/decoded_events.hpp"
 #include "orbrix/cqgsim/detail/settings.hpp"
 #include "venue/venue.hpp"
 
@@ -56,6 +59,18 @@ class Session {
   // Posts an event to be fired from the apartment's pump; any thread. False
   // when the apartment has shut down.
   bool post_event(cqg::CelEvent event, std::vector<automation::Variant> args);
+  // The direct path: the taker of the streamed events decoded (instrument
+  // changes, ticks added, timed bars, order and account changes), which the
+  // features hand it instead of firing those events with vendor objects;
+  // null (the default) fires them. Only that taker hears them then.
+  void set_decoded_sink(std::shared_ptr<cqg::decoded::Sink> sink) {
+    on_apartment_.assert_current();
+    decoded_ = std::move(sink);
+    decoded_raw_ = decoded_.get();
+  }
+  // Asked by every feature for every event: unchecked (the features run on
+  // the apartment, as the setter checks it does).
+  cqg::decoded::Sink* decoded_sink() const { return decoded_raw_; }
   // Queues work that fires events, behind what is queued already.
   void emit(automation::Task task);
   // Runs what the outbox holds, in order.
@@ -91,6 +106,14 @@ class Session {
   // Fires the outbox, moves the venue to `t` and fires the outbox again.
   void run_until(venue::Timestamp t);
   venue::Venue& venue();  // throws std::logic_error before Startup
+  // The clock as readers on the apartment reach it without a round trip
+  // (SimDriver::apartment_clock): shared with them, and let go of (null)
+  // when the session ends.
+  struct ClockView {
+    std::atomic<const venue::MarketClock*> clock{nullptr};
+    std::thread::id thread;  // the apartment's: the only one that may read it
+  };
+  const std::shared_ptr<ClockView>& clock_view() const { return clock_view_; }
   bool has_venue() const {
     on_apartment_.assert_current();
     return venue_.has_value();
@@ -132,6 +155,9 @@ class Session {
   // Apartment thread only, which on_apartment_ checks.
   automation::ApartmentChecker on_apartment_{"the simulator's session"};
   automation::ConnectionPoint events_;
+  const std::shared_ptr<ClockView> clock_view_ = std::make_shared<ClockView>();
+  std::shared_ptr<cqg::decoded::Sink> decoded_ GUARDED_BY(on_apartment_);
+  cqg::decoded::Sink* decoded_raw_ = nullptr;  // decoded_, for the features' reads
   std::deque<automation::Task> outbox_ GUARDED_BY(on_apartment_);
   bool flush_posted_ GUARDED_BY(on_apartment_) = false;
   bool started_ GUARDED_BY(on_apartment_) = false;

@@ -58,6 +58,22 @@ void TickFeed::remove_ticks(const Variant& ticks) {
 
 void TickFeed::deliver_to(Ticks& ticks, const venue::MarketEvent& event) {
   const double tick_size = session_.venue().catalogue().contract(event.instrument).tick_size;
+  if (auto* sink = session_.decoded_sink()) {
+    auto& decoded = ticks.decoded();
+    decoded.ticks.clear();
+    const auto& k = constants();
+    for (const auto& t : event.ticks) {
+      if (ticks.takes(t.type)) {
+        decoded.ticks.push_back({.price_type = k.tick_type[static_cast<std::size_t>(t.type)],
+                                 .price = venue::to_price(t.price, tick_size),
+                                 .volume = static_cast<double>(t.volume)});
+      }
+    }
+    if (!decoded.ticks.empty()) {
+      sink->ticks_added(decoded);
+    }
+    return;
+  }
   std::int64_t added = 0;
   for (const auto& t : event.ticks) {
     if (!ticks.takes(t.type)) {
@@ -82,10 +98,11 @@ bool TickFeed::listens(venue::InstrumentId id) const {
 }
 
 void TickFeed::deliver(const venue::MarketEvent& event) {
-  // A copy: a handler may add or remove requests.
-  const auto requests = ticks_;
-  for (const auto& t : requests) {
-    if (t->resolved() && !t->removed() && t->instrument() == event.instrument) {
+  const DeliveryList<Ticks>::Taken requests(listening_, ticks_, [&](const Ticks& t) {
+    return t.resolved() && t.instrument() == event.instrument;
+  });
+  for (const auto& t : requests.list()) {
+    if (!t->removed()) {
       deliver_to(*t, event);
     }
   }

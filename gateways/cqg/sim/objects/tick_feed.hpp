@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "objects/collection.hpp"
+#include "objects/delivery_list.hpp"
 #include "objects/session.hpp"
 #include "objects/ticks.hpp"
 
@@ -37,6 +38,7 @@ class TickFeed {
   Session& session_;
   std::shared_ptr<AllTicks> all_ticks_;
   std::vector<std::shared_ptr<Ticks>> ticks_;  // live tick requests, oldest first
+  DeliveryList<Ticks> listening_;
 };
 
 }  // namespace orbrix::cqgsim

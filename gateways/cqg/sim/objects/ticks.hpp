@@ -8,6 +8,7 @@
 #include "objects/collection.hpp"
 #include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
+#include "orbrix/cqg/decoded_events.hpp"
 #include "venue/market/quotes.hpp"
 #include "venue/types.hpp"
 
@@ -66,8 +67,15 @@ class Ticks final : public SimObject<Ticks>, public Collection {
   bool takes(venue::TickType type) const;
   // Drops the oldest ticks beyond the window, after a batch of `added`.
   void trim(std::size_t added);
+  // The direct path's event, refilled per batch (no tick object is made).
+  cqg::decoded::TicksAdded& decoded() {
+    decoded_.collection = identity();
+    decoded_.symbol = request_->symbol;
+    return decoded_;
+  }
 
  private:
+  cqg::decoded::TicksAdded decoded_;
   std::shared_ptr<TicksRequest> request_;
   std::optional<venue::InstrumentId> instrument_;
   bool resolved_ = false;

@@ -11,6 +11,7 @@
 #include "objects/collection.hpp"
 #include "objects/sim_object.hpp"
 #include "orbrix/automation/class_info.hpp"
+#include "orbrix/cqg/decoded_events.hpp"
 #include "venue/market/bars.hpp"
 #include "venue/types.hpp"
 
@@ -80,7 +81,25 @@ class TimedBars final : public SimObject<TimedBars>, public Collection {
   // first one the request got, dropped ones included.
   std::size_t appended() const { return appended_; }
 
+  // The direct path makes no bar objects: it keeps the venue's newest bar,
+  // counts what the collection would hold, and refills its events.
+  struct Direct {
+    std::optional<venue::Bar> newest;
+    cqg::decoded::TimedBarsAdded added;
+    cqg::decoded::TimedBarsUpdated updated;
+  };
+  Direct& direct() {
+    direct_.added.collection = identity();
+    direct_.updated.collection = identity();
+    return direct_;
+  }
+  // A bar appended on the direct path.
+  void count_appended() { ++appended_; }
+  // The bars the collection would hold on the direct path.
+  std::size_t direct_size() const { return window_ > 0 ? std::min(appended_, window_) : appended_; }
+
  private:
+  Direct direct_;
   std::shared_ptr<TimedBarsRequest> request_;
   std::optional<venue::InstrumentId> instrument_;
   venue::BarPeriod period_;

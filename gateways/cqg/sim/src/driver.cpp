@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <thread>
 
 #include "objects/cqgcel.hpp"
 #include "orbrix/automation/apartment.hpp"
@@ -58,6 +59,29 @@ VenueTime SimDriver::now() const {
   VenueTime now{};
   target->apartment()->call([&] { now = sim->session().venue().now(); });
   return now;
+}
+
+std::function<VenueTime()> SimDriver::apartment_clock() const {
+  const auto target = started_instance("apartment_clock");
+  // Set once the session is made, never changed: read here without a hop.
+  std::shared_ptr<Session::ClockView> view =
+      static_cast<CQGCEL*>(target.get())->session().clock_view();
+  return [view = std::move(view)] {
+    if (std::this_thread::get_id() != view->thread) {
+      throw std::logic_error("apartment_clock: read off the simulator's apartment");
+    }
+    const auto* clock = view->clock.load(std::memory_order_acquire);
+    if (clock == nullptr) {
+      throw std::logic_error("apartment_clock: the simulator is gone");
+    }
+    return clock->now();
+  };
+}
+
+void SimDriver::set_decoded_sink(std::shared_ptr<cqg::decoded::Sink> sink) {
+  const auto target = started_instance("set_decoded_sink");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->session().set_decoded_sink(std::move(sink)); });
 }
 
 void SimDriver::fire_quotes(std::string_view symbol, std::vector<QuoteSpec> quotes) {

@@ -157,22 +157,20 @@ Variant CELSinkBase::invoke(automation::DispId id, automation::InvokeKind, autom
   }
   const auto event = static_cast<CelEvent>(table[static_cast<std::size_t>(id)]);
   const auto& info = kCelEvents[static_cast<std::size_t>(event)];
-  try {
+  // Handlers catch nothing; their errors end here, on the worker, and never
+  // reach the thread boundary.
+  run_guarded(event, [&] {
     if (args.size() != static_cast<std::size_t>(info.params)) {
       throw std::invalid_argument(
           fmt::format("takes {} arguments, {} were delivered", info.params, args.size()));
     }
     dispatch_event(event, args);
-  } catch (const std::exception& e) {
-    // Handlers catch nothing; their errors end here, on the worker, and
-    // never reach the thread boundary.
-    Trace(fmt::format("Exception in {}.{}: {}", type_name(), info.name, e.what()));
-  } catch (const ForcedUnwind&) {
-    throw;
-  } catch (...) {
-    Trace(fmt::format("Exception in {}.{}: unknown error", type_name(), info.name));
-  }
+  });
   return {};
+}
+
+void CELSinkBase::trace_handler_error(CelEvent event, std::string_view what) const {
+  Trace(fmt::format("Exception in {}.{}: {}", type_name(), cel_event_name(event), what));
 }
 
 }  // namespace orbrix::cqg

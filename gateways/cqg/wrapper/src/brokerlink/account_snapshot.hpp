@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "orbrix/automation/object.hpp"
+#include "orbrix/common/datetime.hpp"
 #include "orbrix/core/balance.hpp"
 #include "orbrix/core/security.hpp"
 
@@ -45,6 +46,8 @@ struct AccountSnapshot {
   std::string balance_error;
 
   Lookup positions_lookup;
+  // When the positions were read: their update_time.
+  DateTime time{};
   std::vector<RawPosition> positions;
   std::exception_ptr positions_error;
   // The walk: the account's Positions (a proxy, for the round trips after

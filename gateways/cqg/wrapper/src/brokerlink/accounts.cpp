@@ -120,6 +120,47 @@ std::string stamp_now() {
   return fmt::format("{}.{:06d}", text, us);
 }
 
+constexpr std::string_view kPositionLine =
+    "OnAccountChanged - open position is {} for {} account - instrument: {} average price: {} "
+    "quantity: {} OTE: {} PL: {}";
+
+// OnAccountChanged's account and position read from the vendor's objects
+// for the line a position's change writes.
+class VendorAccountChange {
+ public:
+  VendorAccountChange(const Variant& change, const Variant& account, const Variant& position)
+      : change_(change), account_(account), position_(position) {}
+  bool is(std::int64_t constant) const { return change_ == Variant(constant); }
+  std::string position_line(std::string_view what) const {
+    const vendor::Account account{Object(account_)};
+    const vendor::Position position{Object(position_)};
+    return fmt::format(fmt::runtime(kPositionLine), what, account.GWAccountName().to_text(),
+                       position.InstrumentName().to_text(), position.AveragePrice().to_text(),
+                       position.Quantity().to_text(), position.OTE().to_text(),
+                       position.ProfitLoss().to_text());
+  }
+
+ private:
+  const Variant& change_;
+  const Variant& account_;
+  const Variant& position_;
+};
+
+// The same event decoded; its figures written as the vendor's values are.
+class DecodedAccountChange {
+ public:
+  explicit DecodedAccountChange(const decoded::AccountChange& c) : c_(c) {}
+  bool is(std::int64_t constant) const { return c_.change == constant; }
+  std::string position_line(std::string_view what) const {
+    return fmt::format(fmt::runtime(kPositionLine), what, c_.account_name, c_.instrument_name,
+                       Variant(c_.average_price).to_text(), Variant(c_.quantity).to_text(),
+                       Variant(c_.open_trade_equity).to_text(), Variant(c_.profit_loss).to_text());
+  }
+
+ private:
+  const decoded::AccountChange& c_;
+};
+
 }  // namespace
 
 void BrokerLink::publish_balance(const detail::AccountSnapshot& s) {
@@ -176,7 +217,7 @@ void BrokerLink::publish_positions(const detail::AccountSnapshot& s) {
     throw std::invalid_argument(not_found_text(s.id));
   }
   const auto& k = detail::vendor();
-  const DateTime now = local_now();
+  const DateTime now = s.time;
   std::vector<PositionData> built;
   MutexLock guard(lock);
   BaseGateway& g = bound_gateway("update_positions");
@@ -265,6 +306,7 @@ void BrokerLink::subscribe_account_and_positions_now(std::int64_t GWAccountID,
     selected.AutoSubscribeInstruments(true);
     selected.PositionSubcriptionLevel(k.pslSnapshotAndUpdates);
     read_balance(home, s);
+    s.time = record_time();
     start_positions(home, s);
     return true;
   });
@@ -321,8 +363,10 @@ void BrokerLink::update_account_balance() {
 void BrokerLink::update_positions() {
   detail::AccountSnapshot s = new_snapshot(GWAccountID());
   guarded("update_positions", [&] {
-    automation::call_in_apartment(cel("update_positions"),
-                                  [&](const Object& home) { start_positions(home, s); });
+    automation::call_in_apartment(cel("update_positions"), [&](const Object& home) {
+      s.time = record_time();
+      start_positions(home, s);
+    });
     finish_positions_walk(s);
   });
   publish_positions(s);
@@ -343,30 +387,33 @@ std::optional<std::int64_t> BrokerLink::GWAccountID() const {
   return gw_account_id_;
 }
 
-void BrokerLink::OnAccountChanged(const Variant& change, const Variant& cqgAccount,
-                                  const Variant& cqgPosition) {
+template <class Source>
+void BrokerLink::apply_account_change(Source& source) {
   const auto& k = detail::vendor();
-  const auto position_line = [&](std::string_view what) {
-    const vendor::Account account{Object(cqgAccount)};
-    const vendor::Position position{Object(cqgPosition)};
-    Trace(fmt::format(
-        "OnAccountChanged - open position is {} for {} account - instrument: {} average price: "
-        "{} quantity: {} OTE: {} PL: {}",
-        what, account.GWAccountName().to_text(), position.InstrumentName().to_text(),
-        position.AveragePrice().to_text(), position.Quantity().to_text(), position.OTE().to_text(),
-        position.ProfitLoss().to_text()));
-  };
-  if (change == Variant(k.actPositionAdded)) {
-    position_line("added");
+  if (source.is(k.actPositionAdded)) {
+    Trace(source.position_line("added"));
   }
-  if (change == Variant(k.actPositionChanged)) {
-    position_line("changed");
+  if (source.is(k.actPositionChanged)) {
+    Trace(source.position_line("changed"));
   }
-  if (change == Variant(k.actAccountsReloaded)) {
+  if (source.is(k.actAccountsReloaded)) {
     Trace("OnAccountChanged - Accounts are ready!");
     accounts_reloaded_.set();
     eventAccountIsReady.set();
   }
+}
+
+void BrokerLink::OnAccountChanged(const Variant& change, const Variant& cqgAccount,
+                                  const Variant& cqgPosition) {
+  VendorAccountChange source(change, cqgAccount, cqgPosition);
+  apply_account_change(source);
+}
+
+void BrokerLink::account_changed(const decoded::AccountChange& event) {
+  run_guarded(CelEvent::OnAccountChanged, [&] {
+    DecodedAccountChange source(event);
+    apply_account_change(source);
+  });
 }
 
 }  // namespace orbrix::cqg

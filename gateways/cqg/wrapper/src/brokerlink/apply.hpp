@@ -1,9 +1,10 @@
 #pragma once
 
-// The decoded form of the hot vendor events and the plain functions that
-// apply them to the engine's gateway, for tests and benchmarks that drive
-// them without an apartment. Not part of the module's interface: the
-// handlers apply the same rules to the vendor's objects as they read them.
+// The plain functions that apply decoded events to the engine's gateway,
+// for tests and benchmarks that drive them without an apartment: the
+// functions BrokerLink applies both paths' events with, asking the engine
+// for the security per event and stamping records with the machine's
+// local time. Not part of the module's interface.
 
 #include <cstdint>
 #include <string>
@@ -13,22 +14,16 @@
 #include "orbrix/core/bar.hpp"
 #include "orbrix/core/base_gateway.hpp"
 #include "orbrix/cqg/broker_link_constants.hpp"
+#include "orbrix/cqg/decoded_events.hpp"
 
 namespace orbrix::cqg {
 
-// One changed vendor quote. `type` and `price` are read only when valid.
-struct QuoteUpdate {
-  bool valid = false;
-  std::int64_t type = 0;
-  double price = 0;
-};
-
-// OnInstrumentChanged: the instrument's full name and its changed quotes in
-// collection order.
-struct InstrumentChange {
-  std::string full_name;
-  std::vector<QuoteUpdate> quotes;
-};
+// The decoded events (the vendor catalogue's, which an in-process
+// simulator hands over on the direct path).
+using decoded::InstrumentChange;
+using decoded::QuoteUpdate;
+using decoded::TicksAdded;
+using decoded::TickUpdate;
 
 // Updates the security's Quote for each valid quote, stores it in
 // cqg_quotes and passes it to process_quote once it holds a last price or
@@ -39,18 +34,6 @@ struct InstrumentChange {
 // engine hook that raises (the look-up or process_quote) is traced and
 // costs only its own call.
 void apply_instrument_change(BaseGateway& gateway, const InstrumentChange& change);
-
-struct TickUpdate {
-  std::int64_t price_type = 0;
-  double price = 0;
-  double volume = 0;
-};
-
-// OnTicksAdded: the requested symbol and the newly added ticks, oldest first.
-struct TicksAdded {
-  std::string symbol;
-  std::vector<TickUpdate> ticks;
-};
 
 // Updates the first level of the security's OrderBook tick by tick, stores
 // it in cqg_orderbooks after each tick and passes it to process_orderbook

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "apply.hpp"
 #include "internal.hpp"
@@ -10,6 +12,7 @@
 #include "orbrix/core/safe_call.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "security_lookup.hpp"
 #include "worker_state.hpp"
 
 namespace orbrix::cqg {
@@ -34,6 +37,102 @@ Bar make_bar(const vendor::TimedBar& bar, const Security& security) {
              .close = bar.Close().as_double(),
              .volume = bar.ActualVolume().as_double()};
 }
+
+// The same from a decoded bar.
+Bar make_bar(const decoded::TimedBar& bar, const Security& security) {
+  return Bar{.datetime = truncate_to_seconds(bar.timestamp),
+             .security = security,
+             .open = bar.open,
+             .high = bar.high,
+             .low = bar.low,
+             .close = bar.close,
+             .volume = bar.actual_volume};
+}
+
+// A timed-bars event read from the vendor's collection, member by member
+// as the apply functions ask (on the worker): a failed resolution's
+// request Symbol then error, Count, the request's Symbol, Item(i)'s values.
+class VendorBars {
+ public:
+  VendorBars(const Variant& bars, const Variant& error) : variant_(bars), error_(error) {}
+  bool failed() const { return !error_.is_empty(); }
+  std::pair<std::string, std::string> failure() const {
+    const Object failed(variant_);
+    std::string symbol = failed ? request_symbol_of(failed) : "";
+    return {std::move(symbol), detail::error_text(error_)};
+  }
+  std::int64_t count() const { return bars().Count(); }
+  std::string symbol() const { return request_symbol_of(bars().object()); }
+  // The security of the request's symbol, asked of the engine (its error
+  // passes).
+  std::optional<Security> security(BaseGateway& gateway, const std::string& symbol) const {
+    return gateway.get_eng_security_from_cqg_symbol(symbol);
+  }
+  Bar bar(std::int64_t i, const Security& security) const {
+    return make_bar(vendor::TimedBar(bars().Item(i)), security);
+  }
+
+ private:
+  const vendor::TimedBars& bars() const {
+    if (!bars_) {
+      bars_.emplace(Object(variant_));
+    }
+    return *bars_;
+  }
+  const Variant& variant_;
+  const Variant& error_;
+  mutable std::optional<vendor::TimedBars> bars_;
+};
+
+// A decoded timed-bars event: the resolution's bars, or an addition's bar
+// before the newest (at count() - 2, as the vendor's collection has it).
+// The security is asked once per request (cache), the engine's error
+// passing as on the vendor path.
+class DecodedBars {
+ public:
+  DecodedBars(const decoded::TimedBarsResolved& resolved, detail::SecurityCache& cache)
+      : key_(resolved.collection),
+        symbol_(resolved.symbol),
+        error_(resolved.error ? &*resolved.error : nullptr),
+        bars_(&resolved.bars),
+        cache_(cache) {}
+  DecodedBars(const decoded::TimedBarsAdded& added, detail::SecurityCache& cache)
+      : key_(added.collection),
+        symbol_(added.symbol),
+        previous_(added.previous ? &*added.previous : nullptr),
+        cache_(cache) {}
+  bool failed() const { return error_ != nullptr; }
+  std::pair<std::string, std::string> failure() const {
+    return {symbol_, fmt::format("{} (code {})", error_->description, error_->code)};
+  }
+  std::int64_t count() const {
+    if (bars_ != nullptr) {
+      return static_cast<std::int64_t>(bars_->size());
+    }
+    return previous_ != nullptr ? 2 : 1;
+  }
+  const std::string& symbol() const { return symbol_; }
+  std::optional<Security> security(BaseGateway& gateway, const std::string& symbol) const {
+    if (const auto [found, entry] = cache_.find(key_); found) {
+      return entry ? std::optional<Security>(entry->security) : std::nullopt;
+    }
+    std::optional<Security> found = gateway.get_eng_security_from_cqg_symbol(symbol);
+    cache_.put(key_, found);
+    return found;
+  }
+  Bar bar(std::int64_t i, const Security& security) const {
+    return make_bar(bars_ != nullptr ? (*bars_)[static_cast<std::size_t>(i)] : *previous_,
+                    security);
+  }
+
+ private:
+  const void* key_;
+  const std::string& symbol_;
+  const decoded::Error* error_ = nullptr;
+  const std::vector<decoded::TimedBar>* bars_ = nullptr;
+  const decoded::TimedBar* previous_ = nullptr;
+  detail::SecurityCache& cache_;
+};
 
 constexpr double kInvalid = static_cast<double>(INVALID_VALUE);
 
@@ -159,6 +258,7 @@ bool BrokerLink::unsubscribe_bar_now(std::string_view cqg_symbol) {
           return false;
         }
         vendor::Cel(home).RemoveTimedBars(bars);
+        worker_state().securities.forget(bars.dispatch()->identity());
         worker_state().removed_bars.add(bars);
         return true;
       });
@@ -211,7 +311,8 @@ void BrokerLink::dumpBar(const Variant& bar, const Variant& index) {
       b.TickVolume().to_text()));
 }
 
-void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant& cqgError) {
+template <class Source>
+void BrokerLink::apply_bars_resolved(Source& source) {
   // Every outcome releases the waiting caller, also an error.
   struct Release {
     automation::Event& event;
@@ -220,28 +321,21 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
         event.set();
       }
     }
-  };
-  if (worker_state().removed_bars.contains(cqgTimedBars)) {
-    return;  // the late answer of a request the engine removed: nobody waits for it
-  }
-  Release release{eventBarDone};
-  if (!cqgError.is_empty()) {
+  } release{eventBarDone};
+  if (source.failed()) {
     // In this order, as vendor_additions.def declares: the request's symbol,
     // then the error.
-    const Object failed(cqgTimedBars);
-    std::string symbol = failed ? request_symbol_of(failed) : "";
-    report_failure(SubscriptionFailure::Kind::bars, std::move(symbol),
-                   detail::error_text(cqgError));
+    auto [symbol, error] = source.failure();
+    report_failure(SubscriptionFailure::Kind::bars, std::move(symbol), std::move(error));
     return;
   }
-  const vendor::TimedBars bars{Object(cqgTimedBars)};
-  const std::int64_t count = bars.Count();
+  const std::int64_t count = source.count();
   if (count == 0) {
     return;
   }
-  const std::string symbol = request_symbol_of(bars.object());
+  const std::string symbol = source.symbol();
   BaseGateway& g = bound_gateway("OnTimedBarsResolved");
-  const std::optional<Security> security = g.get_eng_security_from_cqg_symbol(symbol);
+  const std::optional<Security> security = source.security(g, symbol);
   if (!security) {
     return;  // no security to key a window with
   }
@@ -257,25 +351,22 @@ void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant&
   std::vector<Bar> window;
   window.reserve(static_cast<std::size_t>(count - 1));
   for (std::int64_t i = 0; i + 1 < count; ++i) {
-    window.push_back(make_bar(vendor::TimedBar(bars.Item(i)), *security));
+    window.push_back(source.bar(i, *security));
   }
   MutexLock guard(bars_mutex_);
   subscribe_bars_data_[*security] =
       StoredWindow{std::make_shared<std::vector<Bar>>(std::move(window)), false};
 }
 
-void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
-  if (worker_state().removed_bars.contains(cqgTimedBars)) {
-    return;  // a late addition of a removed request, dropped before any read
-  }
-  const vendor::TimedBars bars{Object(cqgTimedBars)};
-  const std::int64_t count = bars.Count();
+template <class Source>
+void BrokerLink::apply_bars_added(Source& source) {
+  const std::int64_t count = source.count();
   if (count < 2) {
     return;
   }
-  const std::string symbol = request_symbol_of(bars.object());
+  const std::string symbol = source.symbol();
   const std::optional<Security> security =
-      bound_gateway("OnTimedBarsAdded").get_eng_security_from_cqg_symbol(symbol);
+      source.security(bound_gateway("OnTimedBarsAdded"), symbol);
   if (!security) {
     throw std::out_of_range(
         fmt::format("OnTimedBarsAdded: no security is mapped to {}; no window to roll", symbol));
@@ -287,7 +378,7 @@ void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
           "OnTimedBarsAdded: no bar window for {}; it is made by the resolution", symbol));
     }
   }
-  const Bar bar = make_bar(vendor::TimedBar(bars.Item(count - 2)), *security);
+  const Bar bar = source.bar(count - 2, *security);
   bool rolled = false;
   {
     MutexLock guard(bars_mutex_);
@@ -307,6 +398,54 @@ void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
     WriteLine("[2] OnTimedBarsAdded: " + to_text(bar));
   }
 }
+
+void BrokerLink::OnTimedBarsResolved(const Variant& cqgTimedBars, const Variant& cqgError) {
+  if (worker_state().removed_bars.contains(cqgTimedBars)) {
+    return;  // the late answer of a request the engine removed: nobody waits for it
+  }
+  if (const Object resolved(cqgTimedBars); resolved) {
+    worker_state().securities.forget(resolved.dispatch()->identity());  // asked anew
+  }
+  VendorBars source(cqgTimedBars, cqgError);
+  apply_bars_resolved(source);
+}
+
+void BrokerLink::OnTimedBarsAdded(const Variant& cqgTimedBars) {
+  if (worker_state().removed_bars.contains(cqgTimedBars)) {
+    return;  // a late addition of a removed request, dropped before any read
+  }
+  const Variant none;
+  VendorBars source(cqgTimedBars, none);
+  apply_bars_added(source);
+}
+
+void BrokerLink::timed_bars_resolved(const decoded::TimedBarsResolved& event) {
+  run_guarded(CelEvent::OnTimedBarsResolved, [&] {
+    WorkerState& state = worker_state();
+    if (!state.removed_bars.empty() && state.removed_bars.contains(event.collection)) {
+      return;
+    }
+    const detail::SecurityCache::InEvent in_event(state.securities);
+    state.securities.forget(event.collection);
+    DecodedBars source(event, state.securities);
+    apply_bars_resolved(source);
+  });
+}
+
+void BrokerLink::timed_bars_added(const decoded::TimedBarsAdded& event) {
+  run_guarded(CelEvent::OnTimedBarsAdded, [&] {
+    WorkerState& state = worker_state();
+    if (!state.removed_bars.empty() && state.removed_bars.contains(event.collection)) {
+      return;
+    }
+    const detail::SecurityCache::InEvent in_event(state.securities);
+    DecodedBars source(event, state.securities);
+    apply_bars_added(source);
+  });
+}
+
+// The vendor path's handler does nothing with an update either.
+void BrokerLink::timed_bars_updated(const decoded::TimedBarsUpdated&) {}
 
 void BrokerLink::OnTimedBarsUpdated(const Variant&, const Variant&) {}
 void BrokerLink::OnTimedBarsRemoved(const Variant&, const Variant&) {}

@@ -69,6 +69,28 @@ void BrokerLink::set_account_reload_pause(std::chrono::milliseconds pause) {
   reload_pause_ms_.store(pause.count(), std::memory_order_relaxed);
 }
 
+void BrokerLink::set_record_clock(std::shared_ptr<RecordClock> clock) {
+  RecordClock* raw = clock.get();
+  if (clock) {
+    // Kept: the worker may be reading the one it replaces.
+    MutexLock guard(clocks_mutex_);
+    clocks_.push_back(std::move(clock));
+  }
+  record_clock_.store(raw, std::memory_order_release);
+}
+
+DateTime BrokerLink::record_time() {
+  if (RecordClock* clock = record_clock_.load(std::memory_order_acquire)) {
+    return clock->now();
+  }
+  return local_now();
+}
+
+std::shared_ptr<decoded::Sink> BrokerLink::decoded_sink() {
+  // Shares this object's life: the simulator holding it keeps it alive.
+  return std::shared_ptr<decoded::Sink>(shared_from_this(), static_cast<decoded::Sink*>(this));
+}
+
 const automation::Object& BrokerLink::cel(std::string_view operation) const {
   ApiHost* host = apiHost();
   if (host == nullptr) {
@@ -184,6 +206,12 @@ bool RemovedObjects::contains(const Variant& object) const {
   const automation::Object o(object);
   return std::any_of(objects_.begin(), objects_.end(),
                      [&o](const automation::Object& r) { return r.same_object(o); });
+}
+
+bool RemovedObjects::contains(const void* identity) const {
+  return std::any_of(objects_.begin(), objects_.end(), [identity](const automation::Object& r) {
+    return r.dispatch()->identity() == identity;
+  });
 }
 
 void RemovedObjects::add(automation::Object object) {

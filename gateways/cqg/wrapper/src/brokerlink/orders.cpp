@@ -15,15 +15,77 @@ using automation::Object;
 
 namespace {
 
-// One OnOrderChanged, decoded.
-struct OrderChange {
-  std::int64_t change_type = 0;
-  OrderUpdate update;
-};
-
 Variant value_of(const Object& property) {
   return vendor::OrderProperty(property).Value();
 }
+
+// OnOrderChanged's order and fill read from the vendor's objects, member by
+// member as the apply function asks: the order's properties (the status and
+// id property objects first, their values last), then the fill's Status,
+// Id, Order.GUID, Timestamp, Price and Quantity.
+class VendorOrderChange {
+ public:
+  VendorOrderChange(const Variant& change_type, const Variant& order, const Variant& fill,
+                    const Variant& error)
+      : change_type_(change_type), order_(order), fill_(Object(fill)), error_(error) {}
+  bool failed() const { return !error_.is_empty(); }
+  std::int64_t change_type() const { return change_type_.as_int(); }
+  // Throws for a status outside the table, before anything is reported.
+  void read_order(OrderUpdate& u) const {
+    const auto& k = detail::vendor();
+    const vendor::OrderProperties properties(vendor::Order(Object(order_)).Properties());
+    const Object gw_status = properties(k.opGWStatus);
+    const Object guid = properties(k.opGUID);
+    u.updated_time = detail::vendor_time(value_of(properties(k.opEventServerTimestamp)));
+    u.filled_avg_price = value_of(properties(k.opAverageFillPrice)).as_double();
+    u.filled_quantity = value_of(properties(k.opFilledQuantity)).as_double();
+    u.status = convert_orderstatus_cqg2eng(value_of(gw_status).as_int());
+    u.order_id = value_of(guid).to_text();
+  }
+  bool has_fill() const { return static_cast<bool>(fill_); }
+  bool fill_is_normal() const { return fill_.Status() == Variant(detail::vendor().fsNormal); }
+  void read_fill(Deal& deal) const {
+    deal.deal_id = fill_.Id().to_text();
+    deal.order_id = vendor::Order(fill_.Order()).GUID().to_text();
+    deal.updated_time = detail::vendor_time(fill_.Timestamp());
+    deal.filled_avg_price = fill_.Price();
+    deal.filled_quantity = fill_.Quantity();
+  }
+
+ private:
+  const Variant& change_type_;
+  const Variant& order_;
+  const vendor::Fill fill_;
+  const Variant& error_;
+};
+
+// The same event decoded.
+class DecodedOrderChange {
+ public:
+  explicit DecodedOrderChange(const decoded::OrderChange& c) : c_(c) {}
+  bool failed() const { return c_.error.has_value(); }
+  std::int64_t change_type() const { return c_.change_type; }
+  void read_order(OrderUpdate& u) const {
+    u.updated_time = truncate_to_seconds(c_.server_timestamp);
+    u.filled_avg_price = c_.average_fill_price;
+    u.filled_quantity = c_.filled_quantity;
+    u.status = convert_orderstatus_cqg2eng(c_.gw_status);
+    u.order_id = c_.guid;
+  }
+  bool has_fill() const { return c_.fill.has_value(); }
+  bool fill_is_normal() const { return c_.fill->status == detail::vendor().fsNormal; }
+  void read_fill(Deal& deal) const {
+    const decoded::Fill& f = *c_.fill;
+    deal.deal_id = f.id;
+    deal.order_id = f.order_guid;
+    deal.updated_time = truncate_to_seconds(f.timestamp);
+    deal.filled_avg_price = f.price;
+    deal.filled_quantity = f.quantity;
+  }
+
+ private:
+  const decoded::OrderChange& c_;
+};
 
 // Refuses, before anything is sent, the figures the vendor could only
 // misread: a price the order type uses must be a finite number above 0.
@@ -177,57 +239,59 @@ std::optional<std::string> BrokerLink::order_id() const {
   return order_id_;
 }
 
-void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrder, const Variant&,
-                                const Variant& cqgFill, const Variant& cqgError) {
-  if (!cqgError.is_empty()) {
+template <class Source>
+void BrokerLink::apply_order_change(Source& source) {
+  if (source.failed()) {
     return;  // a vendor error on an order event is dropped
   }
   const auto& k = detail::vendor();
-  const vendor::OrderProperties properties(vendor::Order(Object(cqgOrder)).Properties());
-  OrderChange c;
-  c.change_type = changeType.as_int();
-  // The status and id property objects first; their values are read last.
-  const Object gw_status = properties(k.opGWStatus);
-  const Object guid = properties(k.opGUID);
-  c.update.updated_time = detail::vendor_time(value_of(properties(k.opEventServerTimestamp)));
-  c.update.filled_avg_price = value_of(properties(k.opAverageFillPrice)).as_double();
-  c.update.filled_quantity = value_of(properties(k.opFilledQuantity)).as_double();
+  const std::int64_t change_type = source.change_type();
+  OrderUpdate update;
   // An unknown status ends the handler here, before anything is reported.
-  c.update.status = convert_orderstatus_cqg2eng(value_of(gw_status).as_int());
-  c.update.order_id = value_of(guid).to_text();
+  source.read_order(update);
 
-  const bool added = c.change_type == k.ctAdded;
-  if (added) {
+  if (change_type == k.ctAdded) {
     if (eventOrderPlaced.is_set()) {
-      WriteLine("orderid " + c.update.order_id + " is not placed by algo");
+      WriteLine("orderid " + update.order_id + " is not placed by algo");
       return;
     }
     {
       MutexLock guard(order_mutex_);
-      order_id_ = c.update.order_id;
+      order_id_ = update.order_id;
     }
     // After the id is in the slot, so the waiting placement finds it.
     eventOrderPlaced.set();
-  } else if (c.change_type == k.ctChanged || c.change_type == k.ctRemoved) {
+  } else if (change_type == k.ctChanged || change_type == k.ctRemoved) {
     BaseGateway& g = bound_gateway("OnOrderChanged");
     // Guarded on its own: the fill of this event still reaches process_deal.
-    detail::call_hook("process_order", [&] { g.process_order(c.update); });
+    detail::call_hook("process_order", [&] { g.process_order(update); });
   }
-  const vendor::Fill fill{Object(cqgFill)};
-  if (!fill) {
+  if (!source.has_fill()) {
     return;
   }
-  if (fill.Status() != Variant(k.fsNormal)) {
+  if (!source.fill_is_normal()) {
     return;  // only a normal fill is a deal
   }
   Deal deal;
-  deal.deal_id = fill.Id().to_text();
-  deal.order_id = vendor::Order(fill.Order()).GUID().to_text();
-  deal.updated_time = detail::vendor_time(fill.Timestamp());
-  deal.filled_avg_price = fill.Price();
-  deal.filled_quantity = fill.Quantity();
+  source.read_fill(deal);
   BaseGateway& g = bound_gateway("OnOrderChanged");
   detail::call_hook("process_deal", [&] { g.process_deal(deal); });
+}
+
+void BrokerLink::OnOrderChanged(const Variant& changeType, const Variant& cqgOrder, const Variant&,
+                                const Variant& cqgFill, const Variant& cqgError) {
+  if (!cqgError.is_empty()) {
+    return;  // dropped before anything is read
+  }
+  VendorOrderChange source(changeType, cqgOrder, cqgFill, cqgError);
+  apply_order_change(source);
+}
+
+void BrokerLink::order_changed(const decoded::OrderChange& event) {
+  run_guarded(CelEvent::OnOrderChanged, [&] {
+    DecodedOrderChange source(event);
+    apply_order_change(source);
+  });
 }
 
 }  // namespace orbrix::cqg

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "apply.hpp"
@@ -10,6 +11,9 @@
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "orbrix/cqg/vendor.hpp"
+#include "record_pool.hpp"
+#include "security_lookup.hpp"
 #include "worker_state.hpp"
 
 namespace orbrix::cqg {
@@ -44,22 +48,47 @@ std::optional<QuoteField> field_of(std::string_view name) {
   return std::nullopt;
 }
 
-Quote with_price(const Quote& q, QuoteField field, double p) {
+// The field a quote type sets, by the type's value: the values of the
+// types that set one are named and compared once per process, so a quote
+// costs integer compares. Throws std::out_of_range for a type outside the
+// name table.
+std::optional<QuoteField> field_of_type(std::int64_t type) {
+  static const auto kFields = [] {
+    std::array<std::pair<std::int64_t, std::optional<QuoteField>>, 7> fields{};
+    constexpr std::array<std::string_view, 7> kNames{
+        "qtTrade", "qtBid", "qtAsk", "qtDayOpen", "qtDayHigh", "qtDayLow", "qtYesterdaySettlement"};
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+      const std::int64_t value = vendor_constant(kNames[i]);
+      // By the type's name, as for any quote (two constants may share a value).
+      fields[i] = {value, field_of(QuoteType2String(value))};
+    }
+    return fields;
+  }();
+  for (const auto& [value, field] : kFields) {
+    if (value == type) {
+      return field;
+    }
+  }
+  (void)QuoteType2String(type);  // a type outside the table ends the walk here
+  return std::nullopt;
+}
+
+Quote with_price(const Quote& q, QuoteField field, double p, DateTime now) {
   switch (field) {
     case QuoteField::Last:
-      return q.with({.last_price = p, .datetime = local_now()});
+      return q.with({.last_price = p, .datetime = now});
     case QuoteField::Bid:
-      return q.with({.bid_price = p, .datetime = local_now()});
+      return q.with({.bid_price = p, .datetime = now});
     case QuoteField::Ask:
-      return q.with({.ask_price = p, .datetime = local_now()});
+      return q.with({.ask_price = p, .datetime = now});
     case QuoteField::Open:
-      return q.with({.open_price = p, .datetime = local_now()});
+      return q.with({.open_price = p, .datetime = now});
     case QuoteField::High:
-      return q.with({.high_price = p, .datetime = local_now()});
+      return q.with({.high_price = p, .datetime = now});
     case QuoteField::Low:
-      return q.with({.low_price = p, .datetime = local_now()});
+      return q.with({.low_price = p, .datetime = now});
     case QuoteField::PrevClose:
-      return q.with({.prev_close_price = p, .datetime = local_now()});
+      return q.with({.prev_close_price = p, .datetime = now});
   }
   return q;
 }
@@ -68,39 +97,33 @@ Quote with_price(const Quote& q, QuoteField field, double p) {
 // what each step needs, when it needs it: the vendor sees, per quote,
 // IsValid, then (valid only) the instrument's FullName, then (mapped only)
 // Type, then (a type that sets a field only) the price. `source` offers
-// next(), valid(), full_name(), type() and price(). An unknown type ends
-// the walk with the error: the quotes after it are not read. An engine hook
-// that raises is traced and the walk goes on.
+// next(), valid(), security(gateway) (the FullName and the engine's
+// look-up), type() and price(). An unknown type ends the walk with the
+// error: the quotes after it are not read. An engine hook that raises is
+// traced and the walk goes on. Records are stamped with `now`.
 template <class Source>
-void apply_quotes(BaseGateway& gateway, Source& source) {
+void apply_quotes(BaseGateway& gateway, Source& source, DateTime now) {
   while (source.next()) {
     if (!source.valid()) {
       continue;
     }
-    const std::string full_name = source.full_name();
     // A look-up that raises skips this quote only, as an unmapped one.
-    const std::optional<Security> security =
-        detail::call_hook("get_eng_security_from_cqg_symbol", [&] {
-          return gateway.get_eng_security_from_cqg_symbol(symbol_of_full_name(full_name));
-        }).value_or(std::nullopt);
-    if (!security) {
+    const detail::Resolved found = source.security(gateway);
+    if (found.security == nullptr) {
       continue;
     }
-    BaseGateway::QuoteMap::Snapshot stored;
-    try {
-      stored = gateway.cqg_quotes().get(*security);
-    } catch (const std::out_of_range&) {
-      throw std::out_of_range(
-          fmt::format("cqg_quotes has no key for {}: the engine adds every subscribed security",
-                      to_text(*security)));
-    }
-    Quote eng_quote = stored ? *stored : Quote(*security, security->exchange(), local_now());
-    if (const auto field = field_of(QuoteType2String(source.type()))) {
-      eng_quote = with_price(eng_quote, *field, source.price());
-    }
-    // Stored also when nothing changed, so a new record exists at once.
-    const auto record = std::make_shared<const Quote>(std::move(eng_quote));
-    gateway.cqg_quotes().store(*security, record);
+    const Security& security = *found.security;
+    auto* slot = found.subscribed ? &found.subscribed->quote : nullptr;
+    const auto stored = detail::stored_record(gateway.cqg_quotes(), "cqg_quotes", security, slot);
+    std::optional<Quote> fresh;
+    const Quote& base = stored ? *stored : fresh.emplace(Quote(security, security.exchange(), now));
+    // Stored also when nothing changed, so a new record exists at once. The
+    // record is built in its block from the stored one: one copy.
+    const auto field = field_of_type(source.type());
+    const auto record =
+        field ? detail::make_record<Quote>(with_price(base, *field, source.price(), now))
+              : detail::make_record<Quote>(base);
+    detail::store_record(gateway.cqg_quotes(), security, slot, record);
     if (record->last_price() != 0 || (record->bid_price() != 0 && record->ask_price() != 0)) {
       // The quotes after it are applied whatever the engine's hook does.
       detail::call_hook("process_quote", [&] { gateway.process_quote(*record); });
@@ -108,18 +131,28 @@ void apply_quotes(BaseGateway& gateway, Source& source) {
   }
 }
 
-// An instrument change as decoded data (tests and tools).
+// An instrument change as decoded data: handed over by an in-process
+// simulator (with the worker's cache, asking the engine once per
+// instrument), or made by tests and tools (without, asking per quote).
 class DecodedQuotes {
  public:
-  explicit DecodedQuotes(const InstrumentChange& change) : change_(change) {}
+  DecodedQuotes(const InstrumentChange& change, detail::SecurityCache* cache)
+      : change_(change), cache_(cache) {}
   bool next() { return ++i_ < change_.quotes.size(); }
   bool valid() const { return change_.quotes[i_].valid; }
-  const std::string& full_name() const { return change_.full_name; }
+  detail::Resolved security(BaseGateway& gateway) {
+    const std::string_view symbol = symbol_of_full_name(change_.full_name);
+    return cache_ ? event_security_.get(gateway, *cache_, change_.instrument, symbol)
+                  : detail::look_up(gateway, symbol, own_);
+  }
   std::int64_t type() const { return change_.quotes[i_].type; }
   double price() const { return change_.quotes[i_].price; }
 
  private:
   const InstrumentChange& change_;
+  detail::SecurityCache* cache_;
+  detail::EventSecurity event_security_;
+  std::optional<Security> own_;
   std::size_t i_ = static_cast<std::size_t>(-1);
 };
 
@@ -138,7 +171,10 @@ class VendorQuotes {
     return true;
   }
   bool valid() const { return quote_.IsValid(); }
-  std::string full_name() const { return instrument_.FullName(); }
+  detail::Resolved security(BaseGateway& gateway) {
+    const std::string full_name = instrument_.FullName();
+    return detail::look_up(gateway, symbol_of_full_name(full_name), security_);
+  }
   std::int64_t type() const { return quote_.Type(); }
   double price() const { return quote_.price(); }
 
@@ -146,6 +182,7 @@ class VendorQuotes {
   vendor::Instrument instrument_;
   vendor::Walk walk_;
   vendor::Quote quote_{Object()};
+  std::optional<Security> security_;
 };
 
 }  // namespace
@@ -156,8 +193,8 @@ std::string_view symbol_of_full_name(std::string_view full_name) noexcept {
 }
 
 void apply_instrument_change(BaseGateway& gateway, const InstrumentChange& change) {
-  DecodedQuotes source(change);
-  apply_quotes(gateway, source);
+  DecodedQuotes source(change, nullptr);
+  apply_quotes(gateway, source, local_now());
 }
 
 Object BrokerLink::get_instrument_from_cqg_symbol(std::string_view cqg_symbol) {
@@ -232,6 +269,7 @@ bool BrokerLink::unsubscribe_quote_now(std::string_view cqg_symbol) {
           state.unanswered_quotes.erase(unanswered);
         }
         cel.RemoveInstrument(instrument);
+        state.securities.forget(instrument.dispatch()->identity());
         state.removed_instruments.add(instrument);
         eventQuoteDone.clear();
         return true;
@@ -262,10 +300,14 @@ void BrokerLink::OnInstrumentResolved(const Variant& symbol, const Variant& cqgI
     }
   }
   if (cqgError.is_empty()) {
-    // Subscribed again: its events count once more.
+    // Subscribed again: its events count once more, and its security is
+    // asked for anew.
     worker_state().removed_instruments.erase(cqgInstrument);
-    vendor::Instrument(Object(cqgInstrument))
-        .DataSubscriptionLevel(detail::vendor().dsQuotesAndBBA);
+    const Object instrument(cqgInstrument);
+    if (instrument) {
+      worker_state().securities.forget(instrument.dispatch()->identity());
+    }
+    vendor::Instrument(instrument).DataSubscriptionLevel(detail::vendor().dsQuotesAndBBA);
   } else {
     // Told before the waiting caller is released, so it knows on return.
     report_failure(SubscriptionFailure::Kind::quote, requested, detail::error_text(cqgError));
@@ -283,7 +325,21 @@ void BrokerLink::OnInstrumentChanged(const Variant& cqgInstrument, const Variant
     return;  // a late event of an unsubscribed instrument, dropped before any read
   }
   VendorQuotes source(cqgInstrument, cqgQuotes);
-  apply_quotes(g, source);
+  apply_quotes(g, source, record_time());
+}
+
+void BrokerLink::instrument_changed(const decoded::InstrumentChange& event) {
+  run_guarded(CelEvent::OnInstrumentChanged, [&] {
+    BaseGateway& g = bound_gateway("OnInstrumentChanged");
+    WorkerState& state = worker_state();
+    if (!state.removed_instruments.empty() &&
+        state.removed_instruments.contains(event.instrument)) {
+      return;  // a late event of an unsubscribed instrument
+    }
+    const detail::SecurityCache::InEvent in_event(state.securities);
+    DecodedQuotes source(event, &state.securities);
+    apply_quotes(g, source, record_time());
+  });
 }
 
 }  // namespace orbrix::cqg

@@ -41,7 +41,7 @@ class BrokerLinkUnit : public ::testing::Test {
     gateway.cqg_orderbooks().add_key(ep());
   }
   InstrumentChange change(std::vector<QuoteUpdate> quotes) const {
-    return {"F.US.EPZ23", std::move(quotes)};
+    return {nullptr, "F.US.EPZ23", std::move(quotes)};
   }
   QuoteUpdate q(std::string_view type, double price, bool valid = true) const {
     return {valid, k(type), price};
@@ -119,12 +119,12 @@ TEST_F(BrokerLinkUnit, SettlementFirstStoresAnEmptyRecordAndInvalidQuotesChangeN
 }
 
 TEST_F(BrokerLinkUnit, UnmappedSymbolsAreSkippedAndMissingKeysAndTypesAreErrors) {
-  apply_instrument_change(gateway, {"F.US.ZZZ", {q("qtTrade", 1)}});
+  apply_instrument_change(gateway, {nullptr, "F.US.ZZZ", {q("qtTrade", 1)}});
   EXPECT_TRUE(gateway.calls().empty());
   // The lookup uses the last part of the full name.
   const Futures other({.code = "NQZ23", .security_name = "Nasdaq"});
   gateway.add_symbol("NQZ23", other);
-  EXPECT_THROW(apply_instrument_change(gateway, {"F.US.NQZ23", {q("qtTrade", 1)}}),
+  EXPECT_THROW(apply_instrument_change(gateway, {nullptr, "F.US.NQZ23", {q("qtTrade", 1)}}),
                std::out_of_range);
   // A type outside the table stops the batch: the quote after it is not applied.
   EXPECT_THROW(apply_instrument_change(gateway, change({{true, 987654, 1}, q("qtTrade", 3)})),
@@ -239,7 +239,7 @@ class BrokerLinkTicksUnit : public BrokerLinkUnit {
     return {k(type), price, volume};
   }
   void apply(std::vector<TickUpdate> ticks) {
-    ASSERT_TRUE(apply_ticks_added(gateway, {"EPZ23", std::move(ticks)}));
+    ASSERT_TRUE(apply_ticks_added(gateway, {nullptr, "EPZ23", std::move(ticks)}));
   }
 };
 
@@ -261,7 +261,7 @@ TEST_F(BrokerLinkTicksUnit, TheBookCompletesAndAZeroVolumeHoldsItBack) {
   EXPECT_EQ(books[1].bid_price_1(), 100.25);
   EXPECT_EQ(books[2], books[1]);
   EXPECT_EQ(books[3], books[1]);
-  EXPECT_FALSE(apply_ticks_added(gateway, {"ZZZ", {t("tptAsk", 1, 1)}}));
+  EXPECT_FALSE(apply_ticks_added(gateway, {nullptr, "ZZZ", {t("tptAsk", 1, 1)}}));
 }
 
 }  // namespace

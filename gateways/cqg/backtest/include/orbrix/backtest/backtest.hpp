@@ -19,22 +19,35 @@
 // goes on; what is still open then is reported as open.
 //
 // The same options, files and seed give the same run: the same orders,
-// deals, figures and report, byte for byte.
+// deals, figures and report, byte for byte, on either path of the events
+// (EventPath). Every time the engine receives is the simulated clock's: the
+// `now` of its timer, and the time stamps of the quotes, order books and
+// positions the gateway hands it (local time, converted as the live
+// gateway converts the wall clock's).
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "orbrix/cqg/engine.hpp"
 #include "orbrix/cqgsim/config.hpp"
+#include "orbrix/cqgsim/driver.hpp"
 #include "orbrix/cqgsim/venue_report.hpp"
 
 namespace orbrix::backtest {
 
 using TimePoint = std::chrono::system_clock::time_point;
+
+// How the simulator's events reach BrokerLink: handed over decoded (direct,
+// a backtest's own path, which builds no vendor objects per event) or fired
+// with the vendor's objects, which the gateway reads member by member as it
+// does against the vendor's server (vendor). Both apply the events with the
+// same code and give the same run.
+enum class EventPath { direct, vendor };
 
 struct BacktestOptions {
   // Recorded histories: a file per symbol, or a file of several symbols
@@ -54,6 +67,12 @@ struct BacktestOptions {
   std::int64_t account = 100001;
   // How often the account is sampled for the equity curve, in simulated time.
   std::chrono::milliseconds equity_every = std::chrono::minutes(1);
+  EventPath path = EventPath::direct;
+  // For tests and tools: called on the run's thread with the simulator's
+  // driver once the gateway is logged on, before the engine starts (to
+  // drop the gateway connection during the run, say). The driver serves
+  // until the run returns.
+  std::function<void(cqgsim::SimDriver&)> with_simulator{};
 };
 
 // An order as its last change left it.

@@ -9,6 +9,7 @@
 
 #include "orbrix/automation/dispatch.hpp"
 #include "orbrix/common/mutex.hpp"
+#include "orbrix/cqg/decoded_events.hpp"
 #include "orbrix/cqgsim/call_journal.hpp"
 #include "orbrix/cqgsim/vendor_objects.hpp"
 #include "orbrix/cqgsim/venue_report.hpp"
@@ -45,6 +46,19 @@ class SimDriver {
   int step_until(const std::function<bool()>& done, int max_steps);
   // The simulator's time now.
   VenueTime now() const;
+  // A reader of the simulator's time for code that runs on its apartment
+  // (a handler of its events): a read, no round trip. The reader throws
+  // std::logic_error once the simulator is gone or off the apartment.
+  std::function<VenueTime()> apartment_clock() const;
+
+  // The direct path, for an in-process backtest: the running simulator
+  // hands its streamed events (instrument changes, ticks added, timed bars,
+  // order and account changes) to `sink` decoded, instead of firing them
+  // with vendor objects; only `sink` hears them then, on the apartment, in
+  // the order they would be fired. Null fires them again. Returns once set
+  // on the simulator's apartment; the simulator lets go of `sink` at its
+  // Shutdown.
+  void set_decoded_sink(std::shared_ptr<cqg::decoded::Sink> sink);
 
   // Fires an exact OnInstrumentChanged batch for a subscribed instrument
   // (short or full symbol) through the venue, which takes it as its new

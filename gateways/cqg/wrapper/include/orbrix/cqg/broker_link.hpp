@@ -30,6 +30,13 @@
 // came is not taken for a subscription (until the engine subscribes the
 // symbol again). A withdrawal that removes the instrument ends the vendor's
 // pending answers with it, so nothing is left waiting to be dropped.
+//
+// Two paths bring the vendor's streamed events to the same apply code: the
+// vendor's objects, read member by member through the handlers below (live,
+// against the vendor's server or the simulator), and the decoded events an
+// in-process simulator hands over on the worker (decoded_sink(): a
+// backtest's direct path). One apply function per event kind takes either
+// source, so the engine sees the same records, hooks and lines on both.
 
 #include <atomic>
 #include <chrono>
@@ -57,6 +64,8 @@
 #include "orbrix/core/position.hpp"
 #include "orbrix/cqg/broker_link_constants.hpp"
 #include "orbrix/cqg/cel_sink_base.hpp"
+#include "orbrix/cqg/decoded_events.hpp"
+#include "orbrix/cqg/record_clock.hpp"
 #include "orbrix/cqg/recovery.hpp"
 
 namespace orbrix::cqg {
@@ -66,7 +75,7 @@ namespace detail {
 struct AccountSnapshot;
 }  // namespace detail
 
-class BrokerLink : public CELSinkBase {
+class BrokerLink : public CELSinkBase, private decoded::Sink {
  public:
   static constexpr std::string_view description = kBrokerLinkDescription;
 
@@ -95,6 +104,21 @@ class BrokerLink : public CELSinkBase {
   // thread's interruption check ends it early. Raises
   // std::invalid_argument for a negative one. Any thread.
   void set_account_reload_pause(std::chrono::milliseconds pause);
+
+  // Stamps the quotes and order books handed to the engine, and the
+  // positions listed, with `clock`'s time from the next event on, instead
+  // of the machine's local time (null: the machine's again). A backtest
+  // sets the simulated clock's. Any thread; a clock once set is kept alive
+  // as long as this object.
+  void set_record_clock(std::shared_ptr<RecordClock> clock);
+
+  // This object as the taker of decoded events (decoded_events.hpp), for an
+  // in-process simulator that hands over its streamed events instead of
+  // firing them with vendor objects: a backtest's direct path. They are
+  // applied, on the worker, by the functions that apply the vendor's, and
+  // their errors are traced as a handler's; an override of an On...
+  // handler does not see them. Never for the vendor's server. Any thread.
+  std::shared_ptr<decoded::Sink> decoded_sink();
 
   // --- recovery (recovery.cpp; see recovery.hpp) ---
 
@@ -266,6 +290,31 @@ class BrokerLink : public CELSinkBase {
   automation::Event eventBarDone;
 
  private:
+  // The decoded events (the direct path), each applied as its handler
+  // applies the vendor's event.
+  void instrument_changed(const decoded::InstrumentChange& event) override;
+  void ticks_added(const decoded::TicksAdded& event) override;
+  void timed_bars_resolved(const decoded::TimedBarsResolved& event) override;
+  void timed_bars_added(const decoded::TimedBarsAdded& event) override;
+  void timed_bars_updated(const decoded::TimedBarsUpdated& event) override;
+  void order_changed(const decoded::OrderChange& event) override;
+  void account_changed(const decoded::AccountChange& event) override;
+  // The apply function of each event kind the two paths share; `Source`
+  // reads the vendor's objects or a decoded event (the .cpp of each kind).
+  template <class Source>
+  void apply_bars_resolved(Source& source);
+  template <class Source>
+  void apply_bars_added(Source& source);
+  template <class Source>
+  void apply_order_change(Source& source);
+  template <class Source>
+  void apply_account_change(Source& source);
+  // Traces, once per symbol, that the ticks of a symbol no security is
+  // mapped to are dropped. Worker.
+  void report_unmapped_ticks(const std::string& symbol);
+  // The time to stamp the records of the event being handled with.
+  DateTime record_time();
+
   // The host's vendor object as the calling thread reaches it; raises
   // std::logic_error before Init or after the host let it go.
   const automation::Object& cel(std::string_view operation) const;
@@ -370,6 +419,10 @@ class BrokerLink : public CELSinkBase {
   // Test knobs; any thread.
   std::atomic<std::int64_t> timeout_ms_{std::chrono::milliseconds(TIMEOUT).count()};
   std::atomic<std::int64_t> reload_pause_ms_{2000};
+  // The records' clock (null: the machine's), and every clock ever set.
+  std::atomic<RecordClock*> record_clock_{nullptr};
+  Mutex clocks_mutex_;
+  std::vector<std::shared_ptr<RecordClock>> clocks_ GUARDED_BY(clocks_mutex_);
 
   // Accounts: shared with every reader under the module's `lock`; rebuilt
   // aside and published whole.

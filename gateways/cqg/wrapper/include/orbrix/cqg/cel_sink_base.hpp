@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "orbrix/automation/dispatch.hpp"
+#include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/cqg/cel_events.hpp"
 
 namespace orbrix::cqg {
@@ -66,7 +67,26 @@ class CELSinkBase : public automation::Dispatch {
   // lookup); exceptions pass to the caller.
   void dispatch_event(CelEvent event, automation::Args args);
 
+ protected:
+  // Runs `body` as invoke runs a handler of `event`: an exception escaping
+  // it is written with Trace ("Exception in <sink>.<event>: ...") and goes
+  // no further. For a handler reached other than through invoke.
+  template <class F>
+  void run_guarded(CelEvent event, F&& body) {
+    try {
+      body();
+    } catch (const std::exception& e) {
+      trace_handler_error(event, e.what());
+    } catch (const ForcedUnwind&) {
+      throw;
+    } catch (...) {
+      trace_handler_error(event, "unknown error");
+    }
+  }
+
  private:
+  void trace_handler_error(CelEvent event, std::string_view what) const;
+
   mutable std::once_flag type_name_once_;
   mutable std::string type_name_;
 };
