@@ -148,6 +148,7 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
         next_sample += options.equity_every;
       }
     }
+    result.history_rows = driver.replayed_rows();
     engine.stop(*link);
     // What the engine's stop set off (closing orders) is worked on the
     // history's next minute, when it goes on.
@@ -161,7 +162,6 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
     for (const auto& s : result.symbols) {
       result.round_trips += s.round_trips;
     }
-    result.history_rows = sim.controls().history_rows(result.start, result.end);
     link->Logoff();
   } catch (const ForcedUnwind&) {
     throw;

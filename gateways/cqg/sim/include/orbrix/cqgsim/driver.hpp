@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -45,6 +46,24 @@ class SimDriver {
   int step_until(const std::function<bool()>& done, int max_steps);
   // The simulator's time now.
   VenueTime now() const;
+
+  // For a backtest over recorded history, which jumps over the gaps in it.
+  // The next time a recorded row, an injected quote batch or an answer is
+  // due (the random walks of the instruments without a history left out);
+  // none when nothing is. Throws as advance.
+  std::optional<VenueTime> next_scheduled() const;
+  // Moves the manual clock to `t` as advance() does, then returns
+  // next_scheduled(): one round trip a step. Throws as advance, also for a
+  // `t` before now.
+  std::optional<VenueTime> run_until(VenueTime t);
+  // Moves the manual clock to `t` over a gap: nothing but random walks is
+  // due by then, and they pause, resuming at `t` where they stopped;
+  // nothing is fired. Throws std::logic_error when anything else is due by
+  // `t`, and as run_until.
+  void jump_to(VenueTime t);
+  // Rows of the histories read at or after the start, as the clock reached
+  // them.
+  std::size_t replayed_rows() const;
 
   // Fires an exact OnInstrumentChanged batch for a subscribed instrument
   // (short or full symbol) through the venue, which takes it as its new
