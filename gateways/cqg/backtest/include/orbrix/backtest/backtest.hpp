@@ -8,7 +8,24 @@
 // clock on by the engine's interval at a time; within each step every
 // market event and every answer due falls due in time order, each handled
 // to the end (hooks included) before the next. Then the engine's on_timer
-// runs with the step's time. The venue answers every request at once on the
+// runs with the step's time, on the grid `start` + k x interval.
+//
+// Gaps. A recording pauses (nights, weekends, holidays), and a run does not
+// step through a pause of more than an hour (kGapJump): when, over recorded
+// history, nothing is due for longer than that (no row of a history, no
+// answer of the venue, no order in transit), the run writes one line naming
+// the gap to `notice` ("nothing is due from A to B (2 d 0 h): the clock
+// jumps over it; the engine's timer resumes at C"), and moves the clock
+// straight to the last time on the engine's grid before B, calling no
+// on_timer in between; the timers resume at C, the first time on the grid
+// at or after B. No equity point is sampled within the gap, and the
+// instruments without a history (their random walks) pause for it,
+// resuming where they stopped: the whole market is closed. The rest of a
+// run after the last row is a gap like any other. A run without a history
+// (a span of random walks) has no gaps. A pause of an hour or less is
+// stepped through, a timer each interval.
+//
+// The venue answers every request at once on the
 // simulated clock (log-on, subscriptions, the account's reload, an order's
 // acknowledgement), so an operation the engine calls never waits for the
 // clock; with an order latency, a placed order is acknowledged at once and
@@ -24,8 +41,10 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "orbrix/cqg/engine.hpp"
@@ -35,6 +54,9 @@
 namespace orbrix::backtest {
 
 using TimePoint = std::chrono::system_clock::time_point;
+
+// The longest span with nothing due that a run steps through.
+inline constexpr std::chrono::hours kGapJump{1};
 
 struct BacktestOptions {
   // Recorded histories: a file per symbol, or a file of several symbols
@@ -54,6 +76,10 @@ struct BacktestOptions {
   std::int64_t account = 100001;
   // How often the account is sampled for the equity curve, in simulated time.
   std::chrono::milliseconds equity_every = std::chrono::minutes(1);
+  // Where the run says what a user should know of it, one line a call (a
+  // gap jumped, a bar look-back the warm-up does not serve), on the run's
+  // thread. Unset: standard error, as "backtest: <line>".
+  std::function<void(std::string_view line)> notice{};
 };
 
 // An order as its last change left it.
@@ -89,7 +115,7 @@ struct SymbolResult {
   double unrealized_pnl = 0;
   double commissions = 0;
   std::size_t deals = 0;
-  std::size_t round_trips = 0;  // times the position went back to flat
+  std::size_t round_trips = 0;            // times the position went back to flat
   std::vector<cqgsim::BarReport> bars{};  // the run's one-minute bars
 };
 
