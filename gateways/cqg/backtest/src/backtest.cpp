@@ -13,6 +13,7 @@
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
+#include "src/bar_look_back.hpp"
 #include "src/gaps.hpp"
 #include "src/run_results.hpp"
 
@@ -136,6 +137,23 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
           "the backtest's end must come after its start (the history starts later than it ends)"));
     }
     engine.start(*link);
+    // Before the first timer: a bar window the history before the start
+    // leaves empty is refused, one it fills in part is said.
+    const auto listed = [&](std::string_view symbol) {
+      try {
+        driver.full_name(symbol);
+        return true;
+      } catch (const std::invalid_argument&) {
+        return false;
+      }
+    };
+    const auto into_history =
+        span ? result.start - std::chrono::floor<std::chrono::minutes>(span->first)
+             : std::chrono::nanoseconds::max();
+    for (const auto& line :
+         bar_warm_up_notices(bar_requests(host.cqgCEL), result.start, into_history, listed)) {
+      say(line);
+    }
 
     double peak = 0;
     auto next_sample = result.start;
