@@ -19,6 +19,9 @@
 
 namespace orbrix::cqgsim {
 
+// The public years are the venue's own.
+static_assert(kFirstYear == venue::kFirstYear && kLastYear == venue::kLastYear);
+
 namespace {
 
 // Each delay of the plan is checked where it enters: a delay of centuries
