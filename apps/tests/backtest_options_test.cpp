@@ -1,4 +1,5 @@
 #include "backtest_options.hpp"
+#include "command_line.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,23 +11,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// With a history, which every run needs.
 BacktestCommand parse(std::vector<std::string> args) {
-  args.insert(args.begin(), "orbrix-backtest");
-  args.insert(args.begin() + 1, {"--history", "EP=ep.csv"});
-  std::vector<char*> argv;
-  for (auto& a : args) {
-    argv.push_back(a.data());
-  }
-  return parse_backtest_options(static_cast<int>(argv.size()), argv.data());
+  args.insert(args.begin(), {"--history", "EP=ep.csv"});
+  return testing::parse_command_line("orbrix-backtest", std::move(args), parse_backtest_options);
 }
 
 std::string refusal(std::vector<std::string> args) {
-  try {
-    parse(std::move(args));
-  } catch (const std::invalid_argument& e) {
-    return e.what();
-  }
-  return "accepted";
+  args.insert(args.begin(), {"--history", "EP=ep.csv"});
+  return testing::refusal_of("orbrix-backtest", std::move(args), parse_backtest_options);
 }
 
 // A time's range is checked before it becomes nanoseconds, which end in

@@ -8,7 +8,7 @@
 #include "orbrix/backtest/backtest.hpp"
 #include "orbrix/core/order.hpp"
 #include "orbrix/cqg/broker_link.hpp"
-#include "orbrix/cqg/trace.hpp"
+#include "quiet_trace.hpp"
 #include "temp_dir.hpp"
 
 namespace orbrix::backtest {
@@ -55,11 +55,6 @@ class Trader final : public cqg::Engine {
 
 class BacktestGap : public ::testing::Test {
  protected:
-  BacktestGap() : null_(std::fopen("/dev/null", "w")) { previous_ = cqg::set_output_stream(null_); }
-  ~BacktestGap() override {
-    cqg::set_output_stream(previous_);
-    std::fclose(null_);
-  }
   // Two sessions of EP, the second `gap` after the first ends.
   std::filesystem::path two_sessions(std::chrono::seconds gap) {
     const auto path = dir_.path() / "two_sessions.csv";
@@ -71,9 +66,8 @@ class BacktestGap : public ::testing::Test {
   }
 
  private:
+  orbrix::testing::QuietTrace quiet_;
   TempDir dir_;
-  std::FILE* null_;
-  std::FILE* previous_ = nullptr;
 };
 
 // Two days without a row: not 172,800 timers of one second, but one jump;

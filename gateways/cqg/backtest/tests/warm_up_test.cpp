@@ -4,8 +4,8 @@
 
 #include "ma_cross.hpp"
 #include "orbrix/backtest/backtest.hpp"
-#include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqgsim/synthetic_history.hpp"
+#include "quiet_trace.hpp"
 #include "temp_dir.hpp"
 
 namespace orbrix::backtest {
@@ -15,16 +15,11 @@ using namespace std::chrono_literals;
 
 class BacktestWarmUp : public ::testing::Test {
  protected:
-  BacktestWarmUp() : null_(std::fopen("/dev/null", "w")) {
-    previous_ = cqg::set_output_stream(null_);
+  BacktestWarmUp() {
     // An hour of EP from 14:00, a trade every minute and more.
     const auto day = std::chrono::sys_days{std::chrono::year{2026} / 12 / 7};
     cqgsim::write_synthetic_history(
         history_, {.symbols = {"EP"}, .from = day + 14h, .to = day + 15h, .seed = 2});
-  }
-  ~BacktestWarmUp() override {
-    cqg::set_output_stream(previous_);
-    std::fclose(null_);
   }
 
   // The moving-average cross (its window looks back 22 one-minute bars)
@@ -42,8 +37,7 @@ class BacktestWarmUp : public ::testing::Test {
  private:
   orbrix::testing::TempDir dir_;
   std::filesystem::path history_ = dir_.path() / "hour.csv";
-  std::FILE* null_;
-  std::FILE* previous_ = nullptr;
+  orbrix::testing::QuietTrace quiet_;
 };
 
 // No bar before the start: the gateway makes no window and the engine

@@ -7,6 +7,7 @@
 
 #include <chrono>
 
+#include "orbrix/common/sanitizers.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
 #include "orbrix/cqgsim/synthetic_history.hpp"
 #include "temp_dir.hpp"
@@ -15,19 +16,6 @@ namespace orbrix::cqgsim {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A sanitizer's allocator keeps its own books: there the count means nothing.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kWeighed = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kWeighed = false;
-#else
-constexpr bool kWeighed = true;
-#endif
-#else
-constexpr bool kWeighed = true;
-#endif
 
 std::size_t heap_in_use() {
   return mallinfo2().uordblks;
@@ -45,7 +33,7 @@ std::size_t held_by_checking(const std::filesystem::path& path) {
 // A history is checked whole when it is handed over, but nothing of its
 // rows is kept: eight times the rows, the same memory.
 TEST(SimHistoryMemory, CheckingAHistoryKeepsNoneOfItsRows) {
-  if (!kWeighed) {
+  if (kUnderSanitizer) {
     GTEST_SKIP() << "heap bytes are not counted under a sanitizer";
   }
   orbrix::testing::TempDir dir;

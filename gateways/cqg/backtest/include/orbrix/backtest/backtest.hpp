@@ -25,6 +25,21 @@
 // (a span of random walks) has no gaps. A pause of an hour or less is
 // stepped through, a timer each interval.
 //
+// Warm-up and bar look-back. What comes before the start is the past that
+// bar requests look back on. The gateway makes an engine's bar window from
+// the answer to its request (all its bars but the newest, taken as still
+// forming) and then only rolls it: a request the engine makes at its start
+// that no bar before the start answers would leave it without a bar of
+// that symbol for the whole run, so the run is refused before the first
+// timer, naming the symbol, the look-back and what serves it. A look-back
+// reaching further back than the run starts into the history is said in
+// one line to `notice`; the window fills as the run goes.
+//
+// History is streamed: each file is read (and checked) whole before the
+// run starts, keeping none of its rows, then read again as the clock
+// reaches its rows; the run's memory does not grow with the history's
+// length.
+//
 // The venue answers every request at once on the
 // simulated clock (log-on, subscriptions, the account's reload, an order's
 // acknowledgement), so an operation the engine calls never waits for the
@@ -64,7 +79,8 @@ struct BacktestOptions {
   std::vector<cqgsim::HistorySource> histories{};
   // The span run. Unset: from `warm_up` after the minute of the first
   // record (what comes before is the past that quotes start from and bar
-  // requests look back on) to the minute after the last record.
+  // requests look back on: give at least the engine's bar look-back) to the
+  // minute after the last record.
   std::optional<TimePoint> start{};
   std::optional<TimePoint> end{};
   std::chrono::minutes warm_up{30};
@@ -129,14 +145,16 @@ struct BacktestResult {
   cqgsim::AccountReport account{};      // at the end
   double max_drawdown = 0;
   std::size_t round_trips = 0;
-  std::size_t history_rows = 0;  // rows of the histories within the span
+  std::size_t history_rows = 0;  // rows of the histories replayed from the start to the end
   double wall_seconds = 0;       // the run's own time, for its speed only
 };
 
 // Runs `engine` over the history. Throws std::invalid_argument for bad
-// options (no history and no span, an end before the start), the history
-// reader's error for a file it refuses, and what the engine's start or stop
-// throws. The API host and the simulator are the run's own: several runs
+// options (no history and no span, an end before the start) and for a bar
+// window the history before the start leaves empty (above), the history
+// reader's error for a file it refuses (naming file, line and column; a row
+// changed since its check is refused when the run reaches it), and what
+// the engine's start or stop throws. The API host and the simulator are the run's own: several runs
 // may follow one another in a process, not overlap.
 BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options);
 
