@@ -28,19 +28,8 @@ constexpr const char* kGnuplotPackage = "gnuplot-nox";
 // gnuplot's reading of iso_utc's text.
 constexpr const char* kTimeFormat = "%Y-%m-%dT%H:%M:%SZ";
 
-// A CSV field: quoted when it holds a comma, a quote or a line break.
 std::string csv(std::string_view field) {
-  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-    return std::string(field);
-  }
-  std::string out = "\"";
-  for (char c : field) {
-    out += c;
-    if (c == '"') {
-      out += '"';
-    }
-  }
-  return out + "\"";
+  return csv_field(field);
 }
 
 std::string csv_time(const std::optional<UtcTime>& t) {
@@ -139,6 +128,20 @@ std::pair<int, std::string> run_program(const std::string& program, const fs::pa
 }
 
 }  // namespace
+
+std::string csv_field(std::string_view field) {
+  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+    return std::string(field);
+  }
+  std::string out = "\"";
+  for (char c : field) {
+    out += c;
+    if (c == '"') {
+      out += '"';
+    }
+  }
+  return out + "\"";
+}
 
 std::string iso_utc(UtcTime t) {
   const auto day = floor<days>(t);

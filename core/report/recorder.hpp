@@ -27,6 +27,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -90,6 +91,9 @@ struct ChartOptions {
 
 // "2026-12-08T07:44:33.250000Z".
 std::string iso_utc(UtcTime t);
+
+// A CSV field: quoted when it holds a comma, a quote or a line break.
+std::string csv_field(std::string_view field);
 
 // Throws std::runtime_error saying gnuplot is needed and which package has
 // it when `program` is not an executable file (found on PATH when it has no

@@ -21,5 +21,6 @@ void bind_bot(py::module_& m);            // bot.cpp
 void bind_live_counts(py::module_& m);    // live_counts.cpp
 void bind_bench_support(py::module_& m);  // bench_support.cpp
 void bind_backtest(py::module_& m);       // backtest.cpp
+void bind_trace_sink(py::module_& m);     // trace_sink.cpp
 
 }  // namespace orbrix::python

@@ -32,4 +32,5 @@ a misuse RuntimeError.)doc";
   bind_live_counts(m);
   bind_bench_support(m);
   bind_backtest(m);
+  bind_trace_sink(m);
 }

@@ -68,4 +68,5 @@ def test_an_engine_error_ends_the_run_with_that_error(tmp_path):
     result = run(Alternator())
     files = result.write_report(tmp_path, charts=False)
     assert (tmp_path / "summary.txt").read_text() == result.summary()
-    assert len(files) == 5
+    assert sorted(f.name for f in files) == ["balance.csv", "bars.csv", "deals.csv", "orders.csv",
+                                             "stats.csv", "summary.txt", "trades.csv"]

@@ -177,3 +177,19 @@ def test_a_hook_the_engine_did_not_write_is_traced(sim, capfd):
     finally:
         session.close()
     assert "the gateway does not implement process_quote" in capfd.readouterr().out
+
+
+def test_traced_lines_go_to_logging_when_asked(sim, session, caplog, capfd):
+    caplog.set_level("INFO", logger="orbrix")
+    cqg.trace_to_logging()
+    try:
+        session.link.subscribe_quote("EP")
+        cqg.Trace("a line of the engine's own")
+    finally:
+        cqg.set_trace_sink(None)
+    messages = [r.getMessage() for r in caplog.records if r.name == "orbrix"]
+    assert any("subscribe_quote(EP)" in m for m in messages)
+    assert any(m.endswith(": a line of the engine's own") for m in messages)
+    assert "subscribe_quote(EP)" not in capfd.readouterr().out
+    cqg.Trace("back on standard output")
+    assert "back on standard output" in capfd.readouterr().out

@@ -12,3 +12,21 @@ from ._core import *  # noqa: F401,F403  (the public names; see _core.pyi)
 from ._core import __version__ as __version__
 from ._core import _live_objects as _live_objects
 from ._core import _set_shutdown_at_exit as _set_shutdown_at_exit
+
+import logging as _logging
+
+from ._core import set_trace_sink as _set_trace_sink
+
+
+def trace_to_logging(logger: str = "orbrix", level: int = _logging.INFO) -> None:
+    """Sends the gateway's traced lines to the logging module: each line
+    becomes a record of `logger` ("orbrix" unless named) at `level` (INFO
+    unless given), logged on the thread that traced it. Configure the
+    logger as any other (handlers, level, propagation); set_trace_sink(None)
+    sends the lines back to standard output."""
+    log = _logging.getLogger(logger)
+
+    def to_logging(line: str) -> None:
+        log.log(level, line)
+
+    _set_trace_sink(to_logging)

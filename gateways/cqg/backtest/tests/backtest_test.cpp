@@ -96,7 +96,8 @@ TEST_F(Backtest, TheSameInputsGiveTheSameReportByteForByte) {
   Alternator second({"EP"}, 60);
   const auto two = run_backtest(second, sample_options());
   write_report(two, b.path(), {.charts = false});
-  for (const char* name : {"orders.csv", "deals.csv", "balance.csv", "bars.csv", "summary.txt"}) {
+  for (const char* name : {"orders.csv", "deals.csv", "balance.csv", "bars.csv", "summary.txt",
+                           "stats.csv", "trades.csv"}) {
     const auto text = read_file(a.path() / name);
     EXPECT_GT(text.size(), 60u) << name;
     EXPECT_EQ(text, read_file(b.path() / name)) << name;

@@ -290,6 +290,7 @@ AccountReport SimDriver::account_report() const {
     const auto account = broker.accounts().front().config.id;
     const auto summary = broker.summary(account);
     out.time = venue.now();
+    out.currency = broker.accounts().front().config.currency;
     out.balance = summary.balance;
     out.net_liquidating_value = summary.net_liquidating_value;
     out.realized_pnl = summary.profit_loss;
@@ -305,7 +306,9 @@ AccountReport SimDriver::account_report() const {
                                .average_price = p.average_price * contract.tick_size,
                                .realized_pnl = p.realized_pnl,
                                .commissions = p.commissions,
-                               .open_trade_equity = broker.open_trade_equity(p)});
+                               .open_trade_equity = broker.open_trade_equity(p),
+                               .tick_size = contract.tick_size,
+                               .tick_value = contract.tick_value});
     }
   });
   return out;

@@ -16,12 +16,29 @@
 #endif
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
+
+#include "orbrix/common/forced_unwind.hpp"
+#include "orbrix/common/mutex.hpp"
 
 namespace orbrix::cqg {
 namespace {
 
 std::atomic<std::FILE*> redirected{nullptr};
+
+// The sink, when one is set. `has_sink` spares the default path the lock.
+std::atomic<bool> has_sink{false};
+Mutex sink_mutex;
+std::shared_ptr<const TraceSink> sink GUARDED_BY(sink_mutex);
+
+std::shared_ptr<const TraceSink> current_sink() {
+  if (!has_sink.load(std::memory_order_acquire)) {
+    return nullptr;
+  }
+  MutexLock lock(sink_mutex);
+  return sink;
+}
 
 // Writes the bytes and flushes under the stream's lock, so the whole line
 // reaches the file as one piece whatever other threads write.
@@ -42,6 +59,20 @@ void write_locked(std::FILE* out, const char* data, std::size_t size, bool flush
   }
 }
 
+// Hands one traced message to the sink. What the sink throws is dropped.
+void to_sink(const TraceSink& to, std::string_view text) {
+  if (!text.empty() && text.back() == '\n') {
+    text.remove_suffix(1);
+  }
+  try {
+    to(text);
+  } catch (const ForcedUnwind&) {
+    throw;
+  } catch (...) {
+    // A sink that fails loses its line, never the caller's work.
+  }
+}
+
 }  // namespace
 
 std::FILE* output_stream() noexcept {
@@ -53,6 +84,27 @@ std::FILE* set_output_stream(std::FILE* stream) noexcept {
   std::FILE* previous = redirected.exchange(stream, std::memory_order_acq_rel);
   return previous ? previous : stdout;
 }
+
+void set_trace_sink(TraceSink to) {
+  auto next = to ? std::make_shared<const TraceSink>(std::move(to)) : nullptr;
+  MutexLock lock(sink_mutex);
+  has_sink.store(next != nullptr, std::memory_order_release);
+  sink.swap(next);
+}
+
+namespace {
+
+// To the sink when one is set (the whole text as one message), else to the
+// stream.
+void emit(const fmt::memory_buffer& text, bool flush) {
+  if (const auto to = current_sink()) {
+    to_sink(*to, std::string_view(text.data(), text.size()));
+    return;
+  }
+  write_locked(output_stream(), text.data(), text.size(), flush);
+}
+
+}  // namespace
 
 long current_thread_id() noexcept {
 #if defined(_WIN32)
@@ -78,15 +130,23 @@ void append_traced(fmt::memory_buffer& out, const fmt::format_int& id, std::stri
 void Trace(std::string_view message) {
   fmt::memory_buffer line;
   append_traced(line, fmt::format_int(current_thread_id()), message);
-  write_locked(output_stream(), line.data(), line.size(), true);
+  emit(line, true);
 }
 
 void TraceLines(std::span<const std::string> messages) {
   if (messages.empty()) {
     return;
   }
-  fmt::memory_buffer lines;
   const fmt::format_int id(current_thread_id());
+  if (const auto to = current_sink()) {
+    for (const std::string& message : messages) {
+      fmt::memory_buffer line;
+      append_traced(line, id, message);
+      to_sink(*to, std::string_view(line.data(), line.size()));
+    }
+    return;
+  }
+  fmt::memory_buffer lines;
   for (const std::string& message : messages) {
     append_traced(lines, id, message);
   }
@@ -97,7 +157,7 @@ void WriteLine(std::string_view text, bool flush) {
   fmt::memory_buffer line;
   line.append(text.data(), text.data() + text.size());
   line.push_back('\n');
-  write_locked(output_stream(), line.data(), line.size(), flush);
+  emit(line, flush);
 }
 
 void AssertMessage(bool condition, std::string_view message) {

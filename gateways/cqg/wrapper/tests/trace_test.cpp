@@ -30,6 +30,27 @@ TEST(Trace, WritesThreadIdColonBlankAndTheMessageUnchanged) {
                             ": GW Account id: 1 name: a\n" + id + ": [Found] GW Account id: 1\n");
 }
 
+TEST(Trace, ASinkTakesEachMessageInsteadOfTheStreamUntilItIsRemoved) {
+  CapturedOutput out;
+  std::vector<std::string> got;
+  set_trace_sink([&got](std::string_view line) {
+    got.emplace_back(line);
+    if (line.ends_with("boom")) {
+      throw std::runtime_error("a sink that fails");
+    }
+  });
+  Trace("one");
+  Trace("two\nlines");
+  TraceLines(std::vector<std::string>{"a", "boom", "b"});  // the failing sink costs only its line
+  WriteLine("plain");
+  set_trace_sink(nullptr);
+  Trace("back to the stream");
+  const std::string id = std::to_string(current_thread_id());
+  EXPECT_EQ(got, (std::vector<std::string>{id + ": one", id + ": two\nlines", id + ": a",
+                                           id + ": boom", id + ": b", "plain"}));
+  EXPECT_EQ(out.text(), id + ": back to the stream\n");
+}
+
 TEST(Trace, LinesOfConcurrentThreadsNeverInterleave) {
   CapturedOutput out;
   constexpr int kThreads = 4, kLines = 200;

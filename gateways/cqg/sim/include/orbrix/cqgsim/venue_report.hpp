@@ -41,17 +41,22 @@ struct OrderReport {
 };
 
 struct PositionReport {
-  std::string symbol{};         // full name
+  std::string symbol{};       // full name
   std::int64_t quantity = 0;  // signed: long above zero
   double average_price = 0;   // of the open quantity
   double realized_pnl = 0;    // before commissions
   double commissions = 0;
   double open_trade_equity = 0;  // marked as the venue marks
+  // The contract's terms: price units per tick, account currency per tick
+  // per contract (what turns a price difference into money).
+  double tick_size = 0;
+  double tick_value = 0;
 };
 
 struct AccountReport {
   VenueTime time{};
-  double balance = 0;  // starting balance + realized P&L - commissions
+  std::string currency{};  // of every amount below
+  double balance = 0;      // starting balance + realized P&L - commissions
   double net_liquidating_value = 0;
   double realized_pnl = 0;  // before commissions
   double open_trade_equity = 0;

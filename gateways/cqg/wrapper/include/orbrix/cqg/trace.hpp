@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,10 +61,23 @@ requires(!std::is_same_v<T, bool>) void AssertMessage(const T& condition, const 
   AssertMessage(is_true(condition), message);
 }
 
-// The stream Trace and WriteLine write to: standard output unless
-// redirected. Redirection is for tests that read the lines back.
+// Where the lines go. Two ways to direct them elsewhere (standard output
+// stays the default):
+//  - a stream: Trace and WriteLine write to set_output_stream's stream (a
+//    run's trace.log, a test reading its lines back); null restores
+//    standard output; returns the previous stream;
+//  - a sink: each traced message is handed to set_trace_sink's function
+//    instead of being written, as it would be written but without its line
+//    end ("<thread id>: <message>", the message possibly of several lines;
+//    or a WriteLine's text), one call per message, on the thread that
+//    traced it (several threads may call it at once; the messages of one
+//    TraceLines come in order). What the sink throws is dropped with the
+//    message. An empty function restores the stream. A binding routes the
+//    lines to its language's logging this way.
 std::FILE* output_stream() noexcept;
 std::FILE* set_output_stream(std::FILE* stream) noexcept;
+using TraceSink = std::function<void(std::string_view line)>;
+void set_trace_sink(TraceSink sink);
 
 // The OS thread id Trace writes (gettid on Linux, GetCurrentThreadId on
 // Windows).
