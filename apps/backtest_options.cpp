@@ -5,8 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
+
+#include "demo_backtest_engine.hpp"
+#include "ma_cross.hpp"
+#include "orbrix/cqgsim/config.hpp"
 
 namespace orbrix::demo {
 
@@ -25,13 +30,47 @@ backtest::TimePoint parse_utc(const std::string& text, const std::string& option
       static_cast<std::size_t>(used) == text.size();
   const std::chrono::year_month_day ymd{std::chrono::year{y}, std::chrono::month(unsigned(mo)),
                                         std::chrono::day(unsigned(d))};
-  if (!(day_only || minutes || seconds) || !ymd.ok() || h > 23 || mi > 59 || sec > 59) {
+  if (!(day_only || minutes || seconds) || !ymd.ok() || h < 0 || h > 23 || mi < 0 || mi > 59 ||
+      sec < 0 || sec > 59) {
     throw std::invalid_argument(
         fmt::format("{}: '{}' is not a UTC time such as 2026-12-07T14:30:00Z", option, text));
+  }
+  // Checked as a year, before it becomes nanoseconds (which end in 2262).
+  if (y < cqgsim::kFirstYear || y > cqgsim::kLastYear) {
+    throw std::invalid_argument(
+        fmt::format("{}: {} is outside the years {} to {} the simulator "
+                    "works in",
+                    option, text, cqgsim::kFirstYear, cqgsim::kLastYear));
   }
   return std::chrono::sys_days(ymd) + std::chrono::hours(h) + std::chrono::minutes(mi) +
          std::chrono::seconds(sec);
 }
+
+namespace {
+
+// The largest order latency the simulator takes, in milliseconds (an hour).
+constexpr double kMaxLatencyMs = 3'600'000;
+
+// A latency in whole milliseconds, which the simulator keeps; another is
+// refused rather than rounded (0.5 would be no latency at all).
+std::chrono::milliseconds latency_of(double ms) {
+  if (!std::isfinite(ms) || ms < 0 || ms > kMaxLatencyMs || ms != std::floor(ms)) {
+    throw std::invalid_argument(fmt::format(
+        "--latency-ms: {} is not a whole number of milliseconds from 0 to {} (the simulator "
+        "keeps an order's latency in whole milliseconds)",
+        ms, kMaxLatencyMs));
+  }
+  return std::chrono::milliseconds(static_cast<std::int64_t>(ms));
+}
+
+// Minutes of history the engine's bar window looks back: the warm-up that
+// fills it.
+int bar_look_back_minutes(const std::string& engine) {
+  return static_cast<int>(engine == "ma-cross" ? example::MovingAverageCross::kBarLookBack
+                                               : DemoStrategyEngine::kBarLookBack);
+}
+
+}  // namespace
 
 BacktestCommand parse_backtest_options(int argc, char** argv) {
   BacktestCommand c;
@@ -59,9 +98,10 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
       ->check(CLI::IsMember({"demo", "ma-cross"}));
   app.add_option("--start", start, "UTC start (default: the first recorded minute)");
   app.add_option("--end", end, "UTC end (default: the minute after the last record)");
-  int warm_up = 30;
+  std::optional<int> warm_up;
   app.add_option("--warm-up", warm_up,
-                 "minutes of history before the start, when --start is not given")
+                 "minutes of history before the start, when --start is not given (default: the "
+                 "engine's bar look-back, 60 for demo, 22 for ma-cross)")
       ->check(CLI::Range(0, 525'600));
   app.add_option("--seed", r.seed, "seed of the market of symbols without a history");
   app.add_option("--slippage-ticks", r.fill_model.slippage_ticks,
@@ -72,8 +112,8 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
       ->check(CLI::Range(0.0, 1'000'000.0));
   app.add_flag("--partial-fills", r.fill_model.partial_fills,
                "fills take at most the displayed size");
-  app.add_option("--latency-ms", latency_ms, "how long an order is in transit")
-      ->check(CLI::Range(0.0, 3'600'000.0));
+  app.add_option("--latency-ms", latency_ms,
+                 "how long an order is in transit, in whole milliseconds (at most an hour)");
   std::string path = "direct";
   app.add_option("--path", path,
                  "how the simulator's events reach the gateway: direct (decoded, the default) or "
@@ -121,9 +161,9 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
   if (end) {
     r.end = parse_utc(*end, "--end");
   }
-  r.order_latency = std::chrono::milliseconds(static_cast<std::int64_t>(latency_ms));
+  r.order_latency = latency_of(latency_ms);
   r.path = path == "vendor" ? backtest::EventPath::vendor : backtest::EventPath::direct;
-  r.warm_up = std::chrono::minutes(warm_up);
+  r.warm_up = std::chrono::minutes(warm_up.value_or(bar_look_back_minutes(c.engine)));
   return c;
 }
 

@@ -7,11 +7,6 @@
 
 namespace orbrix::demo {
 
-namespace {
-// The bars each symbol's window keeps.
-constexpr std::int64_t kBarLookback = 60;
-}  // namespace
-
 DemoStrategyEngine::DemoStrategyEngine(std::vector<std::string> symbols, const Console& console)
     : symbols_(std::move(symbols)), console_(console), gateway_(symbols_, console) {}
 
@@ -19,7 +14,7 @@ void DemoStrategyEngine::start(cqg::BrokerLink& link) {
   for (const auto& s : symbols_) {
     link.subscribe_quote(s);
     link.subscribe_orderbook(s);
-    link.subscribe_bar(s, kBarLookback, "1Min");
+    link.subscribe_bar(s, kBarLookBack, "1Min");
   }
   strategy_.emplace(link, gateway_, console_);
 }

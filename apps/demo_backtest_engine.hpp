@@ -5,6 +5,7 @@
 // orders on the first symbols, timed by the run's clock; at the end every
 // working order cancelled and every position closed.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ class DemoStrategyEngine final : public cqg::Engine {
  public:
   // Lines go to `console`, which must outlive the engine.
   DemoStrategyEngine(std::vector<std::string> symbols, const Console& console);
+
+  // The one-minute bars each symbol's window keeps.
+  static constexpr std::int64_t kBarLookBack = 60;
 
   BaseGateway& gateway() override { return gateway_; }
   void start(cqg::BrokerLink& link) override;

@@ -1,4 +1,5 @@
 #include "demo_options.hpp"
+#include "command_line.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,21 +12,11 @@ namespace orbrix::demo {
 namespace {
 
 DemoOptions parse(std::vector<std::string> args) {
-  args.insert(args.begin(), "orbrix-demo");
-  std::vector<char*> argv;
-  for (auto& a : args) {
-    argv.push_back(a.data());
-  }
-  return parse_options(static_cast<int>(argv.size()), argv.data());
+  return testing::parse_command_line("orbrix-demo", std::move(args), parse_options);
 }
 
 std::string refusal(std::vector<std::string> args) {
-  try {
-    parse(std::move(args));
-  } catch (const std::invalid_argument& e) {
-    return e.what();
-  }
-  return "accepted";
+  return testing::refusal_of("orbrix-demo", std::move(args), parse_options);
 }
 
 TEST(DemoOptions, ReadsEachOptionAndNormalisesSymbols) {

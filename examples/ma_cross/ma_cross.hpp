@@ -44,7 +44,13 @@ class CrossGateway final : public orbrix::BaseGateway {
 
 class MovingAverageCross final : public orbrix::cqg::Engine {
  public:
-  MovingAverageCross(std::vector<std::string> symbols, int fast = 5, int slow = 20,
+  static constexpr int kFast = 5;
+  static constexpr int kSlow = 20;
+  // The one-minute bars its window looks back with the default averages:
+  // the slow one's, now and a minute before, and one more.
+  static constexpr std::int64_t kBarLookBack = kSlow + 2;
+
+  MovingAverageCross(std::vector<std::string> symbols, int fast = kFast, int slow = kSlow,
                      std::chrono::milliseconds interval = std::chrono::minutes(1));
 
   orbrix::BaseGateway& gateway() override { return gateway_; }

@@ -213,6 +213,13 @@ The same options, files and seed give the same figures and report.)doc")
         o.seed = seed;
         o.fill_model = fill_model;
         o.order_latency = millis(order_latency, "order_latency");
+        // The venue delays an order by whole milliseconds: a fraction would be
+        // dropped without a word.
+        if (std::abs(static_cast<double>(o.order_latency.count()) - order_latency * 1000) > 1e-6) {
+          throw py::value_error(
+              "order_latency: " + py::repr(py::float_(order_latency)).cast<std::string>() +
+              " seconds is not a whole number of milliseconds");
+        }
         o.warm_up = std::chrono::minutes(warm_up_minutes);
         o.account = account;
         PyEngine wrapped(std::move(engine));
@@ -243,7 +250,7 @@ histories: [(symbol, CSV path), ...]; an empty symbol for a file with a
 symbol column. start, end: aware datetimes of the span run; None: from
 warm_up_minutes after the first record to the minute after the last.
 seed: the market of the instruments without a history. fill_model: how
-orders fill. order_latency: seconds a placed order is in transit before
+orders fill. order_latency: seconds (whole milliseconds) a placed order is in transit before
 the venue works it. account: the GWAccountID traded. path: "direct" (the
 simulator hands the gateway its events decoded) or "vendor" (the gateway
 reads the vendor's objects member by member, as live); both give the same

@@ -93,3 +93,11 @@ def test_quotes_carry_the_recordings_date_on_both_paths():
         assert False, "an unknown path was taken"
     except ValueError as e:
         assert "path" in str(e)
+
+
+def test_an_order_latency_finer_than_a_millisecond_is_refused():
+    try:
+        cqg.run_backtest(Alternator(), [("EP", SAMPLE)], order_latency=0.0004)
+        assert False, "a latency the venue cannot keep was taken as 0"
+    except ValueError as e:
+        assert "whole number of milliseconds" in str(e)

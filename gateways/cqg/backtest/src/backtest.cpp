@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <stdexcept>
 
@@ -12,6 +13,8 @@
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
+#include "src/bar_look_back.hpp"
+#include "src/gaps.hpp"
 #include "src/run_results.hpp"
 
 namespace orbrix::backtest {
@@ -103,6 +106,13 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
   const auto interval = engine.interval();
   check_duration("the engine's interval", interval, 1ms, cqg::kMaxEngineInterval);
   const auto wall_start = std::chrono::steady_clock::now();
+  const auto say = [&](std::string_view line) {
+    if (options.notice) {
+      options.notice(line);
+    } else {
+      std::fprintf(stderr, "backtest: %.*s\n", static_cast<int>(line.size()), line.data());
+    }
+  };
 
   cqgsim::ScopedSimulator sim;
   sim.controls().set_config({.seed = options.seed,
@@ -149,6 +159,23 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
           "the backtest's end must come after its start (the history starts later than it ends)"));
     }
     engine.start(*link);
+    // Before the first timer: a bar window the history before the start
+    // leaves empty is refused, one it fills in part is said.
+    const auto listed = [&](std::string_view symbol) {
+      try {
+        driver.full_name(symbol);
+        return true;
+      } catch (const std::invalid_argument&) {
+        return false;
+      }
+    };
+    const auto into_history =
+        span ? result.start - std::chrono::floor<std::chrono::minutes>(span->first)
+             : std::chrono::nanoseconds::max();
+    for (const auto& line :
+         bar_warm_up_notices(driver.bar_requests(), result.start, into_history, listed)) {
+      say(line);
+    }
 
     double peak = 0;
     auto next_sample = result.start;
@@ -160,16 +187,33 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
       result.max_drawdown = std::max(result.max_drawdown, point.drawdown);
       result.equity.push_back(point);
     };
+    // Gaps are jumped over recorded history only: without one, the random
+    // walks are the market.
+    const bool jumps = !options.histories.empty();
+    auto due = driver.next_scheduled();
     for (auto now = result.start; now < result.end;) {
+      if (jumps && gap_to_jump(now, due, result.start, result.end, interval)) {
+        // What the engine did at its last timer (an order in transit, say)
+        // may be due meanwhile: asked again only when a gap is in sight.
+        due = driver.next_scheduled();
+        if (const auto jump = gap_to_jump(now, due, result.start, result.end, interval)) {
+          say(gap_notice(now, due, result.end, *jump));
+          driver.jump_to(jump->to);
+          now = jump->to;
+          next_sample = next_on_grid(jump->resume, result.start, options.equity_every);
+        }
+      }
       const auto next = std::min<cqgsim::VenueTime>(now + interval, result.end);
-      driver.advance(next - now);
+      due = driver.run_until(next);
       now = next;
       engine.on_timer(*link, std::chrono::time_point_cast<TimePoint::duration>(now));
       if (now >= next_sample) {
         sample();
-        next_sample += options.equity_every;
+        next_sample =
+            next_on_grid(now + std::chrono::nanoseconds(1), result.start, options.equity_every);
       }
     }
+    result.history_rows = driver.replayed_rows();
     engine.stop(*link);
     // What the engine's stop set off (closing orders) is worked on the
     // history's next minute, when it goes on.
@@ -183,7 +227,6 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
     for (const auto& s : result.symbols) {
       result.round_trips += s.round_trips;
     }
-    result.history_rows = sim.controls().history_rows(result.start, result.end);
     link->Logoff();
   } catch (const ForcedUnwind&) {
     throw;

@@ -10,10 +10,12 @@
 #include "ma_cross.hpp"
 #include "orbrix/backtest/live.hpp"
 #include "orbrix/backtest/report.hpp"
+#include "orbrix/common/sanitizers.hpp"
 #include "orbrix/core/order.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqgsim/synthetic_history.hpp"
+#include "quiet_trace.hpp"
 #include "temp_dir.hpp"
 
 namespace orbrix::backtest {
@@ -25,35 +27,16 @@ using orbrix::testing::TempDir;
 
 // A sanitizer keeps freed memory aside (ASan's quarantine) and runs several
 // times slower: the day is thinner there and its memory is not weighed.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = kUnderSanitizer;
 
 std::string read_file(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Quiet: the gateway's traced lines go nowhere while a test runs.
 class Backtest : public ::testing::Test {
- protected:
-  Backtest() : null_(std::fopen("/dev/null", "w")) { previous_ = cqg::set_output_stream(null_); }
-  ~Backtest() override {
-    cqg::set_output_stream(previous_);
-    std::fclose(null_);
-  }
-
  private:
-  std::FILE* null_;
-  std::FILE* previous_ = nullptr;
+  orbrix::testing::QuietTrace quiet_;
 };
 
 // Every `every`-th timer, a market order on each symbol, buying and selling

@@ -41,6 +41,7 @@ class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver, pri
   Session& session() { return session_; }
   Connection& connection() { return connection_; }
   QuoteFeed& quotes() { return quotes_; }
+  BarFeed& bars() { return bars_; }
 
  private:
   void on_trading(std::span<const venue::TradingEvent> events) override;

@@ -128,21 +128,16 @@ venue::Timestamp start_time(const detail::Startup& startup) {
   if (const auto warm_up = startup.config.start_after_first_record; warm_up && !histories.empty()) {
     std::optional<venue::Timestamp> first;
     for (const auto& [symbol, h] : histories) {
-      const auto& d = h->data;
-      const auto t = d.format == venue::HistoryFormat::MinuteBars ? d.bars.front().start
-                                                                  : d.quotes.front().time;
-      first = first ? std::min(*first, t) : t;
+      first = first ? std::min(*first, h->series.first) : h->series.first;
     }
     return std::chrono::floor<std::chrono::minutes>(*first) + *warm_up;
   }
-  if (!histories.empty() && histories.front().second->data.size() > 0) {
+  if (!histories.empty()) {
     // Replaying: the venue's time is the recording's, from its middle, so
     // the first half is history (bars to look back on) and the second half
     // plays live.
-    const auto& h = histories.front().second->data;
-    const bool bars = h.format == venue::HistoryFormat::MinuteBars;
-    const auto first = bars ? h.bars.front().start : h.quotes.front().time;
-    const auto last = bars ? h.bars.back().start : h.quotes.back().time;
+    const auto first = histories.front().second->series.first;
+    const auto last = histories.front().second->series.last;
     // A midpoint that cannot overflow, whatever the two times are.
     const venue::Timestamp middle{venue::Duration{
         std::midpoint(first.time_since_epoch().count(), last.time_since_epoch().count())}};
@@ -183,7 +178,7 @@ void Session::open_venue() {
       throw std::invalid_argument(
           fmt::format("a history was given for {}, which the simulator does not list", symbol));
     }
-    venue_->market().replay(*id, history->data);
+    venue_->market().replay(*id, history->file);
   }
   // The venue's time runs on from when it is ready, not from when its making
   // began.

@@ -19,6 +19,9 @@
 
 namespace orbrix::cqgsim {
 
+// The public years are the venue's own.
+static_assert(kFirstYear == venue::kFirstYear && kLastYear == venue::kLastYear);
+
 namespace {
 
 // Each delay of the plan is checked where it enters: a delay of centuries
@@ -132,33 +135,27 @@ void check_config(const SimConfig& config) {
   venue::check_options(trading_options(config));
 }
 
-// Checks a history whole against its instrument's tick grid, and keeps it
-// for that instrument, replacing an earlier one.
-void add_history(detail::Histories& into, std::string symbol, venue::History data) {
-  const auto contract = venue::Catalogue::standard_contract(symbol);
-  if (!contract) {
-    throw std::invalid_argument(
-        fmt::format("a history was given for {}, which the simulator does not list", symbol));
-  }
-  venue::replay_check(data, *contract);
-  std::erase_if(into, [&](const auto& h) { return h.first == symbol; });
-  into.emplace_back(std::move(symbol), std::make_shared<detail::RecordedHistory>(
-                                           detail::RecordedHistory{std::move(data)}));
+// Keeps the instrument's part of a checked file, replacing an earlier
+// history of that instrument (under any of its names).
+void add_history(detail::Histories& into, const std::shared_ptr<const venue::HistoryFile>& file,
+                 const venue::HistorySeries& series) {
+  std::erase_if(into, [&](const auto& h) { return h.first == series.symbol; });
+  into.emplace_back(series.symbol, std::make_shared<detail::RecordedHistory>(
+                                       detail::RecordedHistory{file, series}));
 }
 
 }  // namespace
 
 void SimControls::set_config(SimConfig config) {
   check_config(config);
-  // Read and checked whole, every file, before anything is kept.
+  // Every file read and checked whole, keeping none of its rows, before
+  // anything is kept; a replay reads it again as its time comes.
   detail::Startup startup{std::move(config), {}};
   for (const auto& source : startup.config.histories) {
-    if (source.symbol.empty()) {
-      for (auto& [symbol, data] : venue::load_histories(source.path)) {
-        add_history(startup.histories, std::move(symbol), std::move(data));
-      }
-    } else {
-      add_history(startup.histories, source.symbol, venue::load_history(source.path));
+    const auto file = std::make_shared<const venue::HistoryFile>(
+        venue::check_history_file(source.path, source.symbol));
+    for (const auto& series : file->series) {
+      add_history(startup.histories, file, series);
     }
   }
   MutexLock lock(mutex_);
@@ -170,31 +167,12 @@ SimConfig SimControls::config() const {
   return startup_.config;
 }
 
-std::size_t SimControls::history_rows(VenueTime from, VenueTime to) const {
-  MutexLock lock(mutex_);
-  std::size_t rows = 0;
-  const auto count = [&](const auto& records, auto time_of) {
-    const auto lo = std::partition_point(records.begin(), records.end(),
-                                         [&](const auto& r) { return time_of(r) < from; });
-    const auto hi =
-        std::partition_point(lo, records.end(), [&](const auto& r) { return time_of(r) < to; });
-    rows += static_cast<std::size_t>(hi - lo);
-  };
-  for (const auto& [symbol, history] : startup_.histories) {
-    count(history->data.quotes, [](const venue::QuoteRecord& r) { return r.time; });
-    count(history->data.bars, [](const venue::BarRecord& r) { return r.start; });
-  }
-  return rows;
-}
-
 std::optional<std::pair<VenueTime, VenueTime>> SimControls::history_span() const {
   MutexLock lock(mutex_);
   std::optional<std::pair<VenueTime, VenueTime>> span;
   for (const auto& [symbol, history] : startup_.histories) {
-    const auto& d = history->data;
-    const bool bars = d.format == venue::HistoryFormat::MinuteBars;
-    const VenueTime first = bars ? d.bars.front().start : d.quotes.front().time;
-    const VenueTime last = bars ? d.bars.back().start : d.quotes.back().time;
+    const VenueTime first = history->series.first;
+    const VenueTime last = history->series.last;
     span = span ? std::pair{std::min(span->first, first), std::max(span->second, last)}
                 : std::pair{first, last};
   }

@@ -10,6 +10,7 @@
 #include "orbrix/automation/apartment.hpp"
 #include "orbrix/automation/diagnostics.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
+#include "venue/market/time_text.hpp"
 
 namespace orbrix::cqgsim {
 
@@ -51,6 +52,61 @@ int SimDriver::step_until(const std::function<bool()>& done, int max_steps) {
     }
   });
   return steps;
+}
+
+namespace {
+
+// A time the manual clock may be moved to: not back, not past its end.
+void check_target(std::string_view what, VenueTime now, VenueTime t) {
+  if (t < now || t > venue::kClockEnd) {
+    throw std::invalid_argument(fmt::format(
+        "{}: {} is not within now ({}) and the clock's end ({})", what, venue::format_timestamp(t),
+        venue::format_timestamp(now), venue::format_timestamp(venue::kClockEnd)));
+  }
+}
+
+}  // namespace
+
+std::optional<VenueTime> SimDriver::next_scheduled() const {
+  const auto target = started_instance("next_scheduled");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  std::optional<VenueTime> due;
+  target->apartment()->call([&] { due = sim->session().venue().next_scheduled(); });
+  return due;
+}
+
+std::optional<VenueTime> SimDriver::run_until(VenueTime t) {
+  const auto target = started_instance("run_until");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  std::optional<VenueTime> due;
+  target->apartment()->call([&] {
+    auto& session = sim->session();
+    const auto now = session.venue().now();
+    check_target("run_until", now, t);
+    session.advance_by(t - now);  // checks the manual clock
+    due = session.venue().next_scheduled();
+  });
+  return due;
+}
+
+void SimDriver::jump_to(VenueTime t) {
+  const auto target = started_instance("jump_to");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] {
+    auto& session = sim->session();
+    check_target("jump_to", session.venue().now(), t);
+    session.advance_by(
+        std::chrono::nanoseconds(0));  // checks the manual clock, fires what is due now
+    session.venue().jump_to(t);
+  });
+}
+
+std::size_t SimDriver::replayed_rows() const {
+  const auto target = started_instance("replayed_rows");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  std::size_t rows = 0;
+  target->apartment()->call([&] { rows = sim->session().venue().market().replayed_rows(); });
+  return rows;
 }
 
 VenueTime SimDriver::now() const {
@@ -228,6 +284,29 @@ std::vector<BarReport> SimDriver::minute_bars(std::string_view symbol, std::size
     }
     if (series.forming) {
       add(*series.forming);
+    }
+  });
+  return out;
+}
+
+std::vector<BarRequestReport> SimDriver::bar_requests() const {
+  const auto target = started_instance("bar_requests");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  std::vector<BarRequestReport> out;
+  target->apartment()->call([&] {
+    const auto& all = *sim->bars().all_timed_bars();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      const auto* bars = dynamic_cast<const TimedBars*>(all.at(i).get());
+      if (bars == nullptr) {
+        continue;
+      }
+      const auto& r = *bars->request();
+      // RangeStart 0 and RangeEnd -(n + 1) ask for n completed bars.
+      const auto span = r.range_start - r.range_end;
+      out.push_back({.symbol = r.symbol,
+                     .daily = r.historical_period.has_value(),
+                     .look_back = span > 1 ? span - 1 : 0,
+                     .sent = static_cast<std::int64_t>(bars->appended())});
     }
   });
   return out;

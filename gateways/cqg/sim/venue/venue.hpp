@@ -10,6 +10,7 @@
 // Venue thread only, like its parts; nothing here reads the wall clock.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -58,6 +59,14 @@ class Venue {
   // what falls due by `t` is handled in the same call. Throws
   // std::invalid_argument when `t` is before now().
   void advance_to(Timestamp t, VenueObserver& observer);
+
+  // The next time something other than a random walk is due: a recorded
+  // row, an injected batch or a clock timer; none when nothing is.
+  std::optional<Timestamp> next_scheduled() const;
+  // Moves the venue to `t` over a gap: nothing is due by then but random
+  // walks, which pause (Market::jump_to). Throws std::invalid_argument when
+  // `t` is before now(), std::logic_error when anything else is due by `t`.
+  void jump_to(Timestamp t);
 
  private:
   MarketClock& clock_;

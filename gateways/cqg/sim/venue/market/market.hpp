@@ -9,16 +9,27 @@
 //
 // Allocation: producing an event reuses the market's buffers; it allocates
 // only when a finished bar is kept (amortised vector growth) or a buffer
-// first grows past its reserve (an injected batch larger than 32 changes).
-// inject(), replay() and bars() allocate.
+// first grows past its reserve (an injected batch larger than 32 changes,
+// a history row longer than any before it). inject(), replay() and bars()
+// allocate.
+//
+// How the next event is found: each source keeps its next event where a
+// merge finds the earliest in logarithmic time, never by scanning every
+// instrument: a heap of the random walks by (time, id), a heap of the
+// replaying instruments whose next steps are read, a heap of the open
+// history files by the time of their next unread row, and the injected
+// batches in time order. A file's rows are read only as the market's time
+// reaches them: all rows at one time before any event at that time, so the
+// order below holds whichever file a row comes from.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "venue/market/bars.hpp"
 #include "venue/market/catalogue.hpp"
-#include "venue/market/history.hpp"
+#include "venue/market/history_file.hpp"
 #include "venue/market/market_event.hpp"
 #include "venue/market/quotes.hpp"
 #include "venue/types.hpp"
@@ -78,6 +89,8 @@ class Market {
   // Throws std::invalid_argument when `limit` is before now().
   const MarketEvent* next_event(Timestamp limit);
   // Time of the earliest pending event; none when every instrument is quiet.
+  // A row read ahead counts at its time even when it turns out to change
+  // nothing.
   std::optional<Timestamp> next_event_time() const;
 
   // Throws std::out_of_range for an unknown id.
@@ -93,18 +106,46 @@ class Market {
   // ask; std::out_of_range for an unknown id.
   void inject(InstrumentId id, Timestamp time, std::vector<QuoteChange> changes);
 
-  // Makes `id` replay `history` instead of its random walk: records before
-  // start() are its past (its state at start and what bars() serves), later
-  // ones play at their times; after the last one the instrument is quiet.
-  // Prices are converted to the instrument's ticks; the whole history is
-  // checked first and nothing changes when it is refused. Throws HistoryError
-  // naming file, line and column for a price off the tick grid,
-  // std::logic_error once the market has produced an event, std::out_of_range
-  // for an unknown id.
-  void replay(InstrumentId id, const History& history);
+  // Makes `id` replay its rows of `file` (checked by check_history) instead
+  // of its random walk: rows before start() are its past (its state at
+  // start and what bars() serves), later ones play at their times; after the
+  // last one the instrument is quiet. The file is streamed: it is opened when
+  // the market is first used, its past is read then, and each later row when
+  // the market's time reaches it, the file holding one line and the steps of
+  // the rows at one time (a bar's four). Several instruments of one file in
+  // time order share one reading of it; a file out of time order is read
+  // once per instrument. Prices are converted to the instrument's ticks.
+  // Throws std::invalid_argument when the file holds no rows of the
+  // instrument or was checked against another tick size, std::logic_error
+  // once the market has been used (an event, a state, bars or a time read),
+  // std::out_of_range for an unknown id. Reading throws HistoryError naming
+  // file, line and column for a row it refuses (the file changed since it
+  // was checked).
+  void replay(InstrumentId id, std::shared_ptr<const HistoryFile> file);
   bool replaying(InstrumentId id) const;
   // A replaying instrument past its last record.
   bool quiet(InstrumentId id) const;
+  // Rows of the histories read at or after start(), as the market's time
+  // reached them.
+  std::size_t replayed_rows() const;
+  // What the open history files hold now: steps read and not yet played,
+  // and the bytes of their line buffers. Flat however long the files are.
+  struct Buffered {
+    std::size_t steps = 0;
+    std::size_t line_bytes = 0;
+  };
+  Buffered buffered() const;
+
+  // Time of the earliest recorded or injected event (a row of a history, a
+  // batch given to inject()), random walks left out: when it is far off,
+  // the market has a gap to jump.
+  std::optional<Timestamp> next_recorded_time() const;
+  // Moves the market to `t` over a gap in the recorded history: nothing is
+  // produced, and every random-walk instrument pauses, its walk resuming at
+  // `t` where it stopped (its next event as far after `t` as it was after
+  // now()). Throws std::invalid_argument when `t` is before now(),
+  // std::logic_error when a recorded or injected event is due by `t`.
+  void jump_to(Timestamp t);
 
   // The `count` completed bars before the one now forming (fewer when the
   // history is shorter), oldest first, and the forming bar if the current
@@ -117,6 +158,9 @@ class Market {
   BarSeries bars(InstrumentId id, BarPeriod period, std::size_t count);
 
  private:
+  // The state of `id` as it is (throws std::out_of_range for an unknown id).
+  const InstrumentState& state_of(InstrumentId id) const;
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

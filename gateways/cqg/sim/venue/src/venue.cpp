@@ -56,4 +56,25 @@ void Venue::advance_to(Timestamp t, VenueObserver& observer) {
   (void)market_.next_event(t);  // moves the market to t (nothing is due by then)
 }
 
+std::optional<Timestamp> Venue::next_scheduled() const {
+  const auto timer = clock_.next_due();
+  const auto recorded = market_.next_recorded_time();
+  if (timer && recorded) {
+    return std::min(*timer, *recorded);
+  }
+  return timer ? timer : recorded;
+}
+
+void Venue::jump_to(Timestamp t) {
+  if (t < clock_.now()) {
+    throw std::invalid_argument("the venue's time never goes back");
+  }
+  if (const auto timer = clock_.next_due(); timer && *timer <= t) {
+    throw std::logic_error(fmt::format("Venue::jump_to: a timer is due at {}, by the jump's end",
+                                       timer->time_since_epoch().count()));
+  }
+  market_.jump_to(t);
+  clock_.advance_to(t);  // fires nothing: no timer is due by then
+}
+
 }  // namespace orbrix::cqgsim::venue

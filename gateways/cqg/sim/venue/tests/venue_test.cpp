@@ -85,5 +85,47 @@ TEST(Venue, TimersAndMarketEventsComeInTimeOrderAndTimeNeverGoesBack) {
   EXPECT_THROW(Venue(config, too_early), std::invalid_argument);
 }
 
+// Over a gap the venue jumps: what is scheduled (a recorded row, an
+// injected batch, a timer) bounds the jump, and the random walks pause,
+// going on after it exactly as they would have from where they stopped.
+TEST(Venue, AJumpOverAGapPausesTheRandomWalksAndStopsShortOfWhatIsScheduled) {
+  VenueConfig config;
+  config.seed = 5;
+  MarketClock clock(kStart);
+  Venue venue(config, clock);
+  MarketClock other_clock(kStart);
+  Venue unpaused(config, other_clock);
+  Recorder r, u;
+  r.watched = u.watched = *venue.catalogue().resolve("GCE");
+  std::vector<std::pair<Timestamp, Ticks>> jumped, went_on;
+  r.on_watched = [&](const MarketEvent& e) { jumped.push_back({e.time, *e.book.bid}); };
+  u.on_watched = [&](const MarketEvent& e) { went_on.push_back({e.time, *e.book.bid}); };
+  venue.advance_to(kStart + 1min, r);
+  unpaused.advance_to(kStart + 1min, u);
+  EXPECT_FALSE(venue.next_scheduled());  // random walks only
+
+  venue.clock().schedule_at(kStart + 3h, [] {});
+  EXPECT_EQ(venue.next_scheduled(), kStart + 3h);
+  EXPECT_THROW(venue.jump_to(kStart + 3h), std::logic_error);
+  venue.market().inject(0, kStart + 2h, {{QuoteType::Bid, 24000, 1, true}});
+  EXPECT_EQ(venue.next_scheduled(), kStart + 2h);
+  EXPECT_THROW(venue.jump_to(kStart + 2h), std::logic_error);
+  EXPECT_THROW(venue.jump_to(kStart), std::invalid_argument);
+  const std::size_t before = jumped.size();
+  venue.jump_to(kStart + 2h - 1s);
+  EXPECT_EQ(venue.now(), kStart + 2h - 1s);
+  EXPECT_EQ(jumped.size(), before);  // nothing produced
+
+  // The walk goes on as the unpaused one did, two hours later.
+  venue.advance_to(kStart + 2h + 1min, r);
+  unpaused.advance_to(kStart + 3min, u);
+  ASSERT_GT(jumped.size(), before + 50);
+  for (std::size_t i = before; i < jumped.size(); ++i) {
+    ASSERT_LT(i, went_on.size());
+    EXPECT_EQ(jumped[i].first - went_on[i].first, 2h - 1s - 1min);
+    EXPECT_EQ(jumped[i].second, went_on[i].second);
+  }
+}
+
 }  // namespace
 }  // namespace orbrix::cqgsim::venue

@@ -8,7 +8,39 @@
 // clock on by the engine's interval at a time; within each step every
 // market event and every answer due falls due in time order, each handled
 // to the end (hooks included) before the next. Then the engine's on_timer
-// runs with the step's time. The venue answers every request at once on the
+// runs with the step's time, on the grid `start` + k x interval.
+//
+// Gaps. A recording pauses (nights, weekends, holidays), and a run does not
+// step through a pause of more than an hour (kGapJump): when, over recorded
+// history, nothing is due for longer than that (no row of a history, no
+// answer of the venue, no order in transit), the run writes one line naming
+// the gap to `notice` ("nothing is due from A to B (2 d 0 h): the clock
+// jumps over it; the engine's timer resumes at C"), and moves the clock
+// straight to the last time on the engine's grid before B, calling no
+// on_timer in between; the timers resume at C, the first time on the grid
+// at or after B. No equity point is sampled within the gap, and the
+// instruments without a history (their random walks) pause for it,
+// resuming where they stopped: the whole market is closed. The rest of a
+// run after the last row is a gap like any other. A run without a history
+// (a span of random walks) has no gaps. A pause of an hour or less is
+// stepped through, a timer each interval.
+//
+// Warm-up and bar look-back. What comes before the start is the past that
+// bar requests look back on. The gateway makes an engine's bar window from
+// the answer to its request (all its bars but the newest, taken as still
+// forming) and then only rolls it: a request the engine makes at its start
+// that no bar before the start answers would leave it without a bar of
+// that symbol for the whole run, so the run is refused before the first
+// timer, naming the symbol, the look-back and what serves it. A look-back
+// reaching further back than the run starts into the history is said in
+// one line to `notice`; the window fills as the run goes.
+//
+// History is streamed: each file is read (and checked) whole before the
+// run starts, keeping none of its rows, then read again as the clock
+// reaches its rows; the run's memory does not grow with the history's
+// length.
+//
+// The venue answers every request at once on the
 // simulated clock (log-on, subscriptions, the account's reload, an order's
 // acknowledgement), so an operation the engine calls never waits for the
 // clock; with an order latency, a placed order is acknowledged at once and
@@ -31,6 +63,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "orbrix/cqg/engine.hpp"
@@ -49,13 +82,17 @@ using TimePoint = std::chrono::system_clock::time_point;
 // same code and give the same run.
 enum class EventPath { direct, vendor };
 
+// The longest span with nothing due that a run steps through.
+inline constexpr std::chrono::hours kGapJump{1};
+
 struct BacktestOptions {
   // Recorded histories: a file per symbol, or a file of several symbols
   // (empty symbol, a symbol column in the file).
   std::vector<cqgsim::HistorySource> histories{};
   // The span run. Unset: from `warm_up` after the minute of the first
   // record (what comes before is the past that quotes start from and bar
-  // requests look back on) to the minute after the last record.
+  // requests look back on: give at least the engine's bar look-back) to the
+  // minute after the last record.
   std::optional<TimePoint> start{};
   std::optional<TimePoint> end{};
   std::chrono::minutes warm_up{30};
@@ -73,6 +110,10 @@ struct BacktestOptions {
   // drop the gateway connection during the run, say). The driver serves
   // until the run returns.
   std::function<void(cqgsim::SimDriver&)> with_simulator{};
+  // Where the run says what a user should know of it, one line a call (a
+  // gap jumped, a bar look-back the warm-up does not serve), on the run's
+  // thread. Unset: standard error, as "backtest: <line>".
+  std::function<void(std::string_view line)> notice{};
 };
 
 // An order as its last change left it.
@@ -122,14 +163,16 @@ struct BacktestResult {
   cqgsim::AccountReport account{};      // at the end
   double max_drawdown = 0;
   std::size_t round_trips = 0;
-  std::size_t history_rows = 0;  // rows of the histories within the span
+  std::size_t history_rows = 0;  // rows of the histories replayed from the start to the end
   double wall_seconds = 0;       // the run's own time, for its speed only
 };
 
 // Runs `engine` over the history. Throws std::invalid_argument for bad
-// options (no history and no span, an end before the start), the history
-// reader's error for a file it refuses, and what the engine's start or stop
-// throws. The API host and the simulator are the run's own: several runs
+// options (no history and no span, an end before the start) and for a bar
+// window the history before the start leaves empty (above), the history
+// reader's error for a file it refuses (naming file, line and column; a row
+// changed since its check is refused when the run reaches it), and what
+// the engine's start or stop throws. The API host and the simulator are the run's own: several runs
 // may follow one another in a process, not overlap.
 BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options);
 

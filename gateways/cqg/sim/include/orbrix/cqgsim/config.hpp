@@ -11,6 +11,13 @@
 
 namespace orbrix::cqgsim {
 
+// The years the simulator works in: its clock counts nanoseconds in 64 bits,
+// which end in 2262, and a session started at the latest supported time
+// still has sixty years to run. A time outside them (a start, a history's
+// row) is refused.
+inline constexpr int kFirstYear = 1970;
+inline constexpr int kLastYear = 2199;
+
 // A recorded history to replay: a CSV file (see the simulator's README) for
 // the instrument `symbol` names (short, dated in any month, or full name),
 // or, with no symbol, a file of several instruments with a symbol column.
@@ -28,8 +35,8 @@ struct SimConfig {
   std::uint64_t seed = 1;
   // The time the venue starts at. Unset: the wall clock's time, or with a
   // recorded history the whole minute at the middle of the first history,
-  // so its first half is there to look back on. Within the years 1970 to
-  // 2199.
+  // so its first half is there to look back on. Within the years kFirstYear
+  // to kLastYear.
   std::optional<std::chrono::system_clock::time_point> start_time{};
   // With histories and no start time: start this long after the minute of
   // the earliest record of any history instead (a backtest's start: what

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -60,6 +61,24 @@ class SimDriver {
   // Shutdown.
   void set_decoded_sink(std::shared_ptr<cqg::decoded::Sink> sink);
 
+  // For a backtest over recorded history, which jumps over the gaps in it.
+  // The next time a recorded row, an injected quote batch or an answer is
+  // due (the random walks of the instruments without a history left out);
+  // none when nothing is. Throws as advance.
+  std::optional<VenueTime> next_scheduled() const;
+  // Moves the manual clock to `t` as advance() does, then returns
+  // next_scheduled(): one round trip a step. Throws as advance, also for a
+  // `t` before now.
+  std::optional<VenueTime> run_until(VenueTime t);
+  // Moves the manual clock to `t` over a gap: nothing but random walks is
+  // due by then, and they pause, resuming at `t` where they stopped;
+  // nothing is fired. Throws std::logic_error when anything else is due by
+  // `t`, and as run_until.
+  void jump_to(VenueTime t);
+  // Rows of the histories read at or after the start, as the clock reached
+  // them.
+  std::size_t replayed_rows() const;
+
   // Fires an exact OnInstrumentChanged batch for a subscribed instrument
   // (short or full symbol) through the venue, which takes it as its new
   // state; returns once it was fired. Throws std::invalid_argument for an
@@ -104,6 +123,11 @@ class SimDriver {
   // full symbol), oldest first, and the forming one; throws
   // std::invalid_argument for a symbol the simulator does not list.
   std::vector<BarReport> minute_bars(std::string_view symbol, std::size_t count) const;
+  // The timed-bars requests made and not removed, as the venue answered
+  // them (on either event path): symbol, whether daily, the completed bars
+  // asked for and the bars the answer held (the forming one included; 0
+  // before or without an answer). Runs on the simulator's apartment.
+  std::vector<BarRequestReport> bar_requests() const;
   // The full name of an instrument (short or full symbol, any month);
   // throws std::invalid_argument for a symbol the simulator does not list.
   std::string full_name(std::string_view symbol) const;

@@ -35,19 +35,19 @@ class SimControls final : private detail::SimSettings {
  public:
   // The configuration a simulator starts with (Startup). Checked whole, and
   // each history read and checked (every row, every price on its
-  // instrument's tick grid and within the venue's bound), before anything
-  // is kept: throws std::invalid_argument naming the option for a value
-  // outside its range or a history for a symbol the simulator does not
-  // list, and the reader's HistoryError (naming file, line and column) for a
-  // file it refuses.
+  // instrument's tick grid and within the venue's bound) by a pass that
+  // keeps none of its rows, before anything is kept: throws
+  // std::invalid_argument naming the option for a value outside its range or
+  // a history for a symbol the simulator does not list, and the reader's
+  // HistoryError (naming file, line and column) for a file it refuses. A
+  // running simulator reads each file again as its clock reaches the rows.
   void set_config(SimConfig config);
   SimConfig config() const;
-  // The rows of the configured histories stamped within [from, to).
-  std::size_t history_rows(VenueTime from, VenueTime to) const;
   // The time of the earliest and of the latest row of the configured
   // histories, or none without a history.
   std::optional<std::pair<VenueTime, VenueTime>> history_span() const;
-  // The symbols of the configured histories, in the order given.
+  // The instruments of the configured histories (short symbols), in the
+  // order given.
   std::vector<std::string> history_symbols() const;
 
   // The fault plan: set whole, or one behaviour at a time (each setter

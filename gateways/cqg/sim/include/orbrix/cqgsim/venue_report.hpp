@@ -70,6 +70,14 @@ struct BarReport {
   std::int64_t volume = 0;
 };
 
+// A timed-bars request as the venue answered it.
+struct BarRequestReport {
+  std::string symbol{};
+  bool daily = false;
+  std::int64_t look_back = 0;  // completed bars asked for
+  std::int64_t sent = 0;       // bars the answer held, the forming one included
+};
+
 // Called on the simulator's apartment for each change of an order.
 using OrderListener = std::function<void(const OrderReport&)>;
 

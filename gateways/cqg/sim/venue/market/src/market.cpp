@@ -20,6 +20,13 @@ Timestamp Market::now() const {
   return impl_->now;
 }
 
+const InstrumentState& Market::state_of(InstrumentId id) const {
+  if (id >= impl_->records.size()) {
+    throw std::out_of_range("Market: no instrument " + std::to_string(id));
+  }
+  return impl_->records[id].state;
+}
+
 const MarketEvent* Market::next_event(Timestamp limit) {
   return impl_->next(limit);
 }
@@ -29,10 +36,8 @@ std::optional<Timestamp> Market::next_event_time() const {
 }
 
 const InstrumentState& Market::state(InstrumentId id) const {
-  if (id >= impl_->records.size()) {
-    throw std::out_of_range("Market: no instrument " + std::to_string(id));
-  }
-  return impl_->records[id].state;
+  impl_->prepare();
+  return state_of(id);
 }
 
 void Market::inject(InstrumentId id, Timestamp time, std::vector<QuoteChange> changes) {
@@ -68,40 +73,47 @@ void Market::inject(InstrumentId id, Timestamp time, std::vector<QuoteChange> ch
   impl_->injected.emplace(Impl::InjectKey{time, id}, std::move(changes));
 }
 
-void Market::replay(InstrumentId id, const History& history) {
-  Impl::Record& r = impl_->record(id);
-  if (impl_->started) {
-    throw std::logic_error("Market::replay: set up replays before the market produces events");
-  }
-  // Everything that can be refused is checked before the record changes.
-  std::vector<BookStep> steps = replay_steps(history, impl_->catalogue.contract(id));
-  Impl::Record fresh(r.walk);
-  fresh.state.time = impl_->start;
-  for (std::size_t i = 0; i < kQuoteTypeCount; ++i) {
-    fresh.state.quotes[i] = QuoteChange{static_cast<QuoteType>(i), 0, 0, false};
-  }
-  fresh.replaying = true;
-  fresh.steps = std::move(steps);
-  r = std::move(fresh);
-  // The past is applied silently: it sets the state at start and the bars.
-  while (r.next_step < r.steps.size() && r.steps[r.next_step].time < impl_->start) {
-    impl_->produce_step(id, r.steps[r.next_step++], false);
-  }
-  impl_->refresh_due(id);
+void Market::replay(InstrumentId id, std::shared_ptr<const HistoryFile> file) {
+  impl_->replay(id, std::move(file));
 }
 
 bool Market::replaying(InstrumentId id) const {
-  state(id);
+  state_of(id);
   return impl_->records[id].replaying;
 }
 
 bool Market::quiet(InstrumentId id) const {
-  state(id);
-  const auto& r = impl_->records[id];
-  return r.replaying && r.next_step >= r.steps.size();
+  impl_->prepare();
+  state_of(id);  // throws for an unknown id
+  const auto& rec = impl_->records[id];
+  return rec.replaying && rec.head == rec.steps.size() && rec.rows_read >= rec.rows_total;
+}
+
+std::size_t Market::replayed_rows() const {
+  return impl_->rows_replayed;
+}
+
+Market::Buffered Market::buffered() const {
+  Buffered b;
+  for (const auto& r : impl_->records) {
+    b.steps += r.steps.size() - r.head;
+  }
+  for (const auto& s : impl_->streams) {
+    b.line_bytes += s->line_bytes();
+  }
+  return b;
+}
+
+std::optional<Timestamp> Market::next_recorded_time() const {
+  return impl_->next_recorded_time();
+}
+
+void Market::jump_to(Timestamp t) {
+  impl_->jump_to(t);
 }
 
 BarSeries Market::bars(InstrumentId id, BarPeriod period, std::size_t count) {
+  impl_->prepare();
   Impl::Record& r = impl_->record(id);
   count = std::min(count, kMaxBarsPerRequest);
   const BarBuilder& builder = r.builders[static_cast<std::size_t>(period)];

@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "bar_series.hpp"
+#include "history_stream.hpp"
 #include "random_walk.hpp"
 #include "replay.hpp"
 #include "venue/market/random.hpp"
@@ -84,11 +87,53 @@ struct Market::Impl {
                                                      BarBuilder{BarPeriod::Daily}};
     std::array<std::optional<HistorySynthesis>, kBarPeriodCount> synthesis;
     bool replaying = false;
+    // Replaying: the history, the steps read from it and not yet played (in
+    // time order, from `head`), and its rows read of those it holds.
+    std::shared_ptr<const HistoryFile> file;
     std::vector<BookStep> steps;
-    std::size_t next_step = 0;
+    std::size_t head = 0;
+    std::size_t rows_read = 0;
+    std::size_t rows_total = 0;
+    HistoryOrder order;
     std::optional<std::chrono::sys_days> day;  // the UTC day of the day's quotes
     std::optional<Ticks> yesterday;            // settlement of the day before `day`
     bool delivered = false;                    // has produced an event for the owner
+  };
+
+  // A source's next event, ordered by time, then by instrument id: the order
+  // in which instruments take their turns.
+  struct Due {
+    Timestamp time;
+    InstrumentId id;
+    friend bool operator>(const Due& a, const Due& b) {
+      return a.time != b.time ? a.time > b.time : a.id > b.id;
+    }
+  };
+  // A history file's next unread row.
+  struct RowDue {
+    Timestamp time;
+    std::size_t stream;
+    friend bool operator>(const RowDue& a, const RowDue& b) {
+      return a.time != b.time ? a.time > b.time : a.stream > b.stream;
+    }
+  };
+  // A binary heap with the earliest in front (std::push_heap and pop_heap
+  // keep a max-heap: the ordering is reversed).
+  template <class T>
+  struct Heap {
+    std::vector<T> items;
+    bool empty() const { return items.empty(); }
+    const T& front() const { return items.front(); }
+    void push(const T& x) {
+      items.push_back(x);
+      std::push_heap(items.begin(), items.end(), std::greater<>{});
+    }
+    T pop() {
+      std::pop_heap(items.begin(), items.end(), std::greater<>{});
+      const T x = items.back();
+      items.pop_back();
+      return x;
+    }
   };
 
   using InjectKey = std::pair<Timestamp, InstrumentId>;
@@ -110,10 +155,6 @@ struct Market::Impl {
         records.back().state.quotes[i].type = static_cast<QuoteType>(i);
       }
     }
-    due.resize(records.size());
-    for (InstrumentId id = 0; id < records.size(); ++id) {
-      refresh_due(id);
-    }
     quotes.reserve(32);
     ticks.reserve(32);
     bar_updates.reserve(16);
@@ -126,34 +167,138 @@ struct Market::Impl {
     return records[id];
   }
 
-  std::optional<Timestamp> next_time(const Record& r) const {
-    if (!r.replaying) {
-      return r.walk.next_time();
+  void replay(InstrumentId id, std::shared_ptr<const HistoryFile> file) {
+    Record& r = record(id);
+    if (prepared) {
+      throw std::logic_error("Market::replay: set up replays before the market is used");
     }
-    if (r.next_step < r.steps.size()) {
-      return r.steps[r.next_step].time;
+    const InstrumentSpec& contract = catalogue.contract(id);
+    const HistorySeries* series = file ? file->find(contract.symbol) : nullptr;
+    if (!series) {
+      throw std::invalid_argument(fmt::format("Market::replay: {} holds no rows of {}",
+                                              file ? file->source : "no history", contract.symbol));
     }
-    return std::nullopt;
+    if (series->tick_size != contract.tick_size) {
+      throw std::invalid_argument(
+          fmt::format("Market::replay: {} was checked against a tick of {}, {} has {}",
+                      file->source, series->tick_size, contract.symbol, contract.tick_size));
+    }
+    Record fresh(r.walk);
+    fresh.state.time = start;
+    for (std::size_t i = 0; i < kQuoteTypeCount; ++i) {
+      fresh.state.quotes[i] = QuoteChange{static_cast<QuoteType>(i), 0, 0, false};
+    }
+    fresh.replaying = true;
+    fresh.rows_total = series->rows;
+    fresh.file = std::move(file);
+    r = std::move(fresh);
   }
 
-  // Brings due[id] up to date: after anything that moves the record's walk
-  // or its replay on.
-  void refresh_due(InstrumentId id) {
-    const auto t = next_time(records[id]);
-    due[id] = t ? *t : kNone;
-  }
-
-  // The instrument whose own event is earliest (ties by id), if any.
-  std::optional<InstrumentId> earliest(std::optional<Timestamp>& at) const {
-    std::optional<InstrumentId> best;
-    for (InstrumentId id = 0; id < due.size(); ++id) {
-      const Timestamp t = due[id];
-      if (t != kNone && (!at || t < *at)) {
-        at = t;
-        best = id;
+  // Opens the histories, reads their past and sets up the merge: on the
+  // market's first use, when every replay is known.
+  void prepare() {
+    if (prepared) {
+      return;
+    }
+    prepared = true;
+    for (InstrumentId id = 0; id < records.size(); ++id) {
+      Record& r = records[id];
+      if (!r.replaying) {
+        walks.push(Due{r.walk.next_time(), id});
+        continue;
+      }
+      // A file in time order is read once for all its instruments; another
+      // once for each (it may hold one instrument's rows long after another's).
+      const bool shared = r.file->symbol_column && r.file->in_time_order;
+      const bool opened = shared && std::any_of(records.begin(), records.begin() + id,
+                                                [&](const Record& o) { return o.file == r.file; });
+      if (!opened) {
+        open_stream(r.file, shared ? std::nullopt : std::optional<InstrumentId>(id));
       }
     }
-    return best;
+    for (std::size_t s = 0; s < streams.size(); ++s) {
+      read_past(s);
+    }
+    for (InstrumentId id = 0; id < records.size(); ++id) {
+      Record& r = records[id];
+      if (r.replaying && r.head < r.steps.size()) {
+        compact(r);
+        replays.push(Due{r.steps.front().time, id});
+      }
+    }
+  }
+
+  void open_stream(const std::shared_ptr<const HistoryFile>& file,
+                   std::optional<InstrumentId> only) {
+    // A row goes to the instrument it names when that instrument replays
+    // this file (another history may have replaced the file for it).
+    auto resolve = [this, file](std::string_view symbol) -> std::optional<InstrumentId> {
+      const auto contract = Catalogue::standard_contract(symbol);
+      const auto id = contract ? catalogue.resolve(contract->symbol) : std::nullopt;
+      if (id && records[*id].replaying && records[*id].file == file) {
+        return id;
+      }
+      return std::nullopt;
+    };
+    streams.push_back(std::make_unique<HistoryStream>(file, only, std::move(resolve)));
+  }
+
+  // The rows before start are the past: applied silently (they set the
+  // state at start and the bars); a bar's steps from start on stay to play.
+  void read_past(std::size_t s) {
+    HistoryStream& stream = *streams[s];
+    while (stream.has_row() && stream.time() < start) {
+      const InstrumentId id = stream.target();
+      Record& r = records[id];
+      take_row(id, stream, false);
+      while (r.head < r.steps.size() && r.steps[r.head].time < start) {
+        produce_step(id, r.steps[r.head++], false);
+      }
+      stream.advance();
+    }
+    if (stream.has_row()) {
+      rows.push(RowDue{stream.time(), s});
+    }
+  }
+
+  // Turns the stream's row into steps of its instrument.
+  void take_row(InstrumentId id, const HistoryStream& stream, bool live) {
+    Record& r = records[id];
+    const Timestamp t = stream.time();
+    r.order.check(stream.reader(), t);
+    append_steps(stream.reader(), stream.row(), catalogue.contract(id), r.steps);
+    ++r.rows_read;
+    if (live) {
+      ++rows_replayed;
+    }
+  }
+
+  static void compact(Record& r) {
+    if (r.head > 0) {
+      r.steps.erase(r.steps.begin(), r.steps.begin() + static_cast<std::ptrdiff_t>(r.head));
+      r.head = 0;
+    }
+  }
+
+  // Reads every row of the next file due at its time: all rows of one time
+  // are read before any event of that time is taken.
+  void read_rows() {
+    const std::size_t s = rows.pop().stream;
+    HistoryStream& stream = *streams[s];
+    const Timestamp t = stream.time();
+    do {
+      const InstrumentId id = stream.target();
+      Record& r = records[id];
+      const bool waiting = r.head < r.steps.size();
+      take_row(id, stream, true);
+      if (!waiting) {
+        replays.push(Due{r.steps[r.head].time, id});
+      }
+      stream.advance();
+    } while (stream.has_row() && stream.time() == t);
+    if (stream.has_row()) {
+      rows.push(RowDue{stream.time(), s});
+    }
   }
 
   // A new UTC day resets the day's quotes and sends yesterday's settlement,
@@ -293,17 +438,33 @@ struct Market::Impl {
     finish(id, t, MarketEvent::Source::Injected);
   }
 
+  // The instrument whose own event (walk or replay) is earliest, ties by id.
+  const Due* earliest() const {
+    const Due* walk = walks.empty() ? nullptr : &walks.front();
+    const Due* replay = replays.empty() ? nullptr : &replays.front();
+    if (!walk || !replay) {
+      return walk ? walk : replay;
+    }
+    return *walk > *replay ? replay : walk;
+  }
+
   const MarketEvent* next(Timestamp limit) {
     if (limit < now) {
       throw std::invalid_argument("Market: cannot go back from " + format_timestamp(now) + " to " +
                                   format_timestamp(limit));
     }
-    started = true;
+    prepare();
     while (true) {
-      std::optional<Timestamp> at;
-      const auto id = earliest(at);
+      const Due* due = earliest();
+      const bool any_injected = !injected.empty();
+      // Rows of a file due by the earliest event are read first.
+      if (!rows.empty() && rows.front().time <= limit && (!due || rows.front().time <= due->time) &&
+          (!any_injected || rows.front().time <= injected.begin()->first.first)) {
+        read_rows();
+        continue;
+      }
       const bool take_injected =
-          !injected.empty() && (!id || injected.begin()->first < InjectKey{*at, *id});
+          any_injected && (!due || injected.begin()->first < InjectKey{due->time, due->id});
       if (take_injected) {
         const Timestamp t = injected.begin()->first.first;
         if (t > limit) {
@@ -315,14 +476,28 @@ struct Market::Impl {
         records[who].delivered = true;
         return &event;
       }
-      if (!id || *at > limit) {
+      if (!due || due->time > limit) {
         break;
       }
-      now = *at;
-      Record& r = records[*id];
-      const BookStep s = r.replaying ? r.steps[r.next_step++] : r.walk.step(r.state.book);
-      refresh_due(*id);
-      if (produce_step(*id, s, true)) {
+      now = due->time;
+      const InstrumentId id = due->id;
+      Record& r = records[id];
+      BookStep s;
+      if (r.replaying) {
+        replays.pop();
+        s = r.steps[r.head++];
+        if (r.head == r.steps.size()) {
+          r.steps.clear();
+          r.head = 0;
+        } else {
+          replays.push(Due{r.steps[r.head].time, id});
+        }
+      } else {
+        walks.pop();
+        s = r.walk.step(r.state.book);
+        walks.push(Due{r.walk.next_time(), id});
+      }
+      if (produce_step(id, s, true)) {
         r.delivered = true;
         return &event;
       }
@@ -331,13 +506,50 @@ struct Market::Impl {
     return nullptr;
   }
 
-  std::optional<Timestamp> next_time() const {
+  std::optional<Timestamp> next_recorded_time() {
+    prepare();
     std::optional<Timestamp> at;
-    earliest(at);
-    if (!injected.empty() && (!at || injected.begin()->first.first < *at)) {
-      at = injected.begin()->first.first;
+    const auto earlier = [&](Timestamp t) {
+      if (!at || t < *at) {
+        at = t;
+      }
+    };
+    if (!replays.empty()) {
+      earlier(replays.front().time);
+    }
+    if (!rows.empty()) {
+      earlier(rows.front().time);
+    }
+    if (!injected.empty()) {
+      earlier(injected.begin()->first.first);
     }
     return at;
+  }
+
+  std::optional<Timestamp> next_time() {
+    auto at = next_recorded_time();
+    if (!walks.empty() && (!at || walks.front().time < *at)) {
+      at = walks.front().time;
+    }
+    return at;
+  }
+
+  void jump_to(Timestamp t) {
+    if (t < now) {
+      throw std::invalid_argument("Market: cannot jump back from " + format_timestamp(now) +
+                                  " to " + format_timestamp(t));
+    }
+    if (const auto due = next_recorded_time(); due && *due <= t) {
+      throw std::logic_error("Market::jump_to: a recorded event is due at " +
+                             format_timestamp(*due) + ", by " + format_timestamp(t));
+    }
+    // The same shift for every walk keeps the heap's order.
+    const Duration gap = t - now;
+    for (Due& d : walks.items) {
+      records[d.id].walk.shift(gap);
+      d.time = records[d.id].walk.next_time();
+    }
+    now = t;
   }
 
   HistorySynthesis& synthesis(InstrumentId id, BarPeriod period) {
@@ -363,13 +575,16 @@ struct Market::Impl {
   std::uint64_t seed;
   Timestamp start;
   Timestamp now;
-  bool started = false;
+  // Set on first use: the histories are open and the merge set up.
+  bool prepared = false;
   std::vector<Record> records;
-  // The time of each record's next own event (kNone: none), kept beside the
-  // records so the search for the earliest, made on every step of the
-  // clock, reads one small array.
-  static constexpr Timestamp kNone = Timestamp::max();
-  std::vector<Timestamp> due;
+  // The merge: the random walks, the replaying instruments with steps read,
+  // and the open files by their next unread row.
+  Heap<Due> walks;
+  Heap<Due> replays;
+  Heap<RowDue> rows;
+  std::vector<std::unique_ptr<HistoryStream>> streams;
+  std::size_t rows_replayed = 0;
   // Injected batches by time and instrument; equal keys keep injection order.
   std::multimap<InjectKey, std::vector<QuoteChange>> injected;
   // Reused for every event.

@@ -27,6 +27,13 @@ class RandomWalk {
   // (and sometimes withdraws one).
   void rare_quotes(const TopOfBook& book, std::vector<QuoteChange>& out);
 
+  // Moves the walk's time on by `d` without a step: a pause (the market
+  // closed), after which it goes on where it stopped, `d` later.
+  void shift(Duration d) {
+    next_time_ += d;
+    last_time_ += d;
+  }
+
  private:
   std::int64_t book_size();
   std::int64_t trade_size();

@@ -1,5 +1,6 @@
 // Counts heap allocations while the market produces events, to hold the
-// promise that one market event allocates nothing once the buffers are warm.
+// promise that one market event allocates nothing once the buffers are warm,
+// a replayed history's rows included.
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,26 @@ TEST(VenueMarketAllocation, MarketEventsWithinAMinuteAllocateNothing) {
                [&](const MarketEvent& e) { events += e.quotes.size() > 0 ? 1 : 0; });
   EXPECT_EQ(g_allocations.load() - before, 0);
   EXPECT_GT(events, 12u * 500);
+}
+
+// Reading a history's rows as they come reuses the reader's and the
+// instruments' buffers: minutes of rows, no allocation.
+TEST(VenueMarketAllocation, StreamedHistoryRowsAllocateNothing) {
+  if (!ORBRIX_COUNTS_ALLOCATIONS) {
+    GTEST_SKIP() << "allocations are not counted under ThreadSanitizer";
+  }
+  const Catalogue all = Catalogue::standard(at("2026-12-07T00:00:00Z"));
+  const auto file = testing::checked(testing::three_instruments(40), "");
+  Market m(all, 8, at("2026-12-07T14:30:00Z"));
+  for (const char* s : {"EP", "GCE", "CLE"}) {
+    m.replay(*all.resolve(s), file);
+  }
+  m.advance_to(at("2026-12-07T14:33:01Z"), [](const MarketEvent&) {});
+  const long before = g_allocations.load();
+  const std::size_t rows = m.replayed_rows();
+  m.advance_to(at("2026-12-07T14:33:59Z"), [](const MarketEvent&) {});
+  EXPECT_EQ(g_allocations.load() - before, 0);
+  EXPECT_GT(m.replayed_rows() - rows, 140u);
 }
 
 }  // namespace

@@ -13,10 +13,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::at;
 
-History parse(const std::string& text) {
-  std::istringstream in(text);
-  return parse_history(in, "replay.csv");
-}
+using testing::checked;
+using testing::text_history;
 
 Catalogue ep_only() {
   const Catalogue all = Catalogue::standard(at("2026-12-07T00:00:00Z"));
@@ -49,7 +47,7 @@ Seen run(Market& m, Timestamp until, InstrumentId id) {
 }
 
 TEST(VenueMarketReplay, QuotesBeforeStartAreThePastAndLaterOnesPlayAtTheirTimes) {
-  const History h = parse(
+  const auto h = checked(
       "ts_event,bid_price,ask_price,bid_size,ask_size,last_price,last_size\n"
       "2026-12-06T20:00:00Z,6040.00,6040.25,5,5,6040.00,2\n"  // yesterday's close
       "2026-12-07T14:29:10Z,6050.00,6050.25,10,12,6050.25,4\n"
@@ -57,7 +55,8 @@ TEST(VenueMarketReplay, QuotesBeforeStartAreThePastAndLaterOnesPlayAtTheirTimes)
       "2026-12-07T14:30:00Z,6050.25,6050.50,11,12,,\n"  // at start: plays, but changes nothing
       "2026-12-07T14:30:05Z,6050.25,6050.50,11,12,,\n"  // nothing changed: no event
       "2026-12-07T14:30:20Z,6050.50,6050.75,3,8,6050.75,6\n"
-      "2026-12-07T14:31:02Z,6050.00,6050.25,3,8,6050.00,2\n");
+      "2026-12-07T14:31:02Z,6050.00,6050.25,3,8,6050.00,2\n",
+      "EP");
   const Catalogue c = ep_only();
   Market m(c, 1, at("2026-12-07T14:30:00Z"));
   m.replay(0, h);
@@ -104,11 +103,12 @@ TEST(VenueMarketReplay, QuotesBeforeStartAreThePastAndLaterOnesPlayAtTheirTimes)
 }
 
 TEST(VenueMarketReplay, ABarsFileBecomesQuotesAndTradesAlongEachBarsPath) {
-  const History h = parse(
+  const auto h = checked(
       "ts_event,open,high,low,close,volume\n"
       "2026-12-07T14:29:00Z,6050.00,6051.00,6049.50,6050.50,10\n"
       "2026-12-07T14:30:00Z,6050.50,6052.00,6050.00,6051.75,7\n"
-      "2026-12-07T14:33:00Z,6051.75,6051.75,6051.75,6051.75,1\n");
+      "2026-12-07T14:33:00Z,6051.75,6051.75,6051.75,6051.75,1\n",
+      "EP");
   const Catalogue c = ep_only();
   Market m(c, 1, at("2026-12-07T14:30:00Z"));
   m.replay(0, h);
@@ -145,9 +145,14 @@ TEST(VenueMarketReplay, ABarsFileBecomesQuotesAndTradesAlongEachBarsPath) {
 }
 
 TEST(VenueMarketReplay, TheSampleQuotesFileRebuildsTheSampleBarsFile) {
-  const History quotes = load_history(VENUE_MARKET_DATA_DIR "/ep_quotes_sample.csv");
-  const History bars = load_history(VENUE_MARKET_DATA_DIR "/ep_bars_sample.csv");
-  ASSERT_EQ(bars.format, HistoryFormat::MinuteBars);
+  const auto quotes = std::make_shared<const HistoryFile>(
+      check_history_file(VENUE_MARKET_DATA_DIR "/ep_quotes_sample.csv", "EP"));
+  auto reader = HistoryReader::open(VENUE_MARKET_DATA_DIR "/ep_bars_sample.csv");
+  ASSERT_EQ(reader.format(), HistoryFormat::MinuteBars);
+  std::vector<BarRecord> bars;
+  for (HistoryRow row; reader.next(row);) {
+    bars.push_back(row.bar);
+  }
   const Catalogue c = ep_only();
   // Start in the middle: ten minutes of past, ten of replay.
   Market m(c, 1, at("2026-12-07T14:40:00Z"));
@@ -156,9 +161,9 @@ TEST(VenueMarketReplay, TheSampleQuotesFileRebuildsTheSampleBarsFile) {
   EXPECT_GT(seen.times.size(), 150u);
   EXPECT_TRUE(std::is_sorted(seen.times.begin(), seen.times.end()));
   const BarSeries got = m.bars(0, BarPeriod::OneMinute, 100);
-  ASSERT_EQ(got.completed.size(), bars.bars.size());
-  for (std::size_t i = 0; i < bars.bars.size(); ++i) {
-    const BarRecord& want = bars.bars[i];
+  ASSERT_EQ(got.completed.size(), bars.size());
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    const BarRecord& want = bars[i];
     const Bar& b = got.completed[i];
     EXPECT_EQ(b.start, want.start);
     EXPECT_EQ(b.open, to_ticks(want.open, 0.25));
@@ -172,62 +177,147 @@ TEST(VenueMarketReplay, TheSampleQuotesFileRebuildsTheSampleBarsFile) {
   }
 }
 
-TEST(VenueMarketReplay, ARefusedHistoryLeavesTheRandomWalkRunning) {
+// What cannot replay is refused before anything changes: a file without
+// rows of the instrument, one checked against another tick, and any replay
+// once the market has been used.
+TEST(VenueMarketReplay, AReplayTheMarketCannotTakeLeavesTheRandomWalkRunning) {
   const Catalogue c = ep_only();
   Market m(c, 1, at("2026-12-07T14:30:00Z"));
-  const History h = parse(
-      "ts_event,bid_price,ask_price\n"
-      "2026-12-07T14:29:00Z,6050.00,6050.25\n"
-      "2026-12-07T14:31:00Z,6050.10,6050.25\n");
-  try {
-    m.replay(0, h);
-    FAIL();
-  } catch (const HistoryError& e) {
-    EXPECT_EQ(e.line(), 3u);
-    EXPECT_EQ(e.column(), "bid_price");
-    EXPECT_NE(std::string(e.what()).find("tick grid"), std::string::npos) << e.what();
-  }
+  EXPECT_THROW(m.replay(0, checked("ts_event,bid_price,ask_price\n"
+                                   "2026-12-07T14:31:00Z,2650.0,2650.1\n",
+                                   "GCE")),
+               std::invalid_argument);
+  auto other_tick = c.contract(0);
+  other_tick.tick_size = 0.5;
+  Market coarse(Catalogue({other_tick}), 1, at("2026-12-07T14:30:00Z"));
+  EXPECT_THROW(coarse.replay(0, checked("ts_event,bid_price,ask_price\n"
+                                        "2026-12-07T14:31:00Z,6050.25,6050.50\n",
+                                        "EP")),
+               std::invalid_argument);
   EXPECT_FALSE(m.replaying(0));
   EXPECT_EQ(m.next_event_time(), at("2026-12-07T14:30:00Z"));
   Market fresh(c, 1, at("2026-12-07T14:30:00Z"));
   EXPECT_EQ(testing::record_run(m, at("2026-12-07T14:31:00Z")),
             testing::record_run(fresh, at("2026-12-07T14:31:00Z")));
   // Once the market runs, a replay can no longer be set up.
-  EXPECT_THROW(m.replay(0, parse("ts_event,bid_price,ask_price\n2026-12-07T14:35:00Z,1,2\n")),
-               std::logic_error);
+  EXPECT_THROW(
+      m.replay(0, checked("ts_event,bid_price,ask_price\n2026-12-07T14:35:00Z,1,2\n", "EP")),
+      std::logic_error);
 }
 
-TEST(VenueMarketReplay, APriceBeyondTheVenuesBoundIsRefusedWithItsPlace) {
-  const Catalogue c = ep_only();
-  const auto refused = [&](const std::string& text, std::size_t line, const char* column) {
-    try {
-      replay_check(parse(text), c.contract(0));
-      ADD_FAILURE() << "accepted:\n" << text;
-    } catch (const HistoryError& e) {
-      EXPECT_EQ(e.line(), line) << e.what();
-      EXPECT_EQ(e.column(), column) << e.what();
-      EXPECT_NE(std::string(e.what()).find("beyond the largest price"), std::string::npos)
-          << e.what();
-    }
-  };
-  // 4e20 is a whole number of ticks as a double: only the bound catches it.
-  refused(
-      "ts_event,bid_price,ask_price,bid_size,ask_size,last_price,last_size\n"
-      "2026-12-07T14:29:00Z,6050.00,6050.25,1,1,,\n"
-      "2026-12-07T14:31:00Z,6050.00,6050.25,1,1,400000000000000000000,1\n",
-      3, "last_price");
-  refused(
-      "ts_event,open,high,low,close,volume\n"
-      "2026-12-07T14:30:00Z,1e20,1e20,1e20,1e20,5\n",
-      2, "open");
-  EXPECT_NO_THROW(replay_check(parse("ts_event,bid_price,ask_price\n"
-                                     "2026-12-07T14:29:00Z,-0.25,250000000000\n"),
-                               c.contract(0)));
-  Market m(c, 1, at("2026-12-07T14:30:00Z"));
-  EXPECT_THROW(m.replay(0, parse("ts_event,bid_price,ask_price\n"
-                                 "2026-12-07T14:31:00Z,6050.00,1e20\n")),
-               HistoryError);
-  EXPECT_FALSE(m.replaying(0));
+// Rows are read as the market's time reaches them, never before: a row
+// spoilt after the check (the file changed) is met only then, and refused
+// with its place, the rows before it played.
+TEST(VenueMarketReplay, RowsAreReadOnlyAsTheMarketsTimeReachesThem) {
+  const std::string head = "ts_event,bid_price,ask_price\n2026-12-07T14:29:00Z,6050.00,6050.25\n";
+  const std::string good = head +
+                           "2026-12-07T14:31:00Z,6050.25,6050.50\n"
+                           "2026-12-07T14:40:00Z,6050.50,6050.75\n";
+  const std::string spoilt = head +
+                             "2026-12-07T14:31:00Z,6050.25,6050.50\n"
+                             "2026-12-07T14:40:00Z,6050.50,6050.70\n";
+  int opened = 0;
+  const auto file = std::make_shared<const HistoryFile>(check_history(
+      [&]() -> std::unique_ptr<std::istream> {
+        return std::make_unique<std::istringstream>(opened++ == 0 ? good : spoilt);
+      },
+      "changing.csv", "EP"));
+  EXPECT_EQ(opened, 1);
+  Market m(ep_only(), 1, at("2026-12-07T14:30:00Z"));
+  m.replay(0, file);
+  EXPECT_EQ(opened, 1);  // opened on first use, not before
+  EXPECT_EQ(run(m, at("2026-12-07T14:39:00Z"), 0).times.size(), 1u);
+  EXPECT_EQ(opened, 2);
+  EXPECT_EQ(m.replayed_rows(), 1u);
+  try {
+    run(m, at("2026-12-07T14:41:00Z"), 0);
+    FAIL() << "the spoilt row was replayed";
+  } catch (const HistoryError& e) {
+    EXPECT_EQ(e.line(), 4u);
+    EXPECT_EQ(e.column(), "ask_price");
+  }
+}
+
+// A file of several instruments in time order is read once for all of
+// them; one listing them one after the other is read once for each; both
+// replay as the instruments' own files do.
+TEST(VenueMarketReplay, AFileOfSeveralInstrumentsReplaysAsTheirOwnFilesDo) {
+  const Catalogue all = Catalogue::standard(at("2026-12-07T00:00:00Z"));
+  const auto t0 = at("2026-12-07T14:29:30Z");
+  std::string ep = "ts_event,bid_price,ask_price,last_price,last_size\n";
+  std::string gce = ep;
+  std::string interleaved = "symbol," + ep;
+  std::string listed_ep;
+  std::string listed_gce;
+  for (int i = 0; i < 120; ++i) {
+    const auto t = (t0 + i * 1500ms).time_since_epoch().count();
+    const std::string e = fmt::format("{},{:.2f},{:.2f},{:.2f},1\n", t, 6050 + (i % 5) * 0.25,
+                                      6050.25 + (i % 5) * 0.25, 6050 + (i % 5) * 0.25);
+    const std::string g = fmt::format("{},{:.1f},{:.1f},,\n", t + (i % 3 == 0 ? 0 : 700000000),
+                                      2650 + (i % 7) * 0.1, 2650.2 + (i % 7) * 0.1);
+    ep += e;
+    gce += g;
+    // Rows of one time in either order, and either spelling of EP.
+    interleaved += (i % 3 == 0 && i % 2 ? "GCE," + g + "EPZ26," + e : "EP," + e + "GCE," + g);
+    listed_ep += "EP," + e;
+    listed_gce += "F.US.GCEG27," + g;
+  }
+  const auto events =
+      [&](std::vector<std::pair<std::string, std::shared_ptr<const HistoryFile>>> replays) {
+        Market m(all, 3, at("2026-12-07T14:30:00Z"));
+        for (const auto& [symbol, file] : replays) {
+          m.replay(*all.resolve(symbol), file);
+        }
+        return testing::record_run(m, at("2026-12-07T14:34:00Z"),
+                                   {*all.resolve("EP"), *all.resolve("GCE")});
+      };
+  const auto own = events({{"EP", checked(ep, "EP")}, {"GCE", checked(gce, "GCE")}});
+  ASSERT_GT(own.size(), 150u);
+  const auto one = checked(interleaved, "");
+  EXPECT_TRUE(one->in_time_order);
+  EXPECT_EQ(events({{"EP", one}, {"GCE", one}}), own);
+  const auto listed =
+      checked("symbol," + ep.substr(0, ep.find('\n') + 1) + listed_ep + listed_gce, "");
+  EXPECT_FALSE(listed->in_time_order);
+  EXPECT_EQ(events({{"EP", listed}, {"GCE", listed}}), own);
+  // An instrument whose history was replaced keeps its own: the file's
+  // rows of it are passed over.
+  const auto replaced = events({{"EP", one}, {"GCE", checked(gce, "GCE")}});
+  EXPECT_EQ(replaced, own);
+}
+
+// Most of what the market holds of a replay while it plays: the steps read
+// and not played, and the line buffers; the largest seen at any event.
+Market::Buffered most_held(int minutes) {
+  const Catalogue all = Catalogue::standard(at("2026-12-07T00:00:00Z"));
+  const auto file = checked(testing::three_instruments(minutes), "");
+  Market m(all, 1, at("2026-12-07T14:30:00Z"));
+  for (const char* s : {"EP", "GCE", "CLE"}) {
+    m.replay(*all.resolve(s), file);
+  }
+  Market::Buffered most;
+  std::size_t events = 0;
+  m.advance_to(at("2026-12-07T14:25:00Z") + std::chrono::minutes(minutes + 1),
+               [&](const MarketEvent&) {
+                 const auto now = m.buffered();
+                 most.steps = std::max(most.steps, now.steps);
+                 most.line_bytes = std::max(most.line_bytes, now.line_bytes);
+                 ++events;
+               });
+  EXPECT_GT(events, static_cast<std::size_t>(minutes) * 100);
+  EXPECT_TRUE(m.quiet(0));
+  return most;
+}
+
+// However long the history, the market holds the same: a file's line, and
+// the steps of the rows at one time.
+TEST(VenueMarketReplay, TheMemoryAReplayHoldsDoesNotGrowWithItsRows) {
+  const auto short_run = most_held(10);
+  const auto long_run = most_held(80);
+  EXPECT_EQ(long_run.steps, short_run.steps);
+  EXPECT_LE(long_run.steps, 3u);
+  EXPECT_EQ(long_run.line_bytes, short_run.line_bytes);
+  EXPECT_LT(long_run.line_bytes, 1024u);
 }
 
 }  // namespace

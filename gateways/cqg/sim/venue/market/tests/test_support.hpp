@@ -1,6 +1,8 @@
 #pragma once
 
 #include <algorithm>
+#include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -8,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "venue/market/history_file.hpp"
 #include "venue/market/market.hpp"
 #include "venue/market/time_text.hpp"
 
@@ -19,6 +22,41 @@ inline Timestamp at(std::string_view iso) {
     throw std::invalid_argument("bad test time " + std::string(iso));
   }
   return *t;
+}
+
+// A history held in memory, opened as often as it is read.
+inline HistoryOpener text_history(std::string text) {
+  auto shared = std::make_shared<const std::string>(std::move(text));
+  return [shared] { return std::make_unique<std::istringstream>(*shared); };
+}
+
+// `text` checked as the history of `symbol` (empty: a file with a symbol
+// column), ready to replay.
+inline std::shared_ptr<const HistoryFile> checked(std::string text, std::string_view symbol,
+                                                  std::string source = "replay.csv") {
+  return std::make_shared<const HistoryFile>(
+      check_history(text_history(std::move(text)), std::move(source), symbol));
+}
+
+// A history of `minutes` minutes of EP, GCE and CLE quotes, one file in time
+// order, a row every 400 ms, two rows at one time now and then.
+inline std::string three_instruments(int minutes) {
+  std::string s = "symbol,ts_event,bid_price,ask_price,bid_size,ask_size,last_price,last_size\n";
+  const auto t0 = at("2026-12-07T14:25:00Z");
+  const char* names[] = {"EP", "GCE", "CLE"};
+  const double ticks[] = {0.25, 0.1, 0.01};
+  const int levels[] = {24200, 26500, 7000};
+  for (int i = 0; i < minutes * 150; ++i) {
+    const int k = i % 3;
+    // CLE now and then at the time of GCE: two rows at one time.
+    const auto t = (t0 + (i / 3) * std::chrono::milliseconds(1200) +
+                    (k == 2 && i % 5 == 0 ? 1 : k) * std::chrono::milliseconds(400))
+                       .time_since_epoch();
+    const int bid = levels[k] + (i * 7 % 13);
+    s += fmt::format("{},{},{:.2f},{:.2f},{},{},{:.2f},1\n", names[k], t.count(), bid * ticks[k],
+                     (bid + 1) * ticks[k], i % 11 + 1, i % 7 + 1, bid * ticks[k]);
+  }
+  return s;
 }
 
 // An event written out as one line, so whole runs compare with ==.

@@ -12,10 +12,11 @@
 // Time. An engine sees the run's time only as the `now` it is handed: live,
 // the wall clock's UTC time; in a backtest, the simulated clock's, and
 // on_timer is called at exactly every interval() of simulated time, between
-// venue events, never while a hook runs. The vendor's times in the records
-// (quote, order and deal times) are the simulated ones too. An engine that
-// reads std::chrono::system_clock itself reads this machine's clock, which a
-// backtest does not move: it must not time its decisions by it.
+// venue events, never while a hook runs, except within a gap of the history
+// longer than an hour, which the run jumps (orbrix/backtest/backtest.hpp). The vendor's times in
+// the records (quote, order and deal times) are the simulated ones too. An engine that reads
+// std::chrono::system_clock itself reads this machine's clock, which a backtest does not move: it
+// must not time its decisions by it.
 //
 // Threads. start, on_timer and stop run on the runner's thread, and may call
 // every BrokerLink operation, blocking ones included; the hooks run on the
