@@ -50,6 +50,8 @@ orbrix_pkg_config(brokerlink brokerlink "BrokerLink, the CQG gateway"
   REQUIRES orbrix-ApiHost orbrix-security
   LIBS -ldate-tz CFLAGS -DHAS_STRING_VIEW=1 -DONLY_C_LOCALE=1 -DUSE_OS_TZDB=1)
 orbrix_pkg_config(bot bot "The Telegram control bot" REQUIRES orbrix-config LIBS -pthread)
+orbrix_pkg_config(backtest orbrix_backtest "Backtests: an engine through BrokerLink over recorded history"
+  REQUIRES orbrix-brokerlink orbrix-cqgsim LIBS -lorbrix_report -lfmt)
 
 # The Debian package: installable with `apt install ./orbrix-cqg_*.deb`.
 set(CPACK_GENERATOR DEB)
@@ -65,7 +67,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 # Runtime libraries by dpkg-shlibdeps; what the headers and the CMake
 # package need, and the interpreter the module was built for, by name.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libhowardhinnant-date-dev, tzdata")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libhowardhinnant-date-dev, libfmt-dev, tzdata")
 if(TARGET orbrix_cqg)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "${CPACK_DEBIAN_PACKAGE_DEPENDS}, \
 python3 (>= ${ORBRIX_PYTHON_VERSION}), python3 (<< ${ORBRIX_PYTHON_NEXT_VERSION})")

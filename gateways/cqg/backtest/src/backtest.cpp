@@ -167,8 +167,17 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
     result.end = options.end ? std::chrono::time_point_cast<std::chrono::nanoseconds>(*options.end)
                              : std::chrono::floor<std::chrono::minutes>(span->second) + 1min;
     if (result.end <= result.start) {
-      throw std::invalid_argument(fmt::format(
-          "the backtest's end must come after its start (the history starts later than it ends)"));
+      // Most often a short history under the default warm-up: say which.
+      if (!options.start && !options.end && span) {
+        throw std::invalid_argument(fmt::format(
+            "the history ends at {} minutes after its first minute, before the run's start after a "
+            "warm-up of {} minutes: give a shorter warm-up or a longer history",
+            std::chrono::duration_cast<std::chrono::minutes>(
+                result.end - std::chrono::floor<std::chrono::minutes>(span->first))
+                .count(),
+            options.warm_up.count()));
+      }
+      throw std::invalid_argument("the backtest's end must come after its start");
     }
     engine.start(*link);
     // Before the first timer: a bar window the history before the start
