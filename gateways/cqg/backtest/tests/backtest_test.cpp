@@ -234,6 +234,16 @@ TEST_F(Backtest, TheExampleRunsLiveAndInABacktestUnchanged) {
   } catch (const std::invalid_argument& e) {
     EXPECT_NE(std::string(e.what()).find("equity_every"), std::string::npos);
   }
+  // The sample holds minutes: a warm-up of an hour passes its end, and the
+  // refusal names the warm-up rather than a start after the end.
+  auto long_warm_up = sample_options();
+  long_warm_up.warm_up = 60min;
+  try {
+    run_backtest(tested, long_warm_up);
+    ADD_FAILURE() << "a warm-up past the history's end was taken";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_NE(std::string(e.what()).find("warm-up of 60 minutes"), std::string::npos) << e.what();
+  }
   example::MovingAverageCross sleepy({"EP"}, 2, 4, std::chrono::hours(24 * 365 * 300));
   EXPECT_THROW(run_backtest(sleepy, sample_options()), std::invalid_argument);
 }
