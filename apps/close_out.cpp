@@ -33,7 +33,7 @@ Direction opposite(Direction d) {
 
 CloseOutResult close_out(cqg::BrokerLink& link, DemoGateway& gateway,
                          const std::function<bool()>& wait,
-                         const std::function<void(const std::string&)>& say) {
+                         const std::function<void(const std::string&)>& say, CloseOutUntil until) {
   CloseOutResult result;
   // Waits since each cancel was sent, and the closing orders placed.
   std::map<std::string, int> cancels;
@@ -84,6 +84,7 @@ CloseOutResult close_out(cqg::BrokerLink& link, DemoGateway& gateway,
           result.flat = true;
           return result;
         }
+        bool all_placed = true;
         for (const auto& p : result.positions.value_or(std::vector<PositionData>{})) {
           const Order order(p.security, OrderType::MARKET, opposite(p.direction), p.quantity);
           try {
@@ -94,9 +95,14 @@ CloseOutResult close_out(cqg::BrokerLink& link, DemoGateway& gateway,
                             to_text(order.direction), p.quantity, p.security.code(),
                             to_text(p.direction), p.quantity, p.holding_price, id));
           } catch (const std::exception& e) {
+            all_placed = false;
             fail(fmt::format("close  {} {}: not closed: {}", p.security.code(),
                              to_text(p.direction), e.what()));
           }
+        }
+        if (until == CloseOutUntil::closing_placed && all_placed && result.positions) {
+          result.working = working_orders(gateway);
+          return result;
         }
       }
     }

@@ -31,10 +31,17 @@ struct CloseOutResult {
   std::string positions_error;
 };
 
+// Until when close_out waits: the account flat, or the closing orders placed
+// (where the clock that fills them does not move while it waits: a backtest's
+// stands still during the engine's stop, and works them after it).
+enum class CloseOutUntil { flat, closing_placed };
+
 // Cancels the working orders of `gateway`'s records, waits until none
 // works, reads the positions, closes each open one with a market order,
-// waits for those to fill and reads again, until the account is flat or
-// `wait` says the time is up. While the session is not ready (the gateway
+// waits for those to fill and reads again, until the account is flat (or,
+// with CloseOutUntil::closing_placed, a closing order is placed for every
+// open position, which are then left in `working`) or `wait` says the time
+// is up. While the session is not ready (the gateway
 // dropped and not yet restored) it only waits. A cancel still unanswered
 // after 20 waits is sent again. `wait` blocks for one step and returns
 // false once the bound is reached; `say` gets one line per action. Engine
@@ -42,6 +49,7 @@ struct CloseOutResult {
 // gateway raises (each is said and tried again on a later step).
 CloseOutResult close_out(cqg::BrokerLink& link, DemoGateway& gateway,
                          const std::function<bool()>& wait,
-                         const std::function<void(const std::string&)>& say);
+                         const std::function<void(const std::string&)>& say,
+                         CloseOutUntil until = CloseOutUntil::flat);
 
 }  // namespace orbrix::demo

@@ -27,8 +27,10 @@ void DemoStrategyEngine::on_timer(cqg::BrokerLink&, TimePoint now) {
 }
 
 void DemoStrategyEngine::stop(cqg::BrokerLink& link) {
-  // Cancels and market orders are answered at once; the wait only lets the
-  // worker tell the gateway of them.
+  // Cancels are answered at once; the wait only lets the worker tell the
+  // gateway of them. The closing orders fill on the minute the backtest
+  // works after the stop (its clock stands still meanwhile): waiting for
+  // them here would only pass the machine's time.
   int steps = 0;
   close_out(
       link, gateway_,
@@ -36,7 +38,7 @@ void DemoStrategyEngine::stop(cqg::BrokerLink& link) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return ++steps < 500;
       },
-      [&](const std::string& line) { console_.event(line); });
+      [&](const std::string& line) { console_.event(line); }, CloseOutUntil::closing_placed);
 }
 
 }  // namespace orbrix::demo

@@ -1,9 +1,10 @@
 #pragma once
 
-// The demo's strategy as an engine a runner drives (live or in a backtest):
-// quotes, an order book and one-minute bars of each symbol; the demo's few
-// orders on the first symbols, timed by the run's clock; at the end every
-// working order cancelled and every position closed.
+// The demo's strategy as an engine a backtest drives: quotes, an order book
+// and one-minute bars of each symbol; the demo's few orders on the first
+// symbols, timed by the run's clock; at the end every working order
+// cancelled and every position given its closing order, which the backtest
+// fills on the minute it works after the stop.
 
 #include <cstdint>
 #include <optional>

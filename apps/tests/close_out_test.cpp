@@ -119,6 +119,26 @@ TEST_F(CloseOut, CancelsWhatWorksClosesWhatIsOpenAndReadsAfterTheClosingFills) {
                          {"ENQ", {Direction::LONG, 1}}, {"EP", {Direction::SHORT, 2}}}));
 }
 
+// Where the clock stands still while the engine stops (a backtest), the
+// close-out returns once every position has its closing order instead of
+// waiting out its bound; the orders fill when the clock moves again.
+TEST_F(CloseOut, UntilTheClosingOrdersArePlacedReturnsWithThemWorking) {
+  trade();
+  sim.driver().advance(1s);  // the market orders fill: EP long 2, ENQ short 1
+  int waits = 0;
+  const auto result = close_out(
+      *link, gateway, [&] { return ++waits < 100; }, say(), CloseOutUntil::closing_placed);
+  EXPECT_LT(waits, 100);
+  EXPECT_FALSE(result.flat);
+  ASSERT_EQ(result.working.size(), 2u);
+  for (const auto& o : result.working) {
+    EXPECT_EQ(o.order_type, OrderType::MARKET);
+  }
+  sim.driver().advance(5s);  // EP's and ENQ's next quotes fill them
+  link->update_positions();
+  EXPECT_TRUE(link->positions().empty());
+}
+
 TEST_F(CloseOut, AMarketOrderNotYetFilledIsCancelledNotLeftToOpenAPosition) {
   trade();  // nothing has filled: the market has not moved since
   const auto result = close_out(*link, gateway, steps(100), say());
