@@ -32,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "venue/market/time_text.hpp"
 #include "venue/types.hpp"
 
 namespace orbrix::cqgsim::venue {
@@ -117,7 +118,7 @@ class HistoryReader {
   std::size_t line() const { return line_; }
   // The bytes held to read a line: its text and its fields.
   std::size_t buffer_bytes() const {
-    return raw_.capacity() + fields_.capacity() * sizeof(std::string_view);
+    return buffer_.capacity() + fields_.capacity() * sizeof(std::string_view);
   }
   // The row's time: its quote's, or its bar's start.
   Timestamp time_of(const HistoryRow& row) const {
@@ -145,6 +146,7 @@ class HistoryReader {
     kColumnCount
   };
 
+  bool read_line(std::string_view& line);
   void read_header();
   void parse_header(const std::vector<std::string_view>& names);
   void check_field_count() const;
@@ -161,8 +163,14 @@ class HistoryReader {
   std::size_t line_ = 0;
   std::size_t columns_ = 0;
   std::array<int, kColumnCount> position_{};
-  std::string raw_;                       // the line being read
-  std::vector<std::string_view> fields_;  // its fields
+  // The stream is read in blocks: the lines are views into them, the line
+  // being read among them.
+  std::string buffer_;
+  std::size_t begin_ = 0;                 // the next line's first byte
+  std::size_t end_ = 0;                   // the end of the bytes read
+  bool drained_ = false;                  // the stream has no more bytes
+  std::vector<std::string_view> fields_;  // the line's fields
+  TimestampDay day_;
   // The span of the rows read so far, for the out-of-place rule.
   std::optional<Timestamp> earliest_;
   std::optional<Timestamp> latest_;

@@ -2,10 +2,12 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 
 #include <fmt/format.h>
 
+#include "venue/market/decimal_text.hpp"
 #include "venue/market/time_text.hpp"
 
 namespace orbrix::cqgsim::venue {
@@ -25,28 +27,44 @@ constexpr std::string_view kColumnNames[] = {
     "ts_event", "bid_price", "ask_price", "bid_size", "ask_size", "last_price", "last_size",
     "open",     "high",      "low",       "close",    "volume",   "symbol"};
 
+bool blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
     s.remove_prefix(1);
   }
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+  while (!s.empty() && blank(s.back())) {
     s.remove_suffix(1);
   }
   return s;
 }
 
+// The fields between commas, each trimmed. One pass over the line; a field
+// is trimmed only when it starts or ends with a blank.
 void split(std::string_view line, std::vector<std::string_view>& out) {
   out.clear();
-  std::size_t from = 0;
+  const char* p = line.data();
+  const char* const end = p + line.size();
   while (true) {
-    const auto comma = line.find(',', from);
-    out.push_back(trim(line.substr(from, comma == std::string_view::npos ? comma : comma - from)));
-    if (comma == std::string_view::npos) {
+    const char* q = p;
+    while (q != end && *q != ',') {
+      ++q;
+    }
+    std::string_view f(p, static_cast<std::size_t>(q - p));
+    if (!f.empty() && (blank(f.front()) || blank(f.back()))) {
+      f = trim(f);
+    }
+    out.push_back(f);
+    if (q == end) {
       return;
     }
-    from = comma + 1;
+    p = q + 1;
   }
 }
+
+constexpr std::size_t kBlockBytes = 32 * 1024;
 
 // "3653 days", "40 days": how far a row lies from the others.
 std::string days_between(Timestamp a, Timestamp b) {
@@ -57,6 +75,7 @@ std::string days_between(Timestamp a, Timestamp b) {
 
 HistoryReader::HistoryReader(std::unique_ptr<std::istream> in, std::string source)
     : in_(std::move(in)), source_(std::move(source)) {
+  buffer_.resize(kBlockBytes);
   fields_.reserve(16);
   read_header();
 }
@@ -81,10 +100,44 @@ void HistoryReader::fail(std::string_view column, const std::string& why) const 
   throw HistoryError(source_, line_, std::string(column), why);
 }
 
+// The next line without its '\n' (a last line without one included), as a
+// view valid until the next call; false at the end of the stream.
+bool HistoryReader::read_line(std::string_view& line) {
+  while (true) {
+    char* const data = buffer_.data();
+    if (const void* newline = std::memchr(data + begin_, '\n', end_ - begin_)) {
+      const auto at = static_cast<std::size_t>(static_cast<const char*>(newline) - data);
+      line = std::string_view(data + begin_, at - begin_);
+      begin_ = at + 1;
+      return true;
+    }
+    if (drained_) {
+      if (begin_ == end_) {
+        return false;
+      }
+      line = std::string_view(data + begin_, end_ - begin_);
+      begin_ = end_;
+      return true;
+    }
+    // The partial line moves to the front; a line longer than the buffer
+    // doubles it.
+    std::memmove(data, data + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    if (end_ == buffer_.size()) {
+      buffer_.resize(buffer_.size() * 2);
+    }
+    in_->read(buffer_.data() + end_, static_cast<std::streamsize>(buffer_.size() - end_));
+    end_ += static_cast<std::size_t>(in_->gcount());
+    drained_ = !*in_;  // the end, or a read error the caller tells apart with bad()
+  }
+}
+
 void HistoryReader::read_header() {
-  while (std::getline(*in_, raw_)) {
+  std::string_view line;
+  while (read_line(line)) {
     ++line_;
-    std::string_view text = trim(raw_);
+    std::string_view text = trim(line);
     if (text.substr(0, 3) == "\xEF\xBB\xBF") {  // a byte-order mark some editors write
       text = trim(text.substr(3));
     }
@@ -159,9 +212,10 @@ void HistoryReader::parse_header(const std::vector<std::string_view>& names) {
 }
 
 bool HistoryReader::next(HistoryRow& row) {
-  while (std::getline(*in_, raw_)) {
+  std::string_view line;
+  while (read_line(line)) {
     ++line_;
-    const std::string_view text = trim(raw_);
+    const std::string_view text = trim(line);
     if (text.empty()) {
       continue;
     }
@@ -207,7 +261,7 @@ std::string_view HistoryReader::field(int c) const {
 
 Timestamp HistoryReader::read_time() {
   const std::string_view text = field(TsEvent);
-  const auto t = parse_timestamp(text);
+  const auto t = parse_timestamp(text, day_);
   if (!t) {
     fail("ts_event", fmt::format("'{}' is not an ISO 8601 UTC time ending in Z nor integer "
                                  "nanoseconds",
@@ -252,6 +306,9 @@ std::optional<double> HistoryReader::read_price(int c, bool required) const {
     return std::nullopt;
   }
   double v = 0;
+  if (parse_plain_decimal(text, v)) {
+    return v;
+  }
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
   if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(v)) {
     fail(kColumnNames[c], fmt::format("'{}' is not a number", text));

@@ -41,6 +41,10 @@ bool all_digits(std::string_view s) {
   return true;
 }
 
+bool digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
 int to_int(std::string_view s) {
   int v = 0;
   for (const char c : s) {
@@ -49,9 +53,18 @@ int to_int(std::string_view s) {
   return v;
 }
 
+int two_digits(const char* p) {
+  return (p[0] - '0') * 10 + (p[1] - '0');
+}
+
 }  // namespace
 
 std::optional<Timestamp> parse_timestamp(std::string_view text) {
+  TimestampDay day;
+  return parse_timestamp(text, day);
+}
+
+std::optional<Timestamp> parse_timestamp(std::string_view text, TimestampDay& day) {
   using namespace std::chrono;
   if (all_digits(text)) {
     long long ns = 0;
@@ -68,26 +81,33 @@ std::optional<Timestamp> parse_timestamp(std::string_view text) {
   if (text.size() < 20 || (text.back() != 'Z' && text.back() != 'z')) {
     return std::nullopt;
   }
-  const auto part = [&](std::size_t pos, std::size_t len) { return text.substr(pos, len); };
-  if (text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != 't') || text[13] != ':' ||
-      text[16] != ':') {
+  const char* t = text.data();
+  if (t[4] != '-' || t[7] != '-' || (t[10] != 'T' && t[10] != 't') || t[13] != ':' ||
+      t[16] != ':') {
     return std::nullopt;
   }
-  for (const auto& [pos, len] : {std::pair{0, 4}, {5, 2}, {8, 2}, {11, 2}, {14, 2}, {17, 2}}) {
-    if (!all_digits(part(pos, len))) {
+  for (const int pos : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18}) {
+    if (!digit(t[pos])) {
       return std::nullopt;
     }
   }
-  const year_month_day ymd{year{to_int(part(0, 4))}, month{unsigned(to_int(part(5, 2)))},
-                           day{unsigned(to_int(part(8, 2)))}};
-  const int hh = to_int(part(11, 2));
-  const int mm = to_int(part(14, 2));
-  const int ss = to_int(part(17, 2));
-  // Venue time is nanoseconds in 64 bits: 1678 up to 2261; other years
-  // would overflow, so they are not time stamps here.
-  if (!ymd.ok() || int(ymd.year()) < 1678 || int(ymd.year()) > 2261 || hh > 23 || mm > 59 ||
-      ss > 59) {
+  const int hh = two_digits(t + 11);
+  const int mm = two_digits(t + 14);
+  const int ss = two_digits(t + 17);
+  if (hh > 23 || mm > 59 || ss > 59) {
     return std::nullopt;
+  }
+  if (!day.valid || std::char_traits<char>::compare(day.date.data(), t, day.date.size()) != 0) {
+    const year_month_day ymd{year{to_int(text.substr(0, 4))}, month{unsigned(two_digits(t + 5))},
+                             std::chrono::day{unsigned(two_digits(t + 8))}};
+    // Venue time is nanoseconds in 64 bits: 1678 up to 2261; other years
+    // would overflow, so they are not time stamps here.
+    if (!ymd.ok() || int(ymd.year()) < 1678 || int(ymd.year()) > 2261) {
+      return std::nullopt;
+    }
+    std::char_traits<char>::copy(day.date.data(), t, day.date.size());
+    day.since_epoch = sys_days{ymd}.time_since_epoch();
+    day.valid = true;
   }
   long long frac_ns = 0;
   const std::string_view rest = text.substr(19, text.size() - 20);
@@ -101,8 +121,7 @@ std::optional<Timestamp> parse_timestamp(std::string_view text) {
       frac_ns *= 10;
     }
   }
-  return Timestamp{sys_days{ymd}.time_since_epoch() + hours{hh} + minutes{mm} + seconds{ss} +
-                   nanoseconds{frac_ns}};
+  return Timestamp{day.since_epoch + hours{hh} + minutes{mm} + seconds{ss} + nanoseconds{frac_ns}};
 }
 
 }  // namespace orbrix::cqgsim::venue
