@@ -35,10 +35,20 @@ void* operator new(std::size_t size) {
   }
   throw std::bad_alloc();
 }
+// The nothrow forms come from the same malloc, so a buffer std::stable_sort
+// takes with nothrow new and gives back with plain delete matches under
+// AddressSanitizer too.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(size == 0 ? 1 : size);
+}
 void operator delete(void* p) noexcept {
   std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
 #endif
