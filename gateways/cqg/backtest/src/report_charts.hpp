@@ -4,7 +4,9 @@
 // files: per symbol, its one-minute bars with its own fills above and its
 // own P&L below; and the account's equity with its drawdown below. Every
 // chart has the same time axis (the run's span, in the report's zone) and
-// says the zone and the account's currency on its axes. The script names
+// says the zone and the account's currency on its axes (the axis is the
+// zone's wall clock: where clocks go back, that hour is drawn over itself;
+// a pause the run jumped is a straight line). The script names
 // its data and charts by file name only: run in the report's folder, it
 // draws them again wherever the folder is.
 
