@@ -7,10 +7,10 @@
 #include <exception>
 #include <memory>
 
-#include "ma_cross.hpp"
 #include "backtest_options.hpp"
 #include "console.hpp"
 #include "demo_backtest_engine.hpp"
+#include "ma_cross.hpp"
 #include "orbrix/backtest/report.hpp"
 #include "orbrix/cqg/trace.hpp"
 
@@ -34,8 +34,9 @@ int main(int argc, char** argv) {
       engine = std::make_unique<demo::DemoStrategyEngine>(command.symbols, console);
     }
     const auto result = backtest::run_backtest(*engine, command.run);
-    const auto files = backtest::write_report(result, command.out, {.charts = command.charts});
-    std::fputs(backtest::summary_text(result).c_str(), stdout);
+    const auto files = backtest::write_report(
+        result, command.out, {.charts = command.charts, .time_zone = command.time_zone});
+    std::fputs(backtest::summary_text(result, command.time_zone).c_str(), stdout);
     std::fputs(backtest::speed_text(result).c_str(), stdout);
     std::printf("report    %zu files in %s\n", files.size(), command.out.c_str());
     return 0;

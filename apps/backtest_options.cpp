@@ -11,6 +11,7 @@
 
 #include "demo_backtest_engine.hpp"
 #include "ma_cross.hpp"
+#include "orbrix/backtest/report_time.hpp"
 #include "orbrix/cqgsim/config.hpp"
 
 namespace orbrix::demo {
@@ -120,6 +121,10 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
                  "vendor (the vendor's objects read member by member, as live); the same report")
       ->check(CLI::IsMember({"direct", "vendor"}));
   app.add_option("--out", c.out, "the report's folder");
+  app.add_option("--tz", c.time_zone,
+                 "the zone of the report's times, an IANA name such as Asia/Hong_Kong "
+                 "(default: UTC); every time says its zone or offset")
+      ->type_name("NAME");
   app.add_flag(
       "--no-charts", [&](std::int64_t) { c.charts = false; }, "write no PNG charts");
   try {
@@ -160,6 +165,14 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
   }
   if (end) {
     r.end = parse_utc(*end, "--end");
+  }
+  if (!c.time_zone.empty()) {
+    try {
+      // Refused now rather than after the run.
+      [[maybe_unused]] const backtest::ReportTime zone(c.time_zone);
+    } catch (const std::invalid_argument& e) {
+      throw std::invalid_argument(fmt::format("--tz: {}", e.what()));
+    }
   }
   r.order_latency = latency_of(latency_ms);
   r.path = path == "vendor" ? backtest::EventPath::vendor : backtest::EventPath::direct;

@@ -16,7 +16,8 @@ struct BacktestCommand {
   std::vector<std::string> symbols;  // traded by the engine
   std::string out = "backtest-report";
   bool charts = true;
-  bool help = false;  // --help was asked for: the text is printed
+  std::string time_zone;  // of the report's times: empty for UTC, or an IANA name
+  bool help = false;      // --help was asked for: the text is printed
 };
 
 // Throws std::invalid_argument with a message naming the option for a value

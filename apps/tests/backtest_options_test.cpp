@@ -62,5 +62,14 @@ TEST(BacktestOptions, TheDefaultWarmUpIsTheEnginesBarLookBack) {
   EXPECT_EQ(parse({"--engine", "ma-cross", "--warm-up", "5"}).run.warm_up, 5min);
 }
 
+// A zone the database does not know is refused before the run, not after.
+TEST(BacktestOptions, TheReportsZoneIsCheckedWhenGiven) {
+  EXPECT_EQ(parse({}).time_zone, "");
+  EXPECT_EQ(parse({"--tz", "Asia/Hong_Kong"}).time_zone, "Asia/Hong_Kong");
+  const auto why = refusal({"--tz", "Asia/Atlantis"});
+  EXPECT_NE(why.find("--tz"), std::string::npos) << why;
+  EXPECT_NE(why.find("Asia/Atlantis"), std::string::npos) << why;
+}
+
 }  // namespace
 }  // namespace orbrix::demo

@@ -36,26 +36,6 @@ std::string csv_time(const std::optional<UtcTime>& t) {
   return t ? iso_utc(*t) : std::string();
 }
 
-// A text inside gnuplot's single quotes, where a quote is written twice.
-std::string gp_quote(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') {
-      out += '\'';
-    }
-  }
-  return out + "'";
-}
-
-std::string file_part(std::string_view symbol) {
-  std::string out;
-  for (unsigned char c : symbol) {
-    out += std::isalnum(c) || c == '-' || c == '_' || c == '.' ? static_cast<char>(c) : '_';
-  }
-  return out.empty() ? std::string("_") : out;
-}
-
 void write_file(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
@@ -84,9 +64,10 @@ bool program_found(const std::string& program) {
   return false;
 }
 
-// Runs `program script`, its standard output discarded and its standard
-// error returned (the first 16 KiB), with its exit status.
-std::pair<int, std::string> run_program(const std::string& program, const fs::path& script) {
+// Runs `program script` in the folder `dir`, its standard output discarded
+// and its standard error returned (the first 16 KiB), with its exit status.
+std::pair<int, std::string> run_program(const std::string& program, const fs::path& dir,
+                                        const std::string& script) {
   int err_pipe[2];
   if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error(fmt::format("cannot run {}: {}", program, std::strerror(errno)));
@@ -95,12 +76,15 @@ std::pair<int, std::string> run_program(const std::string& program, const fs::pa
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
-  const std::string script_text = script.string();
-  std::vector<char*> argv{const_cast<char*>(program.c_str()),
-                          const_cast<char*>(script_text.c_str()), nullptr};
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  // A program named by a relative path is found from here, not from `dir`.
+  const std::string program_path =
+      program.find('/') != std::string::npos ? fs::absolute(program).string() : program;
+  std::vector<char*> argv{const_cast<char*>(program_path.c_str()),
+                          const_cast<char*>(script.c_str()), nullptr};
   pid_t pid = 0;
   const int spawned =
-      ::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+      ::posix_spawnp(&pid, program_path.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(err_pipe[1]);
   if (spawned != 0) {
@@ -128,6 +112,33 @@ std::pair<int, std::string> run_program(const std::string& program, const fs::pa
 }
 
 }  // namespace
+
+std::string gnuplot_quote(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') {
+      out += '\'';
+    }
+  }
+  return out + "'";
+}
+
+std::string file_name_part(std::string_view name) {
+  std::string out;
+  for (unsigned char c : name) {
+    out += std::isalnum(c) || c == '-' || c == '_' || c == '.' ? static_cast<char>(c) : '_';
+  }
+  return out.empty() ? std::string("_") : out;
+}
+
+void run_gnuplot(const std::string& program, const fs::path& dir, const std::string& script) {
+  const auto [code, err] = run_program(program, dir, script);
+  if (code != 0) {
+    throw std::runtime_error(fmt::format("gnuplot failed (exit {}) drawing the charts of {}: {}",
+                                         code, (dir / script).string(), err));
+  }
+}
 
 std::string csv_field(std::string_view field) {
   if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
@@ -241,10 +252,10 @@ std::vector<fs::path> Recorder::write_csv(const fs::path& dir) const {
   return {orders_csv, deals_csv, balance_csv, bars_csv};
 }
 
-std::string Recorder::chart_script(const fs::path& dir, const ChartOptions& options,
-                                   const std::string& symbol, const fs::path& png) const {
-  const std::string sym = gp_quote(symbol);
-  const std::string fmt_text = gp_quote(kTimeFormat);
+std::string Recorder::chart_script(const ChartOptions& options, const std::string& symbol,
+                                   const std::string& png) const {
+  const std::string sym = gnuplot_quote(symbol);
+  const std::string fmt_text = gnuplot_quote(kTimeFormat);
   // Candles a little narrower than the spacing of the bars (a minute when
   // there is only one), each drawn at the middle of its period so a fill
   // falls inside the candle of its time.
@@ -272,15 +283,15 @@ std::string Recorder::chart_script(const fs::path& dir, const ChartOptions& opti
   std::string s;
   s += fmt::format("set terminal pngcairo size {},{} noenhanced font ',10'\n", options.width,
                    options.height);
-  s += fmt::format("set output {}\n", gp_quote(png.string()));
+  s += fmt::format("set output {}\n", gnuplot_quote(png));
   s += "set datafile separator ','\nset xdata time\nset format x '%H:%M:%S'\nset grid\n";
   s += "set key top left\nset lmargin 12\nset rmargin 4\n";
   s += fmt::format("set multiplot title {}\n",
-                   gp_quote(symbol + ": bars and fills; the account's P&L (times in UTC)"));
+                   gnuplot_quote(symbol + ": bars and fills; the account's P&L (times in UTC)"));
 
   s += "set origin 0,0.36\nset size 1,0.6\nset ylabel 'price'\nset xlabel ''\n";
   std::vector<std::string> items;
-  const auto file = [&](const char* name) { return gp_quote((dir / name).string()); };
+  const auto file = [&](const char* name) { return gnuplot_quote(name); };
   if (bar_count > 0) {
     s += fmt::format("set boxwidth {} absolute\n", std::max(1.0, spacing * 0.7));
     items.push_back(
@@ -332,14 +343,13 @@ std::string Recorder::chart_script(const fs::path& dir, const ChartOptions& opti
   return s;
 }
 
-std::string Recorder::equity_script(const fs::path& dir, const ChartOptions& options,
-                                    const fs::path& png) {
-  const std::string file = gp_quote((dir / "balance.csv").string());
-  const std::string fmt_text = gp_quote(kTimeFormat);
+std::string Recorder::equity_script(const ChartOptions& options, const std::string& png) {
+  const std::string file = gnuplot_quote("balance.csv");
+  const std::string fmt_text = gnuplot_quote(kTimeFormat);
   std::string s;
   s += fmt::format("set terminal pngcairo size {},{} noenhanced font ',10'\n", options.width,
                    options.height);
-  s += fmt::format("set output {}\n", gp_quote(png.string()));
+  s += fmt::format("set output {}\n", gnuplot_quote(png));
   s += "set datafile separator ','\nset xdata time\nset format x '%H:%M'\nset grid\n";
   s += "set key top left\nset lmargin 12\nset rmargin 4\n";
   s += "set multiplot title 'The account: P&L and drawdown (times in UTC)'\n";
@@ -368,26 +378,21 @@ std::vector<fs::path> Recorder::draw_charts(const fs::path& dir,
   std::string script;
   std::vector<fs::path> charts;
   for (const auto& symbol : symbols_) {
-    const auto png = dir / fmt::format("chart_{}.png", file_part(symbol));
-    script += chart_script(dir, options, symbol, png);
-    charts.push_back(png);
+    const auto png = fmt::format("chart_{}.png", file_name_part(symbol));
+    script += chart_script(options, symbol, png);
+    charts.push_back(dir / png);
   }
   if (options.equity_chart && !balances_.empty()) {
-    const auto png = dir / "chart_equity.png";
-    script += equity_script(dir, options, png);
-    charts.push_back(png);
+    script += equity_script(options, "chart_equity.png");
+    charts.push_back(dir / "chart_equity.png");
   }
   const auto script_path = dir / "charts.gp";
   write_file(script_path, script);
-  const auto [code, err] = run_program(options.gnuplot, script_path);
-  if (code != 0) {
-    throw std::runtime_error(fmt::format("gnuplot failed (exit {}) drawing the charts of {}: {}",
-                                         code, script_path.string(), err));
-  }
+  run_gnuplot(options.gnuplot, dir, "charts.gp");
   for (const auto& png : charts) {
     std::error_code ec;
     if (!fs::is_regular_file(png, ec) || fs::file_size(png, ec) == 0) {
-      throw std::runtime_error(fmt::format("gnuplot did not draw {}: {}", png.string(), err));
+      throw std::runtime_error(fmt::format("gnuplot did not draw {}", png.string()));
     }
   }
   return charts;

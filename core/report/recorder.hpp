@@ -100,6 +100,21 @@ std::string csv_field(std::string_view field);
 // slash). Any thread.
 void require_gnuplot(const std::string& program = "gnuplot");
 
+// Runs `program` (gnuplot) on the script `script`, a file in `dir`, with
+// `dir` as its working folder: a script that names its data and charts by
+// paths relative to its own folder draws them again wherever the folder is
+// moved. Blocks while it runs. Throws std::runtime_error when the program
+// cannot be run or fails (with what it wrote to its standard error).
+void run_gnuplot(const std::string& program, const std::filesystem::path& dir,
+                 const std::string& script);
+
+// A text inside gnuplot's single quotes ('it''s').
+std::string gnuplot_quote(std::string_view text);
+
+// A name as part of a file name: characters other than letters, digits,
+// '-', '_' and '.' become '_'.
+std::string file_name_part(std::string_view name);
+
 class Recorder {
  public:
   // A row with an id (order, deal) or key (bar: symbol and start) seen
@@ -120,19 +135,18 @@ class Recorder {
   // files of the same names; returns their paths. Throws
   // std::runtime_error naming the file that cannot be written.
   std::vector<std::filesystem::path> write_csv(const std::filesystem::path& dir) const;
-  // Draws chart_<symbol>.png for each symbol (characters other than
-  // letters, digits, '-', '_' and '.' become '_' in the name) from the CSV
-  // files write_csv wrote into `dir`, and leaves charts.gp there. Blocks
+  // Draws chart_<symbol>.png for each symbol (its name through
+  // file_name_part) from the CSV files write_csv wrote into `dir`, and
+  // leaves charts.gp there, which names them relative to `dir`. Blocks
   // while gnuplot runs. Throws std::runtime_error when gnuplot is missing or
   // fails (with what it wrote to its standard error).
   std::vector<std::filesystem::path> draw_charts(const std::filesystem::path& dir,
                                                  const ChartOptions& options = {}) const;
 
  private:
-  std::string chart_script(const std::filesystem::path& dir, const ChartOptions& options,
-                           const std::string& symbol, const std::filesystem::path& png) const;
-  static std::string equity_script(const std::filesystem::path& dir, const ChartOptions& options,
-                                   const std::filesystem::path& png);
+  std::string chart_script(const ChartOptions& options, const std::string& symbol,
+                           const std::string& png) const;
+  static std::string equity_script(const ChartOptions& options, const std::string& png);
 
   std::vector<OrderRow> orders_;
   std::map<std::string, std::size_t> order_index_;

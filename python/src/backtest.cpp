@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "backtest_tables.hpp"
 #include "bindings.hpp"
 #include "orbrix/backtest/backtest.hpp"
 #include "orbrix/backtest/report.hpp"
@@ -100,12 +101,11 @@ std::optional<backtest::TimePoint> time_of(const py::object& t) {
 }
 
 // The types the backtest's bindings take and give, as signatures name them.
-struct DealsName : AnyObjectName {
-  static constexpr auto name =
-      py::detail::const_name("List[Dict[str, Union[str, bool, int, float]]]");
-};
 struct PathsName : AnyObjectName {
   static constexpr auto name = py::detail::const_name("List[pathlib.Path]");
+};
+struct OptionalStrName : AnyObjectName {
+  static constexpr auto name = py::detail::const_name("Optional[str]");
 };
 struct OptionalDatetimeName : AnyObjectName {
   static constexpr auto name = py::detail::const_name("Optional[datetime.datetime]");
@@ -118,25 +118,49 @@ struct FolderName {
   }
 };
 
+// An optional zone's name: empty for None (UTC).
+std::string zone_of(const py::object& time_zone) {
+  return time_zone.is_none() ? std::string() : time_zone.cast<std::string>();
+}
+
 }  // namespace
 
 void bind_backtest(py::module_& m) {
   py::class_<backtest::BacktestResult>(
-      m, "BacktestResult", R"doc(What run_backtest returns: the run's figures and its report.
+      m, "BacktestResult",
+      R"doc(What run_backtest returns: the run's figures, its data and its report.
 
-Read-only:
+Read-only figures:
   history_rows           rows of the histories within the span run
   round_trips            times a position went back to flat, all symbols
   max_drawdown           the largest fall of the net liquidating value
                          below its highest so far, in the account's
                          currency
   wall_seconds           the run's own (wall-clock) seconds, for its speed
-  orders                 the number of orders placed
-  deals                  the fills, in execution order, as dicts: deal_id,
-                         order_id, symbol (full name), buy (bool),
-                         quantity (contracts), price, commission
   net_liquidating_value  the account's value at the end
-The same options, files and seed give the same figures and report.)doc")
+Data, each a pandas DataFrame when pandas can be imported, else a list of
+dicts (one a row) with the same columns; times are aware UTC datetimes,
+durations timedeltas, figures not given None; symbols as the engine names
+them ("EP") with the vendor's full name in full_name; money in the
+account's currency:
+  orders   each order as its last change left it: order_id, symbol,
+           full_name, type, side, quantity, limit_price, stop_price,
+           status, filled_quantity, average_fill_price, reject_reason,
+           placed, updated
+  deals    the fills in execution order: deal_id, order_id, symbol,
+           full_name, side ("buy" or "sell"), quantity, price, commission,
+           time
+  trades   the round trips, matched first in, first out (a partial close
+           is a trade of its own): symbol, full_name, side ("long" or
+           "short"), quantity, entry_time, entry_price, exit_time,
+           exit_price, pnl (after fees), fees, duration
+  equity   the equity curve, sampled on the simulated clock: time,
+           net_liquidating_value, balance, realized_pnl (after fees),
+           unrealized_pnl, drawdown
+  stats    one row per scope ("all", then each symbol): the statistics of
+           the report's stats.csv (returns, Sharpe and Sortino ratios,
+           drawdown, trades, win rate, profit factor, exposure)
+The same options, files and seed give the same figures, data and report.)doc")
       .def_readonly("history_rows", &backtest::BacktestResult::history_rows,
                     "Rows of the histories within the span run.")
       .def_readonly("round_trips", &backtest::BacktestResult::round_trips,
@@ -145,47 +169,56 @@ The same options, files and seed give the same figures and report.)doc")
                     "The largest fall of the net liquidating value below its highest so far.")
       .def_readonly("wall_seconds", &backtest::BacktestResult::wall_seconds,
                     "The run's own wall-clock seconds (for its speed only).")
+      .def_property_readonly("orders", &orders_table,
+                             "Each order as its last change left it, as a DataFrame (a list of "
+                             "dicts without pandas); a new one each read.")
+      .def_property_readonly("deals", &deals_table,
+                             "The fills in execution order, with their times, as a DataFrame (a "
+                             "list of dicts without pandas); a new one each read.")
       .def_property_readonly(
-          "orders", [](const backtest::BacktestResult& r) { return r.orders.size(); },
-          "The number of orders placed.")
-      .def_property_readonly(
-          "deals",
-          [](const backtest::BacktestResult& r) -> Typed<DealsName> {
-            py::list out;
-            for (const auto& d : r.deals) {
-              out.append(py::dict(py::arg("deal_id") = d.deal_id, py::arg("order_id") = d.order_id,
-                                  py::arg("symbol") = d.symbol, py::arg("buy") = d.buy,
-                                  py::arg("quantity") = d.quantity, py::arg("price") = d.price,
-                                  py::arg("commission") = d.commission));
-            }
-            return out;
-          },
-          "The fills in execution order, each a dict (deal_id, order_id, symbol, buy, quantity, "
-          "price, commission); a new list each read.")
+          "trades", &trades_table,
+          "The round trips, first in, first out, as a DataFrame (a list of dicts "
+          "without pandas); a new one each read.")
+      .def_property_readonly("equity", &equity_table,
+                             "The equity curve with its drawdown, as a DataFrame (a list of dicts "
+                             "without pandas); a new one each read.")
+      .def_property_readonly("stats", &stats_table,
+                             "The statistics, the whole account's then each symbol's, as a "
+                             "DataFrame (a list of dicts without pandas); a new one each read.")
       .def_property_readonly(
           "net_liquidating_value",
           [](const backtest::BacktestResult& r) { return r.account.net_liquidating_value; },
           "The account's value at the end, in its currency.")
       .def(
-          "summary", [](const backtest::BacktestResult& r) { return backtest::summary_text(r); },
-          "The summary as text: orders by final state, deals, P&L per symbol and in all, fees, "
-          "round trips, maximum drawdown.")
+          "summary",
+          [](const backtest::BacktestResult& r, const Typed<OptionalStrName>& time_zone) {
+            return backtest::summary_text(r, zone_of(time_zone));
+          },
+          py::arg("time_zone") = py::none(),
+          "The summary as text: the span, orders by final state, deals, P&L per symbol and in "
+          "all, fees, round trips and the statistics. Times in UTC, or in `time_zone` (an IANA "
+          "name such as \"Asia/Hong_Kong\"), which the text names. Raises ValueError for an "
+          "unknown zone.")
       .def(
           "speed", [](const backtest::BacktestResult& r) { return backtest::speed_text(r); },
           "The run's speed as text: history rows per second, simulated time per wall second.")
       .def(
           "write_report",
-          [](const backtest::BacktestResult& r, const Typed<FolderName>& dir,
-             bool charts) -> Typed<PathsName> {
+          [](const backtest::BacktestResult& r, const Typed<FolderName>& dir, bool charts,
+             const Typed<OptionalStrName>& time_zone) -> Typed<PathsName> {
             const auto folder = dir.cast<std::filesystem::path>();
-            return py::cast(backtest::write_report(r, folder, {.charts = charts}));
+            return py::cast(backtest::write_report(
+                r, folder, {.charts = charts, .time_zone = zone_of(time_zone)}));
           },
-          py::arg("dir"), py::arg("charts") = true,
+          py::arg("dir"), py::arg("charts") = true, py::arg("time_zone") = py::none(),
           "Writes the report into the folder `dir`: orders.csv, deals.csv, bars.csv, "
-          "balance.csv, summary.txt, and with charts the gnuplot charts (chart_<symbol>.png, "
-          "chart_equity.png, charts.gp). Returns the paths written. Blocks for the writing (and "
-          "gnuplot). Raises RuntimeError naming a file that cannot be written, or when gnuplot "
-          "is missing or fails.");
+          "balance.csv, pnl.csv, stats.csv, trades.csv, summary.txt, and with charts the "
+          "gnuplot charts (chart_<symbol>.png, chart_equity.png, charts.gp, which redraws them "
+          "when run in the folder, wherever it is moved). Times in UTC (ISO 8601 with Z), or "
+          "in `time_zone` (an IANA name; ISO 8601 with the offset), named in every file. "
+          "Returns the paths written. Blocks for the writing (and gnuplot). Raises ValueError "
+          "for an unknown zone; RuntimeError naming a file that cannot be written, or when "
+          "gnuplot is missing or fails.");
 
   m.def(
       "run_backtest",

@@ -3,6 +3,10 @@ the gateway, the same result every run."""
 
 import datetime
 import os
+import sys
+
+import pandas
+import pytest
 
 import orbrix_cqg as cqg
 
@@ -45,9 +49,9 @@ def test_a_python_engine_runs_on_the_simulated_clock_and_the_same_way_twice():
     first, second = Alternator(), Alternator()
     one, two = run(first), run(second)
     assert one.summary() == two.summary()
-    assert len(first.ids) >= 10 and one.orders == len(first.ids)
+    assert len(first.ids) >= 10 and len(one.orders) == len(first.ids)
     assert len(one.deals) >= len(first.ids) - 1  # the last, placed at the end, has no quote after it
-    assert all(d["commission"] == 2.5 for d in one.deals)
+    assert (one.deals["commission"] == 2.5).all()
     # The engine's time is the recording's, a minute at a time, in UTC.
     assert first.times[0] == datetime.datetime(2026, 12, 7, 14, 36, tzinfo=datetime.timezone.utc)
     assert all(b - a == datetime.timedelta(minutes=1) for a, b in zip(first.times, first.times[1:]))
@@ -69,7 +73,7 @@ def test_an_engine_error_ends_the_run_with_that_error(tmp_path):
     files = result.write_report(tmp_path, charts=False)
     assert (tmp_path / "summary.txt").read_text() == result.summary()
     assert sorted(f.name for f in files) == ["balance.csv", "bars.csv", "deals.csv", "orders.csv",
-                                             "stats.csv", "summary.txt", "trades.csv"]
+                                             "pnl.csv", "stats.csv", "summary.txt", "trades.csv"]
 
 
 def test_quotes_carry_the_recordings_date_on_both_paths():
@@ -101,3 +105,69 @@ def test_an_order_latency_finer_than_a_millisecond_is_refused():
         assert False, "a latency the venue cannot keep was taken as 0"
     except ValueError as e:
         assert "whole number of milliseconds" in str(e)
+
+
+def test_results_come_back_as_data_frames_that_agree_with_the_run():
+    engine = Alternator()
+    result = run(engine)
+    orders, deals, trades = result.orders, result.deals, result.trades
+    equity, stats = result.equity, result.stats
+    for frame in (orders, deals, trades, equity, stats):
+        assert isinstance(frame, pandas.DataFrame)
+    assert list(orders["order_id"]) == engine.ids
+    assert set(orders["symbol"]) == {"EP"} and set(orders["full_name"]) == {"F.US.EPZ26"}
+    assert set(orders["status"]) <= {"filled", "working", "in transit"}
+    # Deals with their times, in UTC, within the run and in order.
+    assert str(deals["time"].dtype) == "datetime64[ns, UTC]"
+    assert deals["time"].is_monotonic_increasing
+    assert deals["time"].iloc[0] >= engine.times[0] - datetime.timedelta(minutes=1)
+    assert set(deals["order_id"]) <= set(engine.ids)
+    assert set(deals["side"]) == {"buy", "sell"}
+    # Alternate buys and sells of one: each sell closes the buy before it.
+    assert len(trades) == len(deals) // 2
+    assert (trades["exit_time"] > trades["entry_time"]).all()
+    assert (trades["duration"] == trades["exit_time"] - trades["entry_time"]).all()
+    assert (trades["fees"] == 5.0).all()
+    # The equity curve starts where the account did and ends where it ends.
+    assert equity["time"].is_monotonic_increasing
+    assert equity["net_liquidating_value"].iloc[-1] == pytest.approx(result.net_liquidating_value)
+    assert (equity["drawdown"] >= 0).all()
+    assert equity["drawdown"].max() == pytest.approx(result.max_drawdown)
+    assert list(stats["scope"]) == ["all", "EP"]
+    whole = stats.iloc[0]
+    assert whole["currency"] == "USD" and whole["trades"] == len(trades)
+    assert whole["net_pnl"] == pytest.approx(
+        result.net_liquidating_value - equity["net_liquidating_value"].iloc[0])
+    assert pandas.isna(whole["sharpe"])  # an afternoon: fewer than two days of returns
+    assert stats.iloc[1]["full_name"] == "F.US.EPZ26"
+
+
+def test_without_pandas_results_are_lists_of_dicts_with_the_same_columns(monkeypatch):
+    result = run(Alternator())
+    frames = {name: getattr(result, name) for name in ("orders", "deals", "trades", "equity",
+                                                       "stats")}
+    monkeypatch.setitem(sys.modules, "pandas", None)  # import pandas now fails
+    for name, frame in frames.items():
+        rows = getattr(result, name)
+        assert isinstance(rows, list) and len(rows) == len(frame), name
+        assert list(rows[0]) == list(frame.columns), name
+    deal = result.deals[0]
+    assert deal["time"].tzinfo == datetime.timezone.utc
+    assert deal["symbol"] == "EP" and deal["full_name"] == "F.US.EPZ26"
+    assert result.stats[0]["sharpe"] is None
+
+
+def test_the_report_names_the_zone_its_times_are_in(tmp_path):
+    result = run(Alternator())
+    result.write_report(tmp_path, charts=False, time_zone="Asia/Hong_Kong")
+    header, first = (tmp_path / "deals.csv").read_text().splitlines()[:2]
+    assert header.endswith(",time_local")
+    assert first.endswith("+08:00") and ",EP,F.US.EPZ26," in first
+    # 14:36 UTC on December 7 is 22:36 in Hong Kong.
+    assert "2026-12-07T22:3" in first
+    summary = (tmp_path / "summary.txt").read_text()
+    assert summary == result.summary(time_zone="Asia/Hong_Kong")
+    assert "times in Asia/Hong_Kong" in summary
+    assert "times in UTC" in result.summary()
+    with pytest.raises(ValueError, match="Atlantis"):
+        result.summary(time_zone="Atlantis/Capital")

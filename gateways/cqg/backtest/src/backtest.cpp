@@ -201,7 +201,9 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
     double peak = 0;
     auto next_sample = result.start;
     const auto sample = [&] {
-      auto point = equity_of(driver.account_report());
+      const auto account = driver.account_report();
+      add_symbol_pnl(result.symbol_pnl, account);
+      auto point = equity_of(account);
       peak = result.equity.empty() ? point.net_liquidating_value
                                    : std::max(peak, point.net_liquidating_value);
       point.drawdown = peak - point.net_liquidating_value;

@@ -17,6 +17,16 @@ std::size_t round_trips(const std::vector<const Deal*>& deals) {
   return trips;
 }
 
+void add_symbol_pnl(std::vector<SymbolPnl>& out, const cqgsim::AccountReport& account) {
+  for (const auto& p : account.positions) {
+    out.push_back({.time = account.time,
+                   .symbol = p.symbol,
+                   .realized_pnl = p.realized_pnl,
+                   .open_trade_equity = p.open_trade_equity,
+                   .commissions = p.commissions});
+  }
+}
+
 std::vector<SymbolResult> symbol_results(const BacktestResult& result, cqgsim::SimDriver& driver,
                                          const std::vector<std::string>& history_symbols) {
   std::vector<std::string> names;
@@ -35,7 +45,7 @@ std::vector<SymbolResult> symbol_results(const BacktestResult& result, cqgsim::S
       std::chrono::ceil<std::chrono::minutes>(result.end - result.start).count());
   std::vector<SymbolResult> out;
   for (const auto& name : names) {
-    SymbolResult s{.symbol = name};
+    SymbolResult s{.symbol = name, .name = driver.short_symbol(name)};
     std::vector<const Deal*> deals;
     for (const auto& d : result.deals) {
       if (d.symbol == name) {

@@ -16,6 +16,9 @@ namespace orbrix::backtest {
 std::vector<SymbolResult> symbol_results(const BacktestResult& result, cqgsim::SimDriver& driver,
                                          const std::vector<std::string>& history_symbols);
 
+// Each symbol's P&L in `account` (every symbol traded so far), at its time.
+void add_symbol_pnl(std::vector<SymbolPnl>& out, const cqgsim::AccountReport& account);
+
 // Times the signed position goes from open back to flat, or through flat to
 // the other side, over `deals` of one symbol in order.
 std::size_t round_trips(const std::vector<const Deal*>& deals);

@@ -221,7 +221,8 @@ TEST_F(EventPaths, DirectAndVendorPathsWriteByteIdenticalReports) {
                                             .seed = 11});
   const auto direct = run(EventPath::direct, history, dir.path() / "direct");
   const auto vendor = run(EventPath::vendor, history, dir.path() / "vendor");
-  for (const char* name : {"orders.csv", "deals.csv", "balance.csv", "bars.csv", "summary.txt"}) {
+  for (const char* name : {"orders.csv", "deals.csv", "balance.csv", "bars.csv", "pnl.csv",
+                           "summary.txt", "trades.csv"}) {
     const auto text = read_file(dir.path() / "direct" / name);
     EXPECT_GT(text.size(), 60u) << name;
     EXPECT_EQ(text, read_file(dir.path() / "vendor" / name)) << name;

@@ -312,8 +312,12 @@ std::vector<BarRequestReport> SimDriver::bar_requests() const {
   return out;
 }
 
-std::string SimDriver::full_name(std::string_view symbol) const {
-  const auto target = started_instance("full_name");
+namespace {
+
+// One name of an instrument named any way the catalogue resolves, read on
+// the simulator's apartment.
+std::string instrument_name(const automation::DispatchPtr& target, std::string_view symbol,
+                            std::string venue::InstrumentSpec::*name) {
   auto* sim = static_cast<CQGCEL*>(target.get());
   std::string out;
   target->apartment()->call([&] {
@@ -322,9 +326,19 @@ std::string SimDriver::full_name(std::string_view symbol) const {
     if (!id) {
       throw std::invalid_argument(fmt::format("the simulator does not list {}", symbol));
     }
-    out = venue.broker().instrument(*id).full_name;
+    out = venue.broker().instrument(*id).*name;
   });
   return out;
+}
+
+}  // namespace
+
+std::string SimDriver::full_name(std::string_view symbol) const {
+  return instrument_name(started_instance("full_name"), symbol, &venue::InstrumentSpec::full_name);
+}
+
+std::string SimDriver::short_symbol(std::string_view symbol) const {
+  return instrument_name(started_instance("short_symbol"), symbol, &venue::InstrumentSpec::symbol);
 }
 
 AccountReport SimDriver::account_report() const {

@@ -142,8 +142,18 @@ struct EquityPoint {
   double drawdown = 0;  // below the highest net liquidating value so far
 };
 
+// A symbol's P&L as the venue books it at one sample of the equity curve.
+struct SymbolPnl {
+  cqgsim::VenueTime time{};
+  std::string symbol{};     // full name
+  double realized_pnl = 0;  // before commissions
+  double open_trade_equity = 0;
+  double commissions = 0;
+};
+
 struct SymbolResult {
   std::string symbol{};  // full name
+  std::string name{};    // as the engine names it ("EP" for F.US.EPZ26)
   std::int64_t position = 0;
   double realized_pnl = 0;  // before commissions
   double unrealized_pnl = 0;
@@ -159,6 +169,7 @@ struct BacktestResult {
   std::vector<OrderResult> orders{};  // in placement order
   std::vector<Deal> deals{};          // in execution order
   std::vector<EquityPoint> equity{};
+  std::vector<SymbolPnl> symbol_pnl{};  // each traded symbol's at each equity sample
   std::vector<SymbolResult> symbols{};  // every symbol recorded or traded
   cqgsim::AccountReport account{};      // at the end
   double max_drawdown = 0;

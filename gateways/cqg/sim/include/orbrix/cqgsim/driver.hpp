@@ -131,6 +131,9 @@ class SimDriver {
   // The full name of an instrument (short or full symbol, any month);
   // throws std::invalid_argument for a symbol the simulator does not list.
   std::string full_name(std::string_view symbol) const;
+  // The short symbol users subscribe with ("EP") of an instrument named
+  // any way full_name takes; throws as full_name does.
+  std::string short_symbol(std::string_view symbol) const;
 
   // The calls made into the simulators' objects, while it records (off at
   // first).
