@@ -267,8 +267,8 @@ void BM_Backtest(benchmark::State& state) {
   std::fclose(null);
 }
 BENCHMARK(BM_Backtest)
-    ->Args({0, 4})
-    ->Args({1, 4})
+    ->Args({0, 6})
+    ->Args({1, 6})
     ->Iterations(3)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);
