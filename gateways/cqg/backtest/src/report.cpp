@@ -219,6 +219,7 @@ std::string summary_text(const BacktestResult& r) {
   s += fmt::format(
       "equity    {:.2f} at the start, {:.2f} at the end ({}); maximum drawdown {:.2f}\n", first,
       r.account.net_liquidating_value, r.account.currency, r.max_drawdown);
+  s += open_at_end_text(r);
   s += statistics_text(r, statistics(r, match_trades(r.deals, contract_terms(r.account))));
   return s;
 }
