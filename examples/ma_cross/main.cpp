@@ -1,7 +1,8 @@
 // The moving-average cross, run live over the simulator (or the vendor's
 // CQGCEL) or as a backtest over recorded history, without a change to it:
 //   orbrix-ma-cross live [--seconds SECONDS] [--symbols EP,ENQ]
-//   orbrix-ma-cross backtest SYMBOL=FILE [OUT_DIR] [--close-at-end]
+//   orbrix-ma-cross backtest SYMBOL=FILE [OUT_DIR] [--fast N] [--slow M]
+//                            [--warm-up MINUTES] [--close-at-end]
 // --help lists the options with their defaults.
 
 #include <CLI/CLI.hpp>
@@ -41,6 +42,21 @@ int main(int argc, char** argv) {
       ->required();
   backtest->add_option("out", out, "the report's folder (trace.log, the traced lines, too)")
       ->capture_default_str();
+  int fast = example::MovingAverageCross::kFast;
+  int slow = example::MovingAverageCross::kSlow;
+  backtest->add_option("--fast", fast, "one-minute bars of the fast mean")
+      ->check(CLI::Range(1, 1'000))
+      ->capture_default_str();
+  backtest->add_option("--slow", slow, "one-minute bars of the slow mean")
+      ->check(CLI::Range(2, 1'000))
+      ->capture_default_str();
+  int warm_up = 8;
+  backtest
+      ->add_option("--warm-up", warm_up,
+                   "minutes of history before the start (its bars are the first the strategy "
+                   "looks back on)")
+      ->check(CLI::Range(0, 525'600))
+      ->capture_default_str();
   backtest->add_flag("--close-at-end", options.close_at_end,
                      "close what is open at the last quote when the data ends");
   try {
@@ -60,9 +76,14 @@ int main(int argc, char** argv) {
     if (eq == std::string::npos || eq == 0 || eq + 1 == history.size()) {
       throw std::invalid_argument("history: expected SYMBOL=FILE, got " + history);
     }
+    if (fast >= slow) {
+      throw std::invalid_argument("--fast " + std::to_string(fast) + " and --slow " +
+                                  std::to_string(slow) + ": the fast mean needs fewer bars");
+    }
     const std::string symbol = history.substr(0, eq);
-    example::MovingAverageCross engine({symbol});
+    example::MovingAverageCross engine({symbol}, fast, slow);
     options.histories = {{symbol, history.substr(eq + 1)}};
+    options.warm_up = std::chrono::minutes(warm_up);
     options.trace_log = std::filesystem::path(out) / "trace.log";
     const auto result = orbrix::backtest::run_backtest(engine, options);
     orbrix::backtest::write_report(result, out, {.charts = false});
