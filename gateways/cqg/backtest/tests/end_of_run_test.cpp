@@ -199,28 +199,33 @@ TEST_F(EndOfRun, WhatIsOpenAtTheEndIsListedAndMarkedOrClosedAtTheLastQuote) {
   EXPECT_NEAR(stats.front().net_pnl, p.open_trade_equity - p.commissions, 1e-9);
   EXPECT_EQ(stats.front().trades, 0u);
 
-  auto options = sample_options();
-  options.close_at_end = true;
-  BuyAndHold closed_engine({"EP"});
-  const auto closed = run_backtest(closed_engine, options);
-  ASSERT_EQ(closed.deals.size(), 2u);
-  const auto& sold = closed.deals.back();
-  EXPECT_FALSE(sold.buy);
-  EXPECT_EQ(sold.quantity, 1);
-  EXPECT_DOUBLE_EQ(sold.price, 6047.25 - 0.25);  // the last row's bid, one tick of slippage
-  EXPECT_EQ(closed.account.positions.front().quantity, 0);
-  std::size_t cancelled = 0;
-  for (const auto& o : closed.orders) {
-    cancelled += o.last.status == "cancelled" ? 1 : 0;
+  // With an order latency too: the run's own closing is worked at once.
+  for (const auto latency : {0ms, 50ms}) {
+    SCOPED_TRACE(latency.count());
+    auto options = sample_options();
+    options.close_at_end = true;
+    options.order_latency = latency;
+    BuyAndHold closed_engine({"EP"});
+    const auto closed = run_backtest(closed_engine, options);
+    ASSERT_EQ(closed.deals.size(), 2u);
+    const auto& sold = closed.deals.back();
+    EXPECT_FALSE(sold.buy);
+    EXPECT_EQ(sold.quantity, 1);
+    EXPECT_DOUBLE_EQ(sold.price, 6047.25 - 0.25);  // the last row's bid, one tick of slippage
+    EXPECT_EQ(closed.account.positions.front().quantity, 0);
+    std::size_t cancelled = 0;
+    for (const auto& o : closed.orders) {
+      cancelled += o.last.status == "cancelled" ? 1 : 0;
+    }
+    EXPECT_EQ(cancelled, 1u);
+    EXPECT_NE(summary_text(closed).find("at end    flat, no order working"), std::string::npos);
+    const auto trades = match_trades(closed.deals, contract_terms(closed.account));
+    ASSERT_EQ(trades.size(), 1u);
+    EXPECT_DOUBLE_EQ(trades.front().exit_price, sold.price);
+    EXPECT_NEAR(
+        closed.equity.back().net_liquidating_value - closed.equity.front().net_liquidating_value,
+        trades.front().pnl, 1e-6);
   }
-  EXPECT_EQ(cancelled, 1u);
-  EXPECT_NE(summary_text(closed).find("at end    flat, no order working"), std::string::npos);
-  const auto trades = match_trades(closed.deals, contract_terms(closed.account));
-  ASSERT_EQ(trades.size(), 1u);
-  EXPECT_DOUBLE_EQ(trades.front().exit_price, sold.price);
-  EXPECT_NEAR(
-      closed.equity.back().net_liquidating_value - closed.equity.front().net_liquidating_value,
-      trades.front().pnl, 1e-6);
 }
 
 }  // namespace

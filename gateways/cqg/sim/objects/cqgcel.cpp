@@ -138,7 +138,13 @@ void CQGCEL::close_out() {
                                       Variant(quantity > 0 ? quantity : -quantity),
                                       Variant(quantity > 0 ? k.osdSell : k.osdBuy)};
     const Variant order = orders_.create_order(args);
-    orders_.place(*std::static_pointer_cast<Order>(order.as_object()));
+    auto& placed = *std::static_pointer_cast<Order>(order.as_object());
+    orders_.place(placed);
+    // The run's own closing is not delayed by the order latency: worked at
+    // once.
+    if (broker.order(placed.guid()).status == venue::OrderStatus::InTransit) {
+      on_trading(broker.accept_order(placed.guid(), venue.now()));
+    }
     closing.push_back(instrument);
   }
   session_.flush();

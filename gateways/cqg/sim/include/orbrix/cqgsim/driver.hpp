@@ -80,7 +80,8 @@ class SimDriver {
   std::size_t replayed_rows() const;
   // At the end of a backtest's data: the first account's working orders
   // are cancelled, and each of its open positions is closed by a market
-  // order filled at once at the instrument's last quote (a sell at the bid,
+  // order worked without the order latency and filled at once at the
+  // instrument's last quote (a sell at the bid,
   // a buy at the ask, with the fill model's slippage and commission; one
   // whose side has no quote stays working). The client hears of these
   // orders as of its own. Returns once every event of it has been fired.
