@@ -7,12 +7,12 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <iostream>
 
 #include "demo_backtest_engine.hpp"
 #include "ma_cross.hpp"
 #include "orbrix/backtest/report_time.hpp"
 #include "orbrix/cqgsim/config.hpp"
+#include "program_options.hpp"
 
 namespace orbrix::demo {
 
@@ -80,10 +80,14 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
       "Runs an engine through the gateway over recorded history on the simulator's clock, as "
       "fast as the machine goes, and writes a report (CSV files, a summary, charts).",
       "orbrix-backtest");
+  add_version_flag(app, "orbrix-backtest");
   app.footer(
-      "Example:\n"
+      "Examples:\n"
       "  orbrix-backtest --history EP=gateways/cqg/sim/venue/market/data/ep_quotes_sample.csv "
       "--warm-up 5 --out report\n"
+      "  orbrix-backtest --histories day.csv --engine ma-cross\n"
+      "Traced lines of the gateway go to trace.log in the report's folder; on a terminal a "
+      "progress line is shown on standard error.\n"
       "History files are described in gateways/cqg/sim/README.md.");
   std::vector<std::string> histories, multi;
   std::optional<std::string> start, end;
@@ -93,45 +97,64 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
   app.add_option("--histories", multi, "a history file of several symbols (a symbol column)")
       ->check(CLI::ExistingFile);
   app.add_option("--symbols", c.symbols,
-                 "the symbols the engine trades (default: those of --history)")
+                 "the symbols the engine trades, each with a history (default: every symbol of "
+                 "the histories)")
       ->delimiter(',');
   app.add_option("--engine", c.engine, "the engine: demo (the demo's strategy) or ma-cross")
-      ->check(CLI::IsMember({"demo", "ma-cross"}));
-  app.add_option("--start", start, "UTC start (default: the first recorded minute)");
+      ->check(CLI::IsMember({"demo", "ma-cross"}))
+      ->capture_default_str();
+  app.add_option("--start", start,
+                 "UTC start (default: the warm-up after the first recorded minute)");
   app.add_option("--end", end, "UTC end (default: the minute after the last record)");
   std::optional<int> warm_up;
   app.add_option("--warm-up", warm_up,
                  "minutes of history before the start, when --start is not given (default: the "
                  "engine's bar look-back, 60 for demo, 22 for ma-cross)")
       ->check(CLI::Range(0, 525'600));
-  app.add_option("--seed", r.seed, "seed of the market of symbols without a history");
+  app.add_option("--seed", r.seed,
+                 "seed of the simulator's generated market (instruments without a history, "
+                 "which a backtest does not trade)")
+      ->check(seed_check())
+      ->capture_default_str();
   app.add_option("--slippage-ticks", r.fill_model.slippage_ticks,
                  "ticks against the trader on fills at the touch")
-      ->check(CLI::Range(0, 1'000'000));
+      ->check(CLI::Range(0, 1'000'000))
+      ->capture_default_str();
   app.add_option("--commission", r.fill_model.commission_per_contract,
                  "commission per contract per fill")
-      ->check(CLI::Range(0.0, 1'000'000.0));
+      ->check(CLI::Range(0.0, 1'000'000.0))
+      ->capture_default_str();
   app.add_flag("--partial-fills", r.fill_model.partial_fills,
                "fills take at most the displayed size");
   app.add_option("--latency-ms", latency_ms,
-                 "how long an order is in transit, in whole milliseconds (at most an hour)");
+                 "how long an order is in transit, in whole milliseconds (at most an hour)")
+      ->capture_default_str();
   std::string path = "direct";
   app.add_option("--path", path,
                  "how the simulator's events reach the gateway: direct (decoded, the default) or "
                  "vendor (the vendor's objects read member by member, as live); the same report")
-      ->check(CLI::IsMember({"direct", "vendor"}));
-  app.add_option("--out", c.out, "the report's folder");
+      ->check(CLI::IsMember({"direct", "vendor"}))
+      ->capture_default_str();
+  app.add_flag("--close-at-end", r.close_at_end,
+               "at the end of the data, cancel the working orders and close the open positions "
+               "at the last quote (otherwise they are listed, the positions marked to the last "
+               "price)");
+  app.add_option("--out", c.out, "the report's folder (trace.log, the gateway's traced lines, too)")
+      ->capture_default_str();
   app.add_option("--tz", c.time_zone,
                  "the zone of the report's times, an IANA name such as Asia/Hong_Kong "
                  "(default: UTC); every time says its zone or offset")
       ->type_name("NAME");
   app.add_flag(
       "--no-charts", [&](std::int64_t) { c.charts = false; }, "write no PNG charts");
+  app.add_flag("--quiet", c.quiet, "no progress line on standard error");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    std::cout << app.help();
-    c.help = true;
+    c.answer = app.help();
+    return c;
+  } catch (const CLI::CallForVersion& e) {
+    c.answer = std::string(e.what()) + "\n";
     return c;
   } catch (const CLI::ParseError& e) {
     throw std::invalid_argument(e.what());
@@ -146,8 +169,9 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
     std::transform(symbol.begin(), symbol.end(), symbol.begin(),
                    [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
     r.histories.push_back({symbol, h.substr(eq + 1)});
+    // A file of several symbols names its own: read when the run starts.
     if (std::find(c.symbols.begin(), c.symbols.end(), symbol) == c.symbols.end() &&
-        app.count("--symbols") == 0) {
+        app.count("--symbols") == 0 && multi.empty()) {
       c.symbols.push_back(symbol);
     }
   }
@@ -156,9 +180,6 @@ BacktestCommand parse_backtest_options(int argc, char** argv) {
   }
   if (r.histories.empty()) {
     throw std::invalid_argument("give a recorded history: --history SYMBOL=FILE or --histories");
-  }
-  if (c.symbols.empty()) {
-    throw std::invalid_argument("--symbols: name the symbols the engine trades");
   }
   if (start) {
     r.start = parse_utc(*start, "--start");

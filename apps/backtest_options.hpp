@@ -12,16 +12,20 @@ namespace orbrix::demo {
 
 struct BacktestCommand {
   backtest::BacktestOptions run;
-  std::string engine = "demo";       // "demo" or "ma-cross"
-  std::vector<std::string> symbols;  // traded by the engine
+  std::string engine = "demo";  // "demo" or "ma-cross"
+  // Traded by the engine; empty: every symbol of the histories (those of
+  // --history are known here, a file of several symbols names its own).
+  std::vector<std::string> symbols;
   std::string out = "backtest-report";
   bool charts = true;
   std::string time_zone;  // of the report's times: empty for UTC, or an IANA name
-  bool help = false;      // --help was asked for: the text is printed
+  bool quiet = false;     // no progress line
+  // For --help and --version: the text to print; nothing is run then.
+  std::optional<std::string> answer;
 };
 
 // Throws std::invalid_argument with a message naming the option for a value
-// it refuses; prints --help's text to stdout and sets `help`.
+// it refuses; sets `answer` for --help and --version.
 BacktestCommand parse_backtest_options(int argc, char** argv);
 
 // "2026-12-07T14:30:00Z" (seconds and a fraction optional) as a time point;

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <set>
 
+#include "program_options.hpp"
+
 namespace orbrix::demo {
 namespace {
 
@@ -103,6 +105,7 @@ DemoOptions parse_options(int argc, char** argv) {
       "one-minute bars, trades a tiny strategy, closes out flat at the end and prints a "
       "summary.",
       "orbrix-demo");
+  add_version_flag(app, "orbrix-demo");
   app.footer(
       "Examples:\n"
       "  orbrix-demo --seconds 30 --symbols EP,CLE --seed 7\n"
@@ -121,7 +124,9 @@ DemoOptions parse_options(int argc, char** argv) {
                  "resolves")
       ->type_name("A,B")
       ->capture_default_str();
-  app.add_option("--seed", o.seed, "the simulated market's seed")->capture_default_str();
+  app.add_option("--seed", o.seed, "the simulated market's seed")
+      ->check(seed_check())
+      ->capture_default_str();
   std::vector<std::string> histories;
   app.add_option("--history", histories,
                  "a recorded history file a traded symbol replays (repeatable)")
@@ -150,6 +155,8 @@ DemoOptions parse_options(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     throw HelpRequested(app.help());
+  } catch (const CLI::CallForVersion& e) {
+    throw HelpRequested(std::string(e.what()) + "\n");
   } catch (const CLI::ParseError& e) {
     throw std::invalid_argument(fmt::format("{}\nRun with --help for the options.", e.what()));
   }

@@ -56,18 +56,17 @@ struct DemoOptions {
 // The longest run the demo takes: a year.
 inline constexpr std::int64_t kMaxDemoSeconds = 365LL * 24 * 3600;
 
-// --help: the text to print before ending successfully.
+// --help or --version: the text to print before ending successfully.
 class HelpRequested : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // Parses the command line (see --help). Throws HelpRequested with the help
-// text for --help, and std::invalid_argument naming the option and the
-// reason for anything it refuses: an unknown option, a number that is not
-// one or is out of range, an empty or repeated symbol, a history for a
-// symbol not traded or given twice or whose file does not exist, a drop
-// that starts after the run ends, --quiet with --summary.
+// text for --help (the defaults shown), the version for --version, and std::invalid_argument naming
+// the option and the reason for anything it refuses: an unknown option, a number that is not one or
+// is out of range, an empty or repeated symbol, a history for a symbol not traded or given twice or
+// whose file does not exist, a drop that starts after the run ends, --quiet with --summary.
 DemoOptions parse_options(int argc, char** argv);
 
 }  // namespace orbrix::demo

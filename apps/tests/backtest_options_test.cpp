@@ -71,5 +71,50 @@ TEST(BacktestOptions, TheReportsZoneIsCheckedWhenGiven) {
   EXPECT_NE(why.find("Asia/Atlantis"), std::string::npos) << why;
 }
 
+// A negative seed is refused as such, never wrapped to 2^64 - 1; so is one
+// beyond 2^64 - 1, never saturated.
+TEST(BacktestOptions, ASeedIsAWholeNumberFromZeroTo2To64Less1) {
+  EXPECT_EQ(parse({}).run.seed, 1u);
+  EXPECT_EQ(parse({"--seed", "0"}).run.seed, 0u);
+  EXPECT_EQ(parse({"--seed", "18446744073709551615"}).run.seed, 18446744073709551615u);
+  for (const char* bad : {"-1", "18446744073709551616", "1.5", "seven", "+-3"}) {
+    const auto why = refusal({"--seed", bad});
+    EXPECT_NE(why.find("--seed"), std::string::npos) << bad << ": " << why;
+    EXPECT_NE(why.find("not a seed"), std::string::npos) << bad << ": " << why;
+  }
+  EXPECT_NE(refusal({"--seed=-1"}).find("not a seed"), std::string::npos);
+}
+
+// --help and --version answer without a history (they run nothing); the
+// help shows the defaults.
+TEST(BacktestOptions, HelpShowsTheDefaultsAndVersionTheProjectsVersion) {
+  const auto run = [](std::vector<std::string> args) {
+    return testing::parse_command_line("orbrix-backtest", std::move(args), parse_backtest_options);
+  };
+  const auto version = run({"--version"}).answer;
+  ASSERT_TRUE(version);
+  EXPECT_EQ(*version, std::string("orbrix-backtest ") + ORBRIX_VERSION + "\n");
+  const auto help = run({"--help"}).answer;
+  ASSERT_TRUE(help);
+  for (const char* shown :
+       {"=backtest-report", "=demo", "=direct", "--close-at-end", "--quiet", "--version"}) {
+    EXPECT_NE(help->find(shown), std::string::npos) << shown << " in\n" << *help;
+  }
+  EXPECT_FALSE(parse({}).answer);
+}
+
+// The symbols default to those of the histories: those of --history are
+// known at once; with a file of several, every one of its own, named when
+// the run starts.
+TEST(BacktestOptions, TheTradedSymbolsDefaultToTheHistories) {
+  EXPECT_EQ(parse({"--history", "cle=cle.csv"}).symbols, (std::vector<std::string>{"EP", "CLE"}));
+  EXPECT_EQ(parse({"--symbols", "EP"}).symbols, std::vector<std::string>{"EP"});
+  const auto file = std::string(ORBRIX_SAMPLE_QUOTES);
+  EXPECT_TRUE(parse({"--histories", file}).symbols.empty());
+  EXPECT_TRUE(parse({"--close-at-end"}).run.close_at_end);
+  EXPECT_FALSE(parse({}).run.close_at_end);
+  EXPECT_TRUE(parse({"--quiet"}).quiet);
+}
+
 }  // namespace
 }  // namespace orbrix::demo

@@ -118,5 +118,21 @@ TEST(DemoOptions, HelpListsEveryOption) {
   }
 }
 
+// The demo's seed is checked as the backtest's: -1 is refused, not wrapped
+// to 2^64 - 1. --version answers with the program's name and version.
+TEST(DemoOptions, ANegativeSeedIsRefusedAndVersionAnswers) {
+  EXPECT_NE(refusal({"--seed", "-1"}).find("--seed: '-1' is not a seed"), std::string::npos)
+      << refusal({"--seed", "-1"});
+  EXPECT_EQ(parse({"--seed", "18446744073709551615"}).seed, 18446744073709551615u);
+  try {
+    parse({"--version"});
+    FAIL() << "no version";
+  } catch (const HelpRequested& version) {
+    const std::string text = version.what();
+    EXPECT_EQ(text.rfind("orbrix-demo ", 0), 0u) << text;
+    EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+  }
+}
+
 }  // namespace
 }  // namespace orbrix::demo

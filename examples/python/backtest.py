@@ -10,10 +10,16 @@ time only from the `now` it is handed.
     PYTHONPATH=<prefix>/lib/python3/dist-packages python3 examples/python/backtest.py \
         EP=gateways/cqg/sim/venue/market/data/ep_quotes_sample.csv [REPORT_DIR]
 
+--help lists the options. The gateway's traced lines go to trace.log in the
+report's folder (to the logging module without one); on a terminal a
+progress line is shown on standard error.
+
 It is typed throughout: mypy --strict checks it against the package's stubs.
 """
 
+import argparse
 import datetime
+import os
 import re
 import sys
 from collections.abc import Sequence
@@ -107,16 +113,55 @@ class MovingAverageCross:
             self.trade_to(link, symbol, 0)
 
 
+def history(text: str) -> tuple[str, str]:
+    """SYMBOL=FILE as (symbol, file)."""
+    symbol, eq, path = text.partition("=")
+    if not (symbol and eq and path):
+        raise argparse.ArgumentTypeError(f"{text!r} is not SYMBOL=FILE")
+    return symbol.upper(), path
+
+
+def show_progress(p: cqg.BacktestProgress) -> None:
+    """One line on standard error, rewritten in place."""
+    s = None if p.seconds_left is None else int(p.seconds_left + 0.999)
+    left = "--:--" if s is None else f"{s // 60}:{s % 60:02}"
+    print(f"\rbacktest  {p.fraction * 100:.1f} % of the data, {p.rows:,} rows, "
+          f"{p.rows_per_second:,.0f} rows/s, {left} left\033[K", end="", file=sys.stderr, flush=True)
+
+
 def main() -> None:
-    if len(sys.argv) < 2 or "=" not in sys.argv[1]:
-        sys.exit(__doc__)
-    symbol, path = sys.argv[1].split("=", 1)
-    engine = MovingAverageCross([symbol])
-    result = cqg.run_backtest(engine, [(symbol, path)], warm_up_minutes=8)
+    parser = argparse.ArgumentParser(
+        description="The moving-average cross as a backtest over a recorded history.",
+        formatter_class=argparse.ArgumentDefaultsHelpFormatter)
+    parser.add_argument("history", type=history, help="the history of one symbol, SYMBOL=FILE")
+    parser.add_argument("report", nargs="?", default=None,
+                        help="the report's folder (none: no report, the traced lines to logging)")
+    parser.add_argument("--fast", type=int, default=2, help="bars of the fast mean")
+    parser.add_argument("--slow", type=int, default=4, help="bars of the slow mean")
+    parser.add_argument("--warm-up", type=int, default=8, help="minutes of history before the start")
+    parser.add_argument("--close-at-end", action="store_true",
+                        help="close what is open at the last quote when the data ends")
+    parser.add_argument("--quiet", action="store_true", help="no progress line")
+    parser.add_argument("--version", action="version", version=f"%(prog)s {cqg.__version__}")
+    args = parser.parse_args()
+    if not 0 < args.fast < args.slow:
+        parser.error(f"--fast {args.fast} and --slow {args.slow}: need 0 < fast < slow")
+    if args.warm_up < 0:
+        parser.error(f"--warm-up {args.warm_up}: minutes from 0 on")
+    symbol, path = args.history
+    engine = MovingAverageCross([symbol], args.fast, args.slow)
+    if args.report is None:
+        cqg.trace_to_logging()
+    tell = show_progress if sys.stderr.isatty() and not args.quiet else None
+    trace_log = os.path.join(args.report, "trace.log") if args.report is not None else None
+    result = cqg.run_backtest(engine, [(symbol, path)], warm_up_minutes=args.warm_up,
+                              progress=tell, close_at_end=args.close_at_end, trace_log=trace_log)
+    if tell is not None:
+        print("\r\033[K", end="", file=sys.stderr, flush=True)
     print(result.summary(), end="")
     print(result.speed(), end="")
-    if len(sys.argv) > 2:
-        result.write_report(sys.argv[2])
+    if args.report is not None:
+        result.write_report(args.report)
 
 
 if __name__ == "__main__":

@@ -137,11 +137,24 @@ def close_out(link: cqg.BrokerLink, gateway: Gateway, sim: cqg.Simulator) -> Non
             break
 
 
+def seed(text: str) -> int:
+    """A seed: a whole number from 0 to 2**64 - 1."""
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+    if not 0 <= value < 2**64:
+        raise argparse.ArgumentTypeError(f"{value} is not a seed from 0 to 2**64 - 1")
+    return value
+
+
 def main() -> int:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
-    parser.add_argument("--seconds", type=float, default=20)
-    parser.add_argument("--symbols", default="EP,ENQ,GCE")
-    parser.add_argument("--seed", type=int, default=1)
+    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0],
+                                     formatter_class=argparse.ArgumentDefaultsHelpFormatter)
+    parser.add_argument("--seconds", type=float, default=20, help="market time traded, in seconds")
+    parser.add_argument("--symbols", default="EP,ENQ,GCE", help="the symbols traded, comma-separated")
+    parser.add_argument("--seed", type=seed, default=1, help="the simulated market's seed")
+    parser.add_argument("--version", action="version", version=f"%(prog)s {cqg.__version__}")
     args = parser.parse_args()
     symbols: list[str] = args.symbols.split(",")
 

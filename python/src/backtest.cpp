@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <memory>
 
 #include "backtest_tables.hpp"
@@ -110,6 +111,24 @@ struct OptionalStrName : AnyObjectName {
 struct OptionalDatetimeName : AnyObjectName {
   static constexpr auto name = py::detail::const_name("Optional[datetime.datetime]");
 };
+// The progress callback, or None.
+struct ProgressCallbackName {
+  static constexpr auto name =
+      py::detail::const_name("Optional[Callable[[BacktestProgress], None]]");
+  static bool check(py::handle h) { return h.is_none() || PyCallable_Check(h.ptr()) != 0; }
+};
+// An optional file path.
+struct OptionalPathName {
+  static constexpr auto name = py::detail::const_name("Optional[Union[str, os.PathLike[str]]]");
+  static bool check(py::handle h) {
+    return h.is_none() || py::detail::make_caster<std::filesystem::path>().load(h, true);
+  }
+};
+
+// A venue time as an aware UTC datetime.
+py::object venue_datetime(cqgsim::VenueTime t) {
+  return utc_datetime(std::chrono::time_point_cast<std::chrono::system_clock::duration>(t));
+}
 // A folder: what the path caster takes (str, bytes or os.PathLike).
 struct FolderName {
   static constexpr auto name = py::detail::const_name("Union[str, os.PathLike[str]]");
@@ -126,6 +145,39 @@ std::string zone_of(const py::object& time_zone) {
 }  // namespace
 
 void bind_backtest(py::module_& m) {
+  py::class_<backtest::BacktestProgress>(
+      m, "BacktestProgress",
+      R"doc(How far a backtest has come: what run_backtest's progress callback gets.
+
+Read-only:
+  rows             history rows replayed so far
+  now              the simulated time reached (aware UTC datetime)
+  start, end       the simulated span run (aware UTC datetimes)
+  fraction         the share of the span done, 0 to 1
+  wall_seconds     the run's wall-clock seconds so far
+  rows_per_second  rows per wall-clock second so far
+  seconds_left     the wall-clock seconds left at the pace so far, or
+                   None before any simulated time has passed)doc")
+      .def_readonly("rows", &backtest::BacktestProgress::rows, "History rows replayed so far.")
+      .def_property_readonly(
+          "now", [](const backtest::BacktestProgress& p) { return venue_datetime(p.now); },
+          "The simulated time reached, an aware UTC datetime.")
+      .def_property_readonly(
+          "start", [](const backtest::BacktestProgress& p) { return venue_datetime(p.start); },
+          "The start of the simulated span, an aware UTC datetime.")
+      .def_property_readonly(
+          "end", [](const backtest::BacktestProgress& p) { return venue_datetime(p.end); },
+          "The end of the simulated span, an aware UTC datetime.")
+      .def_readonly("fraction", &backtest::BacktestProgress::fraction,
+                    "The share of the simulated span done, 0 to 1.")
+      .def_readonly("wall_seconds", &backtest::BacktestProgress::wall_seconds,
+                    "The run's wall-clock seconds so far.")
+      .def_readonly("rows_per_second", &backtest::BacktestProgress::rows_per_second,
+                    "History rows per wall-clock second so far.")
+      .def_readonly("seconds_left", &backtest::BacktestProgress::seconds_left,
+                    "Wall-clock seconds left at the pace so far; None before any simulated time "
+                    "has passed.");
+
   py::class_<backtest::BacktestResult>(
       m, "BacktestResult",
       R"doc(What run_backtest returns: the run's figures, its data and its report.
@@ -224,8 +276,10 @@ The same options, files and seed give the same figures, data and report.)doc")
       "run_backtest",
       [](py::object engine, const std::vector<std::pair<std::string, std::string>>& histories,
          const Typed<OptionalDatetimeName>& start, const Typed<OptionalDatetimeName>& end,
-         std::uint64_t seed, cqgsim::FillModel fill_model, double order_latency,
-         int warm_up_minutes, std::int64_t account, const std::string& path) {
+         const py::int_& seed, cqgsim::FillModel fill_model, double order_latency,
+         int warm_up_minutes, std::int64_t account, const std::string& path,
+         const Typed<ProgressCallbackName>& progress, const Typed<OptionalPathName>& trace_log,
+         bool close_at_end) {
         backtest::BacktestOptions o;
         if (path == "vendor") {
           o.path = backtest::EventPath::vendor;
@@ -243,7 +297,24 @@ The same options, files and seed give the same figures, data and report.)doc")
         }
         o.start = time_of(start);
         o.end = time_of(end);
-        o.seed = seed;
+        if (seed < py::int_(0) || seed > py::int_(std::numeric_limits<std::uint64_t>::max())) {
+          throw py::value_error("seed: " + py::repr(seed).cast<std::string>() +
+                                " is not a whole number from 0 to 2**64 - 1");
+        }
+        o.seed = seed.cast<std::uint64_t>();
+        o.close_at_end = close_at_end;
+        if (!trace_log.is_none()) {
+          o.trace_log = trace_log.cast<std::filesystem::path>();
+        }
+        // Called on the run's thread, which runs without the GIL: the call
+        // takes it. What the callback raises ends the run and is raised
+        // here. `progress` outlives the run, and is released with the GIL.
+        if (!progress.is_none()) {
+          o.progress = [&progress](const backtest::BacktestProgress& p) {
+            py::gil_scoped_acquire gil;
+            progress(py::cast(p));
+          };
+        }
         o.fill_model = fill_model;
         o.order_latency = millis(order_latency, "order_latency");
         // The venue delays an order by whole milliseconds: a fraction would be
@@ -262,7 +333,8 @@ The same options, files and seed give the same figures, data and report.)doc")
       py::arg("engine"), py::arg("histories"), py::arg("start") = py::none(),
       py::arg("end") = py::none(), py::arg("seed") = 1, py::arg("fill_model") = cqgsim::FillModel{},
       py::arg("order_latency") = 0.0, py::arg("warm_up_minutes") = 30, py::arg("account") = 100001,
-      py::arg("path") = "direct",
+      py::arg("path") = "direct", py::arg("progress") = py::none(),
+      py::arg("trace_log") = py::none(), py::arg("close_at_end") = false,
       R"doc(Runs a Python engine over recorded history on the simulator's clock; returns a BacktestResult.
 
 The engine is an object with:
@@ -287,7 +359,18 @@ orders fill. order_latency: seconds (whole milliseconds) a placed order is in tr
 the venue works it. account: the GWAccountID traded. path: "direct" (the
 simulator hands the gateway its events decoded) or "vendor" (the gateway
 reads the vendor's objects member by member, as live); both give the same
-run.
+run. progress: called with a BacktestProgress about once a second of
+wall-clock time while the run goes, and once when the data is done
+(fraction 1.0), on this thread with the GIL taken; what it raises ends the
+run and is raised by run_backtest. trace_log: a file the gateway's traced
+lines go to during the run (created with its folder, or truncated); the
+trace sink set before (set_trace_sink, trace_to_logging) is put back after.
+None: they go where they go. close_at_end: at the end of the data, cancel
+the working orders and close the open positions at the last quote; by
+default they stay, listed by summary(), the positions marked to the last
+price. Only the histories' instruments trade: subscribing another raises
+ValueError naming it (the simulator's generated market is for live
+sessions).
 
 Threads: start, on_timer and stop run on this thread, each with the GIL
 taken; the gateway's hooks run on the API host's worker, as live. Blocks
@@ -297,7 +380,7 @@ run. Runs may follow one another in a process, not overlap.
 
 Raises FileNotFoundError for a history file that does not exist;
 ValueError for bad options (an end before the start, an order_latency that
-is NaN, negative or infinite, another path); RuntimeError for a history file the reader
+is NaN, negative or infinite, another path, a negative seed); RuntimeError for a history file the reader
 refuses (naming file, line and column); whatever the engine raises, after
 the run's host is shut down.)doc");
 }

@@ -4,6 +4,8 @@ the gateway, the same result every run."""
 import datetime
 import os
 import sys
+import threading
+import time
 
 import pandas
 import pytest
@@ -171,3 +173,78 @@ def test_the_report_names_the_zone_its_times_are_in(tmp_path):
     assert "times in UTC" in result.summary()
     with pytest.raises(ValueError, match="Atlantis"):
         result.summary(time_zone="Atlantis/Capital")
+
+
+class SlowAlternator(Alternator):
+    """The same, 0.15 s of wall time per simulated minute, so a progress
+    callback asked for each second is called while the run goes."""
+
+    def on_timer(self, link, now):
+        super().on_timer(link, now)
+        time.sleep(0.15)
+
+
+def test_progress_is_told_about_each_second_with_the_gil_and_its_errors_end_the_run():
+    told = []
+
+    def progress(p):
+        # Python runs here: the GIL is held.
+        told.append((p.fraction, p.rows, p.now, p.seconds_left, threading.get_ident()))
+
+    result = cqg.run_backtest(SlowAlternator(), [("EP", SAMPLE)], warm_up_minutes=5,
+                              progress=progress)
+    assert 2 <= len(told) <= 5, told  # about a second each of some 1.2 s, and the end
+    assert all(t[4] == threading.get_ident() for t in told)
+    assert [t[0] for t in told] == sorted(t[0] for t in told)
+    assert 0 < told[0][0] < 1 and told[0][3] is not None and told[0][3] > 0
+    assert told[-1][0] == 1.0 and told[-1][1] == result.history_rows
+    assert told[-1][2].tzinfo is not None
+
+    def broken(p):
+        raise ZeroDivisionError("the display failed")
+
+    with pytest.raises(ZeroDivisionError, match="the display failed"):
+        cqg.run_backtest(Alternator(), [("EP", SAMPLE)], warm_up_minutes=5, progress=broken)
+    with pytest.raises(TypeError):
+        cqg.run_backtest(Alternator(), [("EP", SAMPLE)], progress=3)
+
+
+def test_traced_lines_go_to_the_trace_log_and_the_sink_set_before_comes_back(tmp_path):
+    outside = []
+    cqg.set_trace_sink(outside.append)
+    try:
+        log = tmp_path / "report" / "trace.log"
+        cqg.run_backtest(Alternator(), [("EP", SAMPLE)], warm_up_minutes=5, trace_log=log)
+        assert outside == []
+        assert len(log.read_text().splitlines()) > 5
+        cqg.Trace("after the run")
+        assert len(outside) == 1 and outside[0].endswith(": after the run")
+    finally:
+        cqg.set_trace_sink(None)
+
+
+def test_a_symbol_without_history_a_negative_seed_and_what_is_open_at_the_end():
+    class TwoSymbols(Alternator):
+        def __init__(self):
+            super().__init__()
+            self._gateway = RecordingGateway(("EP", "CLE"))
+
+        def start(self, link):
+            link.subscribe_quote("EP")
+            link.subscribe_quote("CLE")
+
+    with pytest.raises(Exception, match="CLE has no recorded history"):
+        cqg.run_backtest(TwoSymbols(), [("EP", SAMPLE)], warm_up_minutes=5)
+    for seed in (-1, 2**64):
+        with pytest.raises(ValueError, match="seed"):
+            cqg.run_backtest(Alternator(), [("EP", SAMPLE)], seed=seed)
+
+    # The last order, placed at the end, has no quote after it: it is still
+    # working when the data ends, listed by the summary; closing at the end
+    # cancels it and leaves the account flat.
+    open_result = run(Alternator())
+    assert "working   " in open_result.summary()
+    closed = cqg.run_backtest(Alternator(), [("EP", SAMPLE)], warm_up_minutes=5,
+                              fill_model=cqg.FillModel(commission_per_contract=2.5),
+                              close_at_end=True)
+    assert "at end    flat, no order working" in closed.summary()

@@ -56,6 +56,21 @@ TEST(StandaloneCheck, SaysHelloClosesAndNeverPrintsTheToken) {
   EXPECT_TRUE(api.calls("getUpdates").empty());
 }
 
+// --version and --help answer without loading the bot (no token needed);
+// an unknown option is refused.
+TEST(StandaloneCheck, AnswersVersionAndHelpWithoutAToken) {
+  const std::string exe =
+      std::string("env -u ORBRIX_CONFIG -u TELEGRAM_TOKEN '") + ORBRIX_BOT_EXE + "'";
+  ProcessResult r = run(exe + " --version");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output.rfind("orbrix-bot ", 0), 0u) << r.output;
+  r = run(exe + " --help");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("--version"), std::string::npos) << r.output;
+  r = run(exe + " --bogus");
+  EXPECT_NE(r.status, 0) << r.output;
+}
+
 TEST(StandaloneCheck, FailsClearlyOnABadChatIdOrAnUnknownChat) {
   FakeBotApi api;
   ProcessResult r = run(bot_command(api, "not-a-number"));

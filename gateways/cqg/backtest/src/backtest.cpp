@@ -17,7 +17,9 @@
 #include "orbrix/cqgsim/simulator.hpp"
 #include "src/bar_look_back.hpp"
 #include "src/gaps.hpp"
+#include "src/progress_meter.hpp"
 #include "src/run_results.hpp"
+#include "src/trace_file.hpp"
 
 namespace orbrix::backtest {
 
@@ -77,6 +79,8 @@ void check(const BacktestOptions& options) {
   // Added to the simulated clock's nanoseconds: checked here, once.
   check_duration("BacktestOptions::equity_every", options.equity_every, 1ms,
                  cqg::kMaxEngineInterval);
+  check_duration("BacktestOptions::progress_every", options.progress_every, 1ms,
+                 cqg::kMaxEngineInterval);
 }
 
 // Records stamped with the simulated clock's time (read on the worker, where
@@ -105,11 +109,29 @@ EquityPoint equity_of(const cqgsim::AccountReport& a) {
 
 }  // namespace
 
+std::vector<std::string> history_symbols(const std::vector<cqgsim::HistorySource>& histories) {
+  cqgsim::SimControls controls;
+  controls.set_config({.histories = histories});
+  std::vector<std::string> out;
+  for (auto& s : controls.history_symbols()) {
+    if (std::find(out.begin(), out.end(), s) == out.end()) {
+      out.push_back(std::move(s));
+    }
+  }
+  return out;
+}
+
 BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options) {
   check(options);
   const auto interval = engine.interval();
   check_duration("the engine's interval", interval, 1ms, cqg::kMaxEngineInterval);
   const auto wall_start = std::chrono::steady_clock::now();
+  // Destroyed last: the host's and the simulator's last lines go there too.
+  std::optional<TraceToFile> trace;
+  if (!options.trace_log.empty()) {
+    trace.emplace(options.trace_log);
+  }
+  ProgressMeter meter(options, wall_start);
   const auto say = [&](std::string_view line) {
     if (options.notice) {
       options.notice(line);
@@ -125,7 +147,8 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
                              .fill_model = options.fill_model,
                              .order_latency = options.order_latency,
                              .manual_clock = true,
-                             .histories = options.histories});
+                             .histories = options.histories,
+                             .history_only = !options.histories.empty()});
   // Every request is answered at once on the simulated clock.
   sim.controls().set_gateway(cqgsim::GatewayBehaviour::after(0ms));
   sim.controls().set_account_reload(cqgsim::AnswerBehaviour::after(0ms));
@@ -235,12 +258,19 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
         next_sample =
             next_on_grid(now + std::chrono::nanoseconds(1), result.start, options.equity_every);
       }
+      if (meter.due()) {
+        meter.tell(result.start, result.end, now, [&] { return driver.replayed_rows(); });
+      }
     }
     result.history_rows = driver.replayed_rows();
+    meter.tell(result.start, result.end, result.end, [&] { return result.history_rows; });
     engine.stop(*link);
     // What the engine's stop set off (closing orders) is worked on the
     // history's next minute, when it goes on.
     driver.advance(1min);
+    if (options.close_at_end) {
+      driver.close_out();
+    }
     sample();
     result.account = driver.account_report();
     result.orders = collector.orders();

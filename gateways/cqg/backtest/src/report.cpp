@@ -116,6 +116,7 @@ std::string summary_text(const BacktestResult& r, std::string_view time_zone) {
   s += fmt::format(
       "equity    {:.2f} {} at the start, {:.2f} {} at the end; maximum drawdown {:.2f} {}\n", first,
       currency, r.account.net_liquidating_value, currency, r.max_drawdown, currency);
+  s += open_at_end_text(r);
   s += statistics_text(r, statistics(r, match_trades(r.deals, contract_terms(r.account))), time);
   return s;
 }

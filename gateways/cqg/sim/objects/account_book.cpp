@@ -93,11 +93,7 @@ void AccountBook::deliver(const venue::TradingEvent& event) {
       added ? static_cast<const venue::PositionUpdate&>(std::get<venue::PositionAdded>(event))
             : static_cast<const venue::PositionUpdate&>(std::get<venue::PositionChanged>(event));
   const auto& p = broker.positions()[update.position];
-  auto& account = account_of_[p.account];
-  if (!account) {
-    const auto& config = broker.account(p.account).config;
-    account = std::make_shared<Account>(session_.share(*this), config);
-  }
+  const auto account = this->account(p.account);
   auto& position = position_of_[update.position];
   if (!position) {
     position = std::make_shared<Position>(session_.share(*this), update.position, account,
@@ -121,6 +117,15 @@ void AccountBook::deliver(const venue::TradingEvent& event) {
   }
   const std::array<Variant, 3> args{Variant(change), Variant(account), Variant(position)};
   session_.fire(cqg::CelEvent::OnAccountChanged, args);
+}
+
+std::shared_ptr<Account> AccountBook::account(venue::AccountId id) {
+  auto& object = account_of_[id];
+  if (!object) {
+    object = std::make_shared<Account>(session_.share(*this),
+                                       session_.venue().broker().account(id).config);
+  }
+  return object;
 }
 
 }  // namespace orbrix::cqgsim

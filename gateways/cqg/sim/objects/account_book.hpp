@@ -37,6 +37,8 @@ class AccountBook {
   // Positions collection, and the venue their figures come from.
   std::vector<automation::DispatchPtr> positions_of(venue::AccountId account) const;
   venue::Venue& venue() { return session_.venue(); }
+  // The object of `account` (one of the venue's), made on first use.
+  std::shared_ptr<Account> account(venue::AccountId id);
   // Whether the fault plan has the position at the broker's `index` report
   // a Side that is no order side.
   bool side_invalid(std::size_t index) const;

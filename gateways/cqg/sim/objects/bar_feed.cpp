@@ -95,6 +95,7 @@ Variant BarFeed::request_timed_bars(const Variant& request) {
         "CQGTimedBarsRequest: the simulator has one-minute and daily bars only");
   }
   const auto id = session_.venue().catalogue().resolve(r->symbol);
+  session_.require_history(id, r->symbol, "RequestTimedBars");
   auto bars = std::make_shared<TimedBars>(r, id, period);
   all_timed_bars_->add(bars);
   const auto b = session_.controls().fault_plan().bars_resolution;

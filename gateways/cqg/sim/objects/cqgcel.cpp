@@ -1,9 +1,14 @@
 #include "objects/cqgcel.hpp"
 
+#include <array>
 #include <utility>
 #include <variant>
 
+#include "objects/account.hpp"
 #include "objects/api_configuration.hpp"
+#include "objects/constants.hpp"
+#include "objects/instrument.hpp"
+#include "objects/order.hpp"
 
 namespace orbrix::cqgsim {
 namespace {
@@ -106,6 +111,49 @@ automation::Cookie CQGCEL::advise(const automation::DispatchPtr& sink) {
 
 void CQGCEL::unadvise(automation::Cookie cookie) {
   session_.events().unadvise(cookie);
+}
+
+void CQGCEL::close_out() {
+  session_.require_started("close_out");
+  auto& venue = session_.venue();
+  auto& broker = venue.broker();
+  const auto account = broker.accounts().front().config.id;
+  for (const auto& order : orders_.working()) {
+    if (order->request().account->id() == account) {
+      orders_.cancel(*order);
+    }
+  }
+  session_.flush();
+  const auto& k = constants();
+  std::vector<venue::InstrumentId> closing;
+  std::vector<std::pair<venue::InstrumentId, std::int64_t>> open;
+  for (const auto& p : broker.positions()) {
+    if (p.account == account && p.quantity != 0) {
+      open.emplace_back(p.instrument, p.quantity);
+    }
+  }
+  for (const auto& [instrument, quantity] : open) {
+    const std::array<Variant, 5> args{Variant(k.otMarket), Variant(quotes_.instrument(instrument)),
+                                      Variant(accounts_.account(account)),
+                                      Variant(quantity > 0 ? quantity : -quantity),
+                                      Variant(quantity > 0 ? k.osdSell : k.osdBuy)};
+    const Variant order = orders_.create_order(args);
+    auto& placed = *std::static_pointer_cast<Order>(order.as_object());
+    orders_.place(placed);
+    // The run's own closing is not delayed by the order latency: worked at
+    // once.
+    if (broker.order(placed.guid()).status == venue::OrderStatus::InTransit) {
+      on_trading(broker.accept_order(placed.guid(), venue.now()));
+    }
+    closing.push_back(instrument);
+  }
+  session_.flush();
+  // The last quote once more, to the broker only: it matches the closing
+  // orders as the next market event would have.
+  for (const auto instrument : closing) {
+    on_trading(broker.on_market(instrument, venue.market().state(instrument).book, venue.now()));
+  }
+  session_.flush();
 }
 
 void CQGCEL::on_trading(std::span<const venue::TradingEvent> events) {

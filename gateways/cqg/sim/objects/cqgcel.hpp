@@ -42,6 +42,15 @@ class CQGCEL final : public SimObject<CQGCEL>, private venue::VenueObserver, pri
   Connection& connection() { return connection_; }
   QuoteFeed& quotes() { return quotes_; }
   BarFeed& bars() { return bars_; }
+  // At the end of a backtest's data: cancels the first account's working
+  // orders, then closes each of its open positions with a market order
+  // placed as a client's (the client hears of it as of its own), worked
+  // without the order latency and filled at once against the instrument's
+  // last quote, as the next market event
+  // would fill it (a sell at the bid, a buy at the ask, with the fill
+  // model's slippage; waiting when that side has no quote). Returns once
+  // every event of it has been fired.
+  void close_out();
 
  private:
   void on_trading(std::span<const venue::TradingEvent> events) override;

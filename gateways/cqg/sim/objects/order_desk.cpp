@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <string_view>
@@ -184,6 +185,20 @@ void OrderDesk::cancel(Order& o) {
   for (const auto& e : events) {
     session_.emit([this, e] { trading_.deliver(e); });
   }
+}
+
+std::vector<std::shared_ptr<Order>> OrderDesk::working() const {
+  std::vector<std::pair<std::size_t, std::shared_ptr<Order>>> by_index(order_of_.begin(),
+                                                                       order_of_.end());
+  std::sort(by_index.begin(), by_index.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::shared_ptr<Order>> out;
+  for (auto& [index, order] : by_index) {
+    if (!order->finished()) {
+      out.push_back(std::move(order));
+    }
+  }
+  return out;
 }
 
 void OrderDesk::retire(Working::iterator it) {

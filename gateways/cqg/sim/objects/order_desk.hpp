@@ -34,6 +34,8 @@ class OrderDesk {
   automation::Variant create_order(automation::Args args);
   void place(Order& order);
   void cancel(Order& order);
+  // The orders placed and not finished, oldest first.
+  std::vector<std::shared_ptr<Order>> working() const;
 
   // An order event (added or changed): the order shows its figures and
   // OnOrderChanged is fired.

@@ -16,6 +16,7 @@ using automation::Variant;
 void QuoteFeed::new_instrument(const std::string& symbol) {
   session_.require_started("NewInstrument");
   const auto id = session_.venue().catalogue().resolve(symbol);
+  session_.require_history(id, symbol, "NewInstrument");
   const auto b = session_.controls().fault_plan().instrument_resolution;
   if (b.answer == AnswerBehaviour::Answer::Never) {
     return;
@@ -44,6 +45,14 @@ void QuoteFeed::new_instrument(const std::string& symbol) {
     const std::array<Variant, 3> args{Variant(symbol), Variant(object), Variant()};
     session_.fire(cqg::CelEvent::OnInstrumentResolved, args);
   });
+}
+
+std::shared_ptr<Instrument> QuoteFeed::instrument(venue::InstrumentId id) {
+  if (const auto it = instrument_of_.find(id); it != instrument_of_.end()) {
+    return it->second;
+  }
+  return std::make_shared<Instrument>(session_.share(*this), id,
+                                      session_.venue().catalogue().contract(id));
 }
 
 void QuoteFeed::remove_instrument(const Variant& instrument) {

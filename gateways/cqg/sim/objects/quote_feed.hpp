@@ -38,6 +38,10 @@ class QuoteFeed {
   // The event's quotes to its instrument (streaming when the event came).
   void deliver(const venue::MarketEvent& event);
 
+  // The object of instrument `id`: the subscribed one, or a new one that is
+  // not listed in Instruments and does not stream (to place an order with).
+  std::shared_ptr<Instrument> instrument(venue::InstrumentId id);
+
   // For the controls.
   void fire_quotes(std::string_view symbol, const std::vector<QuoteSpec>& quotes);
   void fire_raw_quotes(std::string_view symbol, const std::vector<RawQuote>& quotes);

@@ -316,4 +316,21 @@ void Session::require_started(std::string_view member) const {
   }
 }
 
+void Session::require_history(std::optional<venue::InstrumentId> id, std::string_view symbol,
+                              std::string_view member) {
+  on_apartment_.assert_current();
+  require_started(member);
+  if (!startup_.config.history_only || !id || venue_->market().replaying(*id)) {
+    return;
+  }
+  std::string recorded;
+  for (const auto& [name, history] : startup_.histories) {
+    recorded += (recorded.empty() ? "" : ", ") + name;
+  }
+  throw std::invalid_argument(fmt::format(
+      "CQGCEL.{}: {} has no recorded history in this backtest (the histories hold {}); the "
+      "simulator's generated market is for live sessions, not for backtests",
+      member, symbol, recorded.empty() ? std::string("none") : recorded));
+}
+
 }  // namespace orbrix::cqgsim

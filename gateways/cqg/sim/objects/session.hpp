@@ -138,6 +138,12 @@ class Session {
   void shut_down_now();
   // Throws std::logic_error naming `member` before Startup or after Shutdown.
   void require_started(std::string_view member) const;
+  // With SimConfig::history_only, a request (`member`) for an instrument
+  // without a recorded history throws std::invalid_argument naming `symbol`
+  // and the reason; an unknown instrument (`id` none) passes, answered as
+  // unknown by the request itself.
+  void require_history(std::optional<venue::InstrumentId> id, std::string_view symbol,
+                       std::string_view member);
 
  private:
   void step() REQUIRES(on_apartment_);

@@ -21,6 +21,7 @@ Variant TickFeed::request_ticks(const Variant& request) {
     throw std::invalid_argument("CQGCEL.RequestTicks: the argument is not a ticks request");
   }
   const auto id = session_.venue().catalogue().resolve(r->symbol);
+  session_.require_history(id, r->symbol, "RequestTicks");
   auto ticks = std::make_shared<Ticks>(r, id);
   all_ticks_->add(ticks);
   const auto b = session_.controls().fault_plan().ticks_resolution;

@@ -289,6 +289,12 @@ std::vector<BarReport> SimDriver::minute_bars(std::string_view symbol, std::size
   return out;
 }
 
+void SimDriver::close_out() {
+  const auto target = started_instance("close_out");
+  auto* sim = static_cast<CQGCEL*>(target.get());
+  target->apartment()->call([&] { sim->close_out(); });
+}
+
 std::vector<BarRequestReport> SimDriver::bar_requests() const {
   const auto target = started_instance("bar_requests");
   auto* sim = static_cast<CQGCEL*>(target.get());

@@ -85,11 +85,17 @@ std::FILE* set_output_stream(std::FILE* stream) noexcept {
   return previous ? previous : stdout;
 }
 
-void set_trace_sink(TraceSink to) {
+TraceSink set_trace_sink(TraceSink to) {
   auto next = to ? std::make_shared<const TraceSink>(std::move(to)) : nullptr;
-  MutexLock lock(sink_mutex);
-  has_sink.store(next != nullptr, std::memory_order_release);
-  sink.swap(next);
+  {
+    MutexLock lock(sink_mutex);
+    has_sink.store(next != nullptr, std::memory_order_release);
+    sink.swap(next);
+  }
+  // `next` holds the previous sink now; it is copied out, and let go of,
+  // outside the lock (a binding's sink may take its interpreter's lock when
+  // released).
+  return next ? *next : TraceSink();
 }
 
 namespace {

@@ -51,6 +51,26 @@ TEST(Trace, ASinkTakesEachMessageInsteadOfTheStreamUntilItIsRemoved) {
   EXPECT_EQ(out.text(), id + ": back to the stream\n");
 }
 
+// A scope sets its own sink and puts back the one it found, which goes on
+// taking the lines; with none found, the stream has them again.
+TEST(Trace, SettingASinkHandsBackThePreviousOneToRestore) {
+  CapturedOutput out;
+  std::vector<std::string> outer, inner;
+  EXPECT_FALSE(set_trace_sink([&outer](std::string_view line) { outer.emplace_back(line); }));
+  auto previous = set_trace_sink([&inner](std::string_view line) { inner.emplace_back(line); });
+  ASSERT_TRUE(previous);
+  Trace("inside");
+  EXPECT_TRUE(set_trace_sink(std::move(previous)));
+  Trace("outside");
+  EXPECT_TRUE(set_trace_sink(nullptr));
+  EXPECT_FALSE(set_trace_sink(nullptr));
+  Trace("stream");
+  const std::string id = std::to_string(current_thread_id());
+  EXPECT_EQ(inner, std::vector<std::string>{id + ": inside"});
+  EXPECT_EQ(outer, std::vector<std::string>{id + ": outside"});
+  EXPECT_EQ(out.text(), id + ": stream\n");
+}
+
 TEST(Trace, LinesOfConcurrentThreadsNeverInterleave) {
   CapturedOutput out;
   constexpr int kThreads = 4, kLines = 200;

@@ -50,6 +50,15 @@
 // worked during one more minute of history after the end, when the history
 // goes on; what is still open then is reported as open.
 //
+// In a backtest only the instruments of the histories trade: the engine's
+// request for another (a quote subscription, bars or ticks) raises, naming
+// it, and so ends the run with that reason if the engine lets it through.
+// (The simulator's generated market is for live sessions; a run given no
+// history, a span only, trades on it.) At the end of the data, working
+// orders and open positions stay as they are, the positions marked to the
+// last price, and the summary lists both; with `close_at_end` the run
+// cancels the orders and closes the positions at the last quote instead.
+//
 // The same options, files and seed give the same run: the same orders,
 // deals, figures and report, byte for byte, on either path of the events
 // (EventPath). Every time the engine receives is the simulated clock's: the
@@ -60,6 +69,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -84,6 +94,19 @@ enum class EventPath { direct, vendor };
 
 // The longest span with nothing due that a run steps through.
 inline constexpr std::chrono::hours kGapJump{1};
+
+// How far a run has come, for a progress display.
+struct BacktestProgress {
+  std::size_t rows = 0;     // history rows replayed so far
+  cqgsim::VenueTime now{};  // the simulated time reached
+  cqgsim::VenueTime start{};
+  cqgsim::VenueTime end{};
+  double fraction = 0;         // of the simulated span from start to end, 0 to 1
+  double wall_seconds = 0;     // since the run began
+  double rows_per_second = 0;  // so far
+  // At the pace so far (of simulated time); none before any has passed.
+  std::optional<double> seconds_left{};
+};
 
 struct BacktestOptions {
   // Recorded histories: a file per symbol, or a file of several symbols
@@ -114,7 +137,29 @@ struct BacktestOptions {
   // gap jumped, a bar look-back the warm-up does not serve), on the run's
   // thread. Unset: standard error, as "backtest: <line>".
   std::function<void(std::string_view line)> notice{};
+  // At the end of the data: cancel the working orders and close the open
+  // positions at the last quote (a sell at the bid, a buy at the ask, with
+  // the fill model's slippage and commission), after the engine's stop.
+  // Off: they stay, listed by the summary, the positions marked to the last
+  // price.
+  bool close_at_end = false;
+  // Where the library's traced lines (cqg::Trace, the API host's lines) go
+  // while the run goes: this file, created (with its folder) or truncated,
+  // through cqg::set_trace_sink; the sink set before is put back when the
+  // run returns. Empty: they go where they go.
+  std::filesystem::path trace_log{};
+  // Called on the run's thread about every `progress_every` of wall time
+  // while the run goes, and once when the data is done (fraction 1). What
+  // it throws ends the run, as the engine's errors do.
+  std::function<void(const BacktestProgress&)> progress{};
+  std::chrono::milliseconds progress_every = std::chrono::seconds(1);
 };
+
+// The instruments (short symbols) of the history files, in the order given,
+// each once: those a backtest over them trades by default. Reads and checks
+// each file whole as a run does; throws as run_backtest does for a file it
+// refuses.
+std::vector<std::string> history_symbols(const std::vector<cqgsim::HistorySource>& histories);
 
 // An order as its last change left it.
 struct OrderResult {

@@ -50,6 +50,11 @@ struct ReportOptions {
 // fees, round trips and the statistics, times in `time_zone` (as
 // ReportOptions). Throws std::invalid_argument for an unknown zone.
 std::string summary_text(const BacktestResult& result, std::string_view time_zone = {});
+// The part of the summary that lists what the data's end left open: each
+// open position (side, quantity, average price, the price it is marked to
+// and its open P&L) and each working order; one line saying so when
+// nothing is.
+std::string open_at_end_text(const BacktestResult& result);
 // History rows per second, simulated time per wall second.
 std::string speed_text(const BacktestResult& result);
 

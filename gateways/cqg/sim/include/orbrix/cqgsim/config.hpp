@@ -61,6 +61,11 @@ struct SimConfig {
   // Recorded histories; a later one for the same instrument replaces an
   // earlier one.
   std::vector<HistorySource> histories{};
+  // A backtest's market: only the instruments of the histories trade. A
+  // request for another (NewInstrument, RequestTimedBars, RequestTicks)
+  // raises, naming it and the reason, instead of serving the generated
+  // market, which is for live sessions.
+  bool history_only = false;
 
   friend bool operator==(const SimConfig&, const SimConfig&) = default;
 };

@@ -78,6 +78,15 @@ class SimDriver {
   // Rows of the histories read at or after the start, as the clock reached
   // them.
   std::size_t replayed_rows() const;
+  // At the end of a backtest's data: the first account's working orders
+  // are cancelled, and each of its open positions is closed by a market
+  // order worked without the order latency and filled at once at the
+  // instrument's last quote (a sell at the bid,
+  // a buy at the ask, with the fill model's slippage and commission; one
+  // whose side has no quote stays working). The client hears of these
+  // orders as of its own. Returns once every event of it has been fired.
+  // Throws as advance.
+  void close_out();
 
   // Fires an exact OnInstrumentChanged batch for a subscribed instrument
   // (short or full symbol) through the venue, which takes it as its new

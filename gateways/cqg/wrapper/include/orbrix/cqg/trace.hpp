@@ -73,11 +73,13 @@ requires(!std::is_same_v<T, bool>) void AssertMessage(const T& condition, const 
 //    traced it (several threads may call it at once; the messages of one
 //    TraceLines come in order). What the sink throws is dropped with the
 //    message. An empty function restores the stream. A binding routes the
-//    lines to its language's logging this way.
+//    lines to its language's logging this way, a backtest to its report's
+//    trace.log. Returns the previous sink (empty when there was none), so a
+//    scope that sets its own can put the previous one back.
 std::FILE* output_stream() noexcept;
 std::FILE* set_output_stream(std::FILE* stream) noexcept;
 using TraceSink = std::function<void(std::string_view line)>;
-void set_trace_sink(TraceSink sink);
+TraceSink set_trace_sink(TraceSink sink);
 
 // The OS thread id Trace writes (gettid on Linux, GetCurrentThreadId on
 // Windows).
