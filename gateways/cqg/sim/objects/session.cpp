@@ -180,6 +180,9 @@ void Session::open_venue() {
     }
     venue_->market().replay(*id, history->file);
   }
+  if (startup_.config.history_only) {
+    venue_->market().quiet_walks();  // nobody may ask for them
+  }
   // The venue's time runs on from when it is ready, not from when its making
   // began.
   wall_start_ = std::chrono::steady_clock::now();

@@ -123,6 +123,11 @@ class Market {
   // was checked).
   void replay(InstrumentId id, std::shared_ptr<const HistoryFile> file);
   bool replaying(InstrumentId id) const;
+  // The instruments that replay no history stay quiet: no random-walk
+  // event is produced (a backtest over histories alone, where nobody may
+  // ask for them, pays nothing for them). Throws std::logic_error once the
+  // market has been used.
+  void quiet_walks();
   // A replaying instrument past its last record.
   bool quiet(InstrumentId id) const;
   // Rows of the histories read at or after start(), as the market's time

@@ -77,6 +77,13 @@ void Market::replay(InstrumentId id, std::shared_ptr<const HistoryFile> file) {
   impl_->replay(id, std::move(file));
 }
 
+void Market::quiet_walks() {
+  if (impl_->prepared) {
+    throw std::logic_error("Market::quiet_walks: set up before the market is used");
+  }
+  impl_->walks_quiet = true;
+}
+
 bool Market::replaying(InstrumentId id) const {
   state_of(id);
   return impl_->records[id].replaying;

@@ -204,7 +204,9 @@ struct Market::Impl {
     for (InstrumentId id = 0; id < records.size(); ++id) {
       Record& r = records[id];
       if (!r.replaying) {
-        walks.push(Due{r.walk.next_time(), id});
+        if (!walks_quiet) {
+          walks.push(Due{r.walk.next_time(), id});
+        }
         continue;
       }
       // A file in time order is read once for all its instruments; another
@@ -577,6 +579,7 @@ struct Market::Impl {
   Timestamp now;
   // Set on first use: the histories are open and the merge set up.
   bool prepared = false;
+  bool walks_quiet = false;  // no random walk produces events
   std::vector<Record> records;
   // The merge: the random walks, the replaying instruments with steps read,
   // and the open files by their next unread row.

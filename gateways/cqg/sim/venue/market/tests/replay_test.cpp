@@ -286,6 +286,39 @@ TEST(VenueMarketReplay, AFileOfSeveralInstrumentsReplaysAsTheirOwnFilesDo) {
   EXPECT_EQ(replaced, own);
 }
 
+// With the walks quiet, every event is a replayed row's, the same events the
+// replay gives beside the walks; quieting a market in use is refused.
+TEST(VenueMarketReplay, QuietWalksLeaveOnlyTheReplays) {
+  const Catalogue all = Catalogue::standard(at("2026-12-07T00:00:00Z"));
+  const auto file = checked(testing::three_instruments(20), "");
+  const auto run = [&](bool quiet) {
+    Market m(all, 5, at("2026-12-07T14:30:00Z"));
+    for (const char* s : {"EP", "GCE"}) {
+      m.replay(*all.resolve(s), file);
+    }
+    if (quiet) {
+      m.quiet_walks();
+    }
+    std::vector<std::pair<InstrumentId, Timestamp>> replayed;
+    std::size_t walked = 0;
+    m.advance_to(at("2026-12-07T14:45:00Z"), [&](const MarketEvent& e) {
+      if (e.source == MarketEvent::Source::Replay) {
+        replayed.emplace_back(e.instrument, e.time);
+      } else {
+        ++walked;
+      }
+    });
+    EXPECT_THROW(m.quiet_walks(), std::logic_error);
+    return std::pair{replayed, walked};
+  };
+  const auto [beside, walked] = run(false);
+  const auto [alone, none] = run(true);
+  EXPECT_GT(walked, 1000u);
+  EXPECT_EQ(none, 0u);
+  ASSERT_GT(alone.size(), 100u);
+  EXPECT_EQ(alone, beside);
+}
+
 // Most of what the market holds of a replay while it plays: the steps read
 // and not played, and the line buffers; the largest seen at any event.
 Market::Buffered most_held(int minutes) {
