@@ -16,10 +16,14 @@
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqgsim/synthetic_history.hpp"
 #include "quiet_trace.hpp"
+#include "sample_run.hpp"
 #include "temp_dir.hpp"
 
 namespace orbrix::backtest {
 namespace {
+
+using testing::read_file;
+using testing::sample_options;
 
 using namespace std::chrono_literals;
 
@@ -28,11 +32,6 @@ using orbrix::testing::TempDir;
 // A sanitizer keeps freed memory aside (ASan's quarantine) and runs several
 // times slower: the day is thinner there and its memory is not weighed.
 constexpr bool kSanitized = kUnderSanitizer;
-
-std::string read_file(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 class Backtest : public ::testing::Test {
  private:
@@ -76,15 +75,6 @@ class Alternator final : public cqg::Engine {
   int timers_ = 0;
   example::CrossGateway gateway_;
 };
-
-BacktestOptions sample_options() {
-  BacktestOptions o;
-  o.histories = {{"EP", ORBRIX_SAMPLE_QUOTES}};
-  o.warm_up = 8min;
-  o.fill_model.slippage_ticks = 1;
-  o.fill_model.commission_per_contract = 2.5;
-  return o;
-}
 
 // The same inputs give the same report, byte for byte; what it says agrees
 // with itself (fees, P&L per symbol and in all, the engine's times).

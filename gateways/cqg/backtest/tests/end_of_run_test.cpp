@@ -22,26 +22,16 @@
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "quiet_trace.hpp"
+#include "sample_run.hpp"
 #include "temp_dir.hpp"
 
 namespace orbrix::backtest {
 namespace {
 
+using testing::read_file;
+using testing::sample_options;
+
 using namespace std::chrono_literals;
-
-std::string read_file(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-BacktestOptions sample_options() {
-  BacktestOptions o;
-  o.histories = {{"EP", ORBRIX_SAMPLE_QUOTES}};
-  o.warm_up = 8min;
-  o.fill_model.slippage_ticks = 1;
-  o.fill_model.commission_per_contract = 2.5;
-  return o;
-}
 
 // Subscribes its symbols; at its first timer buys one contract of the first
 // and rests a sell limit far above the market, which never fills; does

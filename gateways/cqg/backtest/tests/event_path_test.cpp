@@ -18,20 +18,18 @@
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqgsim/synthetic_history.hpp"
+#include "sample_run.hpp"
 #include "temp_dir.hpp"
 
 namespace orbrix::backtest {
 namespace {
 
+using testing::read_file;
+
 using namespace std::chrono_literals;
 using orbrix::testing::TempDir;
 
 const auto kDay = std::chrono::sys_days{std::chrono::year{2026} / 12 / 7};
-
-std::string read_file(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Writes down every hook call (on the worker), in order, with every field.
 class LoggingGateway final : public BaseGateway {

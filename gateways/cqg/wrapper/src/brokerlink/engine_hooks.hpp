@@ -34,28 +34,24 @@ inline void trace_hook_error(std::string_view hook, std::string_view what) noexc
 template <class F>
 auto call_hook(std::string_view hook, F&& call) {
   using Result = std::invoke_result_t<F>;
-  if constexpr (std::is_void_v<Result>) {
-    try {
+  constexpr bool kVoid = std::is_void_v<Result>;
+  try {
+    if constexpr (kVoid) {
       call();
       return true;
-    } catch (const std::exception& e) {
-      trace_hook_error(hook, e.what());
-    } catch (const ForcedUnwind&) {
-      throw;
-    } catch (...) {
-      trace_hook_error(hook, "unknown error");
+    } else {
+      return std::optional<Result>(call());
     }
+  } catch (const std::exception& e) {
+    trace_hook_error(hook, e.what());
+  } catch (const ForcedUnwind&) {
+    throw;
+  } catch (...) {
+    trace_hook_error(hook, "unknown error");
+  }
+  if constexpr (kVoid) {
     return false;
   } else {
-    try {
-      return std::optional<Result>(call());
-    } catch (const std::exception& e) {
-      trace_hook_error(hook, e.what());
-    } catch (const ForcedUnwind&) {
-      throw;
-    } catch (...) {
-      trace_hook_error(hook, "unknown error");
-    }
     return std::optional<Result>();
   }
 }
