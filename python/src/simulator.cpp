@@ -120,7 +120,23 @@ constructor, all optional; writable):
                      "Per contract per fill, in the account's currency.")
       .def_readwrite("mark", &cqgsim::FillModel::mark)
       .def_readwrite("reject_market_without_quote", &cqgsim::FillModel::reject_market_without_quote,
-                     "Whether a market order with no quote on its side is rejected.");
+                     "Whether a market order with no quote on its side is rejected.")
+      // A backtest's options cross to a sweep's worker processes.
+      .def(py::pickle(
+          [](const cqgsim::FillModel& f) {
+            return py::make_tuple(f.partial_fills, f.slippage_ticks, f.commission_per_contract,
+                                  static_cast<int>(f.mark), f.reject_market_without_quote);
+          },
+          [](const py::tuple& t) {
+            if (t.size() != 5 || t[3].cast<int>() < 0 ||
+                t[3].cast<int>() > static_cast<int>(cqgsim::MarkPrice::side)) {
+              throw py::value_error("FillModel: not a pickled FillModel");
+            }
+            return cqgsim::FillModel{t[0].cast<bool>(), t[1].cast<std::int64_t>(),
+                                     t[2].cast<double>(),
+                                     static_cast<cqgsim::MarkPrice>(t[3].cast<int>()),
+                                     t[4].cast<bool>()};
+          }));
 
   py::class_<cqgsim::SimConfig>(
       m, "SimConfig", R"doc(The simulated venue's start-up configuration, for Simulator.set_config.

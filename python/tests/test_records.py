@@ -65,6 +65,17 @@ def test_records_copy_and_pickle_as_their_kind():
         assert type(other) is cqg.Futures and other == fut
 
 
+def test_a_fill_model_pickles_with_its_fields_and_refuses_another_state():
+    model = cqg.FillModel(partial_fills=True, slippage_ticks=2, commission_per_contract=1.5,
+                          mark=cqg.MarkPrice.side, reject_market_without_quote=True)
+    back = pickle.loads(pickle.dumps(model))
+    for name in ("partial_fills", "slippage_ticks", "commission_per_contract", "mark",
+                 "reject_market_without_quote"):
+        assert getattr(back, name) == getattr(model, name), name
+    with pytest.raises(ValueError, match="not a pickled FillModel"):
+        cqg.FillModel.__new__(cqg.FillModel).__setstate__((False, 0, 0.0, 7, False))
+
+
 def test_quote_and_book_change_only_by_copy():
     s = cqg.Futures(code="EP", security_name="e")
     t = dt.datetime(2024, 3, 5, 14, 7, 9, 4211)
