@@ -14,6 +14,18 @@ from ._core import _live_objects as _live_objects
 from ._core import _set_shutdown_at_exit as _set_shutdown_at_exit
 
 import logging as _logging
+import sys as _sys
+import types as _types
+
+# A class deriving from the module's classes and defined in a script (an
+# engine's gateway in __main__) is pickled by value when it crosses to
+# another process (a sweep's workers); its metaclass, pybind11's, is then
+# pickled by reference, which needs its module to be known by name.
+_metaclass = type(BaseGateway)  # noqa: F405
+if _metaclass.__module__ not in _sys.modules:
+    _builtins = _types.ModuleType(_metaclass.__module__)
+    setattr(_builtins, _metaclass.__name__, _metaclass)
+    _sys.modules[_metaclass.__module__] = _builtins
 
 from ._core import set_trace_sink as _set_trace_sink
 
@@ -30,3 +42,6 @@ def trace_to_logging(logger: str = "orbrix", level: int = _logging.INFO) -> None
         log.log(level, line)
 
     _set_trace_sink(to_logging)
+
+
+from ._sweep import sweep as sweep  # noqa: E402  (Dask is imported when a sweep runs)
