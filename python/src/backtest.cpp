@@ -279,7 +279,7 @@ The same options, files and seed give the same figures, data and report.)doc")
          const py::int_& seed, cqgsim::FillModel fill_model, double order_latency,
          int warm_up_minutes, std::int64_t account, const std::string& path,
          const Typed<ProgressCallbackName>& progress, const Typed<OptionalPathName>& trace_log,
-         bool close_at_end) {
+         bool close_at_end, bool spin) {
         backtest::BacktestOptions o;
         if (path == "vendor") {
           o.path = backtest::EventPath::vendor;
@@ -303,6 +303,7 @@ The same options, files and seed give the same figures, data and report.)doc")
         }
         o.seed = seed.cast<std::uint64_t>();
         o.close_at_end = close_at_end;
+        o.spin = spin;
         if (!trace_log.is_none()) {
           o.trace_log = trace_log.cast<std::filesystem::path>();
         }
@@ -334,7 +335,7 @@ The same options, files and seed give the same figures, data and report.)doc")
       py::arg("end") = py::none(), py::arg("seed") = 1, py::arg("fill_model") = cqgsim::FillModel{},
       py::arg("order_latency") = 0.0, py::arg("warm_up_minutes") = 30, py::arg("account") = 100001,
       py::arg("path") = "direct", py::arg("progress") = py::none(),
-      py::arg("trace_log") = py::none(), py::arg("close_at_end") = false,
+      py::arg("trace_log") = py::none(), py::arg("close_at_end") = false, py::arg("spin") = true,
       R"doc(Runs a Python engine over recorded history on the simulator's clock; returns a BacktestResult.
 
 The engine is an object with:
@@ -368,7 +369,10 @@ trace sink set before (set_trace_sink, trace_to_logging) is put back after.
 None: they go where they go. close_at_end: at the end of the data, cancel
 the working orders and close the open positions at the last quote; by
 default they stay, listed by summary(), the positions marked to the last
-price. Only the histories' instruments trade: subscribing another raises
+price. spin: the run's thread and the gateway's worker wait for each
+other's step with a spin before they sleep (a core each saves two wake-ups
+a step); False where other runs share the cores, as a sweep's cells do.
+Only the histories' instruments trade: subscribing another raises
 ValueError naming it (the simulator's generated market is for live
 sessions).
 

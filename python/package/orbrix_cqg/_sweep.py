@@ -75,6 +75,9 @@ def run_cell(make_engine: bytes, params: Dict[str, Any], histories: Sequence[Tup
         # A sweep's traced lines would be a worker's noise: to a named log,
         # or nowhere.
         run_options.setdefault("trace_log", os.devnull)
+        # The cells share the cores: a run waiting for its worker sleeps
+        # rather than spin on a core another cell needs.
+        run_options.setdefault("spin", False)
         with _one_cell_at_a_time:
             result = _core.run_backtest(engine, list(histories), **run_options)
         return {"statistics": _statistics_row(result), "error": ""}

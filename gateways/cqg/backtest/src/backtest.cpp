@@ -166,8 +166,9 @@ BacktestResult run_backtest(cqg::Engine& engine, const BacktestOptions& options)
   // for the other side with a spin instead of a sleep saves two wake-ups a
   // step, most of a run's time on a machine with a core for each. (The
   // spin adapts down where the other side does not answer within it.)
-  automation::call_in_apartment(host.cqgCEL, [](const automation::Object&) {
-    automation::Apartment::current()->set_spin_limit(kBacktestSpinLimit);
+  automation::call_in_apartment(host.cqgCEL, [&](const automation::Object&) {
+    automation::Apartment::current()->set_spin_limit(
+        options.spin ? kBacktestSpinLimit : std::chrono::nanoseconds::zero());
   });
   BacktestResult result;
   try {

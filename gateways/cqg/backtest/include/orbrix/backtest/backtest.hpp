@@ -128,6 +128,11 @@ struct BacktestOptions {
   // How often the account is sampled for the equity curve, in simulated time.
   std::chrono::milliseconds equity_every = std::chrono::minutes(1);
   EventPath path = EventPath::direct;
+  // The run's thread and the API host's worker wait for each other's step
+  // with a spin before they sleep: on a machine with a core for each, two
+  // wake-ups a step saved. Off where other runs share the cores (a sweep's
+  // cells, one per core), where a spin takes a core another run needs.
+  bool spin = true;
   // For tests and tools: called on the run's thread with the simulator's
   // driver once the gateway is logged on, before the engine starts (to
   // drop the gateway connection during the run, say). The driver serves
