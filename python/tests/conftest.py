@@ -114,6 +114,23 @@ def session(sim):
     s.close()
 
 
+class EpEngine:
+    """The part of a backtest engine its tests share: EP's quotes through a
+    RecordingGateway, a timer each minute. Subclasses add on_timer."""
+
+    def __init__(self):
+        self._gateway = RecordingGateway(("EP",))
+
+    def gateway(self):
+        return self._gateway
+
+    def interval(self):
+        return 60.0
+
+    def start(self, link):
+        link.subscribe_quote("EP")
+
+
 # A gateway for scripts run in a subprocess: EP futures, hooks that do nothing
 # unless the script overrides them.
 SCRIPT_GATEWAY = """

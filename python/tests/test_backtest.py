@@ -12,28 +12,19 @@ import pytest
 
 import orbrix_cqg as cqg
 
-from conftest import RecordingGateway
+from conftest import EpEngine, RecordingGateway
 
 SAMPLE = os.path.join(os.path.dirname(__file__), "..", "..", "gateways", "cqg", "sim", "venue",
                       "market", "data", "ep_quotes_sample.csv")
 
 
-class Alternator:
+class Alternator(EpEngine):
     """Every minute a market order on EP, buying and selling in turn."""
 
     def __init__(self):
-        self._gateway = RecordingGateway(("EP",))
+        super().__init__()
         self.times = []
         self.ids = []
-
-    def gateway(self):
-        return self._gateway
-
-    def interval(self):
-        return 60.0
-
-    def start(self, link):
-        link.subscribe_quote("EP")
 
     def on_timer(self, link, now):
         self.times.append(now)

@@ -13,7 +13,7 @@ import pytest
 
 import orbrix_cqg as cqg
 
-from conftest import RecordingGateway, run_script
+from conftest import EpEngine, run_script
 
 SAMPLE = os.path.join(os.path.dirname(__file__), "..", "..", "gateways", "cqg", "sim", "venue",
                       "market", "data", "ep_quotes_sample.csv")
@@ -21,24 +21,15 @@ HISTORIES = [("EP", SAMPLE)]
 OPTIONS = {"warm_up_minutes": 5, "fill_model": cqg.FillModel(commission_per_contract=2.5)}
 
 
-class Trader:
+class Trader(EpEngine):
     """Every `every` minutes a market order of `size` on EP, buying and
     selling in turn; `fail` raises at its third timer; `pause` seconds of
     wall time per timer make a cell last."""
 
     def __init__(self, every, size, fail=False, pause=0.0):
+        super().__init__()
         self.every, self.size, self.fail, self.pause = every, size, fail, pause
-        self._gateway = RecordingGateway(("EP",))
         self.timers = 0
-
-    def gateway(self):
-        return self._gateway
-
-    def interval(self):
-        return 60.0
-
-    def start(self, link):
-        link.subscribe_quote("EP")
 
     def on_timer(self, link, now):
         self.timers += 1
