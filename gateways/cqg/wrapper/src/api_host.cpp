@@ -16,7 +16,7 @@
 #include "orbrix/cqg/sink_internal.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "orbrix/cqg/vendor.hpp"
-#include "orbrix/cqg/vendor/views.hpp"
+#include "orbrix/cqg/cel_views/views.hpp"
 #include "orbrix/cqg/vendor_ids.hpp"
 
 namespace orbrix::cqg {

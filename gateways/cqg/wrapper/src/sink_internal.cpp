@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "orbrix/cqg/vendor/views.hpp"
+#include "orbrix/cqg/cel_views/views.hpp"
 
 #include "orbrix/automation/object.hpp"
 #include "orbrix/cqg/api_host.hpp"

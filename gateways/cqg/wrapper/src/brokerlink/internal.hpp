@@ -11,7 +11,7 @@
 
 #include "orbrix/automation/object.hpp"
 #include "orbrix/common/datetime.hpp"
-#include "orbrix/cqg/vendor/views.hpp"
+#include "orbrix/cqg/cel_views/views.hpp"
 
 namespace orbrix::cqg::detail {
 

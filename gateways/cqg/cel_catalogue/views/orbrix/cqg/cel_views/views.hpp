@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "orbrix/automation/object.hpp"
-#include "orbrix/cqg/vendor/view.hpp"
+#include "orbrix/cqg/cel_views/view.hpp"
 
 namespace orbrix::cqg::vendor {
 
