@@ -64,9 +64,9 @@ class CMakeBuild(build_ext):
         shutil.copytree(installed, package)
         # The project's libraries under their SONAMEs (the names the module
         # asks for), as files, not links.
-        libdir = next(p for p in (stage / "lib", stage / "lib64") if p.is_dir())
-        for lib in libdir.glob("lib*.so.*"):
-            if not lib.is_symlink():
+        # (lib/, lib64/ or Debian's multiarch lib/<triplet>/; not the Python folder)
+        for lib in sorted(stage.glob("lib*/**/lib*.so.*")):
+            if not lib.is_symlink() and "python3" not in lib.parts:
                 shutil.copy2(lib, package / soname_of(lib))
         module = Path(self.get_ext_fullpath(ext.name))
         for lib in needed_system_libraries(module):
