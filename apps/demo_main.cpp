@@ -46,7 +46,12 @@ int main(int argc, char** argv) {
     if (!config.get("TELEGRAM_TOKEN").value_or("").empty()) {
       bot = &orbrix::telegram::load_plugin(config);
       if (options.output != orbrix::demo::OutputLevel::summary) {
-        std::printf("demo   Telegram bot running; the operator's commands are served\n");
+        // The bot has said why no chat may command it; the demo does not
+        // claim otherwise.
+        std::printf(bot->serves_commands()
+                        ? "demo   Telegram bot running; the operator's commands are served\n"
+                        : "demo   Telegram bot running, but no chat may command it: set "
+                          "TELEGRAM_CHAT_ID\n");
       }
     }
     orbrix::demo::run_demo(options, interrupted, bot);

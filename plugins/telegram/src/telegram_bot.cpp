@@ -37,6 +37,7 @@ TelegramBot::TelegramBot(std::string token, BotOptions options)
   if (default_chat_id_) {
     allowed.insert(*default_chat_id_);
   }
+  serves_commands_ = !allowed.empty();
   if (allowed.empty() && options.start_polling) {
     log_(
         "telegram: TELEGRAM_CHAT_ID and TELEGRAM_ALLOWED_CHAT_IDS are empty: every chat's "

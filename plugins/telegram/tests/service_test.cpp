@@ -133,10 +133,14 @@ TEST_F(ServiceTest, ALongReplyNeverSendsABlankPiece) {
 
 TEST_F(ServiceTest, ABotNoChatMayCommandSaysSoOnceAtLoad) {
   EXPECT_EQ(log.count("every chat"), 0u);
+  EXPECT_TRUE(bot->serves_commands());
   bot->close();
   start([](BotOptions& o) { o.default_chat_id.reset(); });
   EXPECT_EQ(log.count("every chat"), 1u);
   EXPECT_EQ(log.count("TELEGRAM_CHAT_ID"), 1u);
+  // What the host tells its operator follows (the demo says no chat may
+  // command it, not that the operator's commands are served).
+  EXPECT_FALSE(bot->serves_commands());
   // The allow-list stands: the operator's chat is refused too.
   api.push_text(operator_chat, "/stop");
   ASSERT_TRUE(log.wait_for("refused"));

@@ -170,6 +170,11 @@ class TelegramBot {
   std::optional<std::int64_t> default_chat_id() const noexcept {
     return default_chat_id_;
   }
+  // Whether any chat may command the bot (the default chat or an allowed
+  // one); without one, every chat's commands are refused.
+  bool serves_commands() const noexcept {
+    return serves_commands_;
+  }
 
   Updater& updater() noexcept {
     return *updater_;
@@ -180,6 +185,7 @@ class TelegramBot {
 
  private:
   std::optional<std::int64_t> default_chat_id_;
+  bool serves_commands_ = false;
   LogSink log_;
   std::unique_ptr<CustomedExtBot> bot_;
   std::unique_ptr<Updater> updater_;
