@@ -14,12 +14,13 @@ using namespace std::chrono_literals;
 // With a history, which every run needs.
 BacktestCommand parse(std::vector<std::string> args) {
   args.insert(args.begin(), {"--history", "EP=ep.csv"});
-  return testing::parse_command_line("orbrix-backtest", std::move(args), parse_backtest_options);
+  return ::orbrix::testing::parse_command_line("orbrix-backtest", std::move(args),
+                                               parse_backtest_options);
 }
 
 std::string refusal(std::vector<std::string> args) {
   args.insert(args.begin(), {"--history", "EP=ep.csv"});
-  return testing::refusal_of("orbrix-backtest", std::move(args), parse_backtest_options);
+  return ::orbrix::testing::refusal_of("orbrix-backtest", std::move(args), parse_backtest_options);
 }
 
 // A time's range is checked before it becomes nanoseconds, which end in
@@ -89,7 +90,8 @@ TEST(BacktestOptions, ASeedIsAWholeNumberFromZeroTo2To64Less1) {
 // help shows the defaults.
 TEST(BacktestOptions, HelpShowsTheDefaultsAndVersionTheProjectsVersion) {
   const auto run = [](std::vector<std::string> args) {
-    return testing::parse_command_line("orbrix-backtest", std::move(args), parse_backtest_options);
+    return ::orbrix::testing::parse_command_line("orbrix-backtest", std::move(args),
+                                                 parse_backtest_options);
   };
   const auto version = run({"--version"}).answer;
   ASSERT_TRUE(version);

@@ -12,11 +12,11 @@ namespace orbrix::demo {
 namespace {
 
 DemoOptions parse(std::vector<std::string> args) {
-  return testing::parse_command_line("orbrix-demo", std::move(args), parse_options);
+  return ::orbrix::testing::parse_command_line("orbrix-demo", std::move(args), parse_options);
 }
 
 std::string refusal(std::vector<std::string> args) {
-  return testing::refusal_of("orbrix-demo", std::move(args), parse_options);
+  return ::orbrix::testing::refusal_of("orbrix-demo", std::move(args), parse_options);
 }
 
 TEST(DemoOptions, ReadsEachOptionAndNormalisesSymbols) {

@@ -24,7 +24,7 @@ using telegram::testing::FakeBotApi;
 
 using testing::kOperator;
 
-telegram::BotOptions options_for(const FakeBotApi& api) {
+telegram::BotOptions demo_bot_options(const FakeBotApi& api) {
   return testing::operator_bot_options(api);
 }
 
@@ -73,7 +73,7 @@ std::vector<std::string> answers_containing(const FakeBotApi& api, std::size_t f
 
 TEST(DemoRun, AnOperatorTradesThroughTheBotAndTheGatewayEndToEnd) {
   FakeBotApi api;
-  telegram::TelegramBot bot(api.token(), options_for(api));
+  telegram::TelegramBot bot(api.token(), demo_bot_options(api));
   DemoOptions options;
   options.duration = 60s;  // ended by /stop long before
   options.symbols = {"EP", "ENQ"};

@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 using orbrix::testing::TempDir;
 using TimePoint = cqg::Engine::TimePoint;
 
-const auto kDay = std::chrono::sys_days{std::chrono::year{2026} / 12 / 7};
+const auto kGapDay = std::chrono::sys_days{std::chrono::year{2026} / 12 / 7};
 
 // Quotes and trades of EP every two seconds over ten minutes from `from`.
 void write_session(std::ofstream& out, TimePoint from, int first_tick) {
@@ -40,8 +40,8 @@ class Trader final : public cqg::Engine {
   void start(cqg::BrokerLink& link) override { link.subscribe_quote("EP"); }
   void on_timer(cqg::BrokerLink& link, TimePoint now) override {
     times.push_back(now);
-    const bool open = (now >= kDay + 14h + 30min && now < kDay + 14h + 40min) ||
-                      (now >= kDay + 62h + 40min && now < kDay + 62h + 50min);
+    const bool open = (now >= kGapDay + 14h + 30min && now < kGapDay + 14h + 40min) ||
+                      (now >= kGapDay + 62h + 40min && now < kGapDay + 62h + 50min);
     if (open && times.size() % 30 == 0) {
       const auto side = times.size() % 60 ? Direction::LONG : Direction::SHORT;
       link.place_order(Order(gateway_.securities().front(), OrderType::MARKET, side, 1));
@@ -60,8 +60,8 @@ class BacktestGap : public ::testing::Test {
     const auto path = dir_.path() / "two_sessions.csv";
     std::ofstream out(path);
     out << "ts_event,bid_price,ask_price,bid_size,ask_size,last_price,last_size\n";
-    write_session(out, kDay + 14h + 30min, 24200);
-    write_session(out, kDay + 14h + 40min + gap, 24300);
+    write_session(out, kGapDay + 14h + 30min, 24200);
+    write_session(out, kGapDay + 14h + 40min + gap, 24300);
     return path;
   }
 
@@ -84,15 +84,15 @@ TEST_F(BacktestGap, TwoDaysWithoutARowAreJumpedNotSteppedThrough) {
                          "nothing is due from 2026-12-07T14:39:58Z to 2026-12-09T14:40:00Z (2 d 0 "
                          "h): the clock jumps over it; the engine's timer resumes at "
                          "2026-12-09T14:40:00Z"});
-  const TimePoint last_row = kDay + 14h + 39min + 58s;
-  const TimePoint next_row = kDay + 14h + 40min + 48h;
+  const TimePoint last_row = kGapDay + 14h + 39min + 58s;
+  const TimePoint next_row = kGapDay + 14h + 40min + 48h;
   ASSERT_LT(engine.times.size(), 2'000u);
   std::size_t within = 0;
   for (const auto t : engine.times) {
     within += t > last_row && t < next_row ? 1 : 0;
   }
   EXPECT_EQ(within, 0u);
-  EXPECT_EQ(engine.times.back(), TimePoint(kDay + 48h + 14h + 50min));
+  EXPECT_EQ(engine.times.back(), TimePoint(kGapDay + 48h + 14h + 50min));
   for (std::size_t i = 1; i < engine.times.size(); ++i) {
     // On the engine's grid, a second apart but across the gap.
     EXPECT_EQ((engine.times[i] - engine.times.front()) % 1s, 0s);
@@ -126,7 +126,7 @@ TEST_F(BacktestGap, AnOrderInTransitAndTheRestOfTheRunAreDueLikeRows) {
   const auto path = two_sessions(48h);
   std::vector<std::string> notices;
   const auto r = run_backtest(engine, {.histories = {{"EP", path.string()}},
-                                       .end = kDay + 96h,
+                                       .end = kGapDay + 96h,
                                        .warm_up = 2min,
                                        .order_latency = 1h,
                                        .notice = [&](auto line) { notices.emplace_back(line); }});
@@ -141,10 +141,10 @@ TEST_F(BacktestGap, AnOrderInTransitAndTheRestOfTheRunAreDueLikeRows) {
   EXPECT_NE(notices[1].find("to 2026-12-11T00:00:00Z (1 d 8 h, the end of the run)"),
             std::string::npos)
       << notices[1];
-  EXPECT_EQ(engine.times.back(), TimePoint(kDay + 96h));
+  EXPECT_EQ(engine.times.back(), TimePoint(kGapDay + 96h));
   EXPECT_LT(engine.times.size(), 10'000u);
   // It fills on the first quote after the pause.
-  const cqgsim::VenueTime placed = kDay + 14h + 39min + 30s;
+  const cqgsim::VenueTime placed = kGapDay + 14h + 39min + 30s;
   const auto order = std::find_if(r.orders.begin(), r.orders.end(),
                                   [&](const OrderResult& o) { return o.placed == placed; });
   ASSERT_NE(order, r.orders.end());
@@ -152,7 +152,7 @@ TEST_F(BacktestGap, AnOrderInTransitAndTheRestOfTheRunAreDueLikeRows) {
     return d.order_id == order->last.order_id;
   });
   ASSERT_NE(filled, r.deals.end());
-  EXPECT_EQ(filled->time, cqgsim::VenueTime(kDay + 48h + 14h + 40min));
+  EXPECT_EQ(filled->time, cqgsim::VenueTime(kGapDay + 48h + 14h + 40min));
 }
 
 }  // namespace

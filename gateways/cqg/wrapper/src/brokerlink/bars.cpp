@@ -23,7 +23,7 @@ namespace {
 
 constexpr std::array<std::string_view, 2> kFreqAllowed{"1Day", "1Min"};
 
-std::string request_symbol_of(const Object& bars) {
+std::string bars_request_symbol(const Object& bars) {
   return vendor::TimedBarsRequest(vendor::TimedBars(bars).Request()).Symbol();
 }
 
@@ -58,11 +58,11 @@ class VendorBars {
   bool failed() const { return !error_.is_empty(); }
   std::pair<std::string, std::string> failure() const {
     const Object failed(variant_);
-    std::string symbol = failed ? request_symbol_of(failed) : "";
+    std::string symbol = failed ? bars_request_symbol(failed) : "";
     return {std::move(symbol), detail::error_text(error_)};
   }
   std::int64_t count() const { return bars().Count(); }
-  std::string symbol() const { return request_symbol_of(bars().object()); }
+  std::string symbol() const { return bars_request_symbol(bars().object()); }
   // The security of the request's symbol, asked of the engine (its error
   // passes).
   std::optional<Security> security(BaseGateway& gateway, const std::string& symbol) const {
@@ -186,7 +186,7 @@ Object BrokerLink::get_timedbars_from_cqg_symbol(std::string_view cqg_symbol) {
     return automation::call_in_apartment(
         cel("get_timedbars_from_cqg_symbol"), [&](const Object& home) {
           return detail::first_containing(vendor::Cel(home).AllTimedBars(), cqg_symbol,
-                                          request_symbol_of);
+                                          bars_request_symbol);
         });
   });
 }
@@ -253,7 +253,7 @@ bool BrokerLink::unsubscribe_bar_now(std::string_view cqg_symbol) {
   const bool removed =
       automation::call_in_apartment(cel("unsubscribe_bar"), [&](const Object& home) {
         const Object bars = detail::first_containing(vendor::Cel(home).AllTimedBars(), cqg_symbol,
-                                                     request_symbol_of);
+                                                     bars_request_symbol);
         if (!bars) {
           return false;
         }

@@ -23,7 +23,7 @@ using automation::Object;
 
 namespace {
 
-std::string request_symbol_of(const Object& ticks) {
+std::string ticks_request_symbol(const Object& ticks) {
   return vendor::TicksRequest(vendor::Ticks(ticks).Request()).Symbol();
 }
 
@@ -172,7 +172,8 @@ bool apply_ticks_added(BaseGateway& gateway, const TicksAdded& added) {
 Object BrokerLink::get_ticks_from_cqg_symbol(std::string_view cqg_symbol) {
   return guarded("get_ticks_from_cqg_symbol", [&] {
     return automation::call_in_apartment(cel("get_ticks_from_cqg_symbol"), [&](const Object& home) {
-      return detail::first_containing(vendor::Cel(home).AllTicks(), cqg_symbol, request_symbol_of);
+      return detail::first_containing(vendor::Cel(home).AllTicks(), cqg_symbol,
+                                      ticks_request_symbol);
     });
   });
 }
@@ -224,7 +225,7 @@ bool BrokerLink::unsubscribe_orderbook_now(std::string_view cqg_symbol) {
       automation::call_in_apartment(cel("unsubscribe_orderbook"), [&](const Object& home) {
         const vendor::Cel cel(home);
         const Object ticks =
-            detail::first_containing(cel.AllTicks(), cqg_symbol, request_symbol_of);
+            detail::first_containing(cel.AllTicks(), cqg_symbol, ticks_request_symbol);
         if (!ticks) {
           return false;
         }
@@ -251,7 +252,7 @@ void BrokerLink::OnTicksResolved(const Variant& cqgTicks, const Variant& cqgErro
     // In this order, as vendor_additions.def declares: the request's symbol,
     // then the error.
     const Object ticks(cqgTicks);
-    std::string symbol = ticks ? request_symbol_of(ticks) : "";
+    std::string symbol = ticks ? ticks_request_symbol(ticks) : "";
     report_failure(SubscriptionFailure::Kind::ticks, std::move(symbol),
                    detail::error_text(cqgError));
   }

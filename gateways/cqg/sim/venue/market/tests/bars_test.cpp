@@ -13,7 +13,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::at;
 
-const Timestamp kStart = at("2026-12-08T14:30:20Z");
+const Timestamp kBarsStart = at("2026-12-08T14:30:20Z");
 
 // Bars rebuilt in the test from the trade ticks, the simple way.
 std::map<Timestamp, Bar> bars_from_trades(const std::vector<Tick>& trades, BarPeriod period) {
@@ -54,13 +54,13 @@ TEST(VenueMarketBars, PeriodStartsAreMinutesAndUtcDays) {
 }
 
 TEST(VenueMarketBars, LiveBarsAndTheirEventsAgreeWithTheTradesThatMadeThem) {
-  const Catalogue all = Catalogue::standard(kStart);
-  Market m(all, 17, kStart);
+  const Catalogue all = Catalogue::standard(kBarsStart);
+  Market m(all, 17, kBarsStart);
   const InstrumentId ep = *all.resolve("EP");
   std::vector<Tick> trades;
   std::map<Timestamp, Bar> finished_by_event;
   std::map<Timestamp, Bar> forming_by_event;
-  m.advance_to(kStart + 10min + 5s, [&](const MarketEvent& e) {
+  m.advance_to(kBarsStart + 10min + 5s, [&](const MarketEvent& e) {
     if (e.instrument != ep) {
       return;
     }
@@ -114,8 +114,8 @@ TEST(VenueMarketBars, LiveBarsAndTheirEventsAgreeWithTheTradesThatMadeThem) {
 }
 
 TEST(VenueMarketBars, ABarIsCompletedAtItsCloseTimeAndNotBefore) {
-  const Catalogue all = Catalogue::standard(kStart);
-  Market m(all, 17, kStart);
+  const Catalogue all = Catalogue::standard(kBarsStart);
+  Market m(all, 17, kBarsStart);
   m.advance_to(at("2026-12-08T14:30:59.999999999Z"), [](const MarketEvent&) {});
   const auto before = m.bars(0, BarPeriod::OneMinute, 3);
   ASSERT_TRUE(before.forming);
@@ -128,13 +128,13 @@ TEST(VenueMarketBars, ABarIsCompletedAtItsCloseTimeAndNotBefore) {
 }
 
 TEST(VenueMarketBars, SynthesisedHistoryIsDeterministicAndJoinsTheLiveSeries) {
-  const Catalogue all = Catalogue::standard(kStart);
+  const Catalogue all = Catalogue::standard(kBarsStart);
   for (const BarPeriod period : {BarPeriod::OneMinute, BarPeriod::Daily}) {
     SCOPED_TRACE(std::string(to_string(period)));
-    Market a(all, 21, kStart);
-    Market b(all, 21, kStart);
-    Market other(all, 22, kStart);
-    a.advance_to(kStart, [](const MarketEvent&) {});
+    Market a(all, 21, kBarsStart);
+    Market b(all, 21, kBarsStart);
+    Market other(all, 22, kBarsStart);
+    a.advance_to(kBarsStart, [](const MarketEvent&) {});
     const InstrumentId gc = *all.resolve("GCE");
     const BarSeries few = a.bars(gc, period, 5);
     const BarSeries many = a.bars(gc, period, 300);
@@ -157,7 +157,7 @@ TEST(VenueMarketBars, SynthesisedHistoryIsDeterministicAndJoinsTheLiveSeries) {
       }
     }
     ASSERT_TRUE(many.forming);
-    EXPECT_EQ(many.forming->start, period_start(period, kStart));
+    EXPECT_EQ(many.forming->start, period_start(period, kBarsStart));
     EXPECT_EQ(many.completed.back().start + len, many.forming->start);
     EXPECT_EQ(many.completed.back().close, many.forming->open);
     EXPECT_EQ(many.forming->open, all.contract(gc).initial_price);
@@ -165,16 +165,16 @@ TEST(VenueMarketBars, SynthesisedHistoryIsDeterministicAndJoinsTheLiveSeries) {
 }
 
 TEST(VenueMarketBars, LiveBarsTakeOverFromSynthesisedOnesAsTimePasses) {
-  const Catalogue all = Catalogue::standard(kStart);
-  Market m(all, 21, kStart);
-  m.advance_to(kStart, [](const MarketEvent&) {});
+  const Catalogue all = Catalogue::standard(kBarsStart);
+  Market m(all, 21, kBarsStart);
+  m.advance_to(kBarsStart, [](const MarketEvent&) {});
   const auto at_start = m.bars(3, BarPeriod::OneMinute, 20).completed;
-  m.advance_to(kStart + 5min, [](const MarketEvent&) {});
+  m.advance_to(kBarsStart + 5min, [](const MarketEvent&) {});
   const auto later = m.bars(3, BarPeriod::OneMinute, 20).completed;
   ASSERT_EQ(later.size(), 20u);
   // The synthesised bars are still there, shifted by the five live ones.
   EXPECT_TRUE(std::equal(at_start.begin() + 5, at_start.end(), later.begin()));
-  EXPECT_EQ(later[15].start, period_start(BarPeriod::OneMinute, kStart));
+  EXPECT_EQ(later[15].start, period_start(BarPeriod::OneMinute, kBarsStart));
   EXPECT_EQ(m.bars(3, BarPeriod::OneMinute, kMaxBarsPerRequest + 5).completed.size(),
             kMaxBarsPerRequest);
 }

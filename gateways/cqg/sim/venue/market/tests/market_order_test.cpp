@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 using testing::at;
 using testing::checked;
 
-const Timestamp kStart = at("2026-12-07T14:30:00Z");
+const Timestamp kOrdersStart = at("2026-12-07T14:30:00Z");
 
 // EP every 700 ms, ENQ at every second EP time (written first), now and
 // then two EP rows at one time; two minutes of them before the start.
@@ -84,7 +84,7 @@ void set_up(Market& m, const Catalogue& catalogue, bool together) {
   // (every instrument starts at the start), a replayed row's (twice).
   const auto t200 = at("2026-12-07T14:28:00Z") + 200 * 700ms;
   if (id("CLE")) {
-    m.inject(*id("CLE"), kStart,
+    m.inject(*id("CLE"), kOrdersStart,
              {{QuoteType::Bid, 7000, 5, true}, {QuoteType::Ask, 7002, 5, true}});
   }
   if (id("EP")) {
@@ -92,7 +92,7 @@ void set_up(Market& m, const Catalogue& catalogue, bool together) {
     m.inject(*id("EP"), t200, {{QuoteType::Ask, 24195, 6, true}});
   }
   if (id("ENQ")) {
-    m.inject(*id("ENQ"), kStart + 61s + 3ms, {{QuoteType::Trade, 84010, 1, true}});
+    m.inject(*id("ENQ"), kOrdersStart + 61s + 3ms, {{QuoteType::Trade, 84010, 1, true}});
   }
 }
 
@@ -110,7 +110,7 @@ std::uint64_t fnv(const std::vector<std::string>& lines) {
 // scanning every instrument: its 11,538 events, hashed.
 TEST(VenueMarketOrder, TheMergeHandsOutEventsInTheOrderTheScanDid) {
   const Catalogue all = Catalogue::standard(at("2026-12-07T00:00:00Z"));
-  Market m(all, 28, kStart);
+  Market m(all, 28, kOrdersStart);
   set_up(m, all, true);
   const auto lines = testing::record_run(m, at("2026-12-07T14:36:00Z"));
   EXPECT_EQ(lines.size(), 11538u);
@@ -122,7 +122,7 @@ TEST(VenueMarketOrder, TheMergeHandsOutEventsInTheOrderTheScanDid) {
 // merged by a stable sort on (time, instrument id).
 TEST(VenueMarketOrder, EventsComeInTimeOrderThenByInstrumentInjectedAfterGenerated) {
   const Catalogue all = Catalogue::standard(at("2026-12-07T00:00:00Z"));
-  Market m(all, 28, kStart);
+  Market m(all, 28, kOrdersStart);
   set_up(m, all, true);
   std::vector<std::string> merged;
   m.advance_to(at("2026-12-07T14:36:00Z"),
@@ -136,7 +136,7 @@ TEST(VenueMarketOrder, EventsComeInTimeOrderThenByInstrumentInjectedAfterGenerat
   std::vector<Alone> alone;
   for (InstrumentId id = 0; id < all.size(); ++id) {
     const Catalogue one({all.contract(id)});
-    Market single(one, 28, kStart);
+    Market single(one, 28, kOrdersStart);
     set_up(single, one, false);
     single.advance_to(at("2026-12-07T14:36:00Z"), [&](const MarketEvent& e) {
       std::string line = testing::describe(e);
