@@ -8,6 +8,7 @@
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "risk_book.hpp"
 
 namespace orbrix::cqg {
 
@@ -142,72 +143,83 @@ std::string BrokerLink::place_order_now(const Order& order) {
         "place_order: no account is selected; call subscribe_account_and_positions first "
         "(nothing was sent)");
   }
+  // Refused here, nothing has reached the vendor; accepted, the order
+  // counts as working from now on.
+  check_risk(order);
   const auto& k = detail::vendor();
   std::vector<std::string> lines;
-  automation::call_in_apartment(proxy, [&](const Object& home) {
-    const vendor::Cel cel(home);
-    const Object instrument =
-        detail::first_containing(cel.Instruments(), cqg_symbol,
-                                 [](const Object& i) { return vendor::Instrument(i).FullName(); });
-    if (!instrument) {
-      throw std::invalid_argument(
-          fmt::format("cqg_symbol {} has not been subscribed.", cqg_symbol));
-    }
-    std::int64_t type = 0;
-    switch (order.order_type) {
-      case OrderType::LIMIT:
-        type = k.otLimit;
-        break;
-      case OrderType::MARKET:
-        type = k.otMarket;
-        break;
-      case OrderType::STOP:
-        type = k.otStop;
-        break;
-      default:
-        throw std::invalid_argument("Unsupported order type " + to_text(order.order_type));
-    }
-    std::int64_t side = 0;
-    switch (order.direction) {
-      case Direction::LONG:
-        side = k.osdBuy;
-        break;
-      case Direction::SHORT:
-        side = k.osdSell;
-        break;
-      default:
-        throw std::invalid_argument("Unsupported order side " + to_text(order.direction));
-    }
-    detail::AccountLookup found = detail::find_account(home, *account_id);
-    lines = std::move(found.lines);
-    if (!found.account) {
-      throw std::invalid_argument(fmt::format("GWAccountID {} can not be found!", *account_id));
-    }
-    const Variant account(found.account.dispatch());
-    Object created;
-    switch (order.order_type) {
-      case OrderType::MARKET:
-        created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side);
-        break;
-      case OrderType::LIMIT:
-        created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side,
-                                  order.price);
-        break;
-      default:
-        created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side,
-                                  order.price, order.stop_price);
-        break;
-    }
-    const vendor::Order vendor_order(created);
-    vendor_order.Manual(0);
-    {
-      // A late id of an earlier, timed-out placement is not taken for this one.
-      MutexLock guard(order_mutex_);
-      order_id_.reset();
-    }
-    eventOrderPlaced.clear();
-    vendor_order.Place();
-  });
+  try {
+    automation::call_in_apartment(proxy, [&](const Object& home) {
+      const vendor::Cel cel(home);
+      const Object instrument = detail::first_containing(
+          cel.Instruments(), cqg_symbol,
+          [](const Object& i) { return vendor::Instrument(i).FullName(); });
+      if (!instrument) {
+        throw std::invalid_argument(
+            fmt::format("cqg_symbol {} has not been subscribed.", cqg_symbol));
+      }
+      std::int64_t type = 0;
+      switch (order.order_type) {
+        case OrderType::LIMIT:
+          type = k.otLimit;
+          break;
+        case OrderType::MARKET:
+          type = k.otMarket;
+          break;
+        case OrderType::STOP:
+          type = k.otStop;
+          break;
+        default:
+          throw std::invalid_argument("Unsupported order type " + to_text(order.order_type));
+      }
+      std::int64_t side = 0;
+      switch (order.direction) {
+        case Direction::LONG:
+          side = k.osdBuy;
+          break;
+        case Direction::SHORT:
+          side = k.osdSell;
+          break;
+        default:
+          throw std::invalid_argument("Unsupported order side " + to_text(order.direction));
+      }
+      detail::AccountLookup found = detail::find_account(home, *account_id);
+      lines = std::move(found.lines);
+      if (!found.account) {
+        throw std::invalid_argument(fmt::format("GWAccountID {} can not be found!", *account_id));
+      }
+      const Variant account(found.account.dispatch());
+      Object created;
+      switch (order.order_type) {
+        case OrderType::MARKET:
+          created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side);
+          break;
+        case OrderType::LIMIT:
+          created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side,
+                                    order.price);
+          break;
+        default:
+          created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side,
+                                    order.price, order.stop_price);
+          break;
+      }
+      const vendor::Order vendor_order(created);
+      vendor_order.Manual(0);
+      {
+        // A late id of an earlier, timed-out placement is not taken for this one.
+        MutexLock guard(order_mutex_);
+        order_id_.reset();
+      }
+      eventOrderPlaced.clear();
+      vendor_order.Place();
+    });
+  } catch (...) {
+    // Not placed: the reservation goes. (A placement that times out later
+    // keeps it: the order may still be working.)
+    MutexLock guard(risk_mutex_);
+    risk_->release_pending();
+    throw;
+  }
   detail::trace_lines(lines);
   // The order's text only for the message of a time-out: made on every
   // placement it would cost more than the rest of the wait's bookkeeping.
@@ -250,6 +262,7 @@ void BrokerLink::apply_order_change(Source& source) {
   // An unknown status ends the handler here, before anything is reported.
   source.read_order(update);
 
+  bool added_by_us = false;
   if (change_type == k.ctAdded) {
     if (eventOrderPlaced.is_set()) {
       WriteLine("orderid " + update.order_id + " is not placed by algo");
@@ -259,21 +272,28 @@ void BrokerLink::apply_order_change(Source& source) {
       MutexLock guard(order_mutex_);
       order_id_ = update.order_id;
     }
-    // After the id is in the slot, so the waiting placement finds it.
-    eventOrderPlaced.set();
+    added_by_us = true;
   } else if (change_type == k.ctChanged || change_type == k.ctRemoved) {
     BaseGateway& g = bound_gateway("OnOrderChanged");
     // Guarded on its own: the fill of this event still reaches process_deal.
     detail::call_hook("process_order", [&] { g.process_order(update); });
   }
-  if (!source.has_fill()) {
+  if (!source.has_fill() || !source.fill_is_normal()) {
+    // Only a normal fill is a deal.
+    book_order_event(update, nullptr, added_by_us);
+    if (added_by_us) {
+      // After the id is in the slot (and the order is booked as working),
+      // so the waiting placement finds it.
+      eventOrderPlaced.set();
+    }
     return;
-  }
-  if (!source.fill_is_normal()) {
-    return;  // only a normal fill is a deal
   }
   Deal deal;
   source.read_fill(deal);
+  book_order_event(update, &deal, added_by_us);
+  if (added_by_us) {
+    eventOrderPlaced.set();
+  }
   BaseGateway& g = bound_gateway("OnOrderChanged");
   detail::call_hook("process_deal", [&] { g.process_deal(deal); });
 }
