@@ -32,7 +32,7 @@ namespace orbrix::cqg::detail {
 
 // What a check reads of an order.
 struct OrderTicket {
-  std::string_view symbol;
+  std::string_view symbol = {};
   OrderType order_type = OrderType::MARKET;
   Direction direction = Direction::LONG;
   double quantity = 0;

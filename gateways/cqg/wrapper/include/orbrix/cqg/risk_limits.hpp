@@ -19,31 +19,31 @@ using SymbolLimits = std::map<std::string, double, std::less<>>;
 
 struct RiskLimits {
   // Largest quantity of one order: per symbol, else the default.
-  std::optional<double> max_order_qty;
-  SymbolLimits max_order_qty_by_symbol;
+  std::optional<double> max_order_qty = {};
+  SymbolLimits max_order_qty_by_symbol = {};
   // Largest absolute position of a symbol once the order and every working
   // order of the same side filled (per symbol, else the default).
-  std::optional<double> max_position;
-  SymbolLimits max_position_by_symbol;
+  std::optional<double> max_position = {};
+  SymbolLimits max_position_by_symbol = {};
   // Most orders working at once (placed by this link, not yet filled,
   // cancelled or rejected), the one being placed included.
-  std::optional<std::int64_t> max_working_orders;
+  std::optional<std::int64_t> max_working_orders = {};
   // Order submissions per second, as a token bucket per link that holds
   // one second's worth (at least one order).
-  std::optional<double> max_orders_per_second;
+  std::optional<double> max_orders_per_second = {};
   // Price collar of a limit's price and a stop's trigger: at most this
   // many percent, and at most this many ticks (for a symbol with a tick
   // size below), from the reference price (the mid quote, else the last
   // trade). With both, both apply.
-  std::optional<double> price_collar_pct;
-  std::optional<std::int64_t> price_collar_ticks;
-  SymbolLimits tick_size_by_symbol;
+  std::optional<double> price_collar_pct = {};
+  std::optional<std::int64_t> price_collar_ticks = {};
+  SymbolLimits tick_size_by_symbol = {};
   // Whether a collared order of a symbol with no quote yet is placed
   // (false: it is refused).
   bool allow_orders_without_quote = false;
   // Largest loss of the day (realized plus open, from the account's
   // figures) before the link turns to REDUCING.
-  std::optional<double> max_daily_loss;
+  std::optional<double> max_daily_loss = {};
 
   // Whether any limit is set.
   bool any() const noexcept;
