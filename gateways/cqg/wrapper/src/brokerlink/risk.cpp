@@ -19,6 +19,8 @@ void BrokerLink::set_risk_limits(RiskLimits limits) {
   validate(limits);
   MutexLock guard(risk_mutex_);
   const bool on = limits.any() || risk_->state() != TradingState::ACTIVE;
+  risk_quotes_.store(limits.price_collar_pct || limits.price_collar_ticks,
+                     std::memory_order_release);
   risk_->set_limits(std::move(limits));
   risk_on_.store(on, std::memory_order_release);
 }
@@ -50,7 +52,8 @@ void BrokerLink::check_risk(const Order& order) {
     return;
   }
   detail::MarketPrice market;
-  if (BaseGateway* g = gateway()) {
+  // The quote only for a collar: the engine's map costs a lock and a hash.
+  if (BaseGateway* g = gateway(); g != nullptr && risk_quotes_.load(std::memory_order_acquire)) {
     if (const auto quote = g->cqg_quotes().find(order.security)) {
       market = {quote->last_price(), quote->bid_price(), quote->ask_price()};
     }

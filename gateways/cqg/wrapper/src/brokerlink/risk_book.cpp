@@ -46,6 +46,49 @@ void RiskBook::set_limits(RiskLimits limits) {
   limits_ = std::move(limits);
   tokens_ = capacity();
   refilled_ = now();
+  // The symbols the limits name are known from now on: their first order
+  // finds them without adding them.
+  for (const SymbolLimits* named :
+       {&limits_.max_order_qty_by_symbol, &limits_.max_position_by_symbol,
+        &limits_.tick_size_by_symbol}) {
+    for (const auto& [symbol, value] : *named) {
+      exposure(symbol);
+    }
+  }
+  for (auto& [symbol, state] : symbols_) {
+    resolve(symbol, state);
+  }
+}
+
+void RiskBook::resolve(std::string_view symbol, SymbolState& state) const {
+  state.max_order_qty = limit_for(symbol, limits_.max_order_qty_by_symbol, limits_.max_order_qty);
+  state.max_position = limit_for(symbol, limits_.max_position_by_symbol, limits_.max_position);
+  state.tick_size = limit_for(symbol, limits_.tick_size_by_symbol, std::nullopt);
+}
+
+const RiskBook::SymbolState& RiskBook::state_for(std::string_view symbol,
+                                                 SymbolState& scratch) const {
+  const auto it = symbols_.find(symbol);
+  if (it != symbols_.end()) {
+    return it->second;
+  }
+  resolve(symbol, scratch);
+  return scratch;
+}
+
+SymbolExposure RiskBook::exposure_of(std::string_view symbol) const {
+  const auto it = symbols_.find(symbol);
+  return it != symbols_.end() ? it->second.exposure : SymbolExposure{};
+}
+
+std::vector<std::pair<std::string, SymbolExposure>> RiskBook::exposures() const {
+  std::vector<std::pair<std::string, SymbolExposure>> out;
+  out.reserve(symbols_.size());
+  for (const auto& [symbol, state] : symbols_) {
+    out.emplace_back(symbol, state.exposure);
+  }
+  std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  return out;
 }
 
 void RiskBook::refill() {
@@ -65,15 +108,14 @@ double RiskBook::tokens_now() {
   return limits_.max_orders_per_second ? tokens_ : capacity();
 }
 
-std::optional<std::string> RiskBook::check_state(const OrderTicket& o) const {
+std::optional<std::string> RiskBook::check_state(const OrderTicket& o, const SymbolState& s) const {
   if (state_ == TradingState::HALTED) {
     return fmt::format("order refused: trading is HALTED ({}) for {}", reason_, o.symbol);
   }
   if (state_ == TradingState::REDUCING) {
     // Reducing: the order and the working orders of its side together
     // bring the position towards flat without passing through it.
-    const auto it = exposure_.find(o.symbol);
-    const SymbolExposure e = it != exposure_.end() ? it->second : SymbolExposure{};
+    const SymbolExposure& e = s.exposure;
     const bool buy = o.direction != Direction::SHORT;
     const double after =
         buy ? e.position + e.working_buy + o.quantity : e.position - e.working_sell - o.quantity;
@@ -88,8 +130,8 @@ std::optional<std::string> RiskBook::check_state(const OrderTicket& o) const {
   return std::nullopt;
 }
 
-std::optional<std::string> RiskBook::check_collar(const OrderTicket& o,
-                                                  const MarketPrice& m) const {
+std::optional<std::string> RiskBook::check_collar(const OrderTicket& o, const MarketPrice& m,
+                                                  const SymbolState& s) const {
   double price = 0;
   if (o.order_type == OrderType::LIMIT) {
     price = o.price;
@@ -98,8 +140,7 @@ std::optional<std::string> RiskBook::check_collar(const OrderTicket& o,
   } else {
     return std::nullopt;  // a market order names no price
   }
-  const auto tick = limits_.tick_size_by_symbol.find(o.symbol);
-  const bool by_ticks = limits_.price_collar_ticks && tick != limits_.tick_size_by_symbol.end();
+  const bool by_ticks = limits_.price_collar_ticks && s.tick_size;
   if (!limits_.price_collar_pct && !by_ticks) {
     return std::nullopt;
   }
@@ -126,7 +167,7 @@ std::optional<std::string> RiskBook::check_collar(const OrderTicket& o,
     }
   }
   if (by_ticks) {
-    const double ticks = distance / tick->second;
+    const double ticks = distance / *s.tick_size;
     if (ticks > static_cast<double>(*limits_.price_collar_ticks) + 1e-6) {
       return fmt::format(
           "order refused: price {} is {:.4g} ticks from the reference {} and exceeds the limit of "
@@ -138,17 +179,17 @@ std::optional<std::string> RiskBook::check_collar(const OrderTicket& o,
 }
 
 std::optional<std::string> RiskBook::check(const OrderTicket& o, const MarketPrice& m) {
-  if (auto refused = check_state(o)) {
+  SymbolState scratch;
+  const SymbolState& s = state_for(o.symbol, scratch);
+  if (auto refused = check_state(o, s)) {
     return refused;
   }
-  if (const auto max = limit_for(o.symbol, limits_.max_order_qty_by_symbol, limits_.max_order_qty);
-      max && o.quantity > *max) {
+  if (const auto& max = s.max_order_qty; max && o.quantity > *max) {
     return fmt::format("order refused: quantity {} exceeds the limit of {} for {}", o.quantity,
                        *max, o.symbol);
   }
-  if (const auto max = limit_for(o.symbol, limits_.max_position_by_symbol, limits_.max_position)) {
-    const auto it = exposure_.find(o.symbol);
-    const SymbolExposure e = it != exposure_.end() ? it->second : SymbolExposure{};
+  if (const auto& max = s.max_position) {
+    const SymbolExposure& e = s.exposure;
     const double after = o.direction == Direction::SHORT ? e.position - e.working_sell - o.quantity
                                                          : e.position + e.working_buy + o.quantity;
     // An order that brings the position closer to flat is never refused here.
@@ -164,7 +205,7 @@ std::optional<std::string> RiskBook::check(const OrderTicket& o, const MarketPri
                          *limits_.max_working_orders, o.symbol);
     }
   }
-  if (auto refused = check_collar(o, m)) {
+  if (auto refused = check_collar(o, m, s)) {
     return refused;
   }
   // Last, so that only an order placed takes a token.
@@ -180,11 +221,12 @@ std::optional<std::string> RiskBook::check(const OrderTicket& o, const MarketPri
 }
 
 SymbolExposure& RiskBook::exposure(std::string_view symbol) {
-  auto it = exposure_.find(symbol);
-  if (it == exposure_.end()) {
-    it = exposure_.emplace(std::string(symbol), SymbolExposure{}).first;
+  auto it = symbols_.find(symbol);
+  if (it == symbols_.end()) {
+    it = symbols_.emplace(std::string(symbol), SymbolState{}).first;
+    resolve(symbol, it->second);
   }
-  return it->second;
+  return it->second.exposure;
 }
 
 void RiskBook::add_working(std::string_view symbol, Direction direction, double quantity) {
@@ -236,8 +278,8 @@ void RiskBook::finished(std::string_view order_id) {
 }
 
 void RiskBook::set_positions(const std::vector<std::pair<std::string, double>>& positions) {
-  for (auto& [symbol, e] : exposure_) {
-    e.position = 0;
+  for (auto& [symbol, state] : symbols_) {
+    state.exposure.position = 0;
   }
   for (const auto& [symbol, quantity] : positions) {
     exposure(symbol).position += quantity;

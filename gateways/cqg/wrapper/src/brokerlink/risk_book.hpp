@@ -99,10 +99,10 @@ class RiskBook {
   // The ids of this link's working orders (the pending one has none yet).
   std::vector<std::string> working_ids() const;
   std::size_t working_count() const noexcept { return working_.size() + (pending_ ? 1 : 0); }
-  // The counted exposure of every symbol that has one.
-  const std::map<std::string, SymbolExposure, std::less<>>& exposures() const noexcept {
-    return exposure_;
-  }
+  // The counted exposure of a symbol (zeros for one never seen), and of
+  // every symbol seen, by symbol.
+  SymbolExposure exposure_of(std::string_view symbol) const;
+  std::vector<std::pair<std::string, SymbolExposure>> exposures() const;
   // Tokens left in the bucket now (its capacity when no rate is set).
   double tokens_now();
   // The last P&L given: realized plus open.
@@ -114,13 +114,32 @@ class RiskBook {
     Direction direction;
     double remaining;
   };
+  // A symbol's exposure with its limits resolved (its own, else the
+  // default), so a check finds everything with one look-up.
+  struct SymbolState {
+    SymbolExposure exposure;
+    std::optional<double> max_order_qty;
+    std::optional<double> max_position;
+    std::optional<double> tick_size;
+  };
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept {
+      return std::hash<std::string_view>{}(s);
+    }
+  };
+  void resolve(std::string_view symbol, SymbolState& state) const;
   std::chrono::steady_clock::time_point now() const;
   void refill();
   double capacity() const noexcept;
   SymbolExposure& exposure(std::string_view symbol);
+  // The symbol's state for a check: its own, or, for a symbol never seen,
+  // `scratch` resolved (nothing is added, so a check never allocates).
+  const SymbolState& state_for(std::string_view symbol, SymbolState& scratch) const;
   void add_working(std::string_view symbol, Direction direction, double quantity);
-  std::optional<std::string> check_state(const OrderTicket& order) const;
-  std::optional<std::string> check_collar(const OrderTicket& order, const MarketPrice& m) const;
+  std::optional<std::string> check_state(const OrderTicket& order, const SymbolState& s) const;
+  std::optional<std::string> check_collar(const OrderTicket& order, const MarketPrice& m,
+                                          const SymbolState& s) const;
 
   Clock clock_;
   RiskLimits limits_;
@@ -131,7 +150,7 @@ class RiskBook {
   std::chrono::steady_clock::time_point refilled_{};
   std::optional<Working> pending_;
   std::unordered_map<std::string, Working> working_;
-  std::map<std::string, SymbolExposure, std::less<>> exposure_;
+  std::unordered_map<std::string, SymbolState, TextHash, std::equal_to<>> symbols_;
 };
 
 }  // namespace orbrix::cqg::detail

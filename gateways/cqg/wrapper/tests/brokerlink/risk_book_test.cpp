@@ -78,8 +78,8 @@ TEST_F(RiskBookTest, PositionCountsFillsAndSameSideWorkingOrdersButNotTheOtherSi
   EXPECT_NE(check(buy(3)), std::nullopt);
   book.filled("w1", 1);  // the working buy became position
   book.finished("w1");
-  EXPECT_EQ(book.exposures().at("EP").position, 3);
-  EXPECT_EQ(book.exposures().at("EP").working_buy, 0);
+  EXPECT_EQ(book.exposure_of("EP").position, 3);
+  EXPECT_EQ(book.exposure_of("EP").working_buy, 0);
   EXPECT_EQ(check(buy(2)), std::nullopt);
   book.finished("s1");
   EXPECT_EQ(check(sell(8)), std::nullopt);  // 3 - 8 = -5

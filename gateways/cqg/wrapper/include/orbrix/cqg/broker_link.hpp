@@ -496,6 +496,8 @@ class BrokerLink : public CELSinkBase, private decoded::Sink {
   mutable Mutex risk_mutex_;
   std::unique_ptr<detail::RiskBook> risk_ PT_GUARDED_BY(risk_mutex_);
   std::atomic<bool> risk_on_{false};
+  // Whether a collar is set: the check then reads the security's quote.
+  std::atomic<bool> risk_quotes_{false};
 
   // Bars: the windows, written by the worker's handlers and repaired and
   // copied by engine threads, under `bars_mutex_`.
