@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 #include "engine_hooks.hpp"
 #include "internal.hpp"
@@ -117,6 +118,25 @@ void check_order_figures(const Order& order) {
   }
 }
 
+// Runs `undo` when the scope ends unless kept: when an exception left it.
+template <class F>
+class UndoUnlessKept {
+ public:
+  explicit UndoUnlessKept(F undo) : undo_(std::move(undo)) {}
+  UndoUnlessKept(const UndoUnlessKept&) = delete;
+  UndoUnlessKept& operator=(const UndoUnlessKept&) = delete;
+  ~UndoUnlessKept() {
+    if (!kept_) {
+      undo_();
+    }
+  }
+  void keep() noexcept { kept_ = true; }
+
+ private:
+  F undo_;
+  bool kept_ = false;
+};
+
 }  // namespace
 
 std::string BrokerLink::place_order(const Order& order) {
@@ -144,82 +164,80 @@ std::string BrokerLink::place_order_now(const Order& order) {
         "(nothing was sent)");
   }
   // Refused here, nothing has reached the vendor; accepted, the order
-  // counts as working from now on.
+  // counts as working from now on, unless the hop below raises (not
+  // placed). A placement that times out keeps it: the order may be working.
   check_risk(order);
-  const auto& k = detail::vendor();
-  std::vector<std::string> lines;
-  try {
-    automation::call_in_apartment(proxy, [&](const Object& home) {
-      const vendor::Cel cel(home);
-      const Object instrument = detail::first_containing(
-          cel.Instruments(), cqg_symbol,
-          [](const Object& i) { return vendor::Instrument(i).FullName(); });
-      if (!instrument) {
-        throw std::invalid_argument(
-            fmt::format("cqg_symbol {} has not been subscribed.", cqg_symbol));
-      }
-      std::int64_t type = 0;
-      switch (order.order_type) {
-        case OrderType::LIMIT:
-          type = k.otLimit;
-          break;
-        case OrderType::MARKET:
-          type = k.otMarket;
-          break;
-        case OrderType::STOP:
-          type = k.otStop;
-          break;
-        default:
-          throw std::invalid_argument("Unsupported order type " + to_text(order.order_type));
-      }
-      std::int64_t side = 0;
-      switch (order.direction) {
-        case Direction::LONG:
-          side = k.osdBuy;
-          break;
-        case Direction::SHORT:
-          side = k.osdSell;
-          break;
-        default:
-          throw std::invalid_argument("Unsupported order side " + to_text(order.direction));
-      }
-      detail::AccountLookup found = detail::find_account(home, *account_id);
-      lines = std::move(found.lines);
-      if (!found.account) {
-        throw std::invalid_argument(fmt::format("GWAccountID {} can not be found!", *account_id));
-      }
-      const Variant account(found.account.dispatch());
-      Object created;
-      switch (order.order_type) {
-        case OrderType::MARKET:
-          created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side);
-          break;
-        case OrderType::LIMIT:
-          created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side,
-                                    order.price);
-          break;
-        default:
-          created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side,
-                                    order.price, order.stop_price);
-          break;
-      }
-      const vendor::Order vendor_order(created);
-      vendor_order.Manual(0);
-      {
-        // A late id of an earlier, timed-out placement is not taken for this one.
-        MutexLock guard(order_mutex_);
-        order_id_.reset();
-      }
-      eventOrderPlaced.clear();
-      vendor_order.Place();
-    });
-  } catch (...) {
-    // Not placed: the reservation goes. (A placement that times out later
-    // keeps it: the order may still be working.)
+  UndoUnlessKept reservation([this] {
     MutexLock guard(risk_mutex_);
     risk_->release_pending();
-    throw;
-  }
+  });
+  const auto& k = detail::vendor();
+  std::vector<std::string> lines;
+  automation::call_in_apartment(proxy, [&](const Object& home) {
+    const vendor::Cel cel(home);
+    const Object instrument =
+        detail::first_containing(cel.Instruments(), cqg_symbol,
+                                 [](const Object& i) { return vendor::Instrument(i).FullName(); });
+    if (!instrument) {
+      throw std::invalid_argument(
+          fmt::format("cqg_symbol {} has not been subscribed.", cqg_symbol));
+    }
+    std::int64_t type = 0;
+    switch (order.order_type) {
+      case OrderType::LIMIT:
+        type = k.otLimit;
+        break;
+      case OrderType::MARKET:
+        type = k.otMarket;
+        break;
+      case OrderType::STOP:
+        type = k.otStop;
+        break;
+      default:
+        throw std::invalid_argument("Unsupported order type " + to_text(order.order_type));
+    }
+    std::int64_t side = 0;
+    switch (order.direction) {
+      case Direction::LONG:
+        side = k.osdBuy;
+        break;
+      case Direction::SHORT:
+        side = k.osdSell;
+        break;
+      default:
+        throw std::invalid_argument("Unsupported order side " + to_text(order.direction));
+    }
+    detail::AccountLookup found = detail::find_account(home, *account_id);
+    lines = std::move(found.lines);
+    if (!found.account) {
+      throw std::invalid_argument(fmt::format("GWAccountID {} can not be found!", *account_id));
+    }
+    const Variant account(found.account.dispatch());
+    Object created;
+    switch (order.order_type) {
+      case OrderType::MARKET:
+        created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side);
+        break;
+      case OrderType::LIMIT:
+        created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side,
+                                  order.price);
+        break;
+      default:
+        created = cel.CreateOrder(type, instrument.dispatch(), account, order.quantity, side,
+                                  order.price, order.stop_price);
+        break;
+    }
+    const vendor::Order vendor_order(created);
+    vendor_order.Manual(0);
+    {
+      // A late id of an earlier, timed-out placement is not taken for this one.
+      MutexLock guard(order_mutex_);
+      order_id_.reset();
+    }
+    eventOrderPlaced.clear();
+    vendor_order.Place();
+  });
+  reservation.keep();
   detail::trace_lines(lines);
   // The order's text only for the message of a time-out: made on every
   // placement it would cost more than the rest of the wait's bookkeeping.
@@ -262,7 +280,6 @@ void BrokerLink::apply_order_change(Source& source) {
   // An unknown status ends the handler here, before anything is reported.
   source.read_order(update);
 
-  bool added_by_us = false;
   if (change_type == k.ctAdded) {
     if (eventOrderPlaced.is_set()) {
       WriteLine("orderid " + update.order_id + " is not placed by algo");
@@ -272,7 +289,10 @@ void BrokerLink::apply_order_change(Source& source) {
       MutexLock guard(order_mutex_);
       order_id_ = update.order_id;
     }
-    added_by_us = true;
+    // Working before the placement is released, so its fills count.
+    book_placed(update.order_id);
+    // After the id is in the slot, so the waiting placement finds it.
+    eventOrderPlaced.set();
   } else if (change_type == k.ctChanged || change_type == k.ctRemoved) {
     BaseGateway& g = bound_gateway("OnOrderChanged");
     // Guarded on its own: the fill of this event still reaches process_deal.
@@ -280,20 +300,12 @@ void BrokerLink::apply_order_change(Source& source) {
   }
   if (!source.has_fill() || !source.fill_is_normal()) {
     // Only a normal fill is a deal.
-    book_order_event(update, nullptr, added_by_us);
-    if (added_by_us) {
-      // After the id is in the slot (and the order is booked as working),
-      // so the waiting placement finds it.
-      eventOrderPlaced.set();
-    }
+    book_order_event(update, nullptr);
     return;
   }
   Deal deal;
   source.read_fill(deal);
-  book_order_event(update, &deal, added_by_us);
-  if (added_by_us) {
-    eventOrderPlaced.set();
-  }
+  book_order_event(update, &deal);
   BaseGateway& g = bound_gateway("OnOrderChanged");
   detail::call_hook("process_deal", [&] { g.process_deal(deal); });
 }

@@ -78,11 +78,13 @@ void BrokerLink::check_risk(const Order& order) {
   }
 }
 
-void BrokerLink::book_order_event(const OrderUpdate& update, const Deal* deal, bool added_by_us) {
+void BrokerLink::book_placed(const std::string& order_id) {
   MutexLock guard(risk_mutex_);
-  if (added_by_us) {
-    risk_->placed(update.order_id);
-  }
+  risk_->placed(order_id);
+}
+
+void BrokerLink::book_order_event(const OrderUpdate& update, const Deal* deal) {
+  MutexLock guard(risk_mutex_);
   if (deal != nullptr) {
     risk_->filled(deal->order_id, deal->filled_quantity);
   }

@@ -417,8 +417,11 @@ class BrokerLink : public CELSinkBase, private decoded::Sink {
   // Checks `order` and reserves it as the pending placement; raises
   // OrderRefused. Placing thread, under place_mutex_.
   void check_risk(const Order& order);
-  // Books an order event of this link's orders. Worker.
-  void book_order_event(const OrderUpdate& update, const Deal* deal, bool added_by_us);
+  // Books the pending placement as working under the id the vendor gave
+  // it, and a later event of one of this link's orders (its fill first,
+  // then its status). Worker.
+  void book_placed(const std::string& order_id);
+  void book_order_event(const OrderUpdate& update, const Deal* deal);
   // Moves the trading state; the hook hears of a change. No lock held.
   void change_trading_state(TradingState state, std::string_view reason);
   // Traces a change and calls process_trading_state on the worker.
