@@ -2,8 +2,6 @@
 limit and send nothing, a burst over the rate is partly refused, the
 trading states gate orders, and the engine's hook hears each change."""
 
-import pickle
-
 import pytest
 
 import orbrix_cqg as cqg
@@ -26,16 +24,12 @@ def risk_session(sim):
     session.close()
 
 
-def test_risk_limits_keywords_compare_pickle_and_refuse_bad_values():
+def test_risk_limits_keywords_compare_and_refuse_bad_values():
     limits = cqg.RiskLimits(max_order_qty=100, max_order_qty_by_symbol={"ZN": 5},
                             max_orders_per_second=3.5, allow_orders_without_quote=True)
     assert limits.max_order_qty == 100 and limits.max_order_qty_by_symbol == {"ZN": 5}
     assert limits.max_position is None and limits.max_daily_loss is None
-    assert pickle.loads(pickle.dumps(limits)) == limits
     assert limits != cqg.RiskLimits()
-    change = cqg.TradingStateChange(state=cqg.TradingState.HALTED,
-                                    previous=cqg.TradingState.ACTIVE, reason="operator")
-    assert pickle.loads(pickle.dumps(change)) == change
     with pytest.raises(ValueError, match="max_order_qty"):
         cqg.RiskLimits(max_order_qty=0)
 
