@@ -196,6 +196,32 @@ void BotRequestServer::serve_requests(telegram::TelegramBot& bot) {
     reply(bot, link_ ? close_positions(r->gateway_name)
                      : std::string("Cannot close positions: ") + kNoGateway + ".");
   }
+  while (auto r = bot.take_halt()) {
+    if (!link_) {
+      reply(bot, std::string("Cannot halt: ") + kNoGateway + ".");
+      continue;
+    }
+    link_->halt(r->reason, r->cancel_all);
+    reply(bot, std::string("Trading state: HALTED") +
+                   (r->cancel_all ? ", working orders cancelled." : "."));
+  }
+  while (auto reason = bot.take_reduce()) {
+    if (link_) {
+      link_->reduce_only(*reason);
+    }
+    reply(bot, link_ ? std::string("Trading state: REDUCING.")
+                     : std::string("Cannot reduce: ") + kNoGateway + ".");
+  }
+  while (bot.take_resume()) {
+    if (link_) {
+      link_->resume("operator (chat)");
+    }
+    reply(bot, link_ ? std::string("Trading state: ACTIVE.")
+                     : std::string("Cannot resume: ") + kNoGateway + ".");
+  }
+  while (bot.take_risk()) {
+    reply(bot, link_ ? link_->risk_text() : std::string("Risk: ") + kNoGateway + ".");
+  }
 }
 
 void BotRequestServer::stop(telegram::TelegramBot& bot) {

@@ -42,6 +42,12 @@ int main(int argc, char** argv) {
   int status = 0;
   try {
     const auto config = orbrix::config::Config::load();
+    // Limits from the configuration when it names any, else the demo's own.
+    const orbrix::cqg::RiskLimits configured =
+        orbrix::cqg::risk_limits_from([&](std::string_view key) { return config.get(key); });
+    if (configured.any()) {
+      options.risk = configured;
+    }
     orbrix::telegram::TelegramBot* bot = nullptr;
     if (!config.get("TELEGRAM_TOKEN").value_or("").empty()) {
       bot = &orbrix::telegram::load_plugin(config);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "console.hpp"
+#include "orbrix/cqg/risk_limits.hpp"
 
 namespace orbrix::demo {
 
@@ -30,12 +31,28 @@ struct GatewayDrop {
   friend bool operator==(const GatewayDrop&, const GatewayDrop&) = default;
 };
 
+// Limits that suit the demo's few one- and two-lot orders while stopping a
+// fat finger: 10 a order, 20 a symbol, 20 working, 20 a second, limits and
+// stops within 5 % of the market, 50 000 of loss a day.
+inline cqg::RiskLimits demo_risk_limits() {
+  return {.max_order_qty = 10,
+          .max_position = 20,
+          .max_working_orders = 20,
+          .max_orders_per_second = 20,
+          .price_collar_pct = 5,
+          .allow_orders_without_quote = true,
+          .max_daily_loss = 50'000};
+}
+
 struct DemoOptions {
   std::chrono::milliseconds duration{std::chrono::seconds(20)};
   // Short vendor symbols, upper case, each once.
   std::vector<std::string> symbols{"EP", "ENQ", "GCE"};
   std::uint64_t seed = 1;
   std::vector<HistoryFile> histories;
+  // The pre-trade limits the demo's link checks orders against
+  // (demo_risk_limits: the configuration's RISK_ keys, else the demo's own).
+  cqg::RiskLimits risk = demo_risk_limits();
   OutputLevel output = OutputLevel::everything;
   std::int64_t account = 100001;
   // One-minute bars to look back on.

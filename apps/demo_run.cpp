@@ -235,6 +235,7 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
   // next (the simulator answers at once when it is up).
   link->enable_recovery({.logon_wait = std::chrono::seconds(2)});
   gateway.expect_recovery();
+  link->set_risk_limits(options.risk);
 
   DemoSummary summary;
   RunRecord record(options);

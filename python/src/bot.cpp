@@ -86,7 +86,11 @@ void bind_bot(py::module_& m) {
       .value("cancel_order", telegram::RequestKind::cancel_order)
       .value("cancel_orders", telegram::RequestKind::cancel_orders)
       .value("send_order", telegram::RequestKind::send_order)
-      .value("close_positions", telegram::RequestKind::close_positions);
+      .value("close_positions", telegram::RequestKind::close_positions)
+      .value("halt", telegram::RequestKind::halt)
+      .value("reduce", telegram::RequestKind::reduce)
+      .value("resume", telegram::RequestKind::resume)
+      .value("risk", telegram::RequestKind::risk);
 
   py::class_<TelegramBot, std::shared_ptr<TelegramBot>> cls(
       m, "TelegramBot",
@@ -219,7 +223,29 @@ limit); RuntimeError when a thread cannot start.)doc")
             return std::make_tuple(r->gateway_name);
           },
           "Retires the oldest /close_positions request and returns (gateway_name,), None "
-          "meaning every gateway; None when none is pending. Any thread.");
+          "meaning every gateway; None when none is pending. Any thread.")
+      .def(
+          "take_halt",
+          [](TelegramBot& b) -> std::optional<std::tuple<bool, std::string>> {
+            std::optional<telegram::HaltRequest> r;
+            {
+              py::gil_scoped_release released;
+              r = b.take_halt();
+            }
+            if (!r) {
+              return std::nullopt;
+            }
+            return std::make_tuple(r->cancel_all, r->reason);
+          },
+          "Retires the oldest /halt request and returns (cancel_all, reason), or None when none "
+          "is pending. Any thread.")
+      .def("take_reduce", &TelegramBot::take_reduce, Release(),
+           "Retires the oldest /reduce request and returns its reason, or None when none is "
+           "pending. Any thread.")
+      .def("take_resume", &TelegramBot::take_resume, Release(),
+           "Retires the oldest /resume request; returns whether there was one. Any thread.")
+      .def("take_risk", &TelegramBot::take_risk, Release(),
+           "Retires the oldest /risk request; returns whether there was one. Any thread.");
 
 #define ORBRIX_PY_BOT_PROPERTY(role, type, name, initial, kind) \
   cls.def_property(                                             \

@@ -359,6 +359,28 @@ negative.)doc")
            "fill that came first). " ORBRIX_PY_ROUND_TRIP
            " Raises the vendor's error for an id it does not know (KeyError from the "
            "simulator)." ORBRIX_PY_LINK_ERRORS)
+      .def("set_risk_limits", &BrokerLink::set_risk_limits, py::arg("limits"),
+           "Replaces the pre-trade limits every place_order is checked against before anything "
+           "is sent (RiskLimits(): none, as before any call). Any thread; never waits. Raises "
+           "ValueError for a limit that is not above 0.")
+      .def("risk_limits", &BrokerLink::risk_limits, "The limits in force (a copy). Any thread.")
+      .def("trading_state", &BrokerLink::trading_state,
+           "The TradingState: ACTIVE until halted, set to reduce only, or the daily loss limit "
+           "is breached (then REDUCING). Any thread.")
+      .def("halt", &BrokerLink::halt, py::arg("reason"), py::arg("cancel_all") = false, Release(),
+           "No new order from now on (HALTED); with cancel_all, every working order this link "
+           "placed is also cancelled (a cancel the vendor refuses is traced, not raised). The "
+           "gateway's process_trading_state hears of it on the worker before this returns. "
+           "Engine thread or a hook." ORBRIX_PY_LINK_ERRORS)
+      .def("reduce_only", &BrokerLink::reduce_only, py::arg("reason"), Release(),
+           "Only orders that bring a position closer to flat from now on (REDUCING); the hook "
+           "hears of it as for halt." ORBRIX_PY_LINK_ERRORS)
+      .def("resume", &BrokerLink::resume, py::arg("reason") = "resumed", Release(),
+           "Back to ACTIVE; the hook hears of it as for halt." ORBRIX_PY_LINK_ERRORS)
+      .def("risk_text", &BrokerLink::risk_text,
+           "The trading state, the limits and what they are measured against now (working "
+           "orders, order-rate tokens, counted positions, the day's P&L), for an operator. Any "
+           "thread.")
       .def("order_id", &BrokerLink::order_id, Release(),
            "The id slot of the placement in flight: the vendor's id once announced, else None "
            "(a diagnostic). Any thread.")

@@ -201,6 +201,9 @@ and, when the engine wants to hear of them (the defaults do nothing):
   process_subscription_failure(failure: SubscriptionFailure) -> None
       A quote, tick or bar subscription the vendor did not resolve, or did
       not answer within the link's time-out.
+  process_trading_state(change: TradingStateChange) -> None
+      BrokerLink's trading state changed (halt, reduce_only, resume, or
+      the daily loss limit).
 
 Threads: every process_... hook runs on the API host's worker thread, with
 the GIL taken, one at a time and in the vendor's order. A hook must return
@@ -260,7 +263,13 @@ error of that hook. While the interpreter finalizes no hook is called.)doc");
           py::arg("failure"),
           "Hook: a subscription the vendor did not resolve or answer in time (see "
           "SubscriptionFailure); does nothing unless overridden. Called on the API host's worker "
-          "thread with the GIL taken.");
+          "thread with the GIL taken.")
+      .def(
+          "process_trading_state", [](BaseGateway&, const TradingStateChange&) {},
+          py::arg("change"),
+          "Hook: BrokerLink's trading state changed (see TradingStateChange): halted, set to "
+          "reduce only, resumed, or turned to REDUCING by the daily loss limit; does nothing "
+          "unless overridden. Called on the API host's worker thread with the GIL taken.");
 }
 
 }  // namespace orbrix::python

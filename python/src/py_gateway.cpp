@@ -194,6 +194,13 @@ void PyGateway::process_subscription_failure(const SubscriptionFailure& failure)
   }
 }
 
+void PyGateway::process_trading_state(const TradingStateChange& change) {
+  if (const HookGil gil("process_trading_state"); gil) {
+    static PyObject* const name = interned("process_trading_state");
+    call_hook(name, change);
+  }
+}
+
 py::object PyGateway::host_object() const {
   if (!host_ref_ || host_ref_.is_none()) {
     return py::none();

@@ -38,6 +38,7 @@ class PyGateway : public BaseGateway {
   void process_connection(const ConnectionEvent& event) override;
   void process_data_connection(std::int64_t vendor_status) override;
   void process_subscription_failure(const SubscriptionFailure& failure) override;
+  void process_trading_state(const TradingStateChange& change) override;
 
   // The Python API host object the engine stored (a weak reference). GIL
   // held.

@@ -7,6 +7,7 @@
 #include <pybind11/operators.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,6 +23,8 @@
 #include "orbrix/core/order_events.hpp"
 #include "orbrix/core/position.hpp"
 #include "orbrix/core/quote.hpp"
+#include "orbrix/core/trading_state.hpp"
+#include "orbrix/cqg/risk_limits.hpp"
 #include "security_object.hpp"
 #include "typed_object.hpp"
 
@@ -549,6 +552,132 @@ Fields (keywords of the constructor, all required):
   pickled_by_fields<SubscriptionFailure>(failure, {"kind", "symbol", "error"});
 }
 
+void bind_risk(py::module_& m) {
+  py::enum_<TradingState>(m, "TradingState",
+                          "Whether BrokerLink takes new orders (BrokerLink.trading_state).")
+      .value("ACTIVE", TradingState::ACTIVE, "Every order the risk limits allow is placed.")
+      .value("REDUCING", TradingState::REDUCING,
+             "Only an order that brings a position closer to flat is placed.")
+      .value("HALTED", TradingState::HALTED, "No new order is placed; cancels still are.");
+
+  py::class_<TradingStateChange> change(
+      m, "TradingStateChange",
+      R"doc(A change of BrokerLink's trading state, handed to process_trading_state.
+
+Read-only; compares by value, copies and pickles.
+
+Fields (keywords of the constructor, all required):
+  state     the new TradingState
+  previous  the TradingState before
+  reason    the operator's words, or the limit that was breached)doc");
+  change
+      .def(py::init([](TradingState state, TradingState previous, std::string reason) {
+             return TradingStateChange{state, previous, std::move(reason)};
+           }),
+           py::kw_only(), py::arg("state"), py::arg("previous"), py::arg("reason"))
+      .def_readonly("state", &TradingStateChange::state, "The new trading state.")
+      .def_readonly("previous", &TradingStateChange::previous, "The trading state before.")
+      .def_readonly("reason", &TradingStateChange::reason,
+                    "The operator's words, or the limit that was breached.");
+  value_members<TradingStateChange>(change);
+  pickled_by_fields<TradingStateChange>(change, {"state", "previous", "reason"});
+
+  using cqg::RiskLimits;
+  py::class_<RiskLimits> limits(
+      m, "RiskLimits",
+      R"doc(Pre-trade limits for BrokerLink.set_risk_limits; None (or empty) is no limit.
+
+Every keyword is optional; RiskLimits() checks nothing. Symbols are the
+engine's security codes. Compares by value, copies and pickles.
+
+  max_order_qty              largest quantity of one order
+  max_order_qty_by_symbol    {symbol: quantity}, before max_order_qty
+  max_position               largest absolute position after the order and
+                             the working orders of its side would fill
+  max_position_by_symbol     {symbol: position}, before max_position
+  max_working_orders         most orders working at once, this one included
+  max_orders_per_second      submissions per second (a token bucket holding
+                             one second's worth)
+  price_collar_pct           a limit or stop price at most this % from the
+                             mid quote (else the last trade)
+  price_collar_ticks         ... and at most this many ticks, for a symbol
+                             with a tick size
+  tick_size_by_symbol        {symbol: tick size}
+  allow_orders_without_quote place collared orders of a symbol with no quote
+  max_daily_loss             realized plus open loss of the day beyond which
+                             the link turns to REDUCING)doc");
+  limits
+      .def(py::init([](std::optional<double> max_order_qty,
+                       cqg::SymbolLimits max_order_qty_by_symbol,
+                       std::optional<double> max_position, cqg::SymbolLimits max_position_by_symbol,
+                       std::optional<std::int64_t> max_working_orders,
+                       std::optional<double> max_orders_per_second,
+                       std::optional<double> price_collar_pct,
+                       std::optional<std::int64_t> price_collar_ticks,
+                       cqg::SymbolLimits tick_size_by_symbol, bool allow_orders_without_quote,
+                       std::optional<double> max_daily_loss) {
+             RiskLimits l;
+             l.max_order_qty = max_order_qty;
+             l.max_order_qty_by_symbol = std::move(max_order_qty_by_symbol);
+             l.max_position = max_position;
+             l.max_position_by_symbol = std::move(max_position_by_symbol);
+             l.max_working_orders = max_working_orders;
+             l.max_orders_per_second = max_orders_per_second;
+             l.price_collar_pct = price_collar_pct;
+             l.price_collar_ticks = price_collar_ticks;
+             l.tick_size_by_symbol = std::move(tick_size_by_symbol);
+             l.allow_orders_without_quote = allow_orders_without_quote;
+             l.max_daily_loss = max_daily_loss;
+             cqg::validate(l);
+             return l;
+           }),
+           py::kw_only(), py::arg("max_order_qty") = py::none(),
+           py::arg("max_order_qty_by_symbol") = cqg::SymbolLimits{},
+           py::arg("max_position") = py::none(),
+           py::arg("max_position_by_symbol") = cqg::SymbolLimits{},
+           py::arg("max_working_orders") = py::none(),
+           py::arg("max_orders_per_second") = py::none(), py::arg("price_collar_pct") = py::none(),
+           py::arg("price_collar_ticks") = py::none(),
+           py::arg("tick_size_by_symbol") = cqg::SymbolLimits{},
+           py::arg("allow_orders_without_quote") = false, py::arg("max_daily_loss") = py::none(),
+           "Raises ValueError naming the field for a limit that is not above 0.")
+      .def_readonly("max_order_qty", &RiskLimits::max_order_qty, "Largest quantity of one order.")
+      .def_readonly("max_order_qty_by_symbol", &RiskLimits::max_order_qty_by_symbol,
+                    "Largest quantity of one order, per symbol.")
+      .def_readonly("max_position", &RiskLimits::max_position, "Largest absolute position.")
+      .def_readonly("max_position_by_symbol", &RiskLimits::max_position_by_symbol,
+                    "Largest absolute position, per symbol.")
+      .def_readonly("max_working_orders", &RiskLimits::max_working_orders,
+                    "Most orders working at once.")
+      .def_readonly("max_orders_per_second", &RiskLimits::max_orders_per_second,
+                    "Order submissions per second.")
+      .def_readonly("price_collar_pct", &RiskLimits::price_collar_pct,
+                    "Price collar in percent of the reference price.")
+      .def_readonly("price_collar_ticks", &RiskLimits::price_collar_ticks,
+                    "Price collar in ticks (symbols with a tick size).")
+      .def_readonly("tick_size_by_symbol", &RiskLimits::tick_size_by_symbol,
+                    "Tick size per symbol, for the collar in ticks.")
+      .def_readonly("allow_orders_without_quote", &RiskLimits::allow_orders_without_quote,
+                    "Whether a collared order of a symbol with no quote is placed.")
+      .def_readonly("max_daily_loss", &RiskLimits::max_daily_loss,
+                    "Loss of the day beyond which the link turns to REDUCING.")
+      .def(py::self == py::self)
+      .def(py::self != py::self)
+      .def("__repr__",
+           [](const RiskLimits& l) {
+             std::string text = cqg::risk_limits_text(l);
+             std::replace(text.begin(), text.end(), '\n', ';');
+             return "RiskLimits(" + text + ")";
+           })
+      .def("__copy__", [](const RiskLimits& l) { return RiskLimits(l); })
+      .def("__deepcopy__", [](const RiskLimits& l, const py::object&) { return RiskLimits(l); });
+  pickled_by_fields<RiskLimits>(
+      limits,
+      {"max_order_qty", "max_order_qty_by_symbol", "max_position", "max_position_by_symbol",
+       "max_working_orders", "max_orders_per_second", "price_collar_pct", "price_collar_ticks",
+       "tick_size_by_symbol", "allow_orders_without_quote", "max_daily_loss"});
+}
+
 }  // namespace
 
 void bind_records(py::module_& m) {
@@ -559,6 +688,7 @@ void bind_records(py::module_& m) {
   bind_bar_order_position(m);
   bind_order_events(m);
   bind_connection_events(m);
+  bind_risk(m);
 }
 
 }  // namespace orbrix::python

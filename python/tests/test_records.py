@@ -76,6 +76,21 @@ def test_a_fill_model_pickles_with_its_fields_and_refuses_another_state():
         cqg.FillModel.__new__(cqg.FillModel).__setstate__((False, 0, 0.0, 7, False))
 
 
+def test_risk_limits_and_a_state_change_copy_and_pickle_with_every_field():
+    limits = cqg.RiskLimits(max_order_qty=100, max_order_qty_by_symbol={"EP": 20},
+                            max_position=50, max_position_by_symbol={"ZN": 10},
+                            max_working_orders=8, max_orders_per_second=2.5,
+                            price_collar_pct=1.5, price_collar_ticks=40,
+                            tick_size_by_symbol={"EP": 0.25}, allow_orders_without_quote=True,
+                            max_daily_loss=5000)
+    for other in (copy.copy(limits), copy.deepcopy(limits), pickle.loads(pickle.dumps(limits))):
+        assert type(other) is cqg.RiskLimits and other == limits
+    assert pickle.loads(pickle.dumps(cqg.RiskLimits())) == cqg.RiskLimits()
+    change = cqg.TradingStateChange(state=cqg.TradingState.REDUCING,
+                                    previous=cqg.TradingState.ACTIVE, reason="daily loss")
+    assert pickle.loads(pickle.dumps(change)) == change and copy.copy(change) == change
+
+
 def test_quote_and_book_change_only_by_copy():
     s = cqg.Futures(code="EP", security_name="e")
     t = dt.datetime(2024, 3, 5, 14, 7, 9, 4211)

@@ -132,6 +132,17 @@ void RecordingGateway::process_subscription_failure(const SubscriptionFailure& f
   calls_cv_.notify_all();
 }
 
+void RecordingGateway::process_trading_state(const TradingStateChange& change) {
+  MutexLock lock(calls_mutex_);
+  trading_states_.push_back(change);
+  calls_cv_.notify_all();
+}
+
+std::vector<TradingStateChange> RecordingGateway::trading_states() const {
+  MutexLock lock(calls_mutex_);
+  return trading_states_;
+}
+
 std::vector<ConnectionEvent> RecordingGateway::connections() const {
   MutexLock lock(calls_mutex_);
   return connections_;

@@ -22,6 +22,10 @@ const std::vector<CommandInfo> catalogue = {
     {"send_order", "code,quantity,direction(l/s),offset(o/c),type(m/l/s),gateway,price,stop_price",
      "Send an order (price and stop_price may be None)"},
     {"close_positions", "[gateway_name]", "Close the open positions"},
+    {"halt", "[cancel] [reason]", "Stop taking new orders (cancel: also cancel working ones)"},
+    {"reduce", "[reason]", "Take only orders that reduce a position"},
+    {"resume", "", "Take orders again"},
+    {"risk", "", "Show the risk limits, their usage and the trading state"},
     {"help", "", "Show the commands"},
 };
 
@@ -133,8 +137,8 @@ std::string help_text(std::optional<std::int64_t> confirm_seconds) {
   }
   if (confirm_seconds) {
     text += fmt::format(
-        "\nTrading commands (/send_order, /cancel_order, /cancel_orders, /close_positions) are "
-        "carried out only when confirmed within {} s.",
+        "\nTrading commands (/send_order, /cancel_order, /cancel_orders, /close_positions, "
+        "/halt, /reduce, /resume) are carried out only when confirmed within {} s.",
         *confirm_seconds);
   }
   return text;
@@ -342,6 +346,67 @@ void orders(const Update& update, CallbackContext& context) {
     reply(update, context,
           stamp(context.bot) + "Fetching orders (active_orders=" + truth(p->active_orders) +
               ", num_orders_displayed=" + std::to_string(p->num_orders_displayed) + ")...");
+  }
+}
+
+namespace {
+
+// The words after the command as one reason; `fallback` when there are none.
+std::string reason_of(Args::const_iterator first, Args::const_iterator last,
+                      std::string_view fallback) {
+  std::string out;
+  for (auto it = first; it != last; ++it) {
+    out += (out.empty() ? "" : " ") + *it;
+  }
+  return out.empty() ? std::string(fallback) : out;
+}
+
+}  // namespace
+
+void halt(const Update& update, CallbackContext& context) {
+  const Args& args = context.args;
+  const bool cancel_all = !args.empty() && args[0] == "cancel";
+  const std::string reason =
+      reason_of(args.begin() + (cancel_all ? 1 : 0), args.end(), "operator (chat)");
+  const std::string what = cancel_all
+                               ? "Halting trading and cancelling working orders (" + reason + ")"
+                               : "Halting trading (" + reason + ")";
+  trade(update, context, what,
+        [args, what, cancel_all, reason](CustomedExtBot& bot, std::int64_t chat) {
+          const auto given = [&](RequestParameters& p) {
+            p.halt_cancel_all = cancel_all;
+            p.halt_reason = reason;
+          };
+          if (queue(bot, chat, RequestKind::halt, args, given)) {
+            bot.send_message(chat, stamp(bot) + what + "...");
+          }
+        });
+}
+
+void reduce(const Update& update, CallbackContext& context) {
+  const Args& args = context.args;
+  const std::string reason = reason_of(args.begin(), args.end(), "operator (chat)");
+  const std::string what = "Reducing only (" + reason + ")";
+  trade(update, context, what, [args, what, reason](CustomedExtBot& bot, std::int64_t chat) {
+    const auto given = [&](RequestParameters& p) { p.reduce_reason = reason; };
+    if (queue(bot, chat, RequestKind::reduce, args, given)) {
+      bot.send_message(chat, stamp(bot) + what + "...");
+    }
+  });
+}
+
+void resume(const Update& update, CallbackContext& context) {
+  static const std::string what = "Resuming trading";
+  trade(update, context, what, [args = context.args](CustomedExtBot& bot, std::int64_t chat) {
+    if (queue(bot, chat, RequestKind::resume, args)) {
+      bot.send_message(chat, stamp(bot) + what + "...");
+    }
+  });
+}
+
+void risk(const Update& update, CallbackContext& context) {
+  if (queue(context.bot, chat_of(update), RequestKind::risk, context.args)) {
+    reply(update, context, stamp(context.bot) + "Fetching risk limits...");
   }
 }
 

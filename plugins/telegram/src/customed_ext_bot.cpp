@@ -126,6 +126,34 @@ std::optional<ClosePositionsRequest> CustomedExtBot::take_close_positions() {
   return ClosePositionsRequest{std::move(r->parameters.close_positions_gateway_name)};
 }
 
+std::optional<HaltRequest> CustomedExtBot::take_halt() {
+  MutexLock lock(mutex_);
+  auto r = requests_.take(RequestKind::halt);
+  if (!r) {
+    return std::nullopt;
+  }
+  return HaltRequest{r->parameters.halt_cancel_all, std::move(r->parameters.halt_reason)};
+}
+
+std::optional<std::string> CustomedExtBot::take_reduce() {
+  MutexLock lock(mutex_);
+  auto r = requests_.take(RequestKind::reduce);
+  if (!r) {
+    return std::nullopt;
+  }
+  return std::move(r->parameters.reduce_reason);
+}
+
+bool CustomedExtBot::take_resume() {
+  MutexLock lock(mutex_);
+  return requests_.take(RequestKind::resume).has_value();
+}
+
+bool CustomedExtBot::take_risk() {
+  MutexLock lock(mutex_);
+  return requests_.take(RequestKind::risk).has_value();
+}
+
 std::optional<RequestParameters> CustomedExtBot::raise(
     RequestKind kind, const std::function<void(RequestParameters&)>& given, RequestOrigin origin) {
   MutexLock lock(mutex_);

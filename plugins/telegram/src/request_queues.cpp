@@ -23,6 +23,14 @@ const char* command_of(RequestKind kind) {
       return "send_order";
     case RequestKind::close_positions:
       return "close_positions";
+    case RequestKind::halt:
+      return "halt";
+    case RequestKind::reduce:
+      return "reduce";
+    case RequestKind::resume:
+      return "resume";
+    case RequestKind::risk:
+      return "risk";
   }
   return "unknown";
 }

@@ -58,6 +58,10 @@ TelegramBot::TelegramBot(std::string token, BotOptions options)
       {"cancel_orders", &commands::cancel_orders},
       {"send_order", &commands::send_order},
       {"close_positions", &commands::close_positions},
+      {"halt", &commands::halt},
+      {"reduce", &commands::reduce},
+      {"resume", &commands::resume},
+      {"risk", &commands::risk},
       {"help", &commands::help},
       {"start", &commands::help},
   };

@@ -33,10 +33,12 @@ TEST_F(CommandTest, HelpAndStartListEveryCommandWithAnExampleOrder) {
   for (const char* line :
        {"\n/stop - ", "\n/balance - ", "\n/positions - ", "\n/orders [-a] [n] - ",
         "\n/deals [n] - ", "\n/cancel_order order_id gateway_name - ", "\n/cancel_orders - ",
-        "\n/send_order code,quantity,", "\n/close_positions [gateway_name] - ", "\n/help - "}) {
+        "\n/send_order code,quantity,", "\n/close_positions [gateway_name] - ",
+        "\n/halt [cancel] [reason] - ", "\n/reduce [reason] - ", "\n/resume - ", "\n/risk - ",
+        "\n/help - "}) {
     EXPECT_NE(help.find(line), std::string::npos) << line;
   }
-  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 10);
+  EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 14);
   // The example is a well-formed order: sent as it stands, it is accepted.
   const auto at = help.find("e.g. ") + 5;
   const std::string example = help.substr(at, help.find('\n', at) - at);
@@ -263,6 +265,34 @@ TEST_F(CommandTest, MalformedOrdersGetTheUsageAfterTheArgumentReply) {
   expect_silent_since(mark + 1);
   EXPECT_FALSE(bot->get_orders());
   EXPECT_FALSE(bot->active_orders());
+}
+
+TEST_F(CommandTest, RiskCommandsQueueTheirRequestsWithTheirReasons) {
+  EXPECT_EQ(reply("/halt"), std::string(stamp) + "Halting trading (operator (chat))...");
+  EXPECT_EQ(reply("/halt cancel fat finger"),
+            std::string(stamp) + "Halting trading and cancelling working orders (fat finger)...");
+  EXPECT_EQ(reply("/reduce loss near the limit"),
+            std::string(stamp) + "Reducing only (loss near the limit)...");
+  EXPECT_EQ(reply("/resume"), std::string(stamp) + "Resuming trading...");
+  EXPECT_EQ(reply("/risk"), std::string(stamp) + "Fetching risk limits...");
+  EXPECT_TRUE(bot->halt_trading());
+  EXPECT_EQ(bot->pending(RequestKind::halt), 2u);
+  const auto first = bot->take_halt();
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(first->cancel_all);
+  EXPECT_EQ(first->reason, "operator (chat)");
+  const auto second = bot->take_halt();
+  ASSERT_TRUE(second);
+  EXPECT_TRUE(second->cancel_all);
+  EXPECT_EQ(second->reason, "fat finger");
+  EXPECT_FALSE(bot->take_halt());
+  EXPECT_EQ(bot->take_reduce(), "loss near the limit");
+  EXPECT_TRUE(bot->take_resume());
+  EXPECT_TRUE(bot->take_risk());
+  EXPECT_FALSE(bot->take_risk());
+  // A chat off the allow-list commands nothing here either.
+  expect_silent("/halt cancel", 555);
+  EXPECT_FALSE(bot->halt_trading());
 }
 
 TEST_F(CommandTest, LongEchoIsSplitAtTheMessageLimit) {

@@ -107,6 +107,32 @@ TEST_F(ConfirmTest, TradingCommandsWaitForConfirmAndRunOnce) {
   EXPECT_NE(reply("/help").find("only when confirmed within 60 s"), std::string::npos);
 }
 
+TEST_F(ConfirmTest, HaltReduceAndResumeWaitForConfirmButRiskDoesNot) {
+  const SentMessage halt = ask("/halt cancel runaway");
+  EXPECT_EQ(halt.text, std::string(stamp) +
+                           "Confirm within 60 s: Halting trading and cancelling working orders "
+                           "(runaway)");
+  EXPECT_FALSE(bot->halt_trading());
+  EXPECT_EQ(press(halt, "Confirm").first, "Confirmed");
+  const auto request = bot->take_halt();
+  ASSERT_TRUE(request);
+  EXPECT_TRUE(request->cancel_all);
+  EXPECT_EQ(request->reason, "runaway");
+
+  const SentMessage reduce = ask("/reduce");
+  EXPECT_EQ(press(reduce, "Cancel").first, "Cancelled");
+  EXPECT_FALSE(bot->reduce_only());
+  const SentMessage resume = ask("/resume");
+  advance(std::chrono::seconds(61));
+  EXPECT_EQ(press(resume, "Confirm").first, "Expired");
+  EXPECT_FALSE(bot->resume_trading());
+
+  EXPECT_EQ(reply("/risk"), std::string(stamp) + "Fetching risk limits...");
+  EXPECT_TRUE(bot->take_risk());
+  EXPECT_NE(reply("/help").find("/halt, /reduce, /resume) are carried out only when confirmed"),
+            std::string::npos);
+}
+
 TEST_F(ConfirmTest, CancelledExpiredAndForeignPressesRaiseNothing) {
   const SentMessage order = ask("/send_order EP,1,l,o,m,CQG,None,None");
   auto [note, messages] = press(order, "Cancel");

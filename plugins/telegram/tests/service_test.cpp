@@ -306,7 +306,8 @@ TEST_F(ServiceTest, RegistersTheCommandMenuAtStartAndGoesOnWhenRefused) {
   }
   EXPECT_EQ(names, (std::vector<std::string>{"stop", "balance", "positions", "orders", "deals",
                                              "cancel_order", "cancel_orders", "send_order",
-                                             "close_positions", "help"}));
+                                             "close_positions", "halt", "reduce", "resume",
+                                             "risk", "help"}));
   // The stand-in checks names and descriptions as the server does.
   EXPECT_EQ(log.count("command menu"), 0u);
 

@@ -24,6 +24,7 @@
 #include "orbrix/core/quote.hpp"
 #include "orbrix/core/security.hpp"
 #include "orbrix/core/snapshot_map.hpp"
+#include "orbrix/core/trading_state.hpp"
 
 namespace orbrix::cqg {
 class ApiHost;
@@ -77,6 +78,10 @@ class ORBRIX_SECURITY_API BaseGateway {
   // A quote, tick or bar subscription the vendor did not resolve (its error
   // text), or did not answer within the gateway's time-out.
   virtual void process_subscription_failure(const SubscriptionFailure& failure);
+  // The gateway's trading state changed: halted or set to reduce-only by
+  // the engine or the operator, resumed, or set to reduce-only by a breach
+  // of the daily loss limit.
+  virtual void process_trading_state(const TradingStateChange& change);
 
   // security -> latest Quote / OrderBook or none. Written by the worker,
   // read by any thread.

@@ -11,6 +11,7 @@
 #include "orbrix/common/forced_unwind.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "risk_book.hpp"
 
 namespace orbrix::cqg {
 
@@ -173,6 +174,15 @@ void BrokerLink::publish_balance(const detail::AccountSnapshot& s) {
   }
   if (!s.balance) {
     WriteLine(stamp_now() + ": " + s.balance_error, /*flush=*/false);
+    return;
+  }
+  std::optional<TradingStateChange> change;
+  {
+    MutexLock guard(risk_mutex_);
+    change = risk_->set_pnl(s.balance->realized_pnl, s.balance->unrealized_pnl);
+  }
+  if (change) {
+    tell_trading_state(*change);
   }
 }
 
@@ -249,6 +259,16 @@ void BrokerLink::publish_positions(const detail::AccountSnapshot& s) {
   }
   if (s.positions_error) {
     std::rethrow_exception(s.positions_error);
+  }
+  std::vector<std::pair<std::string, double>> held;
+  held.reserve(built.size());
+  for (const PositionData& p : built) {
+    held.emplace_back(p.security.code(),
+                      p.direction == Direction::SHORT ? -p.quantity : p.quantity);
+  }
+  {
+    MutexLock risk_guard(risk_mutex_);
+    risk_->set_positions(held);
   }
   // Published whole: readers never see a list that is still growing.
   positions_ = std::move(built);

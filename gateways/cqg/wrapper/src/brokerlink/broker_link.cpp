@@ -12,6 +12,7 @@
 #include "orbrix/cqg/api_host.hpp"
 #include "orbrix/cqg/trace.hpp"
 #include "recovery_worker.hpp"
+#include "risk_book.hpp"
 #include "worker_state.hpp"
 
 namespace orbrix::cqg {
@@ -37,7 +38,8 @@ const date::time_zone* locate_hong_kong() noexcept {
 const date::time_zone* const TIMEZONE = locate_hong_kong();
 Mutex lock;
 
-BrokerLink::BrokerLink() : worker_(std::make_unique<WorkerState>()) {}
+BrokerLink::BrokerLink()
+    : risk_(std::make_unique<detail::RiskBook>()), worker_(std::make_unique<WorkerState>()) {}
 // Recovery's thread is stopped first: it uses the members destroyed after.
 BrokerLink::~BrokerLink() {
   recovery_.store(nullptr, std::memory_order_release);

@@ -2,12 +2,14 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 #include "engine_hooks.hpp"
 #include "internal.hpp"
 #include "orbrix/automation/call_in_apartment.hpp"
 #include "orbrix/cqg/broker_link.hpp"
 #include "orbrix/cqg/trace.hpp"
+#include "risk_book.hpp"
 
 namespace orbrix::cqg {
 
@@ -116,6 +118,25 @@ void check_order_figures(const Order& order) {
   }
 }
 
+// Runs `undo` when the scope ends unless kept: when an exception left it.
+template <class F>
+class UndoUnlessKept {
+ public:
+  explicit UndoUnlessKept(F undo) : undo_(std::move(undo)) {}
+  UndoUnlessKept(const UndoUnlessKept&) = delete;
+  UndoUnlessKept& operator=(const UndoUnlessKept&) = delete;
+  ~UndoUnlessKept() {
+    if (!kept_) {
+      undo_();
+    }
+  }
+  void keep() noexcept { kept_ = true; }
+
+ private:
+  F undo_;
+  bool kept_ = false;
+};
+
 }  // namespace
 
 std::string BrokerLink::place_order(const Order& order) {
@@ -142,6 +163,14 @@ std::string BrokerLink::place_order_now(const Order& order) {
         "place_order: no account is selected; call subscribe_account_and_positions first "
         "(nothing was sent)");
   }
+  // Refused here, nothing has reached the vendor; accepted, the order
+  // counts as working from now on, unless the hop below raises (not
+  // placed). A placement that times out keeps it: the order may be working.
+  check_risk(order);
+  UndoUnlessKept reservation([this] {
+    MutexLock guard(risk_mutex_);
+    risk_->release_pending();
+  });
   const auto& k = detail::vendor();
   std::vector<std::string> lines;
   automation::call_in_apartment(proxy, [&](const Object& home) {
@@ -208,6 +237,7 @@ std::string BrokerLink::place_order_now(const Order& order) {
     eventOrderPlaced.clear();
     vendor_order.Place();
   });
+  reservation.keep();
   detail::trace_lines(lines);
   // The order's text only for the message of a time-out: made on every
   // placement it would cost more than the rest of the wait's bookkeeping.
@@ -259,6 +289,8 @@ void BrokerLink::apply_order_change(Source& source) {
       MutexLock guard(order_mutex_);
       order_id_ = update.order_id;
     }
+    // Working before the placement is released, so its fills count.
+    book_placed(update.order_id);
     // After the id is in the slot, so the waiting placement finds it.
     eventOrderPlaced.set();
   } else if (change_type == k.ctChanged || change_type == k.ctRemoved) {
@@ -266,14 +298,14 @@ void BrokerLink::apply_order_change(Source& source) {
     // Guarded on its own: the fill of this event still reaches process_deal.
     detail::call_hook("process_order", [&] { g.process_order(update); });
   }
-  if (!source.has_fill()) {
+  if (!source.has_fill() || !source.fill_is_normal()) {
+    // Only a normal fill is a deal.
+    book_order_event(update, nullptr);
     return;
-  }
-  if (!source.fill_is_normal()) {
-    return;  // only a normal fill is a deal
   }
   Deal deal;
   source.read_fill(deal);
+  book_order_event(update, &deal);
   BaseGateway& g = bound_gateway("OnOrderChanged");
   detail::call_hook("process_deal", [&] { g.process_deal(deal); });
 }

@@ -5,7 +5,7 @@
 // answers in the chat the command came from: the acknowledgement, or, when
 // max_pending requests of the kind already wait, a refusal that says so.
 // With confirmation on, the trading commands (/send_order, /cancel_order,
-// /cancel_orders, /close_positions) first ask with a Confirm / Cancel
+// /cancel_orders, /close_positions, /halt, /reduce, /resume) first ask with a Confirm / Cancel
 // keyboard and queue only when confirmed in time. A failed reply raises the
 // BotApi error (a request already queued stays queued).
 
@@ -90,5 +90,13 @@ void cancel_orders(const Update& update, CallbackContext& context);
 void send_order(const Update& update, CallbackContext& context);
 // [gateway_name]: close_positions_gateway_name, then close_positions.
 void close_positions(const Update& update, CallbackContext& context);
+// [cancel] [reason...]: halt_cancel_all, halt_reason, then halt_trading.
+void halt(const Update& update, CallbackContext& context);
+// [reason...]: reduce_reason, then reduce_only.
+void reduce(const Update& update, CallbackContext& context);
+// resume_trading.
+void resume(const Update& update, CallbackContext& context);
+// get_risk.
+void risk(const Update& update, CallbackContext& context);
 
 }  // namespace orbrix::telegram::commands

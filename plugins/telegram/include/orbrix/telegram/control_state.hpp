@@ -19,8 +19,12 @@ enum class RequestKind {
   cancel_orders,
   send_order,
   close_positions,
+  halt,
+  reduce,
+  resume,
+  risk,
 };
-inline constexpr std::size_t request_kind_count = 8;
+inline constexpr std::size_t request_kind_count = 12;
 
 // The command that raises `kind`, without '/': "balance", "send_order", ...
 const char* command_of(RequestKind kind);
@@ -44,7 +48,15 @@ const char* command_of(RequestKind kind);
   X(flag, bool, send_order, false, send_order)                                      \
   X(param, std::string, order_string, "", send_order)                               \
   X(flag, bool, close_positions, false, close_positions)                            \
-  X(param, std::optional<std::string>, close_positions_gateway_name, std::nullopt, close_positions)
+  X(param, std::optional<std::string>, close_positions_gateway_name, std::nullopt,  \
+    close_positions)                                                                \
+  X(flag, bool, halt_trading, false, halt)                                          \
+  X(param, bool, halt_cancel_all, false, halt)                                      \
+  X(param, std::string, halt_reason, "", halt)                                      \
+  X(flag, bool, reduce_only, false, reduce)                                         \
+  X(param, std::string, reduce_reason, "", reduce)                                  \
+  X(flag, bool, resume_trading, false, resume)                                      \
+  X(flag, bool, get_risk, false, risk)
 
 // A copy of every field at one instant, as the properties show it.
 struct ControlState {
@@ -80,6 +92,11 @@ struct CancelOrderRequest {
 
 struct ClosePositionsRequest {
   std::optional<std::string> gateway_name;
+};
+
+struct HaltRequest {
+  bool cancel_all = false;
+  std::string reason;
 };
 
 }  // namespace orbrix::telegram

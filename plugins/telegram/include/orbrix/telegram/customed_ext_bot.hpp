@@ -69,6 +69,10 @@ class CustomedExtBot : public ExtBot {
   bool take_cancel_orders();
   std::optional<std::string> take_send_order();
   std::optional<ClosePositionsRequest> take_close_positions();
+  std::optional<HaltRequest> take_halt();
+  std::optional<std::string> take_reduce();  // the reason
+  bool take_resume();
+  bool take_risk();
 
   // Handlers: applies what the command names (`given`) to the parameters
   // in force and queues a request of `kind` carrying them; returns its

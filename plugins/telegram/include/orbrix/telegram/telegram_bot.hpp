@@ -26,9 +26,9 @@ struct BotOptions {
   // Requests of one kind that may wait for the engine; a command beyond
   // this is refused with a reply (TELEGRAM_MAX_PENDING_REQUESTS). At least 1.
   std::size_t max_pending = RequestQueues::default_limit;
-  // Confirm / Cancel before /send_order, /cancel_order, /cancel_orders and
-  // /close_positions (TELEGRAM_CONFIRM_TRADES, TELEGRAM_CONFIRM_SECONDS).
-  // When on, polling also asks for button presses (callback queries).
+  // Confirm / Cancel before /send_order, /cancel_order, /cancel_orders,
+  // /close_positions, /halt, /reduce and /resume (TELEGRAM_CONFIRM_TRADES,
+  // TELEGRAM_CONFIRM_SECONDS). When on, polling also asks for button presses (callback queries).
   ConfirmOptions confirm;
   // Reply time stamps; default the local wall clock.
   CustomedExtBot::Clock clock;
@@ -161,6 +161,18 @@ class TelegramBot {
   }
   std::optional<ClosePositionsRequest> take_close_positions() {
     return bot_->take_close_positions();
+  }
+  std::optional<HaltRequest> take_halt() {
+    return bot_->take_halt();
+  }
+  std::optional<std::string> take_reduce() {
+    return bot_->take_reduce();
+  }
+  bool take_resume() {
+    return bot_->take_resume();
+  }
+  bool take_risk() {
+    return bot_->take_risk();
   }
 
   // False once closed, or after the server refused the token.

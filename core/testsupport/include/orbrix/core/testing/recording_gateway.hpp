@@ -58,10 +58,12 @@ class RecordingGateway final : public BaseGateway {
   void process_data_connection(std::int64_t vendor_status) override EXCLUDES(calls_mutex_);
   void process_subscription_failure(const SubscriptionFailure& failure) override
       EXCLUDES(calls_mutex_);
-  // Copies of what the connection hooks received, in order.
+  void process_trading_state(const TradingStateChange& change) override EXCLUDES(calls_mutex_);
+  // Copies of what the connection and trading-state hooks received, in order.
   std::vector<ConnectionEvent> connections() const EXCLUDES(calls_mutex_);
   std::vector<std::int64_t> data_connections() const EXCLUDES(calls_mutex_);
   std::vector<SubscriptionFailure> failures() const EXCLUDES(calls_mutex_);
+  std::vector<TradingStateChange> trading_states() const EXCLUDES(calls_mutex_);
 
   // A copy of the log.
   std::vector<HookCall> calls() const EXCLUDES(calls_mutex_);
@@ -99,6 +101,7 @@ class RecordingGateway final : public BaseGateway {
   std::vector<ConnectionEvent> connections_ GUARDED_BY(calls_mutex_);
   std::vector<std::int64_t> data_connections_ GUARDED_BY(calls_mutex_);
   std::vector<SubscriptionFailure> failures_ GUARDED_BY(calls_mutex_);
+  std::vector<TradingStateChange> trading_states_ GUARDED_BY(calls_mutex_);
   std::unordered_map<HookKind, std::string> errors_ GUARDED_BY(calls_mutex_);
 };
 

@@ -67,12 +67,14 @@
 #include "orbrix/cqg/decoded_events.hpp"
 #include "orbrix/cqg/record_clock.hpp"
 #include "orbrix/cqg/recovery.hpp"
+#include "orbrix/cqg/risk_limits.hpp"
 
 namespace orbrix::cqg {
 
 class ApiHost;
 namespace detail {
 struct AccountSnapshot;
+class RiskBook;
 }  // namespace detail
 
 class BrokerLink : public CELSinkBase, private decoded::Sink {
@@ -248,7 +250,8 @@ class BrokerLink : public CELSinkBase, private decoded::Sink {
   // `stop_price` of a stop; a stop's `price`, passed on but not used, may be
   // 0 and must be finite), a quantity that is not a whole number above 0,
   // an unsubscribed instrument, an unsupported type or side, a selected
-  // account the vendor no longer lists; std::logic_error, with nothing sent,
+  // account the vendor no longer lists, and (OrderRefused) an order the
+  // trading state or a risk limit refuses; std::logic_error, with nothing sent,
   // before an account is selected; and std::runtime_error "Order placing
   // timeout!...".
   std::string place_order(const Order& order);
@@ -257,6 +260,44 @@ class BrokerLink : public CELSinkBase, private decoded::Sink {
   void cancel_order(std::string_view orderid);
   // The id slot of the placement in flight. Any thread.
   std::optional<std::string> order_id() const;
+
+  // --- pre-trade risk (risk.cpp; see risk_limits.hpp) ---
+  //
+  // Every place_order is checked, before anything reaches the vendor,
+  // against the trading state and the limits: refused, it raises
+  // OrderRefused (an std::invalid_argument) whose text names the limit,
+  // the value and the symbol, traces that text once, and sends nothing.
+  // cancel_order is never refused. The checks read what this link keeps:
+  // the positions the account last listed, moved by the fills of its own
+  // orders since, and its own working orders (orders placed elsewhere are
+  // not counted). The daily loss is measured on the account's realized and
+  // open P&L each time the balance is read (update_account_balance).
+  // Each change of the trading state is traced and told to the engine's
+  // process_trading_state hook on the worker.
+
+  // Replaces the limits (a default RiskLimits: none, as before any call).
+  // Raises std::invalid_argument from validate(). Any thread; never waits.
+  void set_risk_limits(RiskLimits limits);
+  RiskLimits risk_limits() const;
+  // ACTIVE until halted, set to reduce only, or the daily loss is breached.
+  TradingState trading_state() const;
+  // No new order from now on; with `cancel_all` every working order this
+  // link placed is also cancelled (one round trip; a cancel the vendor
+  // refuses is traced, not raised), after waiting for a placement in
+  // flight. Engine thread, or the worker (from a hook: then without the
+  // wait); the hook runs before it returns.
+  void halt(std::string_view reason, bool cancel_all = false);
+  // Only orders that reduce a position from now on. Threads as halt.
+  void reduce_only(std::string_view reason);
+  // Back to ACTIVE. Threads as halt.
+  void resume(std::string_view reason = "resumed");
+  // The state, the limits and what they are measured against now (working
+  // orders, the order-rate tokens left, counted positions, the day's P&L),
+  // a few lines for an operator. Any thread.
+  std::string risk_text() const;
+  // The clock the order-rate bucket is paced by (null: the steady clock);
+  // set before the limits. Any thread.
+  void set_risk_clock(std::function<std::chrono::steady_clock::time_point()> clock);
 
   // --- vendor events (worker thread) ---
   void OnGWConnectionStatusChanged(const Variant& connectionStatus) override;
@@ -373,6 +414,19 @@ class BrokerLink : public CELSinkBase, private decoded::Sink {
   bool unsubscribe_quote_now(std::string_view cqg_symbol);
   bool unsubscribe_orderbook_now(std::string_view cqg_symbol);
   bool unsubscribe_bar_now(std::string_view cqg_symbol);
+  // Checks `order` and reserves it as the pending placement; raises
+  // OrderRefused. Placing thread, under place_mutex_.
+  void check_risk(const Order& order);
+  // Books the pending placement as working under the id the vendor gave
+  // it, and a later event of one of this link's orders (its fill first,
+  // then its status). Worker.
+  void book_placed(const std::string& order_id);
+  void book_order_event(const OrderUpdate& update, const Deal* deal);
+  // Moves the trading state; the hook hears of a change. No lock held.
+  void change_trading_state(TradingState state, std::string_view reason);
+  // Traces a change and calls process_trading_state on the worker.
+  void tell_trading_state(const TradingStateChange& change);
+
   // Calls the engine's process_connection on the worker (one round trip)
   // unless `unless`, run there first, says not to; an exception in the hook
   // is traced. Returns whether the engine was told. Engine or recovery
@@ -436,6 +490,17 @@ class BrokerLink : public CELSinkBase, private decoded::Sink {
   Mutex place_mutex_;
   mutable Mutex order_mutex_;
   std::optional<std::string> order_id_ GUARDED_BY(order_mutex_);
+
+  // Risk: the limits, the trading state, the link's working orders and
+  // the positions they count against, under `risk_mutex_`: checked and
+  // reserved by the placing thread, booked by the worker's order events
+  // and the engine's account updates; short holds, never across a call
+  // out. `risk_on_` tells the placing thread whether to check at all.
+  mutable Mutex risk_mutex_;
+  std::unique_ptr<detail::RiskBook> risk_ PT_GUARDED_BY(risk_mutex_);
+  std::atomic<bool> risk_on_{false};
+  // Whether a collar is set: the check then reads the security's quote.
+  std::atomic<bool> risk_quotes_{false};
 
   // Bars: the windows, written by the worker's handlers and repaired and
   // copied by engine threads, under `bars_mutex_`.
