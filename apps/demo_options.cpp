@@ -112,6 +112,10 @@ DemoOptions parse_options(int argc, char** argv) {
       "  orbrix-demo --quiet --drop-gateway-at 5,3\n"
       "  orbrix-demo --history EP=gateways/cqg/sim/venue/market/data/ep_quotes_sample.csv\n"
       "  orbrix-demo --summary --record run1");
+  app.footer(
+      fmt::format("{}\n\nSymbols the simulator lists (short, dated as EPZ26 or full as "
+                  "F.US.EPZ26, any case):\n  {}",
+                  app.get_footer(), kSimulatedSymbols));
   std::int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(o.duration).count();
   app.add_option("--seconds", seconds, "how long to trade, in seconds, before the close-out")
       ->check(CLI::Range(std::int64_t{1}, kMaxDemoSeconds))
