@@ -1,0 +1,53 @@
+# Sphinx configuration of orbrix's documentation. scripts/docs builds it:
+#   sphinx-build -W --keep-going -n docs build/docs/html
+# with ORBRIX_DOXYGEN_XML naming Doxygen's XML of the installed headers and
+# the installed Python package on PYTHONPATH.
+
+import os
+import re
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+def _version():
+    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
+    return re.search(r"project\(orbrix VERSION ([0-9.]+)", text).group(1)
+
+
+project = "orbrix"
+author = "The orbrix authors"
+copyright = "The orbrix authors, Apache License 2.0"
+release = version = _version()
+
+extensions = [
+    "myst_parser",
+    "breathe",
+    "sphinx.ext.autodoc",
+]
+source_suffix = {".md": "markdown", ".rst": "restructuredtext"}
+exclude_patterns = ["examples/**", "doxygen/**", "tools/**", "_build"]
+myst_heading_anchors = 3
+
+html_theme = "sphinx_rtd_theme"
+html_title = f"orbrix {release}"
+
+breathe_projects = {"orbrix": os.environ.get("ORBRIX_DOXYGEN_XML", str(ROOT / "build/docs/doxygen/xml"))}
+breathe_default_project = "orbrix"
+breathe_default_members = ("members",)
+primary_domain = "cpp"
+highlight_language = "none"
+
+autodoc_member_order = "bysource"
+autodoc_typehints = "signature"
+autodoc_default_options = {"members": True, "undoc-members": False}
+
+nitpicky = True
+# Names that appear in signatures but belong to other projects' documentation
+# (the standard libraries of C++ and Python, pybind11, pandas, Dask), which is
+# not linked from here.
+nitpick_ignore_regex = [
+    (r"cpp:.*", r"(std|automation|detail|decoded|fmt|CLI)(::.*)?"),
+    (r"py:.*", r"(typing|collections|datetime|os|pandas|distributed|numpy|pybind11_builtins)\..*"),
+    (r"py:.*", r"(object|int|float|str|bool|bytes|None|list|dict|tuple|Callable|Any|Optional|Sequence|Iterator|Mapping|Union|os\.PathLike)"),
+]
