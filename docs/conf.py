@@ -43,11 +43,29 @@ autodoc_typehints = "signature"
 autodoc_default_options = {"members": True, "undoc-members": False}
 
 nitpicky = True
+# The C++ signatures name types of the installed headers these pages do not
+# render one by one (the records, Variant, ...): an unresolved identifier in a
+# signature is not a broken link. References written in the pages
+# ({cpp:class}, {cpp:func}) are still checked.
 # Names that appear in signatures but belong to other projects' documentation
 # (the standard libraries of C++ and Python, pybind11, pandas, Dask), which is
 # not linked from here.
 nitpick_ignore_regex = [
-    (r"cpp:.*", r"(std|automation|detail|decoded|fmt|CLI)(::.*)?"),
-    (r"py:.*", r"(typing|collections|datetime|os|pandas|distributed|numpy|pybind11_builtins)\..*"),
-    (r"py:.*", r"(object|int|float|str|bool|bytes|None|list|dict|tuple|Callable|Any|Optional|Sequence|Iterator|Mapping|Union|os\.PathLike)"),
+    (r"cpp:identifier", r".*"),
+    (r"py:.*", r"(typing|collections|datetime|os|pathlib|pandas|distributed|numpy|pybind11_builtins)\..*"),
+    (r"py:.*", r"(object|int|float|str|bool|bytes|None|list|dict|tuple|Callable|Any|Optional|Sequence|Iterator|Mapping|Union|function)"),
 ]
+
+
+def _plain_text_docstring(app, what, name, obj, options, lines):
+    """The package's docstrings are plain text written for help() (aligned
+    tables of fields, indented examples), not reStructuredText: show each as
+    it reads there."""
+    while lines and not lines[-1].strip():
+        lines.pop()
+    if lines:
+        lines[:] = ["::", ""] + ["   " + line for line in lines] + [""]
+
+
+def setup(app):
+    app.connect("autodoc-process-docstring", _plain_text_docstring)
