@@ -42,7 +42,8 @@ int main() {
   link->Logon("user", "secret");
   link->subscribe_account_and_positions(100001);  // the simulator's paper account
   link->subscribe_quote("EP");
-  link->place_order(orbrix::Order(engine.ep, orbrix::OrderType::MARKET, orbrix::Direction::LONG, 1));
+  link->place_order(
+      orbrix::Order(engine.ep, orbrix::OrderType::MARKET, orbrix::Direction::LONG, 1));
   std::this_thread::sleep_for(std::chrono::seconds(2));
   link->Logoff();
   host.Shutdown();
