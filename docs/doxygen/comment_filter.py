@@ -5,7 +5,8 @@ end of its line. Doxygen reads only `///`, so this turns such a block into
 `///` lines and such an end-of-line comment into `///<`. A block above
 several declarations in a row (no blank line between) documents each of
 them: they become a member group whose first member's text Doxygen gives to
-all (DISTRIBUTE_GROUP_DOC). The file's first
+all (DISTRIBUTE_GROUP_DOC); so does a line that only invokes a macro
+(which declares several members at once). The file's first
 block (what the header holds), blocks above preprocessor lines, namespaces,
 access specifiers and closing braces are left as they are. Line numbers are
 kept, so Doxygen's messages point at the header's real lines."""
@@ -15,6 +16,7 @@ import sys
 
 COMMENT = re.compile(r"^(\s*)//(?![/!])\s?(.*)$")
 TRAILING = re.compile(r"^(?P<code>[^\"']*?[;,])(?P<gap>\s+)//(?![/!<])\s?(?P<text>.*)$")
+MACRO_CALL = re.compile(r"^\s*[A-Z][A-Z0-9_]*\(.*\)\s*$")
 NOT_A_DECLARATION = re.compile(r"^\s*(#|namespace\b|public:|private:|protected:|}|$|//)")
 
 
@@ -60,7 +62,7 @@ def convert(lines):
                 text = re.sub(r"^-+\s*(.*?)\s*-+$", r"\1", c.group(2))
                 out[k] = f"{c.group(1)}/// {text}\n"
             end, starts = declaration_run(lines, j, indent)
-            if starts > 1:
+            if starts > 1 or MACRO_CALL.match(following):
                 out[j] = f"{indent}/** @{{ */ {lines[j].lstrip()}"
                 out[end - 1] = out[end - 1].rstrip("\n") + " /** @} */\n"
         i = j
