@@ -12,8 +12,6 @@ are its own and left out.
 import inspect
 import sys
 
-import orbrix_cqg
-
 ENUM_MEMBERS = {"name", "value"}
 
 
@@ -45,6 +43,8 @@ def undocumented(module):
 
 
 def main():
+    import orbrix_cqg
+
     missing = undocumented(orbrix_cqg)
     for name in missing:
         print(f"orbrix_cqg.{name}: no docstring", file=sys.stderr)
