@@ -67,5 +67,17 @@ def _plain_text_docstring(app, what, name, obj, options, lines):
         lines[:] = ["::", ""] + ["   " + line for line in lines] + [""]
 
 
+def _drop_unnamed_group_headings(app, doctree):
+    """A comment above several declarations in a row documents each of them
+    (a Doxygen member group, see doxygen/comment_filter.py); Breathe heads
+    such a group "Unnamed Group", which tells the reader nothing."""
+    from docutils import nodes
+
+    for rubric in list(doctree.findall(nodes.rubric)):
+        if rubric.astext() == "Unnamed Group":
+            rubric.parent.remove(rubric)
+
+
 def setup(app):
     app.connect("autodoc-process-docstring", _plain_text_docstring)
+    app.connect("doctree-read", _drop_unnamed_group_headings)
