@@ -22,6 +22,28 @@ std::string upper(std::string s) {
   return s;
 }
 
+// `text` broken at its ", " separators into lines of at most `width`
+// characters where it can, joined by `line_break`.
+std::string wrapped(std::string_view text, std::size_t width, std::string_view line_break) {
+  std::string out;
+  std::size_t line = 0;
+  while (!text.empty()) {
+    const auto comma = text.find(", ");
+    const auto piece = text.substr(0, comma == std::string_view::npos ? text.size() : comma + 1);
+    if (line > 0 && line + 1 + piece.size() > width) {
+      out.append(line_break);
+      line = 0;
+    } else if (line > 0) {
+      out.push_back(' ');
+      ++line;
+    }
+    out.append(piece);
+    line += piece.size();
+    text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 2);
+  }
+  return out;
+}
+
 // "2.5" seconds as milliseconds: a finite number from `min_ms` up to a year.
 std::chrono::milliseconds seconds_of(std::string_view text, std::string_view what,
                                      std::int64_t min_ms) {
@@ -112,6 +134,10 @@ DemoOptions parse_options(int argc, char** argv) {
       "  orbrix-demo --quiet --drop-gateway-at 5,3\n"
       "  orbrix-demo --history EP=gateways/cqg/sim/venue/market/data/ep_quotes_sample.csv\n"
       "  orbrix-demo --summary --record run1");
+  app.footer(
+      fmt::format("{}\n\nSymbols the simulator lists (short, dated as EPZ26 or full as "
+                  "F.US.EPZ26, any case):\n  {}",
+                  app.get_footer(), wrapped(kSimulatedSymbols, 76, "\n  ")));
   std::int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(o.duration).count();
   app.add_option("--seconds", seconds, "how long to trade, in seconds, before the close-out")
       ->check(CLI::Range(std::int64_t{1}, kMaxDemoSeconds))

@@ -7,12 +7,21 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console.hpp"
 #include "orbrix/cqg/risk_limits.hpp"
 
 namespace orbrix::demo {
+
+// The twelve futures the simulator lists, by short symbol, for the help text
+// and for the error that refuses a symbol it cannot resolve.
+inline constexpr std::string_view kSimulatedSymbols =
+    "EP (E-mini S&P 500), ENQ (E-mini Nasdaq-100), DD (E-mini Dow), "
+    "TYA (10-Year Treasury Note), USA (Treasury Bond), EU6 (Euro FX), "
+    "JY6 (Japanese Yen), BP6 (British Pound), GCE (Gold), SIE (Silver), "
+    "CLE (Crude Oil), NGE (Natural Gas)";
 
 // A recorded history (see the simulator's README) an instrument replays.
 struct HistoryFile {

@@ -250,8 +250,8 @@ DemoSummary run_demo(const DemoOptions& options, const std::atomic<bool>& stop,
         if (f.kind == SubscriptionFailure::Kind::quote && f.symbol == s) {
           throw std::runtime_error(
               fmt::format("--symbols: the simulator cannot resolve {} ({}); the symbols it lists "
-                          "are in the simulator's README",
-                          s, f.error));
+                          "are {}",
+                          s, f.error, kSimulatedSymbols));
         }
       }
     }

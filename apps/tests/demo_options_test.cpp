@@ -115,6 +115,11 @@ TEST(DemoOptions, HelpListsEveryOption) {
           "--record", "gnuplot"}) {
       EXPECT_NE(text.find(option), std::string::npos) << option;
     }
+    // The footer names the twelve symbols the simulator lists.
+    for (const char* symbol : {"EP (", "ENQ (", "DD (", "TYA (", "USA (", "EU6 (", "JY6 (", "BP6 (",
+                               "GCE (", "SIE (", "CLE (", "NGE ("}) {
+      EXPECT_NE(text.find(symbol), std::string::npos) << symbol;
+    }
   }
 }
 

@@ -11,16 +11,18 @@
 
 namespace orbrix {
 
+// The selected account's balance, in the account's currency.
 struct AccountBalance {
-  double cash = 0;
+  double cash = 0;                                                // the balance
   std::optional<std::map<std::string, double>> cash_by_currency;  // currency -> cash
-  double available_cash = 0;
-  std::optional<double> max_power_short;
-  double net_cash_power = 0;
-  double maintenance_margin = 0;
-  double realized_pnl = 0;
-  double unrealized_pnl = 0;
+  double available_cash = 0;              // the balance less the collateral in use
+  std::optional<double> max_power_short;  // buying power for short positions; none from CQG
+  double net_cash_power = 0;              // the net liquidating value
+  double maintenance_margin = 0;          // the margin the open positions hold
+  double realized_pnl = 0;                // profit and loss of closed trades
+  double unrealized_pnl = 0;              // of open positions at the market
 
+  // Equal when every field is.
   friend bool operator==(const AccountBalance&, const AccountBalance&) = default;
 };
 

@@ -13,15 +13,17 @@
 
 namespace orbrix {
 
+// One timed bar of a security.
 struct Bar {
-  DateTime datetime;
-  Security security;
-  double open = 0;
-  double high = 0;
-  double low = 0;
-  double close = 0;
-  double volume = 0;
+  DateTime datetime;  // the bar's time stamp, local time
+  Security security;  // the security it is of
+  double open = 0;    // first trade price
+  double high = 0;    // highest trade price
+  double low = 0;     // lowest trade price
+  double close = 0;   // last trade price
+  double volume = 0;  // contracts traded
 
+  // Equal when every field is.
   friend bool operator==(const Bar&, const Bar&) = default;
 };
 

@@ -32,8 +32,12 @@ class ApiHost;
 
 namespace orbrix {
 
+// The engine's side of a gateway: the symbol mapping and the process hooks
+// BrokerLink calls on the API host's worker, and the thread-safe maps of the
+// latest quote and order book per security. An engine derives from it.
 class ORBRIX_SECURITY_API BaseGateway {
  public:
+  // The latest quote and order book per security, readable from any thread.
   using QuoteMap = SnapshotMap<Security, Quote>;
   using OrderBookMap = SnapshotMap<Security, OrderBook>;
 

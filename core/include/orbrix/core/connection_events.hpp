@@ -15,6 +15,7 @@ namespace orbrix {
 // or down by the vendor (with the vendor's status value), and, when
 // recovery is on, each step of getting it back.
 struct ConnectionEvent {
+  // What happened to the connection.
   enum class State : std::uint8_t {
     up,            // the vendor reported the gateway connection up
     down,          // ... reported it down
@@ -22,23 +23,24 @@ struct ConnectionEvent {
     restored,      // recovery restored every subscription after an up report
     gave_up,       // recovery stopped after `attempt` attempts
   };
-  State state = State::down;
+  State state = State::down;  // what happened
   // up, down: the vendor's connection status value.
   std::int64_t vendor_status = 0;
   // reconnecting: this attempt (1 for the first); gave_up: attempts made.
   int attempt = 0;
-
+  // Equal when every field is.
   friend bool operator==(const ConnectionEvent&, const ConnectionEvent&) = default;
 };
 
 // A subscription the vendor did not resolve: an error, or no answer in time.
 struct SubscriptionFailure {
+  // The kind of subscription that failed.
   enum class Kind : std::uint8_t { quote, ticks, bars };
-  Kind kind = Kind::quote;
-  std::string symbol;
+  Kind kind = Kind::quote;  // the kind that failed
+  std::string symbol;       // the symbol the engine asked for
   // The vendor's error text, or "no answer in N s" after a time-out.
   std::string error;
-
+  // Equal when every field is.
   friend bool operator==(const SubscriptionFailure&, const SubscriptionFailure&) = default;
 };
 

@@ -13,7 +13,9 @@
 
 namespace orbrix {
 
+// An order the engine places (BrokerLink::place_order).
 struct Order {
+  // `price` is a limit's, `stop_price` a stop's; the other stays 0.
   Order(Security security, OrderType order_type, Direction direction, double quantity,
         double price = 0, double stop_price = 0)
       : security(std::move(security)),
@@ -23,15 +25,15 @@ struct Order {
         price(price),
         stop_price(stop_price) {}
 
-  Security security;
-  OrderType order_type;
-  Direction direction;
-  double quantity;
-  double price;
-  double stop_price;
-  std::string order_id;  // the broker's id once placed; empty before
-  OrderStatus status = OrderStatus::UNKNOWN;
-
+  Security security;                          // what to trade
+  OrderType order_type;                       // MARKET, LIMIT or STOP
+  Direction direction;                        // LONG buys, SHORT sells
+  double quantity;                            // contracts, a whole number above 0
+  double price;                               // a limit's price
+  double stop_price;                          // a stop's trigger price
+  std::string order_id;                       // the broker's id once placed; empty before
+  OrderStatus status = OrderStatus::UNKNOWN;  // as last reported
+  // Equal when every field is.
   friend bool operator==(const Order&, const Order&) = default;
 };
 

@@ -13,13 +13,15 @@
 
 namespace orbrix {
 
+// One open position of the selected account (BrokerLink::positions).
 struct PositionData {
-  Security security;
-  Direction direction = Direction::LONG;
-  double holding_price = 0;
-  double quantity = 0;  // never negative: the side is in direction
-  DateTime update_time = {};
+  Security security;                      // what is held
+  Direction direction = Direction::LONG;  // LONG or SHORT
+  double holding_price = 0;               // average price
+  double quantity = 0;                    // never negative: the side is in direction
+  DateTime update_time = {};              // when the gateway read it
 
+  // Equal when every field is.
   friend bool operator==(const PositionData&, const PositionData&) = default;
 };
 

@@ -23,9 +23,10 @@
 
 namespace orbrix::telegram {
 
+// What a bot is made from: its token and its options.
 struct BotSettings {
-  std::string token;
-  BotOptions options;
+  std::string token;   // the Bot API token (never printed)
+  BotOptions options;  // chats, polling, confirmations and limits
 };
 
 // Reads the keys above over `base` (which supplies time-outs, clock, log).

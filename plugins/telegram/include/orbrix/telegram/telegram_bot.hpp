@@ -15,9 +15,11 @@
 
 namespace orbrix::telegram {
 
+// How a TelegramBot is made: its Bot API client, its polling, the chats it
+// serves, confirmations and limits.
 struct BotOptions {
-  ApiOptions api;
-  PollingOptions polling;
+  ApiOptions api;          // the Bot API's URL, time-outs and retries
+  PollingOptions polling;  // long polling and stale commands
   // The chat send_message writes to when no chat is given (TELEGRAM_CHAT_ID).
   std::optional<std::int64_t> default_chat_id;
   // Further chats whose commands are served (TELEGRAM_ALLOWED_CHAT_IDS); the
@@ -52,6 +54,7 @@ struct BotOptions {
 // it leaves unserved it hands to abandon_pending().
 class TelegramBot {
  public:
+  // The bot's description: the command list /help answers with.
   static constexpr std::string_view description =
       "\n"
       "    <Orbrix TelegramBot> Available commands:\"\n"
@@ -127,6 +130,8 @@ class TelegramBot {
   void name(type value) {                                             \
     bot_->name(std::move(value));                                     \
   }
+  // A getter and a setter per field (orbrix_status, get_balance,
+  // order_string, ...), as customed_ext_bot.hpp gives them.
   ORBRIX_TELEGRAM_CONTROL_FIELDS(ORBRIX_TELEGRAM_BOT_PROPERTY)
 #undef ORBRIX_TELEGRAM_BOT_PROPERTY
 
@@ -135,6 +140,9 @@ class TelegramBot {
     return bot_->pending(kind);
   }
 
+  // snapshot() copies the whole control state; each take_...() reads the
+  // oldest request of its kind and retires it in one step (false or nullopt
+  // when none is pending). Any thread; never block for long.
   ControlState snapshot() const {
     return bot_->snapshot();
   }
@@ -188,6 +196,8 @@ class TelegramBot {
     return serves_commands_;
   }
 
+  // The polling updater and the Bot API client underneath, for tests and
+  // tools.
   Updater& updater() noexcept {
     return *updater_;
   }

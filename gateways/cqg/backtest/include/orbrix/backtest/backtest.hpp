@@ -97,10 +97,10 @@ inline constexpr std::chrono::hours kGapJump{1};
 
 // How far a run has come, for a progress display.
 struct BacktestProgress {
-  std::size_t rows = 0;     // history rows replayed so far
-  cqgsim::VenueTime now{};  // the simulated time reached
-  cqgsim::VenueTime start{};
-  cqgsim::VenueTime end{};
+  std::size_t rows = 0;        // history rows replayed so far
+  cqgsim::VenueTime now{};     // the simulated time reached
+  cqgsim::VenueTime start{};   // the span run: its start
+  cqgsim::VenueTime end{};     // and its end
   double fraction = 0;         // of the simulated span from start to end, 0 to 1
   double wall_seconds = 0;     // since the run began
   double rows_per_second = 0;  // so far
@@ -108,6 +108,7 @@ struct BacktestProgress {
   std::optional<double> seconds_left{};
 };
 
+// How run_backtest runs an engine.
 struct BacktestOptions {
   // Recorded histories: a file per symbol, or a file of several symbols
   // (empty symbol, a symbol column in the file).
@@ -168,64 +169,68 @@ std::vector<std::string> history_symbols(const std::vector<cqgsim::HistorySource
 
 // An order as its last change left it.
 struct OrderResult {
-  cqgsim::OrderReport last{};
-  cqgsim::VenueTime placed{};
+  cqgsim::OrderReport last{};  // the venue's report of the order after its last change
+  cqgsim::VenueTime placed{};  // when it was placed, in simulated time
 };
 
+// A fill of the run, as the venue booked it.
 struct Deal {
-  std::string deal_id{};
-  std::string order_id{};
-  std::string symbol{};  // full name
-  bool buy = true;
-  std::int64_t quantity = 0;
-  double price = 0;
-  double commission = 0;
-  cqgsim::VenueTime time{};
+  std::string deal_id{};      // the venue's id of the fill
+  std::string order_id{};     // the order it filled
+  std::string symbol{};       // full name
+  bool buy = true;            // false: a sell
+  std::int64_t quantity = 0;  // contracts
+  double price = 0;           // the fill price
+  double commission = 0;      // in the account's currency
+  cqgsim::VenueTime time{};   // in simulated time
 };
 
+// One sample of the account's equity curve (every BacktestOptions::equity_every).
 struct EquityPoint {
-  cqgsim::VenueTime time{};
-  double net_liquidating_value = 0;
-  double balance = 0;
-  double realized_pnl = 0;  // after commissions
-  double open_trade_equity = 0;
-  double drawdown = 0;  // below the highest net liquidating value so far
+  cqgsim::VenueTime time{};          // in simulated time
+  double net_liquidating_value = 0;  // balance plus open trade equity
+  double balance = 0;                // cash
+  double realized_pnl = 0;           // after commissions
+  double open_trade_equity = 0;      // the open positions marked to the market
+  double drawdown = 0;               // below the highest net liquidating value so far
 };
 
 // A symbol's P&L as the venue books it at one sample of the equity curve.
 struct SymbolPnl {
-  cqgsim::VenueTime time{};
-  std::string symbol{};     // full name
-  double realized_pnl = 0;  // before commissions
-  double open_trade_equity = 0;
-  double commissions = 0;
+  cqgsim::VenueTime time{};      // in simulated time
+  std::string symbol{};          // full name
+  double realized_pnl = 0;       // before commissions
+  double open_trade_equity = 0;  // its open position marked to the market
+  double commissions = 0;        // paid so far
 };
 
+// One symbol's outcome at the end of the run.
 struct SymbolResult {
-  std::string symbol{};  // full name
-  std::string name{};    // as the engine names it ("EP" for F.US.EPZ26)
-  std::int64_t position = 0;
-  double realized_pnl = 0;  // before commissions
-  double unrealized_pnl = 0;
-  double commissions = 0;
-  std::size_t deals = 0;
+  std::string symbol{};                   // full name
+  std::string name{};                     // as the engine names it ("EP" for F.US.EPZ26)
+  std::int64_t position = 0;              // held at the end: above 0 long, below 0 short
+  double realized_pnl = 0;                // before commissions
+  double unrealized_pnl = 0;              // the position at the end marked to the last price
+  double commissions = 0;                 // paid in all
+  std::size_t deals = 0;                  // fills
   std::size_t round_trips = 0;            // times the position went back to flat
   std::vector<cqgsim::BarReport> bars{};  // the run's one-minute bars
 };
 
+// What run_backtest returns: the run as data (report.hpp writes it out).
 struct BacktestResult {
-  cqgsim::VenueTime start{};
-  cqgsim::VenueTime end{};
-  std::vector<OrderResult> orders{};  // in placement order
-  std::vector<Deal> deals{};          // in execution order
-  std::vector<EquityPoint> equity{};
+  cqgsim::VenueTime start{};            // the span run: its start
+  cqgsim::VenueTime end{};              // and its end
+  std::vector<OrderResult> orders{};    // in placement order
+  std::vector<Deal> deals{};            // in execution order
+  std::vector<EquityPoint> equity{};    // the account's equity curve
   std::vector<SymbolPnl> symbol_pnl{};  // each traded symbol's at each equity sample
   std::vector<SymbolResult> symbols{};  // every symbol recorded or traded
   cqgsim::AccountReport account{};      // at the end
-  double max_drawdown = 0;
-  std::size_t round_trips = 0;
-  std::size_t history_rows = 0;  // rows of the histories replayed from the start to the end
-  double wall_seconds = 0;       // the run's own time, for its speed only
+  double max_drawdown = 0;              // the largest drawdown of the equity curve
+  std::size_t round_trips = 0;          // of every symbol
+  std::size_t history_rows = 0;         // rows of the histories replayed from the start to the end
+  double wall_seconds = 0;              // the run's own time, for its speed only
 };
 
 // Runs `engine` over the history. Throws std::invalid_argument for bad

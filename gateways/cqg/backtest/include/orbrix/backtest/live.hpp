@@ -14,12 +14,13 @@
 
 namespace orbrix::backtest {
 
+// How run_live runs an engine.
 struct LiveOptions {
   // How long the engine runs; one too long for the clock runs until stopped.
   std::chrono::milliseconds duration = std::chrono::seconds(20);
-  std::int64_t account = 100001;
-  std::string user = "demo";
-  std::string password = "demo";
+  std::int64_t account = 100001;  // the account subscribed before start()
+  std::string user = "demo";      // the log-on's user name
+  std::string password = "demo";  // the log-on's password (never traced)
 };
 
 // Returns after `duration`, or sooner once `stop` is set (checked every

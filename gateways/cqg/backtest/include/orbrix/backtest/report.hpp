@@ -38,8 +38,9 @@
 
 namespace orbrix::backtest {
 
+// What write_report writes besides the CSV files and the summary.
 struct ReportOptions {
-  bool charts = true;
+  bool charts = true;  // draw the charts with gnuplot
   // The program drawing the charts.
   std::string gnuplot = "gnuplot";
   // The zone of the report's times: empty or "UTC", or an IANA name.

@@ -47,6 +47,8 @@ bool simulator_enabled_by_environment();
 // and one worker; it is not restarted after Shutdown.
 class ApiHost {
  public:
+  // How a host starts: its time-outs, whether the simulator stands in for
+  // the vendor, and what runs on the worker.
   struct Options {
     // How long Init waits for the vendor to report its start (or a data
     // error) before it gives up with an error. Both time-outs: 1 ms or more
@@ -133,11 +135,13 @@ class ApiHost {
   // vendor. Any thread.
   bool shutting_down() const noexcept { return shutting_down_.load(std::memory_order_acquire); }
 
+  // Set when the vendor reports its start, and when Init has connected
+  // the sinks and marshalled the object. Any thread may wait on them.
   automation::Event eventCELStarted;
   automation::Event eventAllPrepared;
   // Auto-reset, initially not signalled; ends the worker's pump.
   automation::WaitHandle shutdownEvent{/*manual_reset=*/false, /*initial_state=*/false};
-  std::atomic<bool> errorHappened{false};
+  std::atomic<bool> errorHappened{false};  // the vendor reported a data error at start-up
   // The vendor object as the calling thread reaches it (a proxy into the
   // worker's apartment). Set by Init.
   automation::Object cqgCEL;

@@ -77,8 +77,12 @@ struct AccountSnapshot;
 class RiskBook;
 }  // namespace detail
 
+// The engine's gateway to CQGCEL (see the top of this file): log-on, quotes,
+// order books, timed bars, orders and fills, account and positions, and
+// recovery after a dropped gateway connection.
 class BrokerLink : public CELSinkBase, private decoded::Sink {
  public:
+  // The one-line description the API host traces for this sink.
   static constexpr std::string_view description = kBrokerLinkDescription;
 
   // Made by the API host's worker when it connects the sink; touches no

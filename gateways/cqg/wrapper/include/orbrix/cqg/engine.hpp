@@ -33,8 +33,11 @@ class BrokerLink;
 // The longest interval between two on_timer calls a run takes.
 inline constexpr std::chrono::milliseconds kMaxEngineInterval{std::chrono::hours(24)};
 
+// An engine run_live and run_backtest drive (see the top of this file).
 class Engine {
  public:
+  // The run's time: the wall clock's live, the simulated clock's in a
+  // backtest.
   using TimePoint = std::chrono::system_clock::time_point;
 
   virtual ~Engine() = default;
@@ -46,8 +49,11 @@ class Engine {
   // kMaxEngineInterval (a run refuses another with std::invalid_argument).
   virtual std::chrono::milliseconds interval() const { return std::chrono::seconds(1); }
 
+  // Called once, logged on with the account subscribed: subscribe here.
   virtual void start(BrokerLink& link) = 0;
+  // Called every interval() of the run's time, `now` being that time.
   virtual void on_timer(BrokerLink& link, TimePoint now) = 0;
+  // Called once at the end, still logged on; does nothing unless overridden.
   virtual void stop(BrokerLink& link) { (void)link; }
 };
 

@@ -30,6 +30,7 @@ namespace orbrix::cqg {
 // The longest delay or log-on wait an option may ask for.
 inline constexpr std::chrono::milliseconds kMaxRecoveryDelay{std::chrono::hours(24)};
 
+// How BrokerLink::enable_recovery gets a dropped gateway connection back.
 struct RecoveryOptions {
   // The wait before the first log-on attempt; doubled before each next one.
   // first_delay and max_delay: 1 ms to kMaxRecoveryDelay.
