@@ -21,10 +21,14 @@ enum class TradingState : std::uint8_t {
 // The state moved from `previous` to `state`, for `reason` (the operator's
 // words, or the limit that was breached).
 struct TradingStateChange {
+  // The state the gateway is in now.
   TradingState state = TradingState::ACTIVE;
+  // The state it left.
   TradingState previous = TradingState::ACTIVE;
+  // Why: the operator's words, or the limit that was breached.
   std::string reason;
 
+  // Equal when every field is.
   friend bool operator==(const TradingStateChange&, const TradingStateChange&) = default;
 };
 

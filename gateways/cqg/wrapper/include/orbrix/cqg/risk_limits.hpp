@@ -17,6 +17,9 @@ namespace orbrix::cqg {
 // Symbols are the engine's security codes ("EP").
 using SymbolLimits = std::map<std::string, double, std::less<>>;
 
+// The limits of one link, each checked only when set (see
+// BrokerLink::set_risk_limits); the configuration's RISK_ keys name the
+// same fields in capitals (RISK_MAX_ORDER_QTY).
 struct RiskLimits {
   // Largest quantity of one order: per symbol, else the default.
   std::optional<double> max_order_qty = {};
@@ -48,6 +51,7 @@ struct RiskLimits {
   // Whether any limit is set.
   bool any() const noexcept;
 
+  // Equal when every field is.
   friend bool operator==(const RiskLimits&, const RiskLimits&) = default;
 };
 
