@@ -39,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "counting_new.hpp"
 #include "orbrix/automation/apartment.hpp"
 #include "orbrix/automation/class_info.hpp"
 #include "orbrix/automation/connection_point.hpp"
@@ -51,28 +52,6 @@
 #include "orbrix/cqg/vendor_ids.hpp"
 #include "orbrix/cqgsim/simulator.hpp"
 #include "pinning.hpp"
-
-// GCC takes these replacements for a mismatch with the inlined library
-// allocator; they are the process's only operator new and delete.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-// Every allocation of the process, counted so a benchmark can report how many
-// its operation makes (on any thread).
-std::atomic<std::uint64_t> g_allocations{0};
-
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace {
 

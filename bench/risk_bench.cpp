@@ -20,31 +20,12 @@
 #include <utility>
 #include <vector>
 
+#include "counting_new.hpp"
 #include "orbrix/common/mutex.hpp"
 #include "orbrix/core/base_gateway.hpp"
 #include "orbrix/core/quote.hpp"
 #include "orbrix/core/security.hpp"
 #include "risk_book.hpp"
-
-// GCC takes these replacements for a mismatch with the inlined library
-// allocator; they are the process's only operator new and delete.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-std::atomic<std::uint64_t> g_allocations{0};
-
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace {
 
